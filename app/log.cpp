@@ -1,0 +1,90 @@
+#include "log.h"
+
+#include <array>
+#include <cstring>
+#include <ctime>
+#include <iomanip>
+#include <iostream>
+#include <mutex>
+
+int currentLogLevel = static_cast<int>(LogLevel::Error);
+bool logToFile = false;
+
+namespace {
+
+constexpr int kLevelColumnWidth = 10;
+constexpr std::size_t kTimestampBufferSize = 100;
+
+constexpr std::array<const char*, 8> kLevelTags = {
+    "Emergency", "Alert", "Critical", "Error", "Warning", "Notice", "Info", "Debug",
+};
+constexpr std::array<const char*, 8> kLevelWords = {
+    "emergency", "alert", "critical", "error", "warning", "notice", "info", "debug",
+};
+
+// std::ofstream is not safe for concurrent insertion; the GUI and worker threads both log.
+std::mutex& logFileMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+} // namespace
+
+std::ofstream& logFile() {
+    static std::ofstream file;
+    return file;
+}
+
+std::string logTimestamp() {
+    std::array<char, kTimestampBufferSize> buffer{};
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    const std::size_t length =
+        std::strftime(buffer.data(), buffer.size(), "%Y-%m-%dT%H:%M:%S", &local);
+    if (length == 0)
+        return "[time]";
+    return std::string(buffer.data(), length);
+}
+
+const char* logLevelName(int level) {
+    if (level < 0 || level >= static_cast<int>(kLevelTags.size()))
+        return "";
+    return kLevelTags[static_cast<std::size_t>(level)];
+}
+
+std::string logCategoryTag(const char* category) {
+    return std::string(": ") + category;
+}
+
+int logLevelFromWord(const QString& lowerCaseWord) {
+    for (std::size_t i = 0; i < kLevelWords.size(); ++i) {
+        if (lowerCaseWord == QLatin1String(kLevelWords[i]))
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+LogLine::LogLine(LogLevel level, const char* category) {
+    out << logTimestamp() << std::setw(kLevelColumnWidth) << logLevelName(static_cast<int>(level))
+        << std::setw(0) << logCategoryTag(category) << ": ";
+}
+
+LogLine::~LogLine() {
+    out << '\n';
+    const std::string line = out.str();
+    std::cerr << line;
+    if (logToFile) {
+        const std::lock_guard<std::mutex> guard(logFileMutex());
+        logFile() << line;
+        logFile().flush();
+    }
+}
+
+std::ostream& operator<<(std::ostream& os, const QString& text) {
+    return os << text.toUtf8();
+}
+
+std::ostream& operator<<(std::ostream& os, const QByteArray& bytes) {
+    return os.write(bytes.constData(), bytes.size());
+}

@@ -1,0 +1,115 @@
+#include "log.h"
+#include "mainwindow.h"
+#include "themestylesheet.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFontDatabase>
+#include <QLockFile>
+#include <QMessageBox>
+#include <QSettings>
+#include <QSurfaceFormat>
+
+#include <memory>
+#include <optional>
+
+namespace {
+
+constexpr int kLockWaitMs = 100;
+constexpr int kMeterSamples = 10;
+
+const QCommandLineOption kLogFileOption({"l", "log-file"}, "Write log output to <file>.", "file");
+const QCommandLineOption kLogLevelOption(
+    {"L", "log-level"},
+    "Set log level: emergency|alert|critical|error|warning|notice|info|debug (default: error).",
+    "level", "error");
+const QCommandLineOption
+    kThemeOption({"t", "theme"}, "Set UI theme: default|dark_teal|dark_amber|dark_cyan|light_blue.",
+                 "theme");
+
+// High-DPI and software OpenGL must be chosen before the application object exists.
+std::unique_ptr<QSurfaceFormat> prepareApplicationAttributes() {
+    QApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
+    QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
+    QApplication::setAttribute(Qt::AA_UseSoftwareOpenGL, true);
+    auto format = std::make_unique<QSurfaceFormat>();
+    format->setSamples(kMeterSamples);
+    QSurfaceFormat::setDefaultFormat(*format);
+    return format;
+}
+
+void configureCommandLine(QCommandLineParser& parser) {
+    parser.setApplicationDescription("UMX Control Panel - HOSKA remote audio bridge");
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOption(kLogFileOption);
+    parser.addOption(kLogLevelOption);
+    parser.addOption(kThemeOption);
+}
+
+void configureLogging(const QCommandLineParser& parser) {
+    const int level = logLevelFromWord(parser.value(kLogLevelOption).toLower());
+    if (level >= 0)
+        currentLogLevel = level;
+    if (parser.isSet(kLogFileOption)) {
+        logFile().open(parser.value(kLogFileOption).toUtf8().toStdString(),
+                       std::ios::out | std::ios::trunc);
+        logToFile = logFile().is_open();
+    }
+}
+
+void registerFonts() {
+    for (const char* face : {"Regular", "Bold", "Medium", "Italic"})
+        QFontDatabase::addApplicationFont(QString(":/fonts/Roboto-%1.ttf").arg(face));
+}
+
+QString chooseTheme(const QCommandLineParser& parser) {
+    if (parser.isSet(kThemeOption))
+        return parser.value(kThemeOption);
+    return QSettings("Hoska", "uMX").value("theme", "default").toString();
+}
+
+void installTheme(QApplication& app, const QString& theme) {
+    const auto sheet = theme == QLatin1String("default") ? std::nullopt : themeStyleSheet(theme);
+    if (sheet)
+        app.setStyleSheet(*sheet);
+    HSLOG(LogLevel::Info, "MainWindow")
+        << "Theme " << theme << ": " << (sheet ? "style sheet installed" : "no style sheet");
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    auto surfaceFormat = prepareApplicationAttributes();
+    auto app = std::make_unique<QApplication>(argc, argv);
+    QApplication::setApplicationName("uMX");
+    QApplication::setApplicationVersion("1.5.2");
+
+    auto parser = std::make_unique<QCommandLineParser>();
+    configureCommandLine(*parser);
+    parser->process(*app);
+    configureLogging(*parser);
+
+    auto lock = std::make_unique<QLockFile>(QDir::tempPath() + "/umxcontrol.lock");
+    if (!lock->tryLock(kLockWaitMs)) {
+        QMessageBox::warning(nullptr, "UMX Control Panel", "Application is already running.",
+                             QMessageBox::Ok);
+        return 1;
+    }
+
+    registerFonts();
+    installTheme(*app, chooseTheme(*parser));
+
+    int result = 0;
+    {
+        MainWindow window;
+        window.show();
+        result = QApplication::exec();
+    }
+    lock.reset();
+    parser.reset();
+    app.reset();
+    surfaceFormat.reset();
+    return result;
+}

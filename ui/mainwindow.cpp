@@ -1,0 +1,8 @@
+#include "mainwindow.h"
+
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent)
+    , windowTitleText("UMX control panel") {
+    windowTitleText.append(" 1.5.2");
+    setWindowTitle(windowTitleText);
+}
