@@ -36,15 +36,20 @@ std::ofstream& logFile() {
 }
 
 std::string logTimestamp() {
-    std::array<char, kTimestampBufferSize> buffer{};
+    // The text changes once a second; each thread keeps the last one it formatted.
+    thread_local std::time_t cachedSecond = -1;
+    thread_local std::string cachedText;
     const std::time_t now = std::time(nullptr);
+    if (now == cachedSecond)
+        return cachedText;
+    std::array<char, kTimestampBufferSize> buffer{};
     std::tm local{};
     localtime_r(&now, &local);
     const std::size_t length =
         std::strftime(buffer.data(), buffer.size(), "%Y-%m-%dT%H:%M:%S", &local);
-    if (length == 0)
-        return "[time]";
-    return std::string(buffer.data(), length);
+    cachedText = length == 0 ? std::string("[time]") : std::string(buffer.data(), length);
+    cachedSecond = now;
+    return cachedText;
 }
 
 const char* logLevelName(int level) {
