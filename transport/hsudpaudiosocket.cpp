@@ -1,0 +1,80 @@
+#include "hsudpaudiosocket.h"
+
+#include "log.h"
+
+#include <QHostAddress>
+
+#include <algorithm>
+
+namespace {
+constexpr const char* kCategory = "UDPSocket";
+// The largest payload sent in one datagram; a multiple of 4, so no sample is ever split.
+constexpr int kMaxDatagramBytes = 1460;
+} // namespace
+
+HSUDPAudioSocket::HSUDPAudioSocket(QObject* parent, const QString& remoteHost, quint16 outPort,
+                                   quint16 localPort)
+    : QObject(parent)
+    , outPort(outPort)
+    , remoteHost(remoteHost) {
+    if (inSocket.bind(QHostAddress::AnyIPv4, localPort)) {
+        HSLOG(LogLevel::Info, kCategory) << "UDP input socket bound on port " << localPort;
+    } else {
+        bindErrorText = inSocket.errorString();
+        HSLOG(LogLevel::Error, kCategory)
+            << "Failed to bind UDP input socket on port " << localPort << ": " << bindErrorText;
+    }
+    connect(&inSocket, &QUdpSocket::readyRead, this, &HSUDPAudioSocket::readyRead);
+    connect(&inSocket, &QUdpSocket::errorOccurred, this,
+            [this](QAbstractSocket::SocketError error) {
+                HSLOG(LogLevel::Error, kCategory)
+                    << "UDP input socket error: " << static_cast<int>(error) << " - "
+                    << inSocket.errorString();
+            });
+    connect(&outSocket, &QUdpSocket::errorOccurred, this,
+            [this](QAbstractSocket::SocketError error) {
+                HSLOG(LogLevel::Error, kCategory)
+                    << "UDP output socket error: " << static_cast<int>(error) << " - "
+                    << outSocket.errorString();
+            });
+    HSLOG(LogLevel::Info, kCategory) << "Remote URL: " << remoteHost << ", outPort: " << outPort;
+}
+
+HSUDPAudioSocket::~HSUDPAudioSocket() {
+    HSLOG(LogLevel::Info, kCategory) << "Closing UDP sockets";
+    inSocket.close();
+    outSocket.close();
+}
+
+void HSUDPAudioSocket::readyRead() {
+    QByteArray buffer;
+    QHostAddress sender;
+    quint16 senderPort = 0;
+    while (inSocket.hasPendingDatagrams()) {
+        buffer.resize(static_cast<int>(std::max<qint64>(inSocket.pendingDatagramSize(), 0)));
+        buffer.fill(0);
+        const qint64 read =
+            inSocket.readDatagram(buffer.data(), buffer.size(), &sender, &senderPort);
+        emit inDataReady(buffer);
+        // A read that failed may not have consumed the datagram; the next notification retries
+        // instead of spinning here.
+        if (read < 0)
+            break;
+    }
+}
+
+void HSUDPAudioSocket::outData(QByteArray& block) {
+    // An address literal only: a host name is never resolved on the audio path.
+    // Qt would send to a null address as if it were 0.0.0.0, that is to this machine.
+    const QHostAddress address(remoteHost);
+    for (int offset = 0; offset < block.size(); offset += kMaxDatagramBytes) {
+        const int n = std::min(kMaxDatagramBytes, block.size() - offset);
+        if (address.isNull()) {
+            HSLOG(LogLevel::Error, kCategory)
+                << "UDP writeDatagram failed: " << remoteHost << " is not an IP address";
+        } else if (outSocket.writeDatagram(block.constData() + offset, n, address, outPort) < 0) {
+            HSLOG(LogLevel::Error, kCategory)
+                << "UDP writeDatagram failed: " << outSocket.errorString();
+        }
+    }
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QUdpSocket>
+
+// The panel's end of the audio channel: receives the host's stereo datagrams on the local port and
+// sends capture blocks to the host's UDP input port. Carries bytes only, no header of any kind.
+class HSUDPAudioSocket : public QObject {
+    Q_OBJECT
+
+public:
+    HSUDPAudioSocket(QObject* parent, const QString& remoteHost, quint16 outPort,
+                     quint16 localPort);
+    ~HSUDPAudioSocket() override;
+
+    // Empty when the receiving socket is bound; otherwise why the bind failed.
+    QString bindError() const { return bindErrorText; }
+
+signals:
+    // The reference is valid only during the emission: receivers are connected directly.
+    void inDataReady(QByteArray& data);
+
+public slots:
+    void outData(QByteArray& block);
+
+private slots:
+    void readyRead();
+
+private:
+    QUdpSocket inSocket;
+    QUdpSocket outSocket;
+    quint16 outPort;
+    QString remoteHost;
+    QString bindErrorText;
+};
