@@ -1,0 +1,13 @@
+# cmake -DTEMPLATE_DIR=<dir of *.svg> -DOUTPUT_DIR=<dir> -DCOLOR=<#rrggbb> -P GenerateThemeImages.cmake
+# Writes every SVG template of TEMPLATE_DIR into OUTPUT_DIR with @COLOR@ replaced by the colour.
+if(NOT COLOR MATCHES "^#[0-9a-fA-F]+$")
+    message(FATAL_ERROR "GenerateThemeImages: COLOR '${COLOR}' is not a #rrggbb colour")
+endif()
+file(GLOB templates "${TEMPLATE_DIR}/*.svg")
+file(MAKE_DIRECTORY "${OUTPUT_DIR}")
+foreach(template IN LISTS templates)
+    get_filename_component(name "${template}" NAME)
+    file(READ "${template}" svg)
+    string(REPLACE "@COLOR@" "${COLOR}" svg "${svg}")
+    file(WRITE "${OUTPUT_DIR}/${name}" "${svg}")
+endforeach()
