@@ -3,6 +3,7 @@
 # Writes the resource collection under the root prefix: the fonts from the source tree, and from
 # the build tree (next to the .qrc) the icons, one style sheet per palette row and the theme image
 # folders, so a new row in the table brings its files into ":/" without touching this list.
+cmake_minimum_required(VERSION 3.18)
 include("${CMAKE_CURRENT_LIST_DIR}/ThemePalette.cmake")
 
 set(body "")

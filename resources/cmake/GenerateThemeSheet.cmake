@@ -3,6 +3,7 @@
 # Fills the style-sheet template with one row of the palette table. The template names colours as
 # @ACCENT@, @SELECTION@, @WINDOW@, @BASE@, @RAISED@, @TEXT@, @DISABLED@, @ON_ACCENT@, their decimal
 # triplets as @<NAME>_RGB@ (for rgba()), and the theme as @THEME@ (for its image folders).
+cmake_minimum_required(VERSION 3.18)
 include("${CMAKE_CURRENT_LIST_DIR}/ThemePalette.cmake")
 
 umx_theme_palette("${TABLE}" "${THEME}")
