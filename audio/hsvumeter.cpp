@@ -1,0 +1,4 @@
+#include "hsvumeter.h"
+
+HSVUMeter::HSVUMeter(QObject* parent)
+    : QObject(parent) {}
