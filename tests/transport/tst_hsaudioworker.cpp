@@ -1,0 +1,218 @@
+// The audio worker in a thread of its own, with the real sound-card layer on the project's audio
+// server and real UDP on loopback.
+#include "hsaudioworker.h"
+#include "hsportaudio.h"
+#include "log.h"
+
+#include <QNetworkDatagram>
+#include <QSemaphore>
+#include <QThread>
+#include <QUdpSocket>
+#include <QtTest>
+
+#include <iostream>
+#include <mutex>
+#include <sstream>
+
+namespace {
+
+constexpr int kHostFrameSize = 256;
+
+quint16 freePort() {
+    QUdpSocket probe;
+    probe.bind(QHostAddress::AnyIPv4, 0);
+    return probe.localPort();
+}
+
+// Collects log lines from both threads; std::cerr's buffer is swapped for a locked one.
+class LockedLog : public std::stringbuf {
+public:
+    QString text() {
+        const std::lock_guard<std::mutex> guard(mutex);
+        return QString::fromStdString(str());
+    }
+
+protected:
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        const std::lock_guard<std::mutex> guard(mutex);
+        return std::stringbuf::xsputn(s, n);
+    }
+
+private:
+    std::mutex mutex;
+};
+
+} // namespace
+
+class TestHSAudioWorker : public QObject {
+    Q_OBJECT
+
+    HSPortAudio* portAudio = nullptr;
+    QThread* thread = nullptr;
+    HSAudioWorker* worker = nullptr;
+    QList<uint> received;
+    QList<uint> transmitted;
+    int stoppedCount = 0;
+    LockedLog log;
+    std::streambuf* oldCerr = nullptr;
+
+    void invoke(const char* method) {
+        QMetaObject::invokeMethod(worker, method, Qt::QueuedConnection);
+    }
+    void init(quint16 remotePort, quint16 localPort) {
+        QMetaObject::invokeMethod(worker, "init", Qt::QueuedConnection, Q_ARG(QString, "127.0.0.1"),
+                                  Q_ARG(ushort, remotePort), Q_ARG(ushort, localPort));
+    }
+    void startAudio() {
+        QVERIFY(portAudio->findOutputDevice("Line Volume (2- UMX VAC)") >= 0);
+        QVERIFY(portAudio->findSpeakerDevice("Line Volume (2- UMX VAC)") >= 0);
+        QVERIFY(portAudio->findInputDevice("Line In (UMX VAC)") >= 0);
+        portAudio->sampleRate = 96000;
+        portAudio->frameSizeOut = 2 * kHostFrameSize;
+        portAudio->frameSizeIn = 2 * kHostFrameSize;
+        portAudio->frameOutMult = 2;
+        portAudio->frameInMult = 2;
+        QVERIFY(portAudio->StartAudio());
+    }
+
+private slots:
+    void initTestCase() {
+        oldCerr = std::cerr.rdbuf(&log);
+        currentLogLevel = static_cast<int>(LogLevel::Info);
+        portAudio = new HSPortAudio(this);
+        portAudio->EnumerateAudioDevices();
+        if (!portAudio->outputDevices.contains("Line Volume (2- UMX VAC)"))
+            QSKIP("the audio server's virtual cable is not running (scripts/audio-server start)");
+    }
+    void cleanupTestCase() {
+        currentLogLevel = static_cast<int>(LogLevel::Error);
+        std::cerr.rdbuf(oldCerr);
+    }
+    void init() {
+        received.clear();
+        transmitted.clear();
+        stoppedCount = 0;
+        thread = new QThread(this);
+        worker = new HSAudioWorker(portAudio);
+        worker->moveToThread(thread);
+        connect(thread, &QThread::finished, worker, &QObject::deleteLater);
+        connect(worker, &HSAudioWorker::bytesReceived, this, [this](uint n) { received << n; });
+        connect(worker, &HSAudioWorker::bytesTransmitted, this,
+                [this](uint n) { transmitted << n; });
+        connect(worker, &HSAudioWorker::stopped, this, [this] { ++stoppedCount; });
+        thread->start();
+    }
+    void cleanup() {
+        // The worker's destructor stops once more; its queued signals must not reach the next test.
+        disconnect(worker, nullptr, this, nullptr);
+        thread->quit();
+        thread->wait();
+        delete thread;
+        QVERIFY(portAudio->outputStream == nullptr && portAudio->inputStream == nullptr);
+    }
+
+    void datagramsArePlayedAndCaptureIsSent() {
+        startAudio();
+        QUdpSocket host;
+        QVERIFY(host.bind(QHostAddress::LocalHost, 0));
+        const quint16 localPort = freePort();
+        init(host.localPort(), localPort);
+        QTRY_VERIFY(log.text().contains("Audio worker initialized"));
+
+        QUdpSocket sender;
+        const QByteArray datagram(4 * kHostFrameSize, '\x10');
+        for (int i = 0; i < 10; ++i) {
+            sender.writeDatagram(datagram, QHostAddress::LocalHost, localPort);
+            QTest::qWait(5);
+        }
+        QTRY_COMPARE(received.size(), 10);
+        for (uint n : received)
+            QCOMPARE(n, uint(4 * kHostFrameSize));
+
+        // The capture runs at twice the host's rate; its blocks leave as datagrams of at most
+        // 1460 bytes, and the counted bytes are the blocks' lengths.
+        QTRY_VERIFY(transmitted.size() >= 3);
+        for (uint n : transmitted)
+            QCOMPARE(n, uint(2 * kHostFrameSize * portAudio->frameInMult));
+        int bytes = 0;
+        while (host.hasPendingDatagrams() || host.waitForReadyRead(200)) {
+            const qint64 size = host.pendingDatagramSize();
+            QVERIFY(size > 0 && size <= 1460);
+            bytes += static_cast<int>(host.receiveDatagram().data().size());
+            if (bytes >= 3 * int(transmitted[0]))
+                break;
+        }
+        QVERIFY(bytes >= 3 * int(transmitted[0]));
+        invoke("stop");
+        QTRY_COMPARE(stoppedCount, 1);
+    }
+
+    void initTwiceRebindsTheSamePort() {
+        startAudio();
+        const quint16 localPort = freePort();
+        const int before = log.text().count("Stopping audio worker");
+        init(9, localPort);
+        init(9, localPort);
+        QTRY_COMPARE(log.text().count("Audio worker initialized"),
+                     log.text().count("Initializing audio worker"));
+        QTRY_COMPARE(stoppedCount, 1);
+        const QString text = log.text();
+        QCOMPARE(text.count("Stopping audio worker") - before, 1);
+        QVERIFY(text.contains("Warning: AudioWorker: UDP socket already exists, stopping first"));
+        QVERIFY(
+            !text.contains(QString("Failed to bind UDP input socket on port %1").arg(localPort)));
+        QVERIFY(text.count(QString("UDP input socket bound on port %1").arg(localPort)) >= 2);
+        // The first init's sound-card streams were stopped with the first socket.
+        QVERIFY(portAudio->outputStream == nullptr);
+
+        QUdpSocket sender;
+        sender.writeDatagram(QByteArray(8, '\x01'), QHostAddress::LocalHost, localPort);
+        QTRY_COMPARE(received, QList<uint>{8});
+        invoke("stop");
+        QTRY_COMPARE(stoppedCount, 2);
+    }
+
+    void notificationsQueuedBehindStopAreIgnored() {
+        init(9, freePort());
+        QTRY_VERIFY(log.text().count("Audio worker initialized") >= 1);
+        // Hold the worker's thread so that stop and the notifications queue up behind it.
+        QSemaphore hold;
+        QMetaObject::invokeMethod(
+            worker, [&hold] { hold.acquire(); }, Qt::QueuedConnection);
+        invoke("stop");
+        for (int i = 0; i < 5; ++i)
+            emit portAudio->inDataReady();
+        hold.release();
+        QTRY_COMPARE(stoppedCount, 1);
+        QTest::qWait(100);
+        QVERIFY(transmitted.isEmpty());
+    }
+
+    void stopWithoutSocketStillStopsTheSoundCard() {
+        startAudio();
+        const int before = log.text().count("Stopping audio worker");
+        invoke("stop");
+        QTRY_COMPARE(stoppedCount, 1);
+        QCOMPARE(log.text().count("Stopping audio worker"), before);
+        QVERIFY(portAudio->outputStream == nullptr);
+        QVERIFY(portAudio->speakerStream == nullptr);
+        QVERIFY(portAudio->inputStream == nullptr);
+    }
+
+    void bindFailureIsReported() {
+        QUdpSocket occupant;
+        QVERIFY(occupant.bind(QHostAddress::AnyIPv4, 0));
+        QList<quint16> failedPorts;
+        connect(worker, &HSAudioWorker::udpBindFailed, this,
+                [&failedPorts](quint16 port, const QString& reason) {
+                    QVERIFY(!reason.isEmpty());
+                    failedPorts << port;
+                });
+        init(9, occupant.localPort());
+        QTRY_COMPARE(failedPorts, QList<quint16>{occupant.localPort()});
+        QVERIFY(log.text().contains("Audio worker initialized"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHSAudioWorker)
+#include "tst_hsaudioworker.moc"
