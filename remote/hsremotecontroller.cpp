@@ -161,9 +161,11 @@ void HSRemoteController::closeWS(bool isExit) {
         return;
     pingTimer.stop();
     pongTimer.stop();
+    // Closing can emit disconnected() synchronously; with isBusy already clear, the teardown it
+    // triggers finds nothing to do, so this one stays the only one.
+    isBusy = false;
     if (webSocket.state() == QAbstractSocket::ConnectedState)
         webSocket.close(QWebSocketProtocol::CloseCodeNormal, QString());
-    isBusy = false;
     if (isExit)
         return;
     const bool willReconnect = !userInitiated && hasConnectedOnce;
