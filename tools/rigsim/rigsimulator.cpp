@@ -166,6 +166,9 @@ RigSimulator::RigSimulator(const RigSimOptions& options_, QByteArray stereoLoop,
 }
 
 RigSimulator::~RigSimulator() {
+    // What arrived since the last report is not lost at shutdown.
+    if (meter.datagrams() > 0)
+        reportReceived();
     const QList<RigSession*> open = sessions;
     for (RigSession* session : open)
         delete session;
