@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <netinet/in.h>
 #include <pthread.h>
@@ -64,6 +65,10 @@ int main(int argc, char* argv[]) {
 
     std::vector<double> arrivals;
     std::vector<int> sizes;
+    // The kernel's receive time of each datagram: free of this program's own scheduling delays.
+    std::vector<double> kernelStamps;
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof(on));
     arrivals.reserve(static_cast<std::size_t>(seconds) * 1000);
     std::atomic<bool> done{false};
     std::thread receiver([&] {
@@ -72,11 +77,26 @@ int main(int argc, char* argv[]) {
         param.sched_priority = 10;
         pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
         std::vector<char> buffer(65536);
+        char control[CMSG_SPACE(sizeof(timespec))];
         while (!done.load()) {
-            const ssize_t got = ::recv(fd, buffer.data(), buffer.size(), 0);
-            if (got >= 0) {
-                arrivals.push_back(nowNs());
-                sizes.push_back(static_cast<int>(got));
+            iovec io{buffer.data(), buffer.size()};
+            msghdr message{};
+            message.msg_iov = &io;
+            message.msg_iovlen = 1;
+            message.msg_control = control;
+            message.msg_controllen = sizeof(control);
+            const ssize_t got = ::recvmsg(fd, &message, 0);
+            if (got < 0)
+                continue;
+            arrivals.push_back(nowNs());
+            sizes.push_back(static_cast<int>(got));
+            const cmsghdr* header = CMSG_FIRSTHDR(&message);
+            if (header != nullptr && header->cmsg_level == SOL_SOCKET &&
+                header->cmsg_type == SCM_TIMESTAMPNS) {
+                timespec stamp{};
+                std::memcpy(&stamp, CMSG_DATA(header), sizeof(stamp));
+                kernelStamps.push_back(static_cast<double>(stamp.tv_sec) * kNsPerSecond +
+                                       static_cast<double>(stamp.tv_nsec));
             }
         }
     });
@@ -119,9 +139,13 @@ int main(int argc, char* argv[]) {
     const double nominalGapMs = 1000.0 / nominalRate;
     const double spanS = (arrivals.back() - arrivals.front()) / kNsPerSecond;
     const double rate = static_cast<double>(arrivals.size() - 1) / spanS;
-    std::vector<double> deviations;
-    for (std::size_t i = 1; i < arrivals.size(); ++i)
-        deviations.push_back(std::abs((arrivals[i] - arrivals[i - 1]) / kNsPerMs - nominalGapMs));
+    const auto gapDeviations = [nominalGapMs](const std::vector<double>& times) {
+        std::vector<double> out;
+        for (std::size_t i = 1; i < times.size(); ++i)
+            out.push_back(std::abs((times[i] - times[i - 1]) / kNsPerMs - nominalGapMs));
+        return out;
+    };
+    const std::vector<double> deviations = gapDeviations(arrivals);
     const auto wrongSize =
         std::count_if(sizes.begin(), sizes.end(), [&](int size) { return size != frameSize * 4; });
 
@@ -134,5 +158,10 @@ int main(int argc, char* argv[]) {
                 "max %.3f ms\n",
                 nominalGapMs, percentile(deviations, 0.5), percentile(deviations, 0.99),
                 percentile(deviations, 1.0));
+    if (kernelStamps.size() == arrivals.size()) {
+        const std::vector<double> kernel = gapDeviations(kernelStamps);
+        std::printf("  by kernel receive time: median %.3f ms, p99 %.3f ms, max %.3f ms\n",
+                    percentile(kernel, 0.5), percentile(kernel, 0.99), percentile(kernel, 1.0));
+    }
     return 0;
 }

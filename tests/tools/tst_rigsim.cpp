@@ -292,6 +292,15 @@ private slots:
             QVERIFY(panel.socket.state() != QAbstractSocket::ConnectedState);
         }
         {
+            RigProcess rig({QStringLiteral("--drop-after"), QStringLiteral("0")});
+            QVERIFY(rig.waitReady());
+            ScriptedPanel panel;
+            QSignalSpy dropped(&panel.socket, &QWebSocket::disconnected);
+            panel.socket.open(rig.url);
+            QTRY_COMPARE(dropped.count(), 1);
+            QVERIFY(rig.terminate().contains(QStringLiteral("fault: dropping client")));
+        }
+        {
             // A hung host answers no ping until the hang is over.
             RigProcess rig({QStringLiteral("--hang-after"), QStringLiteral("1"),
                             QStringLiteral("--hang-for"), QStringLiteral("2")});
