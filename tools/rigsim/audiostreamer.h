@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+
+#include <atomic>
+#include <thread>
+
+// Sends stereo audio datagrams to one destination from a thread of its own, paced from the
+// monotonic clock: datagram k leaves at start + k * frameSize / sampleRate.
+class AudioStreamer {
+public:
+    struct Source {
+        double leftHz = 1000.0;
+        double rightHz = 1500.0;
+        QByteArray stereoLoop; // when not empty, streamed in a loop instead of the tones
+    };
+
+    AudioStreamer(int sampleRate, int frameSize, Source source);
+    ~AudioStreamer();
+    AudioStreamer(const AudioStreamer&) = delete;
+    AudioStreamer& operator=(const AudioStreamer&) = delete;
+
+    void start(const QHostAddress& address, quint16 port);
+    void stop();
+    bool isRunning() const { return worker.joinable(); }
+    qint64 datagramsSent() const { return sent.load(); }
+    // Times the schedule was re-anchored because the thread was held up for too long.
+    qint64 stalls() const { return stallCount.load(); }
+
+private:
+    void run(QHostAddress address, quint16 port);
+
+    int sampleRate;
+    int frameSize;
+    Source source;
+    std::thread worker;
+    std::atomic<bool> stopRequested{false};
+    std::atomic<qint64> sent{0};
+    std::atomic<qint64> stallCount{0};
+};
