@@ -9,6 +9,8 @@
 #include <QOpenGLTexture>
 #include <QPainter>
 #include <QPen>
+#include <QTimer>
+#include <chrono>
 #include <cmath>
 
 namespace {
@@ -27,7 +29,11 @@ HSSMeterWidget::HSSMeterWidget(QWidget* parent, const QString& label)
     : HSOGLWidget(parent)
     , label(label)
     , scaleColor(defaultScaleColor)
-    , meterLevel(MeterScale::defaultMinDb, MeterScale::defaultMaxDb) {
+    , meterLevel(MeterScale::defaultMinDb, MeterScale::defaultMaxDb)
+    , frameTimer(new QTimer(this)) {
+    frameTimer->setSingleShot(true);
+    frameTimer->setTimerType(Qt::PreciseTimer);
+    connect(frameTimer, &QTimer::timeout, this, QOverload<>::of(&QWidget::update));
     labelFont.setFamily(QStringLiteral("Tahoma, Regular"));
     labelFont.setPixelSize(labelPixelSize);
     labelFont.setWeight(labelWeight);
@@ -54,7 +60,18 @@ void HSSMeterWidget::setDBm(float value) {
         HSLOG(LogLevel::Debug, "MainWindow")
             << "meter " << label << ": reading is not a number, shown as silence";
     meterLevel.setDb(value, peakTimer.elapsed());
-    update();
+    requestRepaint();
+}
+
+void HSSMeterWidget::requestRepaint() {
+    if (frameTimer->isActive())
+        return;
+    // Every meter repaints on the same frame boundaries of the monotonic clock, so the readings of
+    // all meters in one frame period cost one composition of the window.
+    const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::steady_clock::now().time_since_epoch())
+                         .count();
+    frameTimer->start(static_cast<int>(frameIntervalMs - now % frameIntervalMs));
 }
 
 void HSSMeterWidget::resetPeak() {

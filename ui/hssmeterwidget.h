@@ -13,6 +13,7 @@
 class HSLineRenderer;
 class HSTexturedQuadRenderer;
 class QOpenGLTexture;
+class QTimer;
 
 // A horizontal bar-graph level meter: 51 bars, one per dB from -50 to 0, coloured by zone, with a
 // peak marker held for one second, over a dial painted once per resize into a texture.
@@ -22,6 +23,9 @@ class HSSMeterWidget : public HSOGLWidget {
 public:
     static constexpr int fixedWidth = 500;
     static constexpr int fixedHeight = 80;
+    // Readings may come faster than this; they update the state at once and the picture on the
+    // next 25-per-second frame boundary.
+    static constexpr int frameIntervalMs = 40;
 
     HSSMeterWidget(QWidget* parent, const QString& label);
     ~HSSMeterWidget() override;
@@ -48,6 +52,7 @@ private slots:
 private:
     void buildDialTexture(int w, int h);
     void drawBar(int db, MeterBarLight light);
+    void requestRepaint();
 
     QString label;
     QFont labelFont;
@@ -55,6 +60,7 @@ private:
     MeterScale scale;
     MeterLevel meterLevel;
     QElapsedTimer peakTimer; // the hold's clock
+    QTimer* frameTimer;
     std::unique_ptr<HSLineRenderer> lineRenderer;
     std::unique_ptr<HSTexturedQuadRenderer> textureRenderer;
     std::unique_ptr<QOpenGLTexture> dialTexture;

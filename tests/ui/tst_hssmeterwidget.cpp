@@ -1,7 +1,9 @@
 #include "hssmeterwidget.h"
 #include "oglviewport.h"
 
+#include <QElapsedTimer>
 #include <QThread>
+#include <QTimer>
 #include <QtTest>
 #include <cmath>
 #include <memory>
@@ -181,6 +183,29 @@ private slots:
         QVERIFY(near(f.bar(-50), blue, 1));
         for (int d = -49; d <= 0; ++d)
             QVERIFY2(near(f.bar(d), dark, 1), qPrintable(QString("bar %1").arg(d)));
+    }
+
+    void fastReadingsArePaintedPerFrame() {
+        int frames = 0;
+        connect(meter.get(), &QOpenGLWidget::frameSwapped, this, [&frames] { ++frames; });
+        QTimer feed;
+        int readings = 0;
+        connect(&feed, &QTimer::timeout, this, [&] {
+            meter->setDBm(-45.0f + readings);
+            if (++readings == 40)
+                feed.stop();
+        });
+        QElapsedTimer elapsed;
+        elapsed.start();
+        feed.start(4);
+        QTRY_VERIFY(!feed.isActive());
+        // The last reading shows within one frame period.
+        QTRY_VERIFY_WITH_TIMEOUT(near(Frame(*meter).bar(-6), green, 1), 500);
+        const qint64 ms = elapsed.elapsed();
+        QVERIFY(near(Frame(*meter).bar(-5), dark, 1));
+        QVERIFY(frames >= 1);
+        QVERIFY2(frames <= ms / HSSMeterWidget::frameIntervalMs + 2,
+                 qPrintable(QString("%1 frames for 40 readings in %2 ms").arg(frames).arg(ms)));
     }
 
     void dialTicksAndBaseline() {
