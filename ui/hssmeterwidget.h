@@ -34,9 +34,6 @@ public:
     Q_INVOKABLE void setDBm(float value);
     Q_INVOKABLE void resetPeak();
 
-    const MeterLevel& level() const { return meterLevel; }
-    const MeterScale& scaleGeometry() const { return scale; }
-
 public slots:
     // Puts the meter back to the bottom of the scale.
     void updateValues();
