@@ -1,0 +1,54 @@
+#include "hsspinner.h"
+
+#include <QPainter>
+#include <QTimer>
+
+namespace {
+constexpr int sizeMargin = 14;
+constexpr int fullTurn = 360;
+} // namespace
+
+HSSpinner::HSSpinner(QWidget* parent)
+    : QWidget(parent)
+    , animationTimer(new QTimer(this)) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    setFixedSize(2 * radius + sizeMargin, 2 * radius + sizeMargin);
+    connect(animationTimer, &QTimer::timeout, this, &HSSpinner::rotate);
+    if (QWidget* p = parentWidget())
+        move(x() + (p->width() - width()) / 2, y() + (p->height() - height()) / 2);
+    setWindowFlags(windowFlags() | Qt::WindowStaysOnTopHint);
+    // Hidden until start(), even when the parent is shown after the spinner was made.
+    hide();
+}
+
+void HSSpinner::start() {
+    show();
+    if (QWidget* p = parentWidget())
+        p->setEnabled(false);
+    animationTimer->start(stepMs);
+}
+
+void HSSpinner::stop() {
+    hide();
+    if (QWidget* p = parentWidget())
+        p->setEnabled(true);
+    animationTimer->stop();
+}
+
+void HSSpinner::rotate() {
+    angle = static_cast<float>((static_cast<int>(angle) + stepDegrees) % fullTurn);
+    update();
+}
+
+void HSSpinner::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.translate(width() / 2, height() / 2);
+    const int half = dotSize / 2;
+    for (int k = 0; k < dotCount; ++k) {
+        const bool current = static_cast<float>(k) == angle / stepDegrees;
+        painter.setBrush(current ? Qt::red : Qt::gray);
+        painter.drawEllipse(radius - half, -half, dotSize, dotSize);
+        painter.rotate(stepDegrees);
+    }
+}
