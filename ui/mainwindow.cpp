@@ -301,10 +301,7 @@ void MainWindow::connectToHost() {
 void MainWindow::hostReadyToSent() {
     HSLOG(LogLevel::Notice, kCategory) << "host ready to sent";
     hideSpinner();
-    const bool devicesFound = portAudio->findOutputDevice(outputDevice) != -1 &&
-                              portAudio->findSpeakerDevice(audioDevice) != -1 &&
-                              portAudio->findInputDevice(inputDevice) != -1;
-    if (devicesFound) {
+    if (soundDevicesFound()) {
         portAudio->sampleRate = 2 * remoteController.sampleRate;
         portAudio->frameSizeOut = 2 * remoteController.frameSize;
         portAudio->frameSizeIn = 2 * remoteController.frameSize;
@@ -332,6 +329,30 @@ void MainWindow::hostReadyToSent() {
     settingsAction->setEnabled(false);
     ui->pbConnect->setEnabled(true);
     notify("Remote RIG " + rig + " connected", iconConnected256, kConnectedNoticeMs);
+}
+
+// Resolves the three stored names in the order output, speaker, input, stopping at the first that
+// the sound card does not know. Without all three the connection goes on without audio, so the
+// operator can see why in the log.
+bool MainWindow::soundDevicesFound() {
+    const struct {
+        int (HSPortAudio::*find)(const QString&);
+        const QString& name;
+        const char* role;
+    } lookups[] = {
+        {&HSPortAudio::findOutputDevice, outputDevice, "UMX output"},
+        {&HSPortAudio::findSpeakerDevice, audioDevice, "audio (speaker)"},
+        {&HSPortAudio::findInputDevice, inputDevice, "UMX input"},
+    };
+    for (const auto& lookup : lookups) {
+        if ((portAudio->*lookup.find)(lookup.name) == -1) {
+            HSLOG(LogLevel::Warning, kCategory)
+                << "No audio: the " << lookup.role << " device \"" << lookup.name
+                << "\" is not among the sound devices";
+            return false;
+        }
+    }
+    return true;
 }
 
 void MainWindow::disConnectFromHost() {

@@ -72,6 +72,7 @@ private:
     void resetMeters();
     void notify(const QString& message, const QIcon* icon, int msecs);
     bool confirmRigAddress();
+    bool soundDevicesFound();
     void setAudioOutMode(int mode);
     void createMeters();
     void createWorker();

@@ -418,7 +418,15 @@ private slots:
     void unknownDevicesConnectWithoutAudio() {
         seed(host->address(), "No such output", "No such input");
         open();
+        currentLogLevel = static_cast<int>(LogLevel::Warning);
+        std::ostringstream captured;
+        std::streambuf* old = std::cerr.rdbuf(captured.rdbuf());
         connectAndWait();
+        std::cerr.rdbuf(old);
+        currentLogLevel = static_cast<int>(LogLevel::Error);
+        QVERIFY(QString::fromStdString(captured.str())
+                    .contains("Warning: MainWindow: No audio: the UMX output device \"No such "
+                              "output\" is not among the sound devices"));
         QVERIFY(connectButton()->isChecked());
         QVERIFY(!openMessageBox());
         QTest::qWait(300);
