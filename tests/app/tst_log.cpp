@@ -1,4 +1,5 @@
 #include "log.h"
+#include "logcapture.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -11,19 +12,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Swaps std::cerr's buffer for a string buffer for the lifetime of the object.
-class StderrCapture {
-public:
-    StderrCapture()
-        : old(std::cerr.rdbuf(captured.rdbuf())) {}
-    ~StderrCapture() { std::cerr.rdbuf(old); }
-    QString text() const { return QString::fromStdString(captured.str()); }
-
-private:
-    std::ostringstream captured;
-    std::streambuf* old;
-};
 
 const QRegularExpression
     kLineShape(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d {1,9}[A-Z][a-z]+: [A-Za-z]+: .*$)");
@@ -43,7 +31,7 @@ private slots:
 
     void everyLevelHasTheSameColumns() {
         currentLogLevel = static_cast<int>(LogLevel::Debug);
-        StderrCapture capture;
+        LogCapture capture;
         for (int level = 0; level <= 7; ++level)
             HSLOG(static_cast<LogLevel>(level), "MainWindow") << "level " << level;
         const QStringList lines = capture.text().split('\n', Qt::SkipEmptyParts);
@@ -60,7 +48,7 @@ private slots:
     }
 
     void valuesAreWrittenAsSpecified() {
-        StderrCapture capture;
+        LogCapture capture;
         const QString dashed = QString::fromUtf8("ws received \u2014 ");
         HSLOG(LogLevel::Error, "RemoteCtrl")
             << dashed << QString::fromUtf8("Grüße") << " flag=" << true << "," << false
@@ -71,7 +59,7 @@ private slots:
     }
 
     void suppressedStatementsComposeNothing() {
-        StderrCapture capture;
+        LogCapture capture;
         int evaluated = 0;
         auto piece = [&evaluated] {
             ++evaluated;
@@ -101,7 +89,7 @@ private slots:
         logToFile = logFile().is_open();
         QVERIFY(logToFile);
 
-        StderrCapture capture;
+        LogCapture capture;
         HSLOG(LogLevel::Critical, "Settings") << "first";
         QFile reader(path);
         QVERIFY(reader.open(QIODevice::ReadOnly));

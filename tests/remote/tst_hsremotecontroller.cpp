@@ -1,5 +1,6 @@
 #include "hsremotecontroller.h"
 #include "log.h"
+#include "logcapture.h"
 
 #include <QCryptographicHash>
 #include <QNetworkDatagram>
@@ -19,29 +20,6 @@
 namespace {
 
 constexpr int kShortWaitMs = 300;
-
-// Swaps std::cerr's buffer for a string buffer for the lifetime of the object.
-class StderrCapture {
-public:
-    StderrCapture()
-        : old(std::cerr.rdbuf(captured.rdbuf())) {}
-    ~StderrCapture() { std::cerr.rdbuf(old); }
-    QString text() const { return QString::fromStdString(captured.str()); }
-    // The message part of every line at the given level tag and category RemoteCtrl.
-    QStringList messages(const char* tag) const {
-        QStringList out;
-        const QString marker = QStringLiteral("%1: RemoteCtrl: ").arg(QLatin1String(tag), 10);
-        for (const QString& line : text().split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-            if (line.mid(19, marker.size()) == marker)
-                out << line.mid(19 + marker.size());
-        }
-        return out;
-    }
-
-private:
-    std::ostringstream captured;
-    std::streambuf* old;
-};
 
 // A real WebSocket host on loopback that records what the panel sends.
 class HostPeer : public QObject {
@@ -183,13 +161,13 @@ private slots:
             controller.localAddress = address;
             controller.localPort = port;
         }
-        StderrCapture log;
+        LogCapture log;
         QUrl url = host.url();
         controller.HostStartSent(url);
         QTRY_COMPARE(host.received.size(), 1);
         QCOMPARE(host.received.first(), expected);
         QCOMPARE(controller.hostUrl, url);
-        const QStringList notices = log.messages("Notice");
+        const QStringList notices = log.messages("Notice", "RemoteCtrl");
         QCOMPARE(notices.value(0),
                  QStringLiteral("HostStartSent \u2014 url=%1, isBusy=0").arg(url.toString()));
         QVERIFY(notices.value(1).startsWith(
@@ -220,7 +198,7 @@ private slots:
             startOutputsSeenDuringSignal = host.received.count(exactText("startOutput"));
         });
 
-        StderrCapture log;
+        LogCapture log;
         host.send(kHostInfoNoCodec);
         QTRY_COMPARE(host.received.size(), 2);
         QCOMPARE(startOutputsSeenDuringSignal, 0);
@@ -232,7 +210,7 @@ private slots:
         QCOMPARE(controller.sampleSize, 16);
         QCOMPARE(int(controller.udpInPort), 4464);
         QVERIFY(controller.codec.isEmpty());
-        const QStringList notices = log.messages("Notice");
+        const QStringList notices = log.messages("Notice", "RemoteCtrl");
         QCOMPARE(notices.value(0), QStringLiteral("ws received \u2014 ") + kHostInfoNoCodec);
         QCOMPARE(notices.value(1), QStringLiteral("ws hostInfo parsed \u2014 sampleRate=48000, "
                                                   "frameSize=512, channels=2, codec=, "
@@ -277,17 +255,18 @@ private slots:
         controller.HostStartSent(url);
         QTRY_COMPARE(host.received.size(), 1);
 
-        StderrCapture log;
+        LogCapture log;
         host.send(text);
         QTRY_COMPARE(host.closeCodes, QList<int>{1000});
         QCOMPARE(ready.count(), 0);
-        QCOMPARE(log.messages("Error"),
+        QCOMPARE(log.messages("Error", "RemoteCtrl"),
                  QStringList{QStringLiteral("ws parse failed \u2014 closing, message=") + text});
         QTRY_COMPARE(disconnected.count(), 1);
         QCOMPARE(reconnecting.count(), 1);
         QCOMPARE(reconnecting.first().first().toInt(), 1000);
-        QVERIFY(log.messages("Notice").contains(
-            QStringLiteral("closeWS \u2014 emitting hostDisconnected, willReconnect=1")));
+        QVERIFY(log.messages("Notice", "RemoteCtrl")
+                    .contains(QStringLiteral(
+                        "closeWS \u2014 emitting hostDisconnected, willReconnect=1")));
 
         // The scheduled attempt opens a fresh connection that announces itself again.
         fire(timerOf(controller, "reconnectTimer"));
@@ -312,7 +291,7 @@ private slots:
         QTimer* retry = timerOf(controller, "reconnectTimer");
         QVERIFY(retry);
 
-        StderrCapture log;
+        LogCapture log;
         host.vanish();
         QTRY_COMPARE(reconnecting.count(), 1);
         QList<int> intervals{retry->interval()};
@@ -332,11 +311,13 @@ private slots:
         // Every failed attempt tears down once; a loss after success is never an error report.
         QCOMPARE(disconnected.count(), expected.size());
         QCOMPARE(connectionError.count(), 0);
-        QVERIFY(log.messages("Notice").contains(
-            QStringLiteral("Reconnect attempt \u2014 opening %1, delay was 16000ms")
-                .arg(url.toString())));
-        QVERIFY(log.messages("Notice").contains(
-            QStringLiteral("scheduleReconnect \u2014 delay=30000ms, url=%1").arg(url.toString())));
+        QVERIFY(
+            log.messages("Notice", "RemoteCtrl")
+                .contains(QStringLiteral("Reconnect attempt \u2014 opening %1, delay was 16000ms")
+                              .arg(url.toString())));
+        QVERIFY(log.messages("Notice", "RemoteCtrl")
+                    .contains(QStringLiteral("scheduleReconnect \u2014 delay=30000ms, url=%1")
+                                  .arg(url.toString())));
 
         // The host comes back: the next attempt succeeds and the next loss starts over at 1000.
         HostPeer again;
@@ -364,13 +345,13 @@ private slots:
         QTimer* retry = timerOf(controller, "reconnectTimer");
         QVERIFY(retry->isActive());
 
-        StderrCapture log;
+        LogCapture log;
         controller.HostStopSent();
         QVERIFY(!retry->isActive());
         QTest::qWait(kShortWaitMs);
         QCOMPARE(disconnected.count(), 1);
         QCOMPARE(reconnecting.count(), 1);
-        QCOMPARE(log.messages("Notice"),
+        QCOMPARE(log.messages("Notice", "RemoteCtrl"),
                  (QStringList{QStringLiteral("HostStopSent \u2014 user initiated disconnect"),
                               QStringLiteral("sentMessageToHost \u2014 type=4"),
                               QStringLiteral("closeWS \u2014 isExit=0, isBusy=0, wsState=0, "
@@ -387,7 +368,7 @@ private slots:
         controller.HostStartSent(url);
         QTRY_COMPARE(host.received.size(), 1);
 
-        StderrCapture log;
+        LogCapture log;
         controller.HostStopSent();
         QCOMPARE(disconnected.count(), 1);
         QTRY_COMPARE(host.closeCodes, QList<int>{1000});
@@ -396,10 +377,13 @@ private slots:
         QCOMPARE(reconnecting.count(), 0);
         QCOMPARE(disconnected.count(), 1);
         QVERIFY(!timerOf(controller, "pingTimer")->isActive());
-        QVERIFY(log.messages("Notice").contains(
-            QStringLiteral("closeWS \u2014 emitting hostDisconnected, willReconnect=0")));
+        QVERIFY(log.messages("Notice", "RemoteCtrl")
+                    .contains(QStringLiteral(
+                        "closeWS \u2014 emitting hostDisconnected, willReconnect=0")));
         // An operator disconnect does not even consider reconnecting.
-        QVERIFY(log.messages("Notice").filter(QStringLiteral("scheduleReconnect")).isEmpty());
+        QVERIFY(log.messages("Notice", "RemoteCtrl")
+                    .filter(QStringLiteral("scheduleReconnect"))
+                    .isEmpty());
     }
 
     void destructionClosesQuietly() {
@@ -411,12 +395,12 @@ private slots:
         QUrl url = host.url();
         controller->HostStartSent(url);
         QTRY_COMPARE(host.received.size(), 1);
-        StderrCapture log;
+        LogCapture log;
         controller.reset();
         QTRY_COMPARE(host.closeCodes, QList<int>{1000});
         QCOMPARE(disconnected.count(), 0);
         QCOMPARE(reconnecting.count(), 0);
-        const QStringList notices = log.messages("Notice");
+        const QStringList notices = log.messages("Notice", "RemoteCtrl");
         QCOMPARE(notices.value(0),
                  QStringLiteral("closeWS \u2014 isExit=1, isBusy=1, wsState=3, userInitiated=0"));
         QVERIFY(notices.filter(QStringLiteral("emitting hostDisconnected")).isEmpty());
@@ -432,7 +416,7 @@ private slots:
                 [&] { order << QStringLiteral("connectionError"); });
         QSignalSpy reconnecting(&controller, &HSRemoteController::reconnecting);
         QUrl url(QStringLiteral("ws://127.0.0.1:%1").arg(freePort()));
-        StderrCapture log;
+        LogCapture log;
         controller.HostStartSent(url);
         QTRY_COMPARE(order.size(), 2);
         QCOMPARE(order,
@@ -441,14 +425,14 @@ private slots:
         QCOMPARE(order.size(), 2);
         QCOMPARE(reconnecting.count(), 0);
         QVERIFY(!timerOf(controller, "reconnectTimer")->isActive());
-        const QStringList errors = log.messages("Error");
+        const QStringList errors = log.messages("Error", "RemoteCtrl");
         QCOMPARE(errors.size(), 1);
         QVERIFY2(errors.first().startsWith(QStringLiteral("ws error \u2014 code=0, msg=")),
                  qPrintable(errors.first()));
         QVERIFY(errors.first().endsWith(QStringLiteral(", hasConnectedOnce=0")));
-        QVERIFY(log.messages("Notice").contains(
-            QStringLiteral("scheduleReconnect \u2014 skipped, userInitiated=0, "
-                           "hasConnectedOnce=0, urlEmpty=0")));
+        QVERIFY(log.messages("Notice", "RemoteCtrl")
+                    .contains(QStringLiteral("scheduleReconnect \u2014 skipped, userInitiated=0, "
+                                             "hasConnectedOnce=0, urlEmpty=0")));
     }
 
     void startWhileBusyOnlyReplacesTheUrl() {
@@ -459,11 +443,11 @@ private slots:
         QUrl url = host.url();
         controller.HostStartSent(url);
         QTRY_COMPARE(host.received.size(), 1);
-        StderrCapture log;
+        LogCapture log;
         QUrl other(QStringLiteral("ws://127.0.0.1:1"));
         controller.HostStartSent(other);
         QCOMPARE(controller.hostUrl, other);
-        QCOMPARE(log.messages("Warning"),
+        QCOMPARE(log.messages("Warning", "RemoteCtrl"),
                  QStringList{QStringLiteral("HostStartSent \u2014 skipped, already busy")});
         // The replaced start cleared the success flag, so losing this connection is final.
         host.vanish();
@@ -505,12 +489,12 @@ private slots:
         QTimer* pong = timerOf(controller, "pongTimer");
         QCOMPARE(pong->interval(), HSRemoteController::kPongTimeoutMs);
         pong->setInterval(kShortWaitMs);
-        StderrCapture log;
+        LogCapture log;
         fire(timerOf(controller, "pingTimer"));
         QTRY_COMPARE(host.framesAfterHandshake, 2); // the ping
         QCOMPARE(disconnected.count(), 0);
         QTRY_COMPARE(disconnected.count(), 1);
-        QCOMPARE(log.messages("Warning"),
+        QCOMPARE(log.messages("Warning", "RemoteCtrl"),
                  QStringList{QStringLiteral("Pong timeout \u2014 forcing disconnect")});
         QCOMPARE(reconnecting.count(), 1);
         QCOMPARE(reconnecting.first().first().toInt(), 1000);

@@ -1,5 +1,6 @@
 #include "hsudpaudiosocket.h"
 #include "log.h"
+#include "logcapture.h"
 
 #include <QNetworkDatagram>
 #include <QUdpSocket>
@@ -9,20 +10,6 @@
 #include <sstream>
 
 namespace {
-
-class StderrCapture {
-public:
-    StderrCapture()
-        : old(std::cerr.rdbuf(captured.rdbuf())) {}
-    ~StderrCapture() { std::cerr.rdbuf(old); }
-    QStringList lines() const {
-        return QString::fromStdString(captured.str()).split('\n', Qt::SkipEmptyParts);
-    }
-
-private:
-    std::ostringstream captured;
-    std::streambuf* old;
-};
 
 // A free UDP port on this machine at the time of the call.
 quint16 freePort() {
@@ -66,7 +53,7 @@ private slots:
         QUdpSocket host;
         QVERIFY(host.bind(QHostAddress::LocalHost, 0));
         const quint16 localPort = freePort();
-        StderrCapture capture;
+        LogCapture capture;
         HSUDPAudioSocket socket(nullptr, "127.0.0.1", host.localPort(), localPort);
 
         QByteArray block(blockSize, Qt::Uninitialized);
@@ -89,7 +76,7 @@ private slots:
 
     void queuedDatagramsAreDrainedInOrderFromAnySender() {
         const quint16 localPort = freePort();
-        StderrCapture capture;
+        LogCapture capture;
         HSUDPAudioSocket socket(nullptr, "127.0.0.1", 9, localPort);
         QVERIFY(socket.bindError().isEmpty());
         QList<QByteArray> received;
@@ -117,7 +104,7 @@ private slots:
         QUdpSocket host;
         QVERIFY(host.bind(QHostAddress::LocalHost, 0));
 
-        StderrCapture capture;
+        LogCapture capture;
         {
             HSUDPAudioSocket socket(nullptr, "127.0.0.1", host.localPort(), taken);
             QVERIFY(!socket.bindError().isEmpty());
@@ -137,7 +124,7 @@ private slots:
     }
 
     void hostNamesAreNeverResolved() {
-        StderrCapture capture;
+        LogCapture capture;
         {
             HSUDPAudioSocket socket(nullptr, "localhost", 4000, freePort());
             QByteArray block(3000, 'x');

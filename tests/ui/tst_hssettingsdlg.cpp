@@ -3,6 +3,7 @@
 #include "hsportaudio.h"
 #include "hssettingsdlg.h"
 #include "log.h"
+#include "logcapture.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -15,6 +16,7 @@
 #include <QtTest>
 
 #include <iostream>
+#include <memory>
 #include <sstream>
 
 namespace {
@@ -120,15 +122,14 @@ private slots:
 
     void localAddressList() {
         currentLogLevel = static_cast<int>(LogLevel::Info);
-        std::ostringstream captured;
-        std::streambuf* old = std::cerr.rdbuf(captured.rdbuf());
+        auto capture = std::make_unique<LogCapture>();
         HSSettingsDlg dialog(nullptr, portAudio);
         fill(dialog);
         dialog.UpdateUi();
-        std::cerr.rdbuf(old);
+        const QString log = capture->text();
+        capture.reset();
         currentLogLevel = static_cast<int>(LogLevel::Error);
-        QVERIFY(QString::fromStdString(captured.str())
-                    .endsWith("      Info: Settings: localIP: 10.11.12.13\n"));
+        QVERIFY(log.endsWith("      Info: Settings: localIP: 10.11.12.13\n"));
 
         auto* box = child<QComboBox>(&dialog, "cbLocalP");
         const QStringList items = itemsOf(box);

@@ -8,6 +8,7 @@
 #include "hsspinner.h"
 #include "hsvumeter.h"
 #include "log.h"
+#include "logcapture.h"
 #include "mainwindow.h"
 
 #include <QAction>
@@ -295,12 +296,11 @@ private slots:
             s.setValue("inUDPPort", "port");
         }
         currentLogLevel = static_cast<int>(LogLevel::Warning);
-        std::ostringstream captured;
-        std::streambuf* old = std::cerr.rdbuf(captured.rdbuf());
+        auto capture = std::make_unique<LogCapture>();
         open();
-        std::cerr.rdbuf(old);
+        const QString log = capture->text();
+        capture.reset();
         currentLogLevel = static_cast<int>(LogLevel::Error);
-        const QString log = QString::fromStdString(captured.str());
         for (const char* key : {"frameOutMult", "frameInMult", "speakerOn", "selectedRig",
                                 "audioOutMode", "inUDPPort"})
             QVERIFY2(log.contains(QString("Warning: MainWindow: Setting \"%1\"").arg(key)),
@@ -419,14 +419,13 @@ private slots:
         seed(host->address(), "No such output", "No such input");
         open();
         currentLogLevel = static_cast<int>(LogLevel::Warning);
-        std::ostringstream captured;
-        std::streambuf* old = std::cerr.rdbuf(captured.rdbuf());
+        auto capture = std::make_unique<LogCapture>();
         connectAndWait();
-        std::cerr.rdbuf(old);
+        const QString log = capture->text();
+        capture.reset();
         currentLogLevel = static_cast<int>(LogLevel::Error);
-        QVERIFY(QString::fromStdString(captured.str())
-                    .contains("Warning: MainWindow: No audio: the UMX output device \"No such "
-                              "output\" is not among the sound devices"));
+        QVERIFY(log.contains("Warning: MainWindow: No audio: the UMX output device \"No such "
+                             "output\" is not among the sound devices"));
         QVERIFY(connectButton()->isChecked());
         QVERIFY(!openMessageBox());
         QTest::qWait(300);
