@@ -12,6 +12,7 @@
 #include "settingsvalues.h"
 #include "statusline.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QListView>
@@ -301,6 +302,10 @@ void MainWindow::connectToHost() {
 void MainWindow::hostReadyToSent() {
     HSLOG(LogLevel::Notice, kCategory) << "host ready to sent";
     hideSpinner();
+    // The worker writes to the streams from its own thread. After a quick reconnection its queued
+    // stop may not have run yet, and a host may describe its stream again while audio runs: the
+    // worker lets go of the socket and the streams before they are opened anew here.
+    QMetaObject::invokeMethod(audioWorker, "stop", Qt::BlockingQueuedConnection);
     if (soundDevicesFound()) {
         portAudio->sampleRate = 2 * remoteController.sampleRate;
         portAudio->frameSizeOut = 2 * remoteController.frameSize;
@@ -328,6 +333,7 @@ void MainWindow::hostReadyToSent() {
     connectAction->setEnabled(true);
     settingsAction->setEnabled(false);
     ui->pbConnect->setEnabled(true);
+    restoreKeyboardFocus();
     notify("Remote RIG " + rig + " connected", iconConnected256, kConnectedNoticeMs);
 }
 
@@ -364,6 +370,14 @@ void MainWindow::disConnectFromHost() {
     connectAction->setChecked(false);
     connectAction->setEnabled(true);
     settingsAction->setEnabled(true);
+    restoreKeyboardFocus();
+}
+
+// Disabling the window while it waited took the keyboard focus away; the connect button, the
+// operator's next step either way, gets it back.
+void MainWindow::restoreKeyboardFocus() {
+    if (!QApplication::focusWidget())
+        ui->pbConnect->setFocus();
 }
 
 void MainWindow::hostDisconnected() {
@@ -373,6 +387,19 @@ void MainWindow::hostDisconnected() {
     txBytes = 0;
     updateStatusLine();
     resetMeters();
+    resetMetersOnceWorkerStopped();
+}
+
+// Levels measured before the worker stopped are still on their way to the meters; a second reset,
+// queued behind the worker's stop and then behind those levels, leaves the meters at rest.
+void MainWindow::resetMetersOnceWorkerStopped() {
+    QMetaObject::invokeMethod(
+        audioWorker,
+        [this] {
+            QMetaObject::invokeMethod(
+                this, [this] { resetMeters(); }, Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
 }
 
 void MainWindow::hostConnectionError() {

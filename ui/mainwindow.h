@@ -68,8 +68,10 @@ private:
     void updateStatusLine();
     void showSpinner();
     void hideSpinner();
+    void restoreKeyboardFocus();
     void showReconnectNotice(int delayMs);
     void resetMeters();
+    void resetMetersOnceWorkerStopped();
     void notify(const QString& message, const QIcon* icon, int msecs);
     bool confirmRigAddress();
     bool soundDevicesFound();

@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QNetworkDatagram>
 #include <QPushButton>
 #include <QSettings>
 #include <QSpinBox>
@@ -65,6 +66,10 @@ public:
         for (const QJsonObject& m : messages)
             names << m.value("message").toString();
         return names;
+    }
+    void describeAgain() {
+        for (QWebSocket* socket : std::as_const(clients))
+            answer(socket, QString(R"({"message": "localInfo"})"));
     }
     void dropAll() {
         for (QWebSocket* socket : std::as_const(clients))
@@ -187,6 +192,11 @@ class TestMainWindow : public QObject {
     }
     void open() {
         window = std::make_unique<MainWindow>();
+        // The tests drive the 2-second status tick themselves; on a slow machine the real one
+        // could otherwise give a quiet test connection up in the middle of a test.
+        for (QTimer* timer : window->findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly))
+            if (timer->interval() == 2000)
+                timer->stop();
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     }
@@ -358,6 +368,38 @@ private slots:
         QVERIFY(portAudio()->vuMeterOut->valueLeft > -30.0F);
     }
 
+    // Levels measured just before a disconnect must not light the meters again after it.
+    void metersComeToRestAfterDisconnect() {
+        seed(host->address());
+        open();
+        auto* meterL = window->findChildren<HSSMeterWidget*>().first();
+        const auto litPixels = [meterL] {
+            const QImage image = meterL->grabFramebuffer();
+            int lit = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    lit += image.pixelColor(x, y) == QColor(44, 173, 246) ? 1 : 0;
+            return lit;
+        };
+        const int idle = litPixels();
+        connectAndWait();
+        QVERIFY(connectButton()->hasFocus());
+
+        QUdpSocket sender;
+        QByteArray loud(4 * 512, '\0');
+        for (int i = 0; i < 2 * 512; ++i)
+            loud[2 * i + 1] = static_cast<char>(i % 2 ? 0x70 : 0x90);
+        QTimer feed;
+        connect(&feed, &QTimer::timeout, this,
+                [&] { sender.writeDatagram(loud, QHostAddress::LocalHost, panelPort); });
+        feed.start(5);
+        QTRY_VERIFY(litPixels() > 2 * idle);
+        connectButton()->click();
+        QTRY_COMPARE(litPixels(), idle);
+        QTest::qWait(500);
+        QCOMPARE(litPixels(), idle);
+    }
+
     void operatorDisconnectSendsStopOutput() {
         seed(host->address());
         open();
@@ -383,6 +425,29 @@ private slots:
         window.reset();
         QCOMPARE(store().value("listRigs").toStringList(),
                  QStringList({"10.1.1.1:4590", host->address()}));
+    }
+
+    // A host that describes its stream again, and a reconnection right after a loss, both
+    // restart the audio while the worker may still be playing into the old streams.
+    void audioRestartsCleanly() {
+        seed(host->address());
+        open();
+        connectAndWait();
+        host->describeAgain();
+        QTRY_COMPARE(host->messageNames().count("startOutput"), 2);
+        QVERIFY(portAudio()->outputStream && portAudio()->inputStream);
+        while (host->audioIn.hasPendingDatagrams())
+            host->audioIn.receiveDatagram();
+        QTRY_VERIFY(host->audioIn.hasPendingDatagrams());
+
+        for (int i = 0; i < 3; ++i) {
+            host->dropAll();
+            QTRY_COMPARE(host->messageNames().count("startOutput"), 3 + i);
+            QVERIFY(portAudio()->outputStream && portAudio()->inputStream);
+        }
+        while (host->audioIn.hasPendingDatagrams())
+            host->audioIn.receiveDatagram();
+        QTRY_VERIFY(host->audioIn.hasPendingDatagrams());
     }
 
     void refusedFirstConnectionIsReportedAndNotRetried() {
