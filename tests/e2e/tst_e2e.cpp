@@ -39,9 +39,10 @@ constexpr double kLeftHz = 1000.0;
 constexpr double kRightHz = 1500.0;
 constexpr double kTransmitHz = 700.0;
 constexpr int kMaxDatagramBytes = 1460;
-// The simulator's tones are at -6 dBFS (amplitude 0.5); what arrives must be near that.
+// The simulator's tones are at -6 dBFS (amplitude 0.5); a recording that catches a short gap in
+// the playback on a loaded machine reads lower, silence reads near 0.
 constexpr double kToneAmplitude = 0.5;
-constexpr double kMinToneAmplitude = 0.25;
+constexpr double kMinToneAmplitude = 0.15;
 // The other tone of a pair, as heard where it does not belong: at least 40 dB down.
 constexpr double kCrosstalkRatio = 0.01;
 
