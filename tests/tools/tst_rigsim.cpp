@@ -144,6 +144,8 @@ private slots:
         QTest::newRow("stray") << QStringList{"extra"} << error << "extra";
         QTest::newRow("two bad replies")
             << QStringList{"--send-malformed", "--send-unexpected"} << error << "exclude";
+        QTest::newRow("audio through a hang without a hang")
+            << QStringList{"--hang-keeps-audio"} << error << "--hang-after";
         QTest::newRow("help") << QStringList{"--help"} << static_cast<int>(OptionsOutcome::ShowHelp)
                               << "--announce-dead-port";
     }
@@ -248,7 +250,8 @@ private slots:
 
         const QString said = rig.terminate();
         QCOMPARE(rig.process.exitCode(), 0);
-        QVERIFY2(said.contains(QRegularExpression(QStringLiteral("\nrx \\d+ samples/s"))),
+        QVERIFY2(said.contains(QRegularExpression(QStringLiteral(
+                     "\nrx \\d+ samples/s, [0-9.]+ datagrams/s, largest 960 bytes"))),
                  qPrintable(said));
         QVERIFY(said.contains(QStringLiteral("audio stopped (stopOutput)")));
         QVERIFY(said.endsWith(QStringLiteral("stopped\n")));
@@ -314,6 +317,30 @@ private slots:
             QTest::qWait(500);
             QCOMPARE(panel.pongs, 1);
             QTRY_COMPARE_WITH_TIMEOUT(panel.pongs, 2, 3000);
+        }
+        {
+            // A host whose control side hangs while its audio keeps flowing.
+            RigProcess rig({QStringLiteral("--hang-after"), QStringLiteral("1"),
+                            QStringLiteral("--hang-for"), QStringLiteral("2"),
+                            QStringLiteral("--hang-keeps-audio")});
+            QVERIFY(rig.waitReady());
+            QUdpSocket audio;
+            QVERIFY(audio.bind(QHostAddress::LocalHost, 0));
+            ScriptedPanel panel;
+            QVERIFY(panel.open(rig.url));
+            panel.send(localInfo(audio.localPort()));
+            panel.send(bare("startOutput"));
+            QTRY_COMPARE(panel.received.size(), 1);
+            QTest::qWait(1300);
+            panel.socket.ping();
+            while (audio.hasPendingDatagrams())
+                audio.receiveDatagram();
+            const QList<QByteArray> during = collect(audio, 500);
+            QCOMPARE(panel.pongs, 0);
+            // 93.75 datagrams per second keep coming while the control side is dead.
+            QVERIFY2(during.size() >= 30, qPrintable(QString::number(during.size())));
+            QTRY_COMPARE_WITH_TIMEOUT(panel.pongs, 1, 3000);
+            QVERIFY(rig.terminate().contains(QStringLiteral("audio keeps flowing")));
         }
     }
 

@@ -76,8 +76,10 @@ private slots:
                  qPrintable(QString::number(meter.peakDbfs())));
         QVERIFY2(std::abs(meter.rmsDbfs() - (-9.03)) < 0.05,
                  qPrintable(QString::number(meter.rmsDbfs())));
+        QCOMPARE(meter.largestDatagram(), 9600);
         meter.reset();
         QCOMPARE(meter.samples(), qint64(0));
+        QCOMPARE(meter.largestDatagram(), 0);
         QVERIFY(std::isinf(meter.rmsDbfs()) && meter.rmsDbfs() < 0);
     }
 
@@ -85,8 +87,10 @@ private slots:
         RxMeter meter;
         meter.add(QByteArray());
         meter.add(QByteArray("\xff\x7f\x00", 3)); // one whole sample and a stray byte
-        QCOMPARE(meter.datagrams(), qint64(2));
-        QCOMPARE(meter.samples(), qint64(1));
+        meter.add(QByteArray(6, '\0'));
+        QCOMPARE(meter.datagrams(), qint64(3));
+        QCOMPARE(meter.samples(), qint64(4));
+        QCOMPARE(meter.largestDatagram(), 6);
         QVERIFY(std::abs(meter.peakDbfs()) < 0.01);
     }
 };

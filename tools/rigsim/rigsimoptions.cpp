@@ -130,6 +130,9 @@ ParsedOptions parseRigSimOptions(const QStringList& arguments) {
          QStringLiteral("seconds")},
         {QStringLiteral("hang-for"), QStringLiteral("Length of the hang. Default 10."),
          QStringLiteral("seconds"), QStringLiteral("10")},
+        {QStringLiteral("hang-keeps-audio"),
+         QStringLiteral("Fault: during the hang the audio keeps flowing; only the control "
+                        "channel (pongs included) is dead.")},
         {QStringLiteral("announce-dead-port"),
          QStringLiteral("Fault: announce a UDP input port that nobody listens on.")},
     });
@@ -184,6 +187,9 @@ ParsedOptions parseRigSimOptions(const QStringList& arguments) {
     seconds("silent-after", &o.silentAfterS);
     seconds("hang-after", &o.hangAfterS);
     o.hangForS = intValue(parser, QStringLiteral("hang-for"), 0, kMaxSeconds, &error);
+    o.hangKeepsAudio = parser.isSet(QStringLiteral("hang-keeps-audio"));
+    if (o.hangKeepsAudio && o.hangAfterS < 0)
+        error = QStringLiteral("--hang-keeps-audio needs --hang-after");
     if (o.sendMalformed && o.sendUnexpected)
         error = QStringLiteral("--send-malformed and --send-unexpected exclude each other");
     if (!error.isEmpty()) {

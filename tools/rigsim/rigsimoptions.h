@@ -30,6 +30,7 @@ struct RigSimOptions {
     bool sendUnexpected = false;
     int hangAfterS = -1;
     int hangForS = 0;
+    bool hangKeepsAudio = false;
     bool announceDeadPort = false;
 };
 

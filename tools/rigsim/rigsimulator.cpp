@@ -246,9 +246,13 @@ void RigSimulator::onNewConnection() {
 }
 
 void RigSimulator::hang() {
-    say(QStringLiteral("fault: hanging for %1 s, serving nothing").arg(options.hangForS));
-    for (RigSession* session : qAsConst(sessions))
-        session->pauseAudio();
+    if (options.hangKeepsAudio) {
+        say(QStringLiteral("fault: hanging for %1 s, audio keeps flowing").arg(options.hangForS));
+    } else {
+        say(QStringLiteral("fault: hanging for %1 s, serving nothing").arg(options.hangForS));
+        for (RigSession* session : qAsConst(sessions))
+            session->pauseAudio();
+    }
     // Blocking the only thread that services the sockets: no pongs, no control, no audio.
     QElapsedTimer hung;
     hung.start();
@@ -256,8 +260,10 @@ void RigSimulator::hang() {
            !shutdownRequested.load())
         QThread::msleep(kHangSliceMs);
     say(QStringLiteral("fault: hang over"));
-    for (RigSession* session : qAsConst(sessions))
-        session->resumeAudio();
+    if (!options.hangKeepsAudio) {
+        for (RigSession* session : qAsConst(sessions))
+            session->resumeAudio();
+    }
 }
 
 void RigSimulator::onUdpReadyRead() {
@@ -278,9 +284,11 @@ void RigSimulator::reportReceived() {
         return;
     }
     receiving = true;
-    say(QStringLiteral("rx %1 samples/s, %2 datagrams/s, rms %3 dBFS, peak %4 dBFS")
+    say(QStringLiteral("rx %1 samples/s, %2 datagrams/s, largest %3 bytes, rms %4 dBFS, peak "
+                       "%5 dBFS")
             .arg(static_cast<double>(meter.samples()) / seconds, 0, 'f', 0)
             .arg(static_cast<double>(meter.datagrams()) / seconds, 0, 'f', 1)
+            .arg(meter.largestDatagram())
             .arg(meter.rmsDbfs(), 0, 'f', 1)
             .arg(meter.peakDbfs(), 0, 'f', 1));
     meter.reset();

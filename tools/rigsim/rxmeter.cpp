@@ -2,6 +2,7 @@
 
 #include <QtEndian>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -20,6 +21,7 @@ double toDbfs(double amplitude) {
 
 void RxMeter::add(const QByteArray& datagram) {
     ++datagramCount;
+    largest = std::max(largest, static_cast<int>(datagram.size()));
     const int count = datagram.size() / 2;
     for (int i = 0; i < count; ++i) {
         const int sample = qFromLittleEndian<qint16>(datagram.constData() + 2 * i);

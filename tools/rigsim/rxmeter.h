@@ -12,6 +12,8 @@ public:
     double peakDbfs() const;
     qint64 samples() const { return sampleCount; }
     qint64 datagrams() const { return datagramCount; }
+    // Size of the biggest datagram, in bytes: the sender's datagram limit shows here.
+    int largestDatagram() const { return largest; }
     void reset();
 
 private:
@@ -19,4 +21,5 @@ private:
     qint64 datagramCount = 0;
     double sumSquares = 0.0;
     int peak = 0;
+    int largest = 0;
 };
