@@ -11,8 +11,8 @@ export UMX_JACK_SERVER=${UMX_JACK_SERVER:-umx_perf}
 export JACK_DEFAULT_SERVER=$UMX_JACK_SERVER
 export JACK_NO_START_SERVER=1
 PANEL_TITLE="UMX control panel 1.5.2"
-# The panel's UDP port announced to the host.
-PANEL_UDP_PORT=${UMX_PANEL_UDP_PORT:-16742}
+# The panel's UDP port announced to the host; not the default 16742, which a panel in use may hold.
+PANEL_UDP_PORT=${UMX_PANEL_UDP_PORT:-26742}
 
 SESSION_PIDS=()
 session_started_audio=""
@@ -40,6 +40,8 @@ session_begin() {
     for t in umx umx-rigsim click_probe; do
         [ -x "$BIN/$t" ] || cmake --build build --target "$t" >/dev/null
     done
+    # Figures from a shared machine mean little without the load they were measured under.
+    echo "$1: machine load $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
     if ! scripts/audio-server status >/dev/null 2>&1; then
         scripts/audio-server start >/dev/null
         session_started_audio=1
