@@ -51,6 +51,7 @@ constexpr double kCaptureSettleSeconds = 1.0;
 // The audio server's default period: 2048 frames at 96000 Hz.
 constexpr double kServerPeriodSeconds = 2048.0 / kCableRate;
 constexpr double kFitWindowSeconds = 1.0;
+constexpr double kMaxClockJumpSeconds = 0.002;
 constexpr std::size_t kMaxCallbacks = 1 << 16;
 constexpr std::size_t kMaxEvents = 1024;
 constexpr const char* kCableFarEnd = "UMX VAC RX Out";
@@ -82,6 +83,27 @@ struct Capture {
     int64_t deadFrames = kCableRate / 4;
 
     // Wall time of a sample frame, from the callbacks within the fit window around it.
+    // How far the sample clock moved against the wall clock between the first and the last second
+    // of the capture: frames lost or repeated by an overrun somewhere on the way make it jump, and
+    // then no click time can be trusted.
+    double clockJump() const {
+        const std::size_t n = callbacks.load();
+        if (n == 0)
+            return 0;
+        double first = 1e300;
+        double last = 1e300;
+        for (std::size_t i = 0; i < n; ++i) {
+            const double age = callbackTime[i] - callbackTime[0];
+            const double offset =
+                callbackTime[i] - static_cast<double>(framesAfter[i]) / kCableRate;
+            if (age >= kCaptureSettleSeconds && age < kCaptureSettleSeconds + kFitWindowSeconds)
+                first = std::min(first, offset);
+            if (callbackTime[n - 1] - callbackTime[i] < kFitWindowSeconds)
+                last = std::min(last, offset);
+        }
+        return last - first;
+    }
+
     double timeOfFrame(int64_t frame) const {
         const std::size_t n = callbacks.load();
         double best = 1e300;
@@ -161,6 +183,13 @@ double median(std::vector<double> v) {
 
 // Pairs every click sent with the first click heard after it and prints the latencies.
 int report(const char* what, const std::vector<double>& sent, const Capture& capture) {
+    const double jump = capture.clockJump();
+    if (std::fabs(jump) > kMaxClockJumpSeconds) {
+        std::printf("%s: discarded, the sample clock jumped by %.1f ms against the wall clock "
+                    "(an overrun on the way)\n",
+                    what, jump * 1000);
+        return 3;
+    }
     std::vector<double> latencies;
     std::size_t next = 0;
     const std::size_t heard = capture.events.load();

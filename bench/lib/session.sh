@@ -3,7 +3,8 @@
 # stopped again), a private Xvfb with trayer, the rig simulator, and the panel connected to it.
 #
 # Environment: UMX_JACK_SERVER (default umx_perf) names the audio server; every client process
-# gets it as JACK_DEFAULT_SERVER. UMX_BIN_DIR (default build/bin).
+# gets it as JACK_DEFAULT_SERVER. UMX_BIN_DIR (default build/bin). UMX_FRAME_OUT_MULT and
+# UMX_FRAME_IN_MULT (default 1, the first-run defaults) set the panel's buffer multipliers.
 # Call session_begin first; session_end runs on exit.
 
 BIN=${UMX_BIN_DIR:-build/bin}
@@ -99,8 +100,8 @@ audioDevice=UMX Speaker
 inUDPPort=$PANEL_UDP_PORT
 localIP=127.0.0.1
 speakerOn=false
-frameOutMult=1
-frameInMult=1
+frameOutMult=${UMX_FRAME_OUT_MULT:-1}
+frameInMult=${UMX_FRAME_IN_MULT:-1}
 INI
 }
 
@@ -159,3 +160,6 @@ session_window_viewable() {
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 # Proportional set size of a process, in kB.
 pss_kb() { awk '/^Pss:/ { print $2 }' "/proc/$1/smaps_rollup"; }
+# Private memory (USS) of a process, in kB: unlike PSS it does not move when other processes start
+# or stop sharing the same libraries, so it is the figure that shows growth.
+uss_kb() { awk '/^Private_(Clean|Dirty):/ { k += $2 } END { print k }' "/proc/$1/smaps_rollup"; }
