@@ -101,7 +101,8 @@ struct Capture {
             if (callbackTime[n - 1] - callbackTime[i] < kFitWindowSeconds)
                 last = std::min(last, offset);
         }
-        return last - first;
+        // No callback in one of the two seconds: the capture stalled, which is no better.
+        return first == 1e300 || last == 1e300 ? 1e300 : last - first;
     }
 
     double timeOfFrame(int64_t frame) const {
@@ -185,9 +186,12 @@ double median(std::vector<double> v) {
 int report(const char* what, const std::vector<double>& sent, const Capture& capture) {
     const double jump = capture.clockJump();
     if (std::fabs(jump) > kMaxClockJumpSeconds) {
-        std::printf("%s: discarded, the sample clock jumped by %.1f ms against the wall clock "
-                    "(an overrun on the way)\n",
-                    what, jump * 1000);
+        if (jump == 1e300)
+            std::printf("%s: discarded, the capture stalled\n", what);
+        else
+            std::printf("%s: discarded, the sample clock jumped by %.1f ms against the wall clock "
+                        "(an overrun on the way)\n",
+                        what, jump * 1000);
         return 3;
     }
     std::vector<double> latencies;
