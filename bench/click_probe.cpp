@@ -240,7 +240,7 @@ std::vector<double> sendDatagrams(int port, int clicks, double interval) {
     const auto warmUp = static_cast<long>(std::lround(kWarmUpSeconds / period));
     std::vector<double> sent;
     const double start = now() + randomPhase();
-    for (long k = 0; static_cast<int>(sent.size()) < clicks || k % perClick; ++k) {
+    for (long k = 0; static_cast<int>(sent.size()) < clicks || (k - warmUp) % perClick; ++k) {
         sleepUntil(start + static_cast<double>(k) * period);
         const bool isClick =
             k >= warmUp && (k - warmUp) % perClick == 0 && static_cast<int>(sent.size()) < clicks;
@@ -277,7 +277,7 @@ std::vector<double> writeDirect(int clicks, double interval, int framesPerBuffer
     const auto perClick = static_cast<long>(std::lround(interval / period));
     const auto warmUp = static_cast<long>(std::lround(kWarmUpSeconds / period));
     const double start = now() + randomPhase();
-    for (long k = 0; static_cast<int>(sent.size()) < clicks || k % perClick; ++k) {
+    for (long k = 0; static_cast<int>(sent.size()) < clicks || (k - warmUp) % perClick; ++k) {
         sleepUntil(start + static_cast<double>(k) * period);
         const bool isClick =
             k >= warmUp && (k - warmUp) % perClick == 0 && static_cast<int>(sent.size()) < clicks;
