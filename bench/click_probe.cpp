@@ -76,6 +76,9 @@ struct Capture {
     std::vector<int64_t> framesAfter = std::vector<int64_t>(kMaxCallbacks);
     std::atomic<std::size_t> callbacks{0};
     std::vector<int64_t> eventFrame = std::vector<int64_t>(kMaxEvents);
+    // When the callback that held the event ran: later than the sample clock says by the delivery
+    // delay, but never before the click was sent, so pairing by it cannot slip by a whole click.
+    std::vector<double> eventArrival = std::vector<double>(kMaxEvents);
     std::atomic<std::size_t> events{0};
     int64_t frames = 0;
     int64_t lastEvent = -kCableRate;
@@ -133,6 +136,7 @@ int captureCallback(const void* input, void*, unsigned long frameCount,
             const std::size_t e = c->events.load();
             if (e < kMaxEvents) {
                 c->eventFrame[e] = frame;
+                c->eventArrival[e] = t;
                 c->events.store(e + 1);
             }
             c->lastEvent = frame;
@@ -195,26 +199,31 @@ int report(const char* what, const std::vector<double>& sent, const Capture& cap
         return 3;
     }
     std::vector<double> latencies;
+    std::vector<double> arrivals;
     std::size_t next = 0;
     const std::size_t heard = capture.events.load();
     for (double s : sent) {
-        while (next < heard && capture.timeOfFrame(capture.eventFrame[next]) < s)
+        while (next < heard && capture.eventArrival[next] < s)
             ++next;
         if (next == heard)
             break;
         const double latency = capture.timeOfFrame(capture.eventFrame[next]) - s;
+        const double arrival = capture.eventArrival[next] - s;
         latencies.push_back(latency * 1000);
-        std::printf("click %2zu: %8.2f ms\n", latencies.size(), latency * 1000);
+        arrivals.push_back(arrival * 1000);
+        std::printf("click %2zu: %8.2f ms (arrival %.2f ms)\n", latencies.size(), latency * 1000,
+                    arrival * 1000);
         ++next;
     }
     if (latencies.empty()) {
         std::printf("%s: no click arrived\n", what);
         return 1;
     }
-    std::printf("%s: %zu of %zu clicks, median %.2f ms (min %.2f, max %.2f)\n", what,
-                latencies.size(), sent.size(), median(latencies),
+    std::printf("%s: %zu of %zu clicks, median %.2f ms (min %.2f, max %.2f), arrival median "
+                "%.2f ms\n",
+                what, latencies.size(), sent.size(), median(latencies),
                 *std::min_element(latencies.begin(), latencies.end()),
-                *std::max_element(latencies.begin(), latencies.end()));
+                *std::max_element(latencies.begin(), latencies.end()), median(arrivals));
     return latencies.size() == sent.size() ? 0 : 1;
 }
 
