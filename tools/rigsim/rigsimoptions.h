@@ -31,6 +31,8 @@ struct RigSimOptions {
     int hangAfterS = -1;
     int hangForS = 0;
     bool announceDeadPort = false;
+    // hostInfo padded to at least this many bytes; 0 means off.
+    int oversizedBytes = 0;
 };
 
 enum class OptionsOutcome { Run, ShowHelp, ShowVersion, Error };
