@@ -145,9 +145,11 @@ private slots:
         QCOMPARE(farend::jackPortsOfThisProcess(), 5);
         // The signal comes from the callback thread: counted in this thread, as the worker
         // receives it, never by a spy written from the callback thread.
+        // A receiver of this scope: notifications still queued when it ends are dropped with it.
+        QObject receiver;
         int ready = 0;
         connect(
-            &audio, &HSPortAudio::inDataReady, this, [&] { ++ready; }, Qt::QueuedConnection);
+            &audio, &HSPortAudio::inDataReady, &receiver, [&] { ++ready; }, Qt::QueuedConnection);
         QTRY_VERIFY_WITH_TIMEOUT(ready > 0, 2000);
         QTRY_VERIFY(audio.inputLatency.load() != 0.0f);
 
@@ -232,14 +234,16 @@ private slots:
         prepare(audio);
         farend::TonePlayer tone(kCableInFarEnd, 1000.0, 16384.0);
         QVERIFY(tone.isPlaying());
+        // A receiver of this scope: readings still queued when it ends are dropped with it.
+        QObject receiver;
         QList<float> levels;
         connect(
-            audio.vuMeterIn, &HSVUMeter::valueUpdated, this, [&](float value) { levels << value; },
-            Qt::QueuedConnection);
+            audio.vuMeterIn, &HSVUMeter::valueUpdated, &receiver,
+            [&](float value) { levels << value; }, Qt::QueuedConnection);
         std::vector<qint16> received;
         std::set<int> sizes;
         // As the audio worker does: on each notification, read the latest block.
-        connect(&audio, &HSPortAudio::inDataReady, this, [&] {
+        connect(&audio, &HSPortAudio::inDataReady, &receiver, [&] {
             const QByteArray& block = audio.latestCapturedData();
             sizes.insert(block.size());
             const auto* s = reinterpret_cast<const qint16*>(block.constData());
@@ -250,7 +254,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(received.size() >= size_t(12 * bufferFrames / 2), 3000);
         audio.StopAudio();
         // The callback has ended; the readings it posted are all delivered before comparing.
-        QCoreApplication::sendPostedEvents(this);
+        QCoreApplication::sendPostedEvents(&receiver);
 
         // Every block carries half the captured samples, at the host's rate of 48000 Hz.
         QCOMPARE(sizes, std::set<int>{bufferFrames});
