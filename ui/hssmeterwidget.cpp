@@ -47,6 +47,10 @@ HSSMeterWidget::HSSMeterWidget(QWidget* parent, const QString& label)
 }
 
 HSSMeterWidget::~HSSMeterWidget() {
+    // The base class destroys the context after this part of the object is gone; its
+    // aboutToBeDestroyed must no longer reach cleanup() then.
+    if (context())
+        disconnect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &HSSMeterWidget::cleanup);
     // Programs, buffers and the texture belong to this widget's context: free them while it lives.
     makeCurrent();
     dialTexture.reset();

@@ -183,6 +183,13 @@ private slots:
         QCOMPARE(host.value(QStringLiteral("channel")).toInt(), 2);
         QCOMPARE(host.value(QStringLiteral("callSign")).toString(), QStringLiteral("DL0XYZ"));
         QVERIFY(QJsonDocument::fromJson(malformedHostText()).isNull());
+
+        options.oversizedBytes = 3 * 1024 * 1024;
+        const QByteArray big = composeHostInfo(options, 5555);
+        QVERIFY(big.size() >= options.oversizedBytes);
+        const QJsonObject padded = QJsonDocument::fromJson(big).object();
+        QCOMPARE(padded.value(QStringLiteral("message")).toString(), QStringLiteral("hostInfo"));
+        QCOMPARE(padded.value(QStringLiteral("frameSize")).toInt(), 441);
         QCOMPARE(parsePanelMessage(QString::fromUtf8(unexpectedHostText())).message,
                  QStringLiteral("rigStatus"));
     }

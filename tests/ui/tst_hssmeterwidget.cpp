@@ -2,6 +2,8 @@
 #include "oglviewport.h"
 
 #include <QElapsedTimer>
+#include <QOpenGLContext>
+#include <QPointer>
 #include <QThread>
 #include <QTimer>
 #include <QtTest>
@@ -78,6 +80,18 @@ private slots:
     }
 
     void cleanup() { meter.reset(); }
+
+    // The context outlives the meter's own part of the object; the undefined-behaviour stage
+    // (a vptr check on every slot call) fails here if its destruction still calls the meter.
+    void destroyingAShownMeterLeavesNothingConnected() {
+        auto shown = std::make_unique<HSSMeterWidget>(nullptr, "L");
+        shown->show();
+        QVERIFY(QTest::qWaitForWindowExposed(shown.get()));
+        QTRY_VERIFY(shown->context() && shown->context()->isValid());
+        QPointer<QOpenGLContext> context = shown->context();
+        shown.reset();
+        QVERIFY(context.isNull());
+    }
 
     void fixedSizeAndViewport() {
         QCOMPARE(meter->size(), QSize(500, 80));

@@ -11,6 +11,8 @@ constexpr int kMaxFrameSize = 16384;
 constexpr int kMaxChannels = 8;
 constexpr int kMaxSeconds = 86400;
 constexpr double kMaxToneHz = 100000.0;
+// Large enough to exceed any frame a WebSocket library keeps in one piece.
+constexpr int kMaxOversizedBytes = 64 * 1024 * 1024;
 
 int intValue(const QCommandLineParser& parser, const QString& name, int low, int high,
              QString* error) {
@@ -133,6 +135,9 @@ ParsedOptions parseRigSimOptions(const QStringList& arguments) {
         {QStringLiteral("hang-keeps-audio"),
          QStringLiteral("Fault: during the hang the audio keeps flowing; only the control "
                         "channel (pongs included) is dead.")},
+        {QStringLiteral("send-oversized"),
+         QStringLiteral("Fault: pad hostInfo with an unknown member to at least N bytes."),
+         QStringLiteral("bytes")},
         {QStringLiteral("announce-dead-port"),
          QStringLiteral("Fault: announce a UDP input port that nobody listens on.")},
     });
@@ -186,6 +191,9 @@ ParsedOptions parseRigSimOptions(const QStringList& arguments) {
     seconds("drop-after", &o.dropAfterS);
     seconds("silent-after", &o.silentAfterS);
     seconds("hang-after", &o.hangAfterS);
+    if (parser.isSet(QStringLiteral("send-oversized")))
+        o.oversizedBytes =
+            intValue(parser, QStringLiteral("send-oversized"), 0, kMaxOversizedBytes, &error);
     o.hangForS = intValue(parser, QStringLiteral("hang-for"), 0, kMaxSeconds, &error);
     o.hangKeepsAudio = parser.isSet(QStringLiteral("hang-keeps-audio"));
     if (o.hangKeepsAudio && o.hangAfterS < 0)

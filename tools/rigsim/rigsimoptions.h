@@ -32,6 +32,8 @@ struct RigSimOptions {
     int hangForS = 0;
     bool hangKeepsAudio = false;
     bool announceDeadPort = false;
+    // hostInfo padded to at least this many bytes; 0 means off.
+    int oversizedBytes = 0;
 };
 
 enum class OptionsOutcome { Run, ShowHelp, ShowVersion, Error };

@@ -25,7 +25,7 @@ PanelMessage parsePanelMessage(const QString& text) {
 }
 
 QByteArray composeHostInfo(const RigSimOptions& options, quint16 udpInPort) {
-    const QJsonObject object{
+    QJsonObject object{
         {QStringLiteral("message"), QStringLiteral("hostInfo")},
         {QStringLiteral("protocol"), QStringLiteral("umx-rigsim")},
         {QStringLiteral("channel"), options.channels},
@@ -38,6 +38,8 @@ QByteArray composeHostInfo(const RigSimOptions& options, quint16 udpInPort) {
         {QStringLiteral("codec"), options.codec},
         {QStringLiteral("callSign"), options.callSign},
     };
+    if (options.oversizedBytes > 0)
+        object.insert(QStringLiteral("padding"), QString(options.oversizedBytes, QLatin1Char('x')));
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
