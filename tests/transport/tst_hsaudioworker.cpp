@@ -17,6 +17,8 @@
 namespace {
 
 constexpr int kHostFrameSize = 256;
+// Generous: under a thread sanitizer every step of the worker runs several times slower.
+constexpr int kSlowMs = 20000;
 
 quint16 freePort() {
     QUdpSocket probe;
@@ -117,7 +119,7 @@ private slots:
         QVERIFY(host.bind(QHostAddress::LocalHost, 0));
         const quint16 localPort = freePort();
         init(host.localPort(), localPort);
-        QTRY_VERIFY(log.text().contains("Audio worker initialized"));
+        QTRY_VERIFY_WITH_TIMEOUT(log.text().contains("Audio worker initialized"), kSlowMs);
 
         QUdpSocket sender;
         const QByteArray datagram(4 * kHostFrameSize, '\x10');
@@ -125,13 +127,13 @@ private slots:
             sender.writeDatagram(datagram, QHostAddress::LocalHost, localPort);
             QTest::qWait(5);
         }
-        QTRY_COMPARE(received.size(), 10);
+        QTRY_COMPARE_WITH_TIMEOUT(received.size(), 10, kSlowMs);
         for (uint n : received)
             QCOMPARE(n, uint(4 * kHostFrameSize));
 
         // The capture runs at twice the host's rate; its blocks leave as datagrams of at most
         // 1460 bytes, and the counted bytes are the blocks' lengths.
-        QTRY_VERIFY(transmitted.size() >= 3);
+        QTRY_VERIFY_WITH_TIMEOUT(transmitted.size() >= 3, kSlowMs);
         for (uint n : transmitted)
             QCOMPARE(n, uint(2 * kHostFrameSize * portAudio->frameInMult));
         int bytes = 0;
@@ -144,7 +146,7 @@ private slots:
         }
         QVERIFY(bytes >= 3 * int(transmitted[0]));
         invoke("stop");
-        QTRY_COMPARE(stoppedCount, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(stoppedCount, 1, kSlowMs);
     }
 
     void initTwiceRebindsTheSamePort() {
@@ -155,7 +157,7 @@ private slots:
         init(9, localPort);
         QTRY_COMPARE(log.text().count("Audio worker initialized"),
                      log.text().count("Initializing audio worker"));
-        QTRY_COMPARE(stoppedCount, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(stoppedCount, 1, kSlowMs);
         const QString text = log.text();
         QCOMPARE(text.count("Stopping audio worker") - before, 1);
         QVERIFY(text.contains("Warning: AudioWorker: UDP socket already exists, stopping first"));
@@ -167,14 +169,14 @@ private slots:
 
         QUdpSocket sender;
         sender.writeDatagram(QByteArray(8, '\x01'), QHostAddress::LocalHost, localPort);
-        QTRY_COMPARE(received, QList<uint>{8});
+        QTRY_COMPARE_WITH_TIMEOUT(received, QList<uint>{8}, kSlowMs);
         invoke("stop");
-        QTRY_COMPARE(stoppedCount, 2);
+        QTRY_COMPARE_WITH_TIMEOUT(stoppedCount, 2, kSlowMs);
     }
 
     void notificationsQueuedBehindStopAreIgnored() {
         init(9, freePort());
-        QTRY_VERIFY(log.text().count("Audio worker initialized") >= 1);
+        QTRY_VERIFY_WITH_TIMEOUT(log.text().count("Audio worker initialized") >= 1, kSlowMs);
         // Hold the worker's thread so that stop and the notifications queue up behind it.
         QSemaphore hold;
         QMetaObject::invokeMethod(
@@ -183,7 +185,7 @@ private slots:
         for (int i = 0; i < 5; ++i)
             emit portAudio->inDataReady();
         hold.release();
-        QTRY_COMPARE(stoppedCount, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(stoppedCount, 1, kSlowMs);
         QTest::qWait(100);
         QVERIFY(transmitted.isEmpty());
     }
@@ -192,7 +194,7 @@ private slots:
         startAudio();
         const int before = log.text().count("Stopping audio worker");
         invoke("stop");
-        QTRY_COMPARE(stoppedCount, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(stoppedCount, 1, kSlowMs);
         QCOMPARE(log.text().count("Stopping audio worker"), before);
         QVERIFY(portAudio->outputStream == nullptr);
         QVERIFY(portAudio->speakerStream == nullptr);
@@ -209,7 +211,7 @@ private slots:
                     failedPorts << port;
                 });
         init(9, occupant.localPort());
-        QTRY_COMPARE(failedPorts, QList<quint16>{occupant.localPort()});
+        QTRY_COMPARE_WITH_TIMEOUT(failedPorts, QList<quint16>{occupant.localPort()}, kSlowMs);
         QVERIFY(log.text().contains("Audio worker initialized"));
     }
 };
