@@ -223,6 +223,9 @@ public:
         store.setValue(QStringLiteral("speakerOn"), values.speakerOn);
         store.setValue(QStringLiteral("audioOutMode"), values.audioOutMode);
         store.setValue(QStringLiteral("inUDPPort"), panelUdpPort);
+        // Four blocks of capture buffer, as the first run seeds: with one block, PortAudio's ALSA
+        // capture on the JACK cable polls in a loop and delivers a stretched signal.
+        store.setValue(QStringLiteral("frameInMult"), 4);
         store.setValue(QStringLiteral("localIP"), QStringLiteral("127.0.0.1"));
     }
 

@@ -33,6 +33,7 @@
 #include <QtTest>
 
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -144,6 +145,31 @@ public:
 
 private:
     QMessageBox::StandardButton button;
+    QTimer timer;
+};
+
+// Handles the settings dialog once it is on screen (filling it reads the sound devices, which
+// takes a while on a busy machine).
+class DialogAnswer : public QObject {
+public:
+    explicit DialogAnswer(std::function<void(QDialog*)> handle)
+        : handle(std::move(handle)) {
+        timer.setInterval(20);
+        connect(&timer, &QTimer::timeout, this, [this] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                auto* dialog = qobject_cast<QDialog*>(widget);
+                if (dialog && dialog->isVisible() && dialog->windowTitle() == "UMX settings") {
+                    timer.stop();
+                    this->handle(dialog);
+                    return;
+                }
+            }
+        });
+        timer.start();
+    }
+
+private:
+    std::function<void(QDialog*)> handle;
     QTimer timer;
 };
 
@@ -617,10 +643,7 @@ private slots:
 
     void settingsDialogChangesNothingOnCancel() {
         open();
-        QTimer::singleShot(100, [] {
-            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-            QVERIFY(dialog);
-            QCOMPARE(dialog->windowTitle(), QString("UMX settings"));
+        DialogAnswer cancel([](QDialog* dialog) {
             dialog->findChild<QComboBox*>("cbTheme")->setCurrentIndex(1);
             dialog->reject();
         });
@@ -630,9 +653,7 @@ private slots:
         QCOMPARE(store().value("theme").toString(), QString("default"));
 
         open();
-        QTimer::singleShot(100, [] {
-            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-            QVERIFY(dialog);
+        DialogAnswer ok([](QDialog* dialog) {
             dialog->findChild<QComboBox*>("cbTheme")->setCurrentIndex(2);
             dialog->findChild<QSpinBox*>("sbLocalUDPPort")->setValue(20000);
             dialog->accept();
