@@ -181,8 +181,8 @@ private slots:
         audio.audioOutMode = mode;
         audio.speakerOn = speakerOn;
         QVERIFY(audio.StartAudio());
-        farend::Recorder cable(kCableOutFarEnd, 2, 1.5);
-        farend::Recorder speaker(kSpeakerMonitor, 2, 1.5);
+        farend::Recorder cable(kCableOutFarEnd, 2, 3.0);
+        farend::Recorder speaker(kSpeakerMonitor, 2, 3.0);
         QVERIFY(cable.isRecording() && speaker.isRecording());
 
         constexpr int kBlocks = 16; // 0.34 s of audio
@@ -193,7 +193,7 @@ private slots:
         // The blocks written are still in the playback buffer; wait until they have come out.
         QTRY_VERIFY_WITH_TIMEOUT(tonesIn(cable.channel(0, cable.frames() - 4096)).isEmpty() &&
                                      !tonesIn(cable.channel(0)).isEmpty(),
-                                 3000);
+                                 10000);
         audio.StopAudio();
         cable.stop();
         speaker.stop();
