@@ -38,6 +38,11 @@ QVector<DeviceDescription> describeDevices(int count) {
     return devices;
 }
 
+PaError initialisePortAudio() {
+    routePlatformAudioDiagnostics();
+    return Pa_Initialize();
+}
+
 bool refuse(const char* what, long long value) {
     HSLOG(LogLevel::Error, "PortAudio") << "Audio configuration refused: " << what << " " << value;
     return false;
@@ -47,7 +52,7 @@ bool refuse(const char* what, long long value) {
 
 HSPortAudio::HSPortAudio(QObject* parent)
     : QObject(parent)
-    , paInitError(Pa_Initialize())
+    , paInitError(initialisePortAudio())
     , vuMeterOut(new HSVUMeter(this))
     , vuMeterIn(new HSVUMeter(this)) {}
 

@@ -1,0 +1,37 @@
+#include "audioplatform.h"
+
+#include "log.h"
+
+#if defined(Q_OS_LINUX)
+#include <alsa/asoundlib.h>
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace {
+
+void logAlsaDiagnostic(const char* file, int line, const char* function, int error,
+                       const char* format, ...) {
+    if (!logEnabled(LogLevel::Debug))
+        return;
+    char text[512];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    HSLOG(LogLevel::Debug, "PortAudio")
+        << "ALSA " << file << ":" << line << " " << function << ": " << text
+        << (error ? QString(" (%1)").arg(QString::fromLocal8Bit(snd_strerror(error))) : QString());
+}
+
+} // namespace
+
+void routePlatformAudioDiagnostics() {
+    snd_lib_error_set_handler(&logAlsaDiagnostic);
+}
+
+#else
+
+void routePlatformAudioDiagnostics() {}
+
+#endif
