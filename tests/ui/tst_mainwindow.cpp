@@ -261,7 +261,8 @@ private slots:
         QCOMPARE(rigBox()->currentIndex(), -1);
         QVERIFY(!window->findChild<QToolButton*>("tbAudio")->isChecked());
         QCOMPARE(statusText(), QString("Speed: 0/0 KBit|Latency: 0 s"));
-        QVERIFY(connectButton()->hasFocus());
+        // The window need not be active for this: Xvfb has no window manager to activate it.
+        QCOMPARE(window->focusWidget(), static_cast<QWidget*>(connectButton()));
         window.reset();
         QSettings s = store();
         QCOMPARE(s.value("inUDPPort").toInt(), 16742);
@@ -409,7 +410,8 @@ private slots:
         };
         const int idle = litPixels();
         connectAndWait();
-        QVERIFY(connectButton()->hasFocus());
+        // The window need not be active for this: Xvfb has no window manager to activate it.
+        QCOMPARE(window->focusWidget(), static_cast<QWidget*>(connectButton()));
 
         QUdpSocket sender;
         QByteArray loud(4 * 512, '\0');
