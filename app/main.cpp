@@ -1,5 +1,6 @@
 #include "log.h"
 #include "mainwindow.h"
+#include "portaudiowarmup.h"
 #include "themestylesheet.h"
 
 #include <QApplication>
@@ -8,6 +9,8 @@
 #include <QFontDatabase>
 #include <QLockFile>
 #include <QMessageBox>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
 #include <QSettings>
 #include <QSurfaceFormat>
 
@@ -59,6 +62,16 @@ void configureLogging(const QCommandLineParser& parser) {
     }
 }
 
+// Loading the OpenGL driver (a software rasteriser where there is no GPU) is a good part of
+// showing the meters; done here, it overlaps with the sound system's device probe.
+void preloadOpenGlDriver() {
+    QOffscreenSurface surface;
+    surface.create();
+    QOpenGLContext context;
+    if (context.create())
+        context.makeCurrent(&surface);
+}
+
 void registerFonts() {
     for (const char* face : {"Regular", "Bold", "Medium", "Italic"})
         QFontDatabase::addApplicationFont(QString(":/fonts/Roboto-%1.ttf").arg(face));
@@ -98,8 +111,10 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
+    auto audioWarmUp = std::make_unique<PortAudioWarmUp>();
     registerFonts();
     installTheme(*app, chooseTheme(*parser));
+    preloadOpenGlDriver();
 
     int result = 0;
     {
@@ -107,6 +122,7 @@ int main(int argc, char* argv[]) {
         window.show();
         result = QApplication::exec();
     }
+    audioWarmUp.reset();
     lock.reset();
     parser.reset();
     app.reset();

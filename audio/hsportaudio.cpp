@@ -4,6 +4,7 @@
 #include "devicecatalogue.h"
 #include "hsvumeter.h"
 #include "log.h"
+#include "portaudiowarmup.h"
 #include "samplemath.h"
 
 #include <QVector>
@@ -40,6 +41,7 @@ QVector<DeviceDescription> describeDevices(int count) {
 
 PaError initialisePortAudio() {
     routePlatformAudioDiagnostics();
+    awaitPortAudioWarmUp();
     return Pa_Initialize();
 }
 
