@@ -16,6 +16,27 @@ inline constexpr char kHostApiPattern[] = ".*(Core Audio).*";
 inline constexpr char kHostApiPattern[] = ".*(ALSA).*";
 #endif
 
+// Smallest capture buffer, in frames at the streams' rate, that the platform's sound system
+// delivers cleanly. Through ALSA's JACK plugin a capture buffer shorter than two server periods is
+// read too slowly (a transmitted tone comes out about 6 % low) while PortAudio's reader spins on a
+// core; 4096 frames covers servers running periods of up to 2048 frames. Elsewhere the buffer is
+// taken as configured.
+#if defined(Q_OS_LINUX)
+inline constexpr int kMinCaptureBufferFrames = 4096;
+#else
+inline constexpr int kMinCaptureBufferFrames = 4096;
+#endif
+
+// The capture buffer for host frames of frameSizeIn (at the streams' rate) and the operator's
+// multiplier, raised to a whole number of host frames no smaller than the platform's minimum.
+constexpr long long captureBufferFrames(int frameSizeIn, int frameInMult,
+                                        int minimumFrames = kMinCaptureBufferFrames) {
+    const long long configured = static_cast<long long>(frameSizeIn) * frameInMult;
+    if (frameSizeIn <= 0 || configured >= minimumFrames)
+        return configured;
+    return static_cast<long long>(frameSizeIn) * ((minimumFrames + frameSizeIn - 1) / frameSizeIn);
+}
+
 // Sends the sound system's own diagnostics to the panel's log instead of the terminal. ALSA prints
 // a line for every configured PCM it cannot open while PortAudio probes devices (dmix, surround
 // and the like on a machine without those cards); those go to the log at Debug level. Elsewhere

@@ -132,7 +132,7 @@ bool HSPortAudio::configurationIsPlayable() {
         return refuse("frameOutMult", frameOutMult);
     if (frameInMult <= 0)
         return refuse("frameInMult", frameInMult);
-    const long long captureFrames = static_cast<long long>(frameSizeIn) * frameInMult;
+    const long long captureFrames = captureBufferFrames(frameSizeIn, frameInMult);
     if (captureFrames > kMaxBufferFrames)
         return refuse("capture buffer frames", captureFrames);
     const long long playbackFrames = static_cast<long long>(frameSizeOut) * frameOutMult;
@@ -170,7 +170,8 @@ bool HSPortAudio::openCapture() {
     inputParameters.sampleFormat = paInt16;
     inputParameters.suggestedLatency = info->defaultLowInputLatency;
     inputParameters.hostApiSpecificStreamInfo = nullptr;
-    const unsigned long bufferFrames = static_cast<unsigned long>(frameSizeIn) * frameInMult;
+    const auto bufferFrames =
+        static_cast<unsigned long>(captureBufferFrames(frameSizeIn, frameInMult));
     // The callback's buffers are reserved before it can run; the worker starts from no block.
     captureHandOver.prepare(reducedCaptureBytes(static_cast<int>(bufferFrames)));
     capturedData = QByteArray();

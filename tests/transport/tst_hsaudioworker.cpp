@@ -1,5 +1,6 @@
 // The audio worker in a thread of its own, with the real sound-card layer on the project's audio
 // server and real UDP on loopback.
+#include "audioplatform.h"
 #include "hsaudioworker.h"
 #include "hsportaudio.h"
 #include "log.h"
@@ -135,7 +136,7 @@ private slots:
         // 1460 bytes, and the counted bytes are the blocks' lengths.
         QTRY_VERIFY_WITH_TIMEOUT(transmitted.size() >= 3, kSlowMs);
         for (uint n : transmitted)
-            QCOMPARE(n, uint(2 * kHostFrameSize * portAudio->frameInMult));
+            QCOMPARE(n, uint(captureBufferFrames(2 * kHostFrameSize, portAudio->frameInMult)));
         int bytes = 0;
         while (host.hasPendingDatagrams() || host.waitForReadyRead(200)) {
             const qint64 size = host.pendingDatagramSize();
