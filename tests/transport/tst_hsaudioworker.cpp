@@ -196,9 +196,7 @@ private slots:
         invoke("stop");
         QTRY_COMPARE_WITH_TIMEOUT(stoppedCount, 1, kSlowMs);
         QCOMPARE(log.text().count("Stopping audio worker"), before);
-        QVERIFY(portAudio->outputStream == nullptr);
-        QVERIFY(portAudio->speakerStream == nullptr);
-        QVERIFY(portAudio->inputStream == nullptr);
+        QVERIFY(!portAudio->outputStream && !portAudio->speakerStream && !portAudio->inputStream);
     }
 
     void bindFailureIsReported() {
