@@ -77,29 +77,34 @@ private slots:
     void captureCallbackPublishesThenMeters_data() {
         QTest::addColumn<int>("frameCount");
         QTest::addColumn<QByteArray>("expectedBlock");
-        QTest::addColumn<int>("levelSignals");
-        QTest::newRow("8 samples") << 8 << QByteArray::fromHex("ff7fff7fff7fff7f") << 1;
-        QTest::newRow("5 samples") << 5 << QByteArray::fromHex("ff7fff7fff7f0000") << 1;
-        QTest::newRow("no samples") << 0 << QByteArray() << 0;
+        QTest::addColumn<QString>("level"); // the meter reading that follows the block
+        // Samples s0..s7 are 0x1111, 0x2222, ... : every other pair is kept, a partial pair is
+        // completed with zeros.
+        QTest::newRow("8 samples") << 8 << QByteArray::fromHex("1111222255556666") << "-11.6";
+        QTest::newRow("6 samples") << 6 << QByteArray::fromHex("1111222255556666") << "-13.0";
+        QTest::newRow("5 samples") << 5 << QByteArray::fromHex("1111222255550000") << "-14.0";
+        QTest::newRow("4 samples") << 4 << QByteArray::fromHex("11112222") << "-15.1";
+        QTest::newRow("1 sample") << 1 << QByteArray::fromHex("11110000") << "-21.3";
+        QTest::newRow("no samples") << 0 << QByteArray() << QString();
     }
     void captureCallbackPublishesThenMeters() {
         QFETCH(int, frameCount);
         QFETCH(QByteArray, expectedBlock);
-        QFETCH(int, levelSignals);
+        QFETCH(QString, level);
         HSPortAudio audio(nullptr);
         QStringList order;
         connect(&audio, &HSPortAudio::inDataReady, this, [&] { order << "block"; });
         connect(audio.vuMeterIn, &HSVUMeter::valueUpdated, this,
                 [&](float v) { order << QString("level %1").arg(double(v), 0, 'f', 1); });
-        const std::vector<qint16> samples(8, 32767);
+        std::vector<qint16> samples;
+        for (int i = 0; i < 8; ++i)
+            samples.push_back(static_cast<qint16>(0x1111 * (i + 1)));
         PaStreamCallbackTimeInfo time{};
         const int result = HSPortAudio::captureCallback(
             samples.data(), nullptr, static_cast<unsigned long>(frameCount), &time, 0, &audio);
         QCOMPARE(result, int(paContinue));
-        QStringList expectedOrder{"block"};
-        if (levelSignals)
-            expectedOrder << "level -9.0";
-        QCOMPARE(order, expectedOrder);
+        const QStringList expected{"block", "level " + level};
+        QCOMPARE(order, level.isEmpty() ? QStringList{"block"} : expected);
         QCOMPARE(audio.latestCapturedData().toHex(), expectedBlock.toHex());
         QCOMPARE(audio.capturedData.toHex(), expectedBlock.toHex());
     }

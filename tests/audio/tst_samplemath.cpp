@@ -54,27 +54,6 @@ private slots:
         QCOMPARE(speakerBlock(block, mode).toHex(), expected.toHex());
     }
 
-    void captureIsHalvedWithZeroCompletion_data() {
-        QTest::addColumn<int>("frameCount");
-        QTest::addColumn<QByteArray>("expected");
-        // Samples s0..s7 are 0x1111, 0x2222, ... so every kept sample is recognisable.
-        QTest::newRow("8 samples") << 8 << QByteArray::fromHex("1111222255556666");
-        QTest::newRow("6 samples") << 6 << QByteArray::fromHex("1111222255556666");
-        QTest::newRow("5 samples") << 5 << QByteArray::fromHex("1111222255550000");
-        QTest::newRow("4 samples") << 4 << QByteArray::fromHex("11112222");
-        QTest::newRow("1 sample") << 1 << QByteArray::fromHex("11110000");
-        QTest::newRow("no samples") << 0 << QByteArray();
-    }
-    void captureIsHalvedWithZeroCompletion() {
-        QFETCH(int, frameCount);
-        QFETCH(QByteArray, expected);
-        std::vector<qint16> samples;
-        for (int i = 0; i < frameCount; ++i)
-            samples.push_back(static_cast<qint16>(0x1111 * (i + 1)));
-        QCOMPARE(reduceCapture(samplesToBytes(samples)).toHex(), expected.toHex());
-        QCOMPARE(reducedCaptureBytes(frameCount), expected.size());
-    }
-
     void blockLevels_data() {
         QTest::addColumn<QByteArray>("samples");
         QTest::addColumn<float>("expectedDb");

@@ -60,7 +60,8 @@ private:
 // A controller with spies on every signal it has, and the host it talks to.
 struct Session {
     HostPeer host;
-    HSRemoteController controller;
+    std::unique_ptr<HSRemoteController> owned = std::make_unique<HSRemoteController>();
+    HSRemoteController& controller = *owned;
     QSignalSpy ready{&controller, &HSRemoteController::hostReadyToSent};
     QSignalSpy disconnected{&controller, &HSRemoteController::hostDisconnected};
     QSignalSpy reconnecting{&controller, &HSRemoteController::reconnecting};
@@ -260,61 +261,62 @@ private slots:
         s.controller.HostStopSent();
     }
 
-    void stopWhileReconnectPendingEmitsNothing() {
+    // The three ways a session ends without a reconnection: the operator's disconnect while
+    // connected or while a reconnection waits, and the controller's destruction.
+    void endingsAreQuietAndFinal_data() {
+        QTest::addColumn<QString>("ending");
+        QTest::addColumn<int>("disconnects");
+        QTest::addColumn<int>("reconnects");
+        QTest::addColumn<QStringList>("notices");
+        const QString stopped = "HostStopSent \u2014 user initiated disconnect";
+        const QString stopOutput = "sentMessageToHost \u2014 type=4";
+        // Closing reports the disconnect at once; the teardown it repeats finds nothing to do.
+        const QString closed = "ws disconnected \u2014 closeCode=1000, closeReason=";
+        const QString close = "closeWS \u2014 isExit=%1, isBusy=%2, wsState=%3, userInitiated=%4";
+        QTest::newRow("operator disconnect")
+            << "stop" << 1 << 0
+            << QStringList{stopped,
+                           stopOutput,
+                           close.arg(0).arg(1).arg(3).arg(1),
+                           closed,
+                           close.arg(0).arg(0).arg(0).arg(1),
+                           "closeWS \u2014 emitting hostDisconnected, willReconnect=0"};
+        QTest::newRow("operator disconnect while retrying")
+            << "lose, then stop" << 1 << 1
+            << QStringList{stopped, stopOutput, close.arg(0).arg(0).arg(0).arg(1)};
+        QTest::newRow("destruction") << "destroy" << 0 << 0
+                                     << QStringList{close.arg(1).arg(1).arg(3).arg(0), closed,
+                                                    close.arg(0).arg(0).arg(0).arg(0)};
+    }
+    void endingsAreQuietAndFinal() {
+        QFETCH(QString, ending);
         Session s;
         QVERIFY(s.open());
-        s.host.vanish();
-        QTRY_COMPARE(s.reconnecting.count(), 1);
         QTimer* retry = s.timer("reconnectTimer");
-        QVERIFY(retry->isActive());
-
+        QTimer* ping = s.timer("pingTimer");
+        if (ending.startsWith("lose")) {
+            s.host.vanish();
+            QTRY_COMPARE(s.reconnecting.count(), 1);
+            QVERIFY(retry->isActive());
+        }
         LogCapture log;
-        s.controller.HostStopSent();
-        QVERIFY(!retry->isActive());
+        if (ending == "destroy") {
+            s.owned.reset();
+        } else {
+            s.controller.HostStopSent();
+            // The connection flow learns of the disconnect before HostStopSent returns.
+            QTEST(int(s.disconnected.count()), "disconnects");
+            QVERIFY(!retry->isActive() && !ping->isActive());
+        }
+        if (!ending.startsWith("lose")) {
+            QTRY_COMPARE(s.host.closeCodes, QList<int>{1000});
+            QCOMPARE(s.host.received.value(1),
+                     ending == "stop" ? exactText("stopOutput") : QString());
+        }
         QTest::qWait(kShortWaitMs);
-        QCOMPARE(s.disconnected.count(), 1);
-        QCOMPARE(s.reconnecting.count(), 1);
-        QCOMPARE(log.messages("Notice", "RemoteCtrl"),
-                 (QStringList{"HostStopSent \u2014 user initiated disconnect",
-                              "sentMessageToHost \u2014 type=4",
-                              "closeWS \u2014 isExit=0, isBusy=0, wsState=0, userInitiated=1"}));
-    }
-
-    void operatorDisconnectSendsStopOutputAndCloses() {
-        Session s;
-        QVERIFY(s.open());
-        LogCapture log;
-        s.controller.HostStopSent();
-        QCOMPARE(s.disconnected.count(), 1);
-        QTRY_COMPARE(s.host.closeCodes, QList<int>{1000});
-        QCOMPARE(s.host.received.value(1), exactText("stopOutput"));
-        QTest::qWait(kShortWaitMs);
-        QCOMPARE(s.reconnecting.count(), 0);
-        QCOMPARE(s.disconnected.count(), 1);
-        QVERIFY(!s.timer("pingTimer")->isActive());
-        const QStringList notices = log.messages("Notice", "RemoteCtrl");
-        QVERIFY(notices.contains("closeWS \u2014 emitting hostDisconnected, willReconnect=0"));
-        // An operator disconnect does not even consider reconnecting.
-        QVERIFY(notices.filter("scheduleReconnect").isEmpty());
-    }
-
-    void destructionClosesQuietly() {
-        HostPeer host;
-        QVERIFY(host.listen());
-        auto controller = std::make_unique<HSRemoteController>();
-        QSignalSpy disconnected(controller.get(), &HSRemoteController::hostDisconnected);
-        QSignalSpy reconnecting(controller.get(), &HSRemoteController::reconnecting);
-        QUrl url = host.url();
-        controller->HostStartSent(url);
-        QTRY_COMPARE(host.received.size(), 1);
-        LogCapture log;
-        controller.reset();
-        QTRY_COMPARE(host.closeCodes, QList<int>{1000});
-        QCOMPARE(disconnected.count() + reconnecting.count(), 0);
-        const QStringList notices = log.messages("Notice", "RemoteCtrl");
-        QCOMPARE(notices.value(0), "closeWS \u2014 isExit=1, isBusy=1, wsState=3, userInitiated=0");
-        QVERIFY(notices.filter("emitting hostDisconnected").isEmpty());
-        QVERIFY(notices.filter("scheduleReconnect").isEmpty());
+        QTEST(int(s.disconnected.count()), "disconnects");
+        QTEST(int(s.reconnecting.count()), "reconnects");
+        QTEST(log.messages("Notice", "RemoteCtrl"), "notices");
     }
 
     void refusedFirstConnectionIsReportedNotRetried() {
