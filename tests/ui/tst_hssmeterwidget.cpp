@@ -105,6 +105,15 @@ private slots:
         QTest::newRow("held peak marks -12") << QList<float>{-10.0f, -40.0f} << false << -40 << -12;
         QTest::newRow("peak in the red zone") << QList<float>{-1.0f, -8.0f} << false << -8 << -3;
         QTest::newRow("reset leaves no marker") << QList<float>{-5.0f, -20.0f} << true << -20 << 1;
+        // Where the marker sits relative to a held peak and the reading below it.
+        QTest::newRow("peak between dBs") << QList<float>{-20.4f, -30.0f} << false << -30 << -22;
+        QTest::newRow("peak just above the reading")
+            << QList<float>{-29.5f, -30.0f} << false << -30 << 1;
+        QTest::newRow("peak two above the reading")
+            << QList<float>{-28.0f, -30.0f} << false << -30 << -29;
+        QTest::newRow("peak three above the reading")
+            << QList<float>{-27.0f, -30.0f} << false << -30 << -29;
+        QTest::newRow("fractional reading") << QList<float>{-10.0f, -30.5f} << false << -31 << -12;
     }
 
     void barsFollowReadingAndPeak() {
