@@ -320,24 +320,22 @@ private slots:
     }
 
     void refusedFirstConnectionIsReportedNotRetried() {
-        HSRemoteController controller;
+        Session s;
         QStringList order;
-        connect(&controller, &HSRemoteController::hostDisconnected, this,
+        connect(&s.controller, &HSRemoteController::hostDisconnected, this,
                 [&] { order << "disconnected"; });
-        connect(&controller, &HSRemoteController::hostConnectionError, this,
+        connect(&s.controller, &HSRemoteController::hostConnectionError, this,
                 [&] { order << "connectionError"; });
-        QSignalSpy reconnecting(&controller, &HSRemoteController::reconnecting);
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        QUrl url(QString("ws://127.0.0.1:%1").arg(probe.serverPort()));
-        probe.close();
+        QVERIFY(s.host.listen());
+        QUrl url = s.host.url();
+        s.host.server.close(); // nobody listens there any more
         LogCapture log;
-        controller.HostStartSent(url);
+        s.controller.HostStartSent(url);
         QTRY_COMPARE(order.size(), 2);
         QTest::qWait(kShortWaitMs);
         QCOMPARE(order, (QStringList{"disconnected", "connectionError"}));
-        QCOMPARE(reconnecting.count(), 0);
-        QVERIFY(!controller.findChild<QTimer*>("reconnectTimer")->isActive());
+        QCOMPARE(s.reconnecting.count(), 0);
+        QVERIFY(!s.timer("reconnectTimer")->isActive());
         const QStringList errors = log.messages("Error", "RemoteCtrl");
         QCOMPARE(errors.size(), 1);
         QVERIFY2(errors.first().startsWith("ws error \u2014 code=0, msg=") &&
