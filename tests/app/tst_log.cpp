@@ -34,7 +34,7 @@ private slots:
         LogCapture capture;
         for (int level = 0; level <= 7; ++level)
             HSLOG(static_cast<LogLevel>(level), "MainWindow") << "level " << level;
-        const QStringList lines = capture.text().split('\n', Qt::SkipEmptyParts);
+        const QStringList lines = capture.lines();
         QCOMPARE(lines.size(), 8);
         const QStringList tags = {"Emergency", "Alert",  "Critical", "Error",
                                   "Warning",   "Notice", "Info",     "Debug"};
@@ -65,13 +65,11 @@ private slots:
             ++evaluated;
             return "x";
         };
-        HSLOG(LogLevel::Warning, "MainWindow") << piece();
-        HSLOG(LogLevel::Notice, "MainWindow") << piece();
-        HSLOG(LogLevel::Info, "MainWindow") << piece();
-        HSLOG(LogLevel::Debug, "MainWindow") << piece();
+        for (LogLevel level :
+             {LogLevel::Warning, LogLevel::Notice, LogLevel::Info, LogLevel::Debug})
+            HSLOG(level, "MainWindow") << piece();
         QCOMPARE(evaluated, 0);
         QCOMPARE(capture.text(), QString());
-
         HSLOG(LogLevel::Error, "MainWindow") << piece();
         QCOMPARE(evaluated, 1);
         QCOMPARE(capture.text().count('\n'), 1);
@@ -142,17 +140,11 @@ private slots:
         }
     }
 
-    void helpersOfTheLineFormat() {
-        QCOMPARE(QString::fromStdString(logCategoryTag("UDPSocket")), QString(": UDPSocket"));
-        QCOMPARE(QString(logLevelName(0)), QString("Emergency"));
-        QCOMPARE(QString(logLevelName(7)), QString("Debug"));
+    void levelWords() {
         QCOMPARE(logLevelFromWord("debug"), 7);
         QCOMPARE(logLevelFromWord("emergency"), 0);
         QCOMPARE(logLevelFromWord("verbose"), -1);
         QCOMPARE(logLevelFromWord("DEBUG"), -1);
-        QVERIFY(QRegularExpression(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d$)")
-                    .match(QString::fromStdString(logTimestamp()))
-                    .hasMatch());
     }
 };
 

@@ -4,22 +4,17 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
-#include <QFile>
 #include <QFontDatabase>
 #include <QGroupBox>
-#include <QHBoxLayout>
-#include <QImage>
 #include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRawFont>
-#include <QRegularExpression>
 #include <QResource>
 #include <QScrollArea>
 #include <QSpinBox>
@@ -48,62 +43,39 @@ const ThemePalette kPalettes[] = {
 };
 
 const char* const kIcons[] = {
-    ":/icons/connected-icon-16.png",
-    ":/icons/disconnected-icon-16.png",
-    ":/icons/icons/connected-icon-256.png",
-    ":/icons/icons/disconnected-icon-256.png",
-    ":/icons/icons/10384113.png",
-    ":/icons/icons/cog.png",
-    ":/icons/icons/volume.png",
-    ":/icons/icons/volume-slash.png",
-    ":/icons/icons/sync-alt.png",
-    ":/icons/icons/office-13-256.webp",
-    ":/icons/connected-icon-24.png",
-    ":/icons/disconnected-icon-24.png",
-    ":/icons/icons/audio-jack.png",
-    ":/icons/icons/no-sound.png",
-    ":/icons/icons/preferences.png",
-    ":/icons/icons/6147497.png",
-};
+    ":/icons/connected-icon-16.png",        ":/icons/disconnected-icon-16.png",
+    ":/icons/connected-icon-24.png",        ":/icons/disconnected-icon-24.png",
+    ":/icons/icons/connected-icon-256.png", ":/icons/icons/disconnected-icon-256.png",
+    ":/icons/icons/10384113.png",           ":/icons/icons/6147497.png",
+    ":/icons/icons/audio-jack.png",         ":/icons/icons/cog.png",
+    ":/icons/icons/no-sound.png",           ":/icons/icons/office-13-256.webp",
+    ":/icons/icons/preferences.png",        ":/icons/icons/sync-alt.png",
+    ":/icons/icons/volume-slash.png",       ":/icons/icons/volume.png"};
 
-const QStringList kThemeImages = {
-    "branch-closed.svg",
-    "branch-end.svg",
-    "branch-more.svg",
-    "branch-open.svg",
-    "checkbox_checked.svg",
-    "checkbox_checked_invert.svg",
-    "checkbox_indeterminate.svg",
-    "checkbox_indeterminate_invert.svg",
-    "checkbox_unchecked.svg",
-    "checkbox_unchecked_invert.svg",
-    "checklist.svg",
-    "checklist_indeterminate.svg",
-    "checklist_indeterminate_invert.svg",
-    "checklist_invert.svg",
-    "close.svg",
-    "downarrow.svg",
-    "downarrow2.svg",
-    "float.svg",
-    "leftarrow.svg",
-    "leftarrow2.svg",
-    "radiobutton_checked.svg",
-    "radiobutton_checked_invert.svg",
-    "radiobutton_unchecked.svg",
-    "radiobutton_unchecked_invert.svg",
-    "rightarrow.svg",
-    "rightarrow2.svg",
-    "sizegrip.svg",
-    "slider.svg",
-    "splitter-horizontal.svg",
-    "splitter-vertical.svg",
-    "tab_close.svg",
-    "toolbar-handle-horizontal.svg",
-    "toolbar-handle-vertical.svg",
-    "uparrow.svg",
-    "uparrow2.svg",
-    "vline.svg",
-};
+// Every theme's image folders hold these, in this (name) order.
+QStringList themeImages() {
+    QStringList names;
+    for (const QString& name :
+         QString("branch-closed branch-end branch-more branch-open checkbox_checked "
+                 "checkbox_checked_invert checkbox_indeterminate checkbox_indeterminate_invert "
+                 "checkbox_unchecked checkbox_unchecked_invert checklist "
+                 "checklist_indeterminate checklist_indeterminate_invert checklist_invert close "
+                 "downarrow downarrow2 float leftarrow leftarrow2 radiobutton_checked "
+                 "radiobutton_checked_invert radiobutton_unchecked radiobutton_unchecked_invert "
+                 "rightarrow rightarrow2 sizegrip slider splitter-horizontal splitter-vertical "
+                 "tab_close toolbar-handle-horizontal toolbar-handle-vertical uparrow uparrow2 "
+                 "vline")
+             .split(' '))
+        names << name + ".svg";
+    return names;
+}
+
+// One row per theme; a test reads its palette from kPalettes by the row's index.
+void paletteRows() {
+    QTest::addColumn<int>("palette");
+    for (int i = 0; i < int(std::size(kPalettes)); ++i)
+        QTest::newRow(kPalettes[i].theme) << i;
+}
 
 QByteArray readResource(const QString& path) {
     QFile file(path);
@@ -119,24 +91,15 @@ QStringList referencedImages(const QString& sheet) {
     return paths;
 }
 
-bool hasOpaquePixel(const QImage& image) {
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            if (qAlpha(image.pixel(x, y)) == 255)
-                return true;
-    return false;
-}
-
-// Whether any fully opaque pixel of the image has exactly this colour.
-bool paintsColour(const QImage& image, const QColor& colour) {
+// The colours of the image's fully opaque pixels.
+QSet<QRgb> opaqueColours(const QImage& image) {
     const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    QSet<QRgb> colours;
     for (int y = 0; y < argb.height(); ++y)
-        for (int x = 0; x < argb.width(); ++x) {
-            const QRgb p = argb.pixel(x, y);
-            if (qAlpha(p) == 255 && QColor(p).rgb() == colour.rgb())
-                return true;
-        }
-    return false;
+        for (int x = 0; x < argb.width(); ++x)
+            if (qAlpha(argb.pixel(x, y)) == 255)
+                colours.insert(argb.pixel(x, y));
+    return colours;
 }
 
 QStringList collectedWarnings;
@@ -152,12 +115,6 @@ class TestResources : public QObject {
     Q_OBJECT
 
 private slots:
-    void imageFormatsAreAvailable() {
-        const QList<QByteArray> formats = QImageReader::supportedImageFormats();
-        QVERIFY2(formats.contains("webp"), "the WebP image plugin is missing");
-        QVERIFY2(formats.contains("svg"), "the SVG image plugin is missing");
-    }
-
     void iconsLoad_data() {
         QTest::addColumn<QString>("path");
         for (const char* path : kIcons)
@@ -173,7 +130,7 @@ private slots:
         const auto size = sizeInName.match(path);
         if (size.hasMatch())
             QCOMPARE(pixmap.width(), size.captured(1).toInt());
-        QVERIFY2(hasOpaquePixel(pixmap.toImage()), "the icon is blank");
+        QVERIFY2(!opaqueColours(pixmap.toImage()).isEmpty(), "the icon is blank");
     }
 
     void fontsRegisterAsRoboto_data() {
@@ -193,141 +150,105 @@ private slots:
         QCOMPARE(raw.styleName(), face);
     }
 
-    void themeSheets_data() {
-        QTest::addColumn<QString>("theme");
-        QTest::addColumn<QStringList>("colours");
-        for (const ThemePalette& p : kPalettes)
-            QTest::newRow(p.theme)
-                << QString(p.theme)
-                << QStringList{p.accent,         p.selection,      p.backgrounds[0],
-                               p.backgrounds[1], p.backgrounds[2], p.text};
-    }
-
+    void themeSheets_data() { paletteRows(); }
     void themeSheets() {
-        QFETCH(QString, theme);
-        QFETCH(QStringList, colours);
-        const QString path = QString(":/themes/%1.qss").arg(theme);
+        QFETCH(int, palette);
+        const ThemePalette& p = kPalettes[palette];
+        const QString theme = p.theme;
+        const QString path = ":/themes/" + theme + ".qss";
         const QResource resource(path);
         QVERIFY2(resource.isValid(), qPrintable(path));
         QCOMPARE(resource.compressionAlgorithm(), QResource::ZlibCompression);
 
         const QByteArray bytes = readResource(path);
-        QVERIFY(!bytes.contains('\0'));
         QVERIFY2(std::all_of(bytes.begin(), bytes.end(), [](char c) { return c > 0; }),
                  "the sheet is read as Latin-1 and must stay plain ASCII");
         const QString sheet = QString::fromLatin1(bytes);
-        for (const QString& colour : colours)
-            QVERIFY2(sheet.contains(colour, Qt::CaseInsensitive), qPrintable(colour));
-        QVERIFY(sheet.contains(QRegularExpression(R"(\*\s*\{[^}]*font-family:\s*Roboto;)")));
-        QVERIFY(sheet.contains(QRegularExpression(R"(\*\s*\{[^}]*font-size:\s*13px;)")));
-        QVERIFY(sheet.contains(QRegularExpression(R"(\.danger\s*\{\s*color:\s*#dc3545;\s*\})")));
-        QVERIFY(sheet.contains(QRegularExpression(R"(\.warning\s*\{\s*color:\s*#ffc107;\s*\})")));
-        QVERIFY(sheet.contains(QRegularExpression(R"(\.success\s*\{\s*color:\s*#17a2b8;\s*\})")));
+        for (const char* colour :
+             {p.accent, p.selection, p.backgrounds[0], p.backgrounds[1], p.backgrounds[2], p.text})
+            QVERIFY2(sheet.contains(colour, Qt::CaseInsensitive), colour);
+        for (const char* rule :
+             {R"(\*\s*\{[^}]*font-family:\s*Roboto;)", R"(\*\s*\{[^}]*font-size:\s*13px;)",
+              R"(\.danger\s*\{\s*color:\s*#dc3545;\s*\})",
+              R"(\.warning\s*\{\s*color:\s*#ffc107;\s*\})",
+              R"(\.success\s*\{\s*color:\s*#17a2b8;\s*\})"})
+            QVERIFY2(sheet.contains(QRegularExpression(rule)), rule);
         QVERIFY2(!sheet.contains('@'), "a template placeholder was left unfilled");
 
         const QStringList images = referencedImages(sheet);
-        QVERIFY(images.size() >= kThemeImages.size());
+        QVERIFY(images.size() >= themeImages().size());
         for (const QString& image : images) {
             QVERIFY2(image.startsWith(":/icons/theme/" + theme + "/") ||
                          image.startsWith(":/icons/theme/disabled/"),
                      qPrintable("another theme's image: " + image));
             QVERIFY2(!QImage(image).isNull(), qPrintable("does not render: " + image));
         }
+
+        // The images take the theme's colours; the disabled ones are grey for every theme.
+        QVERIFY(opaqueColours(QImage(":/icons/theme/" + theme + "/primary/slider.svg"))
+                    .contains(QColor(p.accent).rgb()));
+        QVERIFY(opaqueColours(QImage(":/icons/theme/" + theme + "/active/slider.svg"))
+                    .contains(QColor(p.text).rgb()));
+        QVERIFY(!opaqueColours(QImage(":/icons/theme/disabled/slider.svg"))
+                     .contains(QColor(p.accent).rgb()));
     }
 
     void imageFoldersHoldTheSameImages() {
-        QStringList folders;
+        QStringList folders{"disabled"};
         for (const ThemePalette& p : kPalettes)
             folders << QString(p.theme) + "/active" << QString(p.theme) + "/primary";
-        folders << "disabled";
-        QCOMPARE(folders.size(), 9);
         for (const QString& folder : folders) {
             const QDir dir(":/icons/theme/" + folder);
-            QCOMPARE(dir.entryList(QDir::Files, QDir::Name), kThemeImages);
-            for (const QString& name : kThemeImages)
-                QVERIFY2(hasOpaquePixel(QImage(dir.filePath(name))),
+            QCOMPARE(dir.entryList(QDir::Files, QDir::Name), themeImages());
+            for (const QString& name : themeImages())
+                QVERIFY2(!opaqueColours(QImage(dir.filePath(name))).isEmpty(),
                          qPrintable(folder + "/" + name + " is blank"));
         }
-    }
-
-    void themeImagesTakeTheirColours_data() {
-        QTest::addColumn<QString>("theme");
-        QTest::addColumn<QColor>("accent");
-        QTest::addColumn<QColor>("text");
-        for (const ThemePalette& p : kPalettes)
-            QTest::newRow(p.theme) << QString(p.theme) << QColor(p.accent) << QColor(p.text);
-    }
-
-    void themeImagesTakeTheirColours() {
-        QFETCH(QString, theme);
-        QFETCH(QColor, accent);
-        QFETCH(QColor, text);
-        const QString base = ":/icons/theme/" + theme;
-        const QImage primary(base + "/primary/slider.svg");
-        const QImage active(base + "/active/slider.svg");
-        QVERIFY(paintsColour(primary, accent));
-        QVERIFY(paintsColour(active, text));
-
         const QImage disabled(":/icons/theme/disabled/slider.svg");
         const QColor grey = disabled.pixelColor(disabled.rect().center());
         QCOMPARE(grey.alpha(), 255);
         QVERIFY2(grey.red() == grey.green() && grey.green() == grey.blue(), "not a grey");
-        QVERIFY(!paintsColour(disabled, accent));
     }
 
-    void sheetsStyleThePanelWidgets_data() {
-        QTest::addColumn<QString>("theme");
-        QTest::addColumn<QColor>("window");
-        QTest::addColumn<QColor>("field");
-        for (const ThemePalette& p : kPalettes)
-            QTest::newRow(p.theme)
-                << QString(p.theme) << QColor(p.backgrounds[0]) << QColor(p.backgrounds[1]);
-    }
-
+    void sheetsStyleThePanelWidgets_data() { paletteRows(); }
     void sheetsStyleThePanelWidgets() {
-        QFETCH(QString, theme);
-        QFETCH(QColor, window);
-        QFETCH(QColor, field);
-
+        QFETCH(int, palette);
+        const ThemePalette& p = kPalettes[palette];
         collectedWarnings.clear();
         const QtMessageHandler previous = qInstallMessageHandler(collectWarnings);
-        qApp->setStyleSheet(QString::fromLatin1(readResource(":/themes/" + theme + ".qss")));
+        qApp->setStyleSheet(
+            QString::fromLatin1(readResource(QString(":/themes/%1.qss").arg(p.theme))));
 
+        // One of each kind of widget the panel shows.
         QMainWindow mainWindow;
         auto* central = new QWidget(&mainWindow);
         auto* layout = new QVBoxLayout(central);
         auto* combo = new QComboBox(central);
         combo->addItems({"Line In (UMX VAC)", "Speakers"});
-        layout->addWidget(combo);
         auto* tool = new QToolButton(central);
-        tool->setText("Connect");
         tool->setPopupMode(QToolButton::MenuButtonPopup);
         tool->setMenu(new QMenu(tool));
         tool->menu()->addAction("Settings");
-        layout->addWidget(tool);
         auto* push = new QPushButton("Connect to RIG", central);
         push->setCheckable(true);
         push->setChecked(true);
-        layout->addWidget(push);
         auto* group = new QGroupBox("RX buffer", central);
         auto* groupLayout = new QHBoxLayout(group);
         groupLayout->addWidget(new QRadioButton("Auto", group));
         groupLayout->addWidget(new QCheckBox("Use predefined UMX devices", group));
-        layout->addWidget(group);
         auto* spin = new QSpinBox(central);
         spin->setRange(100, 65535);
-        layout->addWidget(spin);
         auto* edit = new QLineEdit(central);
-        layout->addWidget(edit);
         auto* danger = new QLabel("Connection lost", central);
         danger->setProperty("class", "danger");
-        layout->addWidget(danger);
         auto* scroll = new QScrollArea(central);
         auto* tall = new QLabel("rigs", scroll);
         tall->setMinimumSize(600, 600);
         scroll->setWidget(tall);
         scroll->setFixedSize(120, 80);
-        layout->addWidget(scroll);
+        for (QWidget* w :
+             std::initializer_list<QWidget*>{combo, tool, push, group, spin, edit, danger, scroll})
+            layout->addWidget(w);
         mainWindow.setCentralWidget(central);
         mainWindow.statusBar()->addWidget(new QLabel("RX: 0 kbps", mainWindow.statusBar()));
         mainWindow.show();
@@ -345,8 +266,8 @@ private slots:
 
         QVERIFY(exposed);
         QVERIFY2(collectedWarnings.isEmpty(), qPrintable(collectedWarnings.join('\n')));
-        QCOMPARE(windowImage.pixelColor(1, 1), window);
-        QCOMPARE(editImage.pixelColor(editImage.width() / 2, 2), field);
+        QCOMPARE(windowImage.pixelColor(1, 1), QColor(p.backgrounds[0]));
+        QCOMPARE(editImage.pixelColor(editImage.width() / 2, 2), QColor(p.backgrounds[1]));
         QCOMPARE(dangerColour, QColor("#dc3545"));
         QCOMPARE(dangerFont.family(), QString("Roboto"));
         QCOMPARE(dangerFont.pixelSize(), 13);

@@ -54,27 +54,6 @@ private slots:
         QCOMPARE(speakerBlock(block, mode).toHex(), expected.toHex());
     }
 
-    void captureIsHalvedWithZeroCompletion_data() {
-        QTest::addColumn<int>("frameCount");
-        QTest::addColumn<QByteArray>("expected");
-        // Samples s0..s7 are 0x1111, 0x2222, ... so every kept sample is recognisable.
-        QTest::newRow("8 samples") << 8 << QByteArray::fromHex("1111222255556666");
-        QTest::newRow("6 samples") << 6 << QByteArray::fromHex("1111222255556666");
-        QTest::newRow("5 samples") << 5 << QByteArray::fromHex("1111222255550000");
-        QTest::newRow("4 samples") << 4 << QByteArray::fromHex("11112222");
-        QTest::newRow("1 sample") << 1 << QByteArray::fromHex("11110000");
-        QTest::newRow("no samples") << 0 << QByteArray();
-    }
-    void captureIsHalvedWithZeroCompletion() {
-        QFETCH(int, frameCount);
-        QFETCH(QByteArray, expected);
-        std::vector<qint16> samples;
-        for (int i = 0; i < frameCount; ++i)
-            samples.push_back(static_cast<qint16>(0x1111 * (i + 1)));
-        QCOMPARE(reduceCapture(samplesToBytes(samples)).toHex(), expected.toHex());
-        QCOMPARE(reducedCaptureBytes(frameCount), expected.size());
-    }
-
     void blockLevels_data() {
         QTest::addColumn<QByteArray>("samples");
         QTest::addColumn<float>("expectedDb");
@@ -100,32 +79,16 @@ private slots:
                  qPrintable(QString("level %1 dB, expected %2").arg(level).arg(expectedDb)));
     }
 
-    void sineOf16384HasTheExpectedRms() {
-        // RMS 16384 / sqrt(2) = 11585: -9.03 dB, the same whether taken alone or every other
-        // sample.
+    void stereoAndStridedLevels() {
         const std::vector<qint16> mono = sine(9600, 16384, 1000.0 / 48000);
         std::vector<qint16> stereo;
-        for (qint16 s : mono) {
-            stereo.push_back(s);
-            stereo.push_back(0);
-        }
-        const float alone = blockLevelDb(mono.data(), static_cast<int>(mono.size()));
-        const float strided = blockLevelDb(stereo.data(), static_cast<int>(mono.size()), 2);
-        QCOMPARE(strided, alone);
-        QVERIFY(std::fabs(std::pow(10.0f, alone / 20.0f) * 32767.0f - 11585.0f) < 2.0f);
-    }
-
-    void stereoLevelsSplitTheChannels() {
-        std::vector<qint16> frames;
-        for (int f = 0; f < 512; ++f) {
-            frames.push_back(0);
-            frames.push_back(32767);
-        }
-        const StereoLevels levels = stereoBlockLevelDb(frames.data(), 512);
-        QVERIFY(std::fabs(levels.left + 250.3f) < 0.05f);
+        for (qint16 s : mono)
+            stereo.insert(stereo.end(), {s, 32767});
+        const int frames = static_cast<int>(mono.size());
+        QCOMPARE(blockLevelDb(stereo.data(), frames, 2), blockLevelDb(mono.data(), frames));
+        const StereoLevels levels = stereoBlockLevelDb(stereo.data(), frames);
+        QCOMPARE(levels.left, blockLevelDb(mono.data(), frames));
         QCOMPARE(levels.right, 0.0f);
-        QCOMPARE(levels.left, blockLevelDb(frames.data(), 512, 2));
-        QCOMPARE(levels.right, blockLevelDb(frames.data() + 1, 512, 2));
     }
 
     void smoothingRisesAndFallsAtTheirOwnPace_data() {

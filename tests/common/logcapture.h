@@ -4,14 +4,15 @@
 #include <QStringList>
 
 #include <iostream>
-#include <sstream>
+#include <mutex>
+#include <string>
 
-// Swaps std::cerr's buffer for a string buffer while it lives, so a test reads the log lines the
-// code under test wrote. For one thread only: a string buffer is not safe for concurrent writes.
+// Swaps std::cerr's buffer for one of its own while it lives, so a test reads the log lines the
+// code under test wrote. Writes from several threads (the audio worker's, the GUI's) are safe.
 class LogCapture {
 public:
     LogCapture()
-        : old(std::cerr.rdbuf(captured.rdbuf())) {}
+        : old(std::cerr.rdbuf(&captured)) {}
     ~LogCapture() { std::cerr.rdbuf(old); }
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
@@ -40,7 +41,34 @@ public:
     }
 
 private:
+    // No put area: every character goes through the locked overrides.
+    class LockedBuffer : public std::streambuf {
+    public:
+        std::string str() const {
+            const std::lock_guard<std::mutex> guard(mutex);
+            return text;
+        }
+
+    protected:
+        int_type overflow(int_type c) override {
+            if (!traits_type::eq_int_type(c, traits_type::eof())) {
+                const std::lock_guard<std::mutex> guard(mutex);
+                text.push_back(traits_type::to_char_type(c));
+            }
+            return traits_type::not_eof(c);
+        }
+        std::streamsize xsputn(const char* s, std::streamsize n) override {
+            const std::lock_guard<std::mutex> guard(mutex);
+            text.append(s, static_cast<size_t>(n));
+            return n;
+        }
+
+    private:
+        mutable std::mutex mutex;
+        std::string text;
+    };
+
     static constexpr int kTimestampWidth = 19;
-    std::ostringstream captured;
+    LockedBuffer captured;
     std::streambuf* old;
 };

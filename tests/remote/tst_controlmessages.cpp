@@ -2,6 +2,27 @@
 
 #include <QtTest>
 
+namespace {
+
+// Every member of a parsed host description, or "rejected".
+QString described(const std::optional<HostDescription>& h) {
+    if (!h)
+        return "rejected";
+    return QString("%1 ch=%2 rate=%3 bits=%4 frame=%5 udp=%6 in=%7 out=%8 %9 %10")
+        .arg(h->protocol)
+        .arg(h->channel)
+        .arg(h->sampleRate)
+        .arg(h->sampleSize)
+        .arg(h->frameSize)
+        .arg(h->udpInPort)
+        .arg(h->input)
+        .arg(h->output)
+        .arg(h->codec, h->callSign)
+        .trimmed();
+}
+
+} // namespace
+
 class TestControlMessages : public QObject {
     Q_OBJECT
 
@@ -11,22 +32,16 @@ private slots:
         QTest::addColumn<QString>("address");
         QTest::addColumn<int>("port");
         QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("localInfo never set")
-            << 0 << QString() << 2476
-            << QByteArray("{\n    \"localAddress\": \"\",\n    \"localPort\": 2476,\n"
+        // localInfo as the controller sends it is compared on the wire; here its non-ASCII case.
+        QTest::newRow("localInfo non-ASCII is UTF-8")
+            << 0 << QString::fromUtf8("h\u00f6st") << 7
+            << QByteArray("{\n    \"localAddress\": \"h\xc3\xb6st\",\n    \"localPort\": 7,\n"
                           "    \"message\": \"localInfo\"\n}\n");
-        QTest::newRow("localInfo set")
-            << 0 << QStringLiteral("192.168.1.20") << 50000
-            << QByteArray("{\n    \"localAddress\": \"192.168.1.20\",\n    \"localPort\": 50000,\n"
-                          "    \"message\": \"localInfo\"\n}\n");
-        QTest::newRow("startInput") << 1 << QStringLiteral("10.0.0.1") << 1
-                                    << QByteArray("{\n    \"message\": \"startInput\"\n}\n");
-        QTest::newRow("stopInput")
-            << 2 << QString() << 1 << QByteArray("{\n    \"message\": \"stopInput\"\n}\n");
-        QTest::newRow("startOutput")
-            << 3 << QString() << 1 << QByteArray("{\n    \"message\": \"startOutput\"\n}\n");
-        QTest::newRow("stopOutput")
-            << 4 << QString() << 1 << QByteArray("{\n    \"message\": \"stopOutput\"\n}\n");
+        const char* names[] = {"startInput", "stopInput", "startOutput", "stopOutput"};
+        for (int type = 1; type <= 4; ++type)
+            QTest::newRow(names[type - 1])
+                << type << "10.0.0.1" << 1
+                << QByteArray("{\n    \"message\": \"") + names[type - 1] + "\"\n}\n";
         QTest::newRow("5 is unknown") << 5 << QString() << 1 << QByteArray();
         QTest::newRow("-1 is unknown") << -1 << QString() << 1 << QByteArray();
     }
@@ -34,94 +49,47 @@ private slots:
         QFETCH(int, type);
         QFETCH(QString, address);
         QFETCH(int, port);
-        QFETCH(QByteArray, expected);
-        QCOMPARE(composeLocaMessage(static_cast<LocaMsgType>(type), address, port), expected);
-    }
-
-    void nonAsciiAddressIsUtf8() {
-        const QByteArray text = composeLocaMessage(LocalInfo, QString::fromUtf8("h\u00f6st"), 7);
-        QVERIFY(text.contains("\"localAddress\": \"h\xc3\xb6st\""));
+        QTEST(composeLocaMessage(static_cast<LocaMsgType>(type), address, port), "expected");
     }
 
     void parsesHostInfoMembers_data() {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("accepted");
-        QTest::addColumn<int>("sampleRate");
-        QTest::addColumn<int>("frameSize");
-        QTest::addColumn<int>("udpInPort");
-        QTest::addColumn<int>("channel");
-        QTest::addColumn<QString>("codec");
-        QTest::addColumn<bool>("output");
-
-        const QString typical = QStringLiteral(
+        QTest::addColumn<QString>("expected");
+        const QString typical =
             R"({"message":"hostInfo","protocol":"p1","channel":2,"sampleRate":48000,)"
             R"("sampleSize":16,"frameSize":512,"udpInPort":%1,"input":true,"output":true,)"
-            R"("codec":"opus","callSign":"DL1ABC"})");
-        QTest::newRow("typical") << typical.arg(4591) << true << 48000 << 512 << 4591 << 2 << "opus"
-                                 << true;
-        QTest::newRow("udpInPort keeps its low 16 bits")
-            << typical.arg(70000) << true << 48000 << 512 << 4464 << 2 << "opus" << true;
-        QTest::newRow("negative port")
-            << typical.arg(-1) << true << 48000 << 512 << 65535 << 2 << "opus" << true;
-        QTest::newRow("port beyond 32 bits")
-            << typical.arg(5000000000LL) << true << 48000 << 512 << 0 << 2 << "opus" << true;
+            R"("codec":"opus","callSign":"DL1ABC","extra":[1,2]})";
+        const QString all = "p1 ch=2 rate=48000 bits=16 frame=512 udp=%1 in=1 out=1 opus DL1ABC";
+        QTest::newRow("typical") << typical.arg(4591) << all.arg(4591);
+        QTest::newRow("udpInPort keeps its low 16 bits") << typical.arg(70000) << all.arg(4464);
+        QTest::newRow("negative port") << typical.arg(-1) << all.arg(65535);
+        QTest::newRow("port beyond 32 bits") << typical.arg(5000000000LL) << all.arg(0);
+        const QString bare = "ch=0 rate=%1 bits=0 frame=%2 udp=0 in=0 out=0";
         QTest::newRow("sampleRate as digits")
-            << R"({"message":"hostInfo","sampleRate":"48000","frameSize":256})" << true << 0 << 256
-            << 0 << 0 << "" << false;
+            << R"({"message":"hostInfo","sampleRate":"48000","frameSize":256})"
+            << bare.arg(0).arg(256);
         QTest::newRow("sampleRate as fraction")
-            << R"({"message":"hostInfo","sampleRate":48000.5,"frameSize":256.0})" << true << 0
-            << 256 << 0 << 0 << "" << false;
+            << R"({"message":"hostInfo","sampleRate":48000.5,"frameSize":256.0})"
+            << bare.arg(0).arg(256);
         QTest::newRow("booleans and null are not numbers")
-            << R"({"message":"hostInfo","sampleRate":true,"channel":null,"frameSize":-512})" << true
-            << 0 << -512 << 0 << 0 << "" << false;
+            << R"({"message":"hostInfo","sampleRate":true,"channel":null,"frameSize":-512})"
+            << bare.arg(0).arg(-512);
         QTest::newRow("largest and beyond 32-bit")
-            << R"({"message":"hostInfo","sampleRate":2147483647,"frameSize":2147483648})" << true
-            << 2147483647 << 0 << 0 << 0 << "" << false;
-        QTest::newRow("flags only from booleans")
-            << R"({"message":"hostInfo","output":1,"codec":7})" << true << 0 << 0 << 0 << 0 << ""
-            << false;
-        QTest::newRow("bare hostInfo")
-            << R"({"message":"hostInfo"})" << true << 0 << 0 << 0 << 0 << "" << false;
-        QTest::newRow("capital H") << R"({"message":"HostInfo","sampleRate":48000})" << false << 0
-                                   << 0 << 0 << 0 << "" << false;
-        QTest::newRow("other message")
-            << R"({"message":"startOutput"})" << false << 0 << 0 << 0 << 0 << "" << false;
-        QTest::newRow("message not a string")
-            << R"({"message":1})" << false << 0 << 0 << 0 << 0 << "" << false;
-        QTest::newRow("no message")
-            << R"({"sampleRate":48000})" << false << 0 << 0 << 0 << 0 << "" << false;
-        QTest::newRow("not JSON") << "hostInfo" << false << 0 << 0 << 0 << 0 << "" << false;
-        QTest::newRow("array") << R"(["hostInfo"])" << false << 0 << 0 << 0 << 0 << "" << false;
-        QTest::newRow("truncated") << R"({"message":"hostInfo","sampleRate":48)" << false << 0 << 0
-                                   << 0 << 0 << "" << false;
-        QTest::newRow("empty") << "" << false << 0 << 0 << 0 << 0 << "" << false;
+            << R"({"message":"hostInfo","sampleRate":2147483647,"frameSize":2147483648})"
+            << bare.arg(2147483647).arg(0);
+        QTest::newRow("flags and texts only from their types")
+            << R"({"message":"hostInfo","output":1,"codec":7,"protocol":false})"
+            << bare.arg(0).arg(0);
+        QTest::newRow("bare hostInfo") << R"({"message":"hostInfo"})" << bare.arg(0).arg(0);
+        for (const char* text :
+             {R"({"message":"HostInfo","sampleRate":48000})", R"({"message":"startOutput"})",
+              R"({"message":1})", R"({"sampleRate":48000})", "hostInfo", R"(["hostInfo"])",
+              R"({"message":"hostInfo","sampleRate":48)", ""})
+            QTest::newRow(text) << text << "rejected";
     }
     void parsesHostInfoMembers() {
         QFETCH(QString, text);
-        QFETCH(bool, accepted);
-        const std::optional<HostDescription> host = parseHostInfo(text);
-        QCOMPARE(host.has_value(), accepted);
-        if (!accepted)
-            return;
-        QTEST(host->sampleRate, "sampleRate");
-        QTEST(host->frameSize, "frameSize");
-        QTEST(int(host->udpInPort), "udpInPort");
-        QTEST(host->channel, "channel");
-        QTEST(host->codec, "codec");
-        QTEST(host->output, "output");
-    }
-
-    void typicalHostInfoFillsEveryMember() {
-        const std::optional<HostDescription> host = parseHostInfo(QStringLiteral(
-            R"({"message":"hostInfo","protocol":"p1","channel":2,"sampleRate":48000,)"
-            R"("sampleSize":16,"frameSize":512,"udpInPort":4591,"input":true,"output":false,)"
-            R"("codec":"opus","callSign":"DL1ABC","extra":[1,2]})"));
-        QVERIFY(host);
-        QCOMPARE(host->protocol, QStringLiteral("p1"));
-        QCOMPARE(host->sampleSize, 16);
-        QCOMPARE(host->input, true);
-        QCOMPARE(host->output, false);
-        QCOMPARE(host->callSign, QStringLiteral("DL1ABC"));
+        QTEST(described(parseHostInfo(text)), "expected");
     }
 
     void integralValuesWithin32Bits_data() {

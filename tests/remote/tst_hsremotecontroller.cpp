@@ -1,82 +1,33 @@
+#include "hostpeer.h"
 #include "hsremotecontroller.h"
 #include "log.h"
 #include "logcapture.h"
 
 #include <QCryptographicHash>
-#include <QNetworkDatagram>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QUdpSocket>
-#include <QWebSocket>
-#include <QWebSocketServer>
 #include <QtTest>
 
-#include <iostream>
 #include <memory>
-#include <sstream>
 
 namespace {
 
 constexpr int kShortWaitMs = 300;
-
-// A real WebSocket host on loopback that records what the panel sends.
-class HostPeer : public QObject {
-public:
-    HostPeer()
-        : server(QStringLiteral("test host"), QWebSocketServer::NonSecureMode) {
-        QObject::connect(&server, &QWebSocketServer::newConnection, this, [this] {
-            while (QWebSocket* socket = server.nextPendingConnection()) {
-                socket->setParent(this);
-                clients << socket;
-                QObject::connect(socket, &QWebSocket::textMessageReceived, this,
-                                 [this](const QString& text) { received << text; });
-                QObject::connect(socket, &QWebSocket::disconnected, this, [this, socket] {
-                    closeCodes << static_cast<int>(socket->closeCode());
-                });
-            }
-        });
-    }
-    // The sockets would outlive the lists their handlers write to: let them go first.
-    ~HostPeer() override {
-        for (QWebSocket* socket : qAsConst(clients))
-            socket->disconnect(this);
-        qDeleteAll(clients);
-    }
-    bool listen(quint16 port = 0) { return server.listen(QHostAddress::LocalHost, port); }
-    quint16 port() const { return server.serverPort(); }
-    QUrl url() const { return QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(port())); }
-    QWebSocket* last() const { return clients.isEmpty() ? nullptr : clients.last(); }
-    void send(const QString& text) { last()->sendTextMessage(text); }
-    // Goes away completely: the connection is dropped and nobody listens on the port.
-    void vanish() {
-        server.close();
-        for (QWebSocket* socket : qAsConst(clients))
-            socket->abort();
-    }
-
-    QWebSocketServer server;
-    QList<QWebSocket*> clients;
-    QStringList received;
-    QList<int> closeCodes;
-};
 
 // Stand-in for a host that has stopped responding: it completes the WebSocket handshake by hand
 // and then never writes another byte, so pings go unanswered (Qt's own server always answers).
 class SilentWebSocketHostStandIn : public QObject {
 public:
     SilentWebSocketHostStandIn() {
-        QObject::connect(&server, &QTcpServer::newConnection, this, [this] {
+        connect(&server, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket* socket = server.nextPendingConnection()) {
                 socket->setParent(this);
-                QObject::connect(socket, &QTcpSocket::readyRead, this,
-                                 [this, socket] { onData(socket); });
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onData(socket); });
             }
         });
         server.listen(QHostAddress::LocalHost, 0);
     }
-    QUrl url() const { return QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(server.serverPort())); }
+    QUrl url() const { return QUrl(QString("ws://127.0.0.1:%1").arg(server.serverPort())); }
     int framesAfterHandshake = 0;
 
 private:
@@ -88,7 +39,7 @@ private:
         request += socket->readAll();
         if (!request.contains("\r\n\r\n"))
             return;
-        const QRegularExpression keyLine(QStringLiteral("Sec-WebSocket-Key: *([^\r]+)"),
+        const QRegularExpression keyLine("Sec-WebSocket-Key: *([^\r]+)",
                                          QRegularExpression::CaseInsensitiveOption);
         const QByteArray key = keyLine.match(QString::fromLatin1(request)).captured(1).toLatin1();
         const QByteArray accept =
@@ -106,9 +57,33 @@ private:
     bool upgraded = false;
 };
 
-QTimer* timerOf(HSRemoteController& controller, const char* name) {
-    return controller.findChild<QTimer*>(QLatin1String(name));
-}
+// A controller with spies on every signal it has, and the host it talks to.
+struct Session {
+    HostPeer host;
+    std::unique_ptr<HSRemoteController> owned = std::make_unique<HSRemoteController>();
+    HSRemoteController& controller = *owned;
+    QSignalSpy ready{&controller, &HSRemoteController::hostReadyToSent};
+    QSignalSpy disconnected{&controller, &HSRemoteController::hostDisconnected};
+    QSignalSpy reconnecting{&controller, &HSRemoteController::reconnecting};
+    QSignalSpy connectionError{&controller, &HSRemoteController::hostConnectionError};
+    QUrl url;
+
+    // Connects and waits for the panel's announcement of its local endpoint.
+    bool open() {
+        if (!host.listen())
+            return false;
+        url = host.url();
+        controller.HostStartSent(url);
+        return QTest::qWaitFor([this] { return host.received.size() == 1; });
+    }
+    QTimer* timer(const char* name) { return controller.findChild<QTimer*>(name); }
+    QList<int> delays() const {
+        QList<int> out;
+        for (const QList<QVariant>& args : reconnecting)
+            out << args.first().toInt();
+        return out;
+    }
+};
 
 // Lets a timer's timeout happen now without waiting through its interval.
 void fire(QTimer* timer) {
@@ -117,18 +92,22 @@ void fire(QTimer* timer) {
 }
 
 QString exactText(const char* message) {
-    return QStringLiteral("{\n    \"message\": \"%1\"\n}\n").arg(QLatin1String(message));
+    return QString("{\n    \"message\": \"%1\"\n}\n").arg(message);
 }
 
-const QString kHostInfoNoCodec = QStringLiteral(
+QString described(const HSRemoteController& c) {
+    return QString("rate=%1 frame=%2 ch=%3 bits=%4 udp=%5 codec=%6 call=%7")
+        .arg(c.sampleRate)
+        .arg(c.frameSize)
+        .arg(c.channel)
+        .arg(c.sampleSize)
+        .arg(c.udpInPort)
+        .arg(c.codec, c.callSign);
+}
+
+const QString kHostInfoNoCodec =
     R"({"message":"hostInfo","channel":2,"sampleRate":48000,"sampleSize":16,"frameSize":512,)"
-    R"("udpInPort":70000})");
-
-quint16 freePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
+    R"("udpInPort":70000,"callSign":"DL1ABC"})";
 
 } // namespace
 
@@ -143,98 +122,71 @@ private slots:
         QTest::addColumn<QString>("address");
         QTest::addColumn<int>("port");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("never set") << QString() << -1
-                                   << "{\n    \"localAddress\": \"\",\n    \"localPort\": 2476,\n"
-                                      "    \"message\": \"localInfo\"\n}\n";
-        QTest::newRow("set") << "192.168.7.3" << 50123
-                             << "{\n    \"localAddress\": \"192.168.7.3\",\n    \"localPort\": "
-                                "50123,\n    \"message\": \"localInfo\"\n}\n";
+        const QString text = "{\n    \"localAddress\": \"%1\",\n    \"localPort\": %2,\n"
+                             "    \"message\": \"localInfo\"\n}\n";
+        QTest::newRow("never set") << QString() << -1 << text.arg("").arg(2476);
+        QTest::newRow("set") << "192.168.7.3" << 50123 << text.arg("192.168.7.3").arg(50123);
     }
     void announcesLocalEndpointOnConnect() {
         QFETCH(QString, address);
         QFETCH(int, port);
-        QFETCH(QString, expected);
-        HostPeer host;
-        QVERIFY(host.listen());
-        HSRemoteController controller;
+        Session s;
         if (port >= 0) {
-            controller.localAddress = address;
-            controller.localPort = port;
+            s.controller.localAddress = address;
+            s.controller.localPort = port;
         }
         LogCapture log;
-        QUrl url = host.url();
-        controller.HostStartSent(url);
-        QTRY_COMPARE(host.received.size(), 1);
-        QCOMPARE(host.received.first(), expected);
-        QCOMPARE(controller.hostUrl, url);
+        QVERIFY(s.open());
+        QTEST(s.host.received.first(), "expected");
+        QCOMPARE(s.controller.hostUrl, s.url);
         const QStringList notices = log.messages("Notice", "RemoteCtrl");
-        QCOMPARE(notices.value(0),
-                 QStringLiteral("HostStartSent \u2014 url=%1, isBusy=0").arg(url.toString()));
-        QVERIFY(notices.value(1).startsWith(
-            QStringLiteral("ws connected \u2014 url=%1, peerAddr=127.0.0.1:%2")
-                .arg(url.toString())
-                .arg(host.port())));
-        QCOMPARE(notices.value(2), QStringLiteral("sentMessageToHost \u2014 type=0"));
-        // The keep-alive runs on the specified period once connected.
-        QTimer* ping = timerOf(controller, "pingTimer");
+        QCOMPARE(notices.value(0), "HostStartSent \u2014 url=" + s.url.toString() + ", isBusy=0");
+        QVERIFY(
+            notices.value(1).startsWith(QString("ws connected \u2014 url=%1, peerAddr=127.0.0.1:%2")
+                                            .arg(s.url.toString())
+                                            .arg(s.host.port())));
+        QCOMPARE(notices.value(2), "sentMessageToHost \u2014 type=0");
+        QTimer* ping = s.timer("pingTimer");
         QVERIFY(ping && ping->isActive());
         QCOMPARE(ping->interval(), HSRemoteController::kKeepAlivePeriodMs);
     }
 
     void hostInfoStartsOutputEachTime() {
-        HostPeer host;
-        QVERIFY(host.listen());
-        HSRemoteController controller;
-        QSignalSpy ready(&controller, &HSRemoteController::hostReadyToSent);
-        QUrl url = host.url();
-        controller.HostStartSent(url);
-        QTRY_COMPARE(host.received.size(), 1);
-
+        Session s;
+        QVERIFY(s.open());
         // The audio path must be up before the host is told to start: while the connection flow
         // handles the signal, no startOutput may reach the host.
         int startOutputsSeenDuringSignal = -1;
-        connect(&controller, &HSRemoteController::hostReadyToSent, this, [&] {
+        connect(&s.controller, &HSRemoteController::hostReadyToSent, this, [&] {
             QTest::qWait(kShortWaitMs);
-            startOutputsSeenDuringSignal = host.received.count(exactText("startOutput"));
+            startOutputsSeenDuringSignal = s.host.received.count(exactText("startOutput"));
         });
 
         LogCapture log;
-        host.send(kHostInfoNoCodec);
-        QTRY_COMPARE(host.received.size(), 2);
+        s.host.send(kHostInfoNoCodec);
+        QTRY_COMPARE(s.host.received.size(), 2);
         QCOMPARE(startOutputsSeenDuringSignal, 0);
-        QCOMPARE(host.received.at(1), exactText("startOutput"));
-        QCOMPARE(ready.count(), 1);
-        QCOMPARE(controller.sampleRate, 48000);
-        QCOMPARE(controller.frameSize, 512);
-        QCOMPARE(controller.channel, 2);
-        QCOMPARE(controller.sampleSize, 16);
-        QCOMPARE(int(controller.udpInPort), 4464);
-        QVERIFY(controller.codec.isEmpty());
-        const QStringList notices = log.messages("Notice", "RemoteCtrl");
-        QCOMPARE(notices.value(0), QStringLiteral("ws received \u2014 ") + kHostInfoNoCodec);
-        QCOMPARE(notices.value(1), QStringLiteral("ws hostInfo parsed \u2014 sampleRate=48000, "
-                                                  "frameSize=512, channels=2, codec=, "
-                                                  "udpInPort=4464"));
-        QCOMPARE(notices.value(2), QStringLiteral("sentMessageToHost \u2014 type=3"));
+        QCOMPARE(s.host.received.at(1), exactText("startOutput"));
+        QCOMPARE(s.ready.count(), 1);
+        QCOMPARE(described(s.controller),
+                 "rate=48000 frame=512 ch=2 bits=16 udp=4464 codec= call=DL1ABC");
+        QCOMPARE(log.messages("Notice", "RemoteCtrl"),
+                 (QStringList{"ws received \u2014 " + kHostInfoNoCodec,
+                              "ws hostInfo parsed \u2014 sampleRate=48000, frameSize=512, "
+                              "channels=2, codec=, udpInPort=4464",
+                              "sentMessageToHost \u2014 type=3"}));
 
-        host.send(QStringLiteral(R"({"message":"hostInfo","sampleRate":96000,"codec":"opus"})"));
-        QTRY_COMPARE(host.received.size(), 3);
-        QCOMPARE(host.received.at(2), exactText("startOutput"));
-        QCOMPARE(ready.count(), 2);
-        QCOMPARE(controller.sampleRate, 96000);
         // Absent members are reset, not kept from the first description.
-        QCOMPARE(controller.frameSize, 0);
-        QCOMPARE(int(controller.udpInPort), 0);
-        QCOMPARE(controller.codec, QStringLiteral("opus"));
-    }
+        s.host.send(R"({"message":"hostInfo","sampleRate":96000,"codec":"opus"})");
+        QTRY_COMPARE(s.host.received.size(), 3);
+        QCOMPARE(s.host.received.at(2), exactText("startOutput"));
+        QCOMPARE(s.ready.count(), 2);
+        QCOMPARE(described(s.controller), "rate=96000 frame=0 ch=0 bits=0 udp=0 codec=opus call=");
 
-    void parseHostMessageChangesNothingOnRejection() {
-        HSRemoteController controller;
-        QVERIFY(controller.parseHostMessage(kHostInfoNoCodec));
-        QVERIFY(!controller.parseHostMessage(QStringLiteral(R"({"message":"HostInfo"})")));
-        QVERIFY(!controller.parseHostMessage(QStringLiteral("{")));
-        QCOMPARE(controller.sampleRate, 48000);
-        QCOMPARE(int(controller.udpInPort), 4464);
+        // A rejected text leaves the description as it was.
+        QVERIFY(!s.controller.parseHostMessage(R"({"message":"HostInfo"})"));
+        QVERIFY(!s.controller.parseHostMessage("{"));
+        QCOMPARE(described(s.controller), "rate=96000 frame=0 ch=0 bits=0 udp=0 codec=opus call=");
     }
 
     void rejectedTextClosesAndReconnects_data() {
@@ -245,79 +197,57 @@ private slots:
     }
     void rejectedTextClosesAndReconnects() {
         QFETCH(QString, text);
-        HostPeer host;
-        QVERIFY(host.listen());
-        HSRemoteController controller;
-        QSignalSpy ready(&controller, &HSRemoteController::hostReadyToSent);
-        QSignalSpy disconnected(&controller, &HSRemoteController::hostDisconnected);
-        QSignalSpy reconnecting(&controller, &HSRemoteController::reconnecting);
-        QUrl url = host.url();
-        controller.HostStartSent(url);
-        QTRY_COMPARE(host.received.size(), 1);
-
+        Session s;
+        QVERIFY(s.open());
         LogCapture log;
-        host.send(text);
-        QTRY_COMPARE(host.closeCodes, QList<int>{1000});
-        QCOMPARE(ready.count(), 0);
+        s.host.send(text);
+        QTRY_COMPARE(s.host.closeCodes, QList<int>{1000});
+        QCOMPARE(s.ready.count(), 0);
         QCOMPARE(log.messages("Error", "RemoteCtrl"),
-                 QStringList{QStringLiteral("ws parse failed \u2014 closing, message=") + text});
-        QTRY_COMPARE(disconnected.count(), 1);
-        QCOMPARE(reconnecting.count(), 1);
-        QCOMPARE(reconnecting.first().first().toInt(), 1000);
+                 QStringList{"ws parse failed \u2014 closing, message=" + text});
+        QTRY_COMPARE(s.disconnected.count(), 1);
+        QCOMPARE(s.delays(), QList<int>{1000});
         QVERIFY(log.messages("Notice", "RemoteCtrl")
-                    .contains(QStringLiteral(
-                        "closeWS \u2014 emitting hostDisconnected, willReconnect=1")));
+                    .contains("closeWS \u2014 emitting hostDisconnected, willReconnect=1"));
 
         // The scheduled attempt opens a fresh connection that announces itself again.
-        fire(timerOf(controller, "reconnectTimer"));
-        QTRY_COMPARE(host.received.size(), 2);
-        QCOMPARE(host.received.at(1), host.received.at(0));
-        QCOMPARE(host.clients.size(), 2);
+        fire(s.timer("reconnectTimer"));
+        QTRY_COMPARE(s.host.received.size(), 2);
+        QCOMPARE(s.host.received.at(1), s.host.received.at(0));
+        QCOMPARE(s.host.clients.size(), 2);
         // The late disconnect of the closed socket must not have been counted twice.
-        QCOMPARE(disconnected.count(), 1);
+        QCOMPARE(s.disconnected.count(), 1);
     }
 
     void reconnectionDelaysDoubleToTheCapAndReset() {
-        HostPeer host;
-        QVERIFY(host.listen());
-        const quint16 port = host.port();
-        HSRemoteController controller;
-        QSignalSpy disconnected(&controller, &HSRemoteController::hostDisconnected);
-        QSignalSpy reconnecting(&controller, &HSRemoteController::reconnecting);
-        QSignalSpy connectionError(&controller, &HSRemoteController::hostConnectionError);
-        QUrl url = host.url();
-        controller.HostStartSent(url);
-        QTRY_COMPARE(host.received.size(), 1);
-        QTimer* retry = timerOf(controller, "reconnectTimer");
+        Session s;
+        QVERIFY(s.open());
+        const quint16 port = s.host.port();
+        QTimer* retry = s.timer("reconnectTimer");
         QVERIFY(retry);
 
         LogCapture log;
-        host.vanish();
-        QTRY_COMPARE(reconnecting.count(), 1);
+        s.host.vanish();
+        QTRY_COMPARE(s.reconnecting.count(), 1);
         QList<int> intervals{retry->interval()};
         const QList<int> expected{1000, 2000, 4000, 8000, 16000, 30000, 30000};
-        while (reconnecting.count() < expected.size()) {
+        while (s.reconnecting.count() < expected.size()) {
             QVERIFY(retry->isActive());
-            const int before = reconnecting.count();
+            const int before = s.reconnecting.count();
             fire(retry);
-            QTRY_COMPARE(reconnecting.count(), before + 1);
+            QTRY_COMPARE(s.reconnecting.count(), before + 1);
             intervals << retry->interval();
         }
-        QList<int> announced;
-        for (const QList<QVariant>& args : qAsConst(reconnecting))
-            announced << args.first().toInt();
-        QCOMPARE(announced, expected);
+        QCOMPARE(s.delays(), expected);
         QCOMPARE(intervals, expected);
         // Every failed attempt tears down once; a loss after success is never an error report.
-        QCOMPARE(disconnected.count(), expected.size());
-        QCOMPARE(connectionError.count(), 0);
+        QCOMPARE(s.disconnected.count(), expected.size());
+        QCOMPARE(s.connectionError.count(), 0);
+        const QStringList notices = log.messages("Notice", "RemoteCtrl");
+        QVERIFY(notices.contains("Reconnect attempt \u2014 opening " + s.url.toString() +
+                                 ", delay was 16000ms"));
         QVERIFY(
-            log.messages("Notice", "RemoteCtrl")
-                .contains(QStringLiteral("Reconnect attempt \u2014 opening %1, delay was 16000ms")
-                              .arg(url.toString())));
-        QVERIFY(log.messages("Notice", "RemoteCtrl")
-                    .contains(QStringLiteral("scheduleReconnect \u2014 delay=30000ms, url=%1")
-                                  .arg(url.toString())));
+            notices.contains("scheduleReconnect \u2014 delay=30000ms, url=" + s.url.toString()));
 
         // The host comes back: the next attempt succeeds and the next loss starts over at 1000.
         HostPeer again;
@@ -325,228 +255,148 @@ private slots:
         fire(retry);
         QTRY_COMPARE(again.received.size(), 1);
         again.vanish();
-        QTRY_COMPARE(reconnecting.count(), expected.size() + 1);
-        QCOMPARE(reconnecting.last().first().toInt(), 1000);
+        QTRY_COMPARE(s.reconnecting.count(), expected.size() + 1);
+        QCOMPARE(s.delays().last(), 1000);
         QCOMPARE(retry->interval(), 1000);
-        controller.HostStopSent();
+        s.controller.HostStopSent();
     }
 
-    void stopWhileReconnectPendingEmitsNothing() {
-        HostPeer host;
-        QVERIFY(host.listen());
-        HSRemoteController controller;
-        QSignalSpy disconnected(&controller, &HSRemoteController::hostDisconnected);
-        QSignalSpy reconnecting(&controller, &HSRemoteController::reconnecting);
-        QUrl url = host.url();
-        controller.HostStartSent(url);
-        QTRY_COMPARE(host.received.size(), 1);
-        host.vanish();
-        QTRY_COMPARE(reconnecting.count(), 1);
-        QTimer* retry = timerOf(controller, "reconnectTimer");
-        QVERIFY(retry->isActive());
-
+    // The three ways a session ends without a reconnection: the operator's disconnect while
+    // connected or while a reconnection waits, and the controller's destruction.
+    void endingsAreQuietAndFinal_data() {
+        QTest::addColumn<QString>("ending");
+        QTest::addColumn<int>("disconnects");
+        QTest::addColumn<int>("reconnects");
+        QTest::addColumn<QStringList>("notices");
+        const QString stopped = "HostStopSent \u2014 user initiated disconnect";
+        const QString stopOutput = "sentMessageToHost \u2014 type=4";
+        // Closing reports the disconnect at once; the teardown it repeats finds nothing to do.
+        const QString closed = "ws disconnected \u2014 closeCode=1000, closeReason=";
+        const QString close = "closeWS \u2014 isExit=%1, isBusy=%2, wsState=%3, userInitiated=%4";
+        QTest::newRow("operator disconnect")
+            << "stop" << 1 << 0
+            << QStringList{stopped,
+                           stopOutput,
+                           close.arg(0).arg(1).arg(3).arg(1),
+                           closed,
+                           close.arg(0).arg(0).arg(0).arg(1),
+                           "closeWS \u2014 emitting hostDisconnected, willReconnect=0"};
+        QTest::newRow("operator disconnect while retrying")
+            << "lose, then stop" << 1 << 1
+            << QStringList{stopped, stopOutput, close.arg(0).arg(0).arg(0).arg(1)};
+        QTest::newRow("destruction") << "destroy" << 0 << 0
+                                     << QStringList{close.arg(1).arg(1).arg(3).arg(0), closed,
+                                                    close.arg(0).arg(0).arg(0).arg(0)};
+    }
+    void endingsAreQuietAndFinal() {
+        QFETCH(QString, ending);
+        Session s;
+        QVERIFY(s.open());
+        QTimer* retry = s.timer("reconnectTimer");
+        QTimer* ping = s.timer("pingTimer");
+        if (ending.startsWith("lose")) {
+            s.host.vanish();
+            QTRY_COMPARE(s.reconnecting.count(), 1);
+            QVERIFY(retry->isActive());
+        }
         LogCapture log;
-        controller.HostStopSent();
-        QVERIFY(!retry->isActive());
+        if (ending == "destroy") {
+            s.owned.reset();
+        } else {
+            s.controller.HostStopSent();
+            // The connection flow learns of the disconnect before HostStopSent returns.
+            QTEST(int(s.disconnected.count()), "disconnects");
+            QVERIFY(!retry->isActive() && !ping->isActive());
+        }
+        if (!ending.startsWith("lose")) {
+            QTRY_COMPARE(s.host.closeCodes, QList<int>{1000});
+            QCOMPARE(s.host.received.value(1),
+                     ending == "stop" ? exactText("stopOutput") : QString());
+        }
         QTest::qWait(kShortWaitMs);
-        QCOMPARE(disconnected.count(), 1);
-        QCOMPARE(reconnecting.count(), 1);
-        QCOMPARE(log.messages("Notice", "RemoteCtrl"),
-                 (QStringList{QStringLiteral("HostStopSent \u2014 user initiated disconnect"),
-                              QStringLiteral("sentMessageToHost \u2014 type=4"),
-                              QStringLiteral("closeWS \u2014 isExit=0, isBusy=0, wsState=0, "
-                                             "userInitiated=1")}));
-    }
-
-    void operatorDisconnectSendsStopOutputAndCloses() {
-        HostPeer host;
-        QVERIFY(host.listen());
-        HSRemoteController controller;
-        QSignalSpy disconnected(&controller, &HSRemoteController::hostDisconnected);
-        QSignalSpy reconnecting(&controller, &HSRemoteController::reconnecting);
-        QUrl url = host.url();
-        controller.HostStartSent(url);
-        QTRY_COMPARE(host.received.size(), 1);
-
-        LogCapture log;
-        controller.HostStopSent();
-        QCOMPARE(disconnected.count(), 1);
-        QTRY_COMPARE(host.closeCodes, QList<int>{1000});
-        QCOMPARE(host.received.value(1), exactText("stopOutput"));
-        QTest::qWait(kShortWaitMs);
-        QCOMPARE(reconnecting.count(), 0);
-        QCOMPARE(disconnected.count(), 1);
-        QVERIFY(!timerOf(controller, "pingTimer")->isActive());
-        QVERIFY(log.messages("Notice", "RemoteCtrl")
-                    .contains(QStringLiteral(
-                        "closeWS \u2014 emitting hostDisconnected, willReconnect=0")));
-        // An operator disconnect does not even consider reconnecting.
-        QVERIFY(log.messages("Notice", "RemoteCtrl")
-                    .filter(QStringLiteral("scheduleReconnect"))
-                    .isEmpty());
-    }
-
-    void destructionClosesQuietly() {
-        HostPeer host;
-        QVERIFY(host.listen());
-        auto controller = std::make_unique<HSRemoteController>();
-        QSignalSpy disconnected(controller.get(), &HSRemoteController::hostDisconnected);
-        QSignalSpy reconnecting(controller.get(), &HSRemoteController::reconnecting);
-        QUrl url = host.url();
-        controller->HostStartSent(url);
-        QTRY_COMPARE(host.received.size(), 1);
-        LogCapture log;
-        controller.reset();
-        QTRY_COMPARE(host.closeCodes, QList<int>{1000});
-        QCOMPARE(disconnected.count(), 0);
-        QCOMPARE(reconnecting.count(), 0);
-        const QStringList notices = log.messages("Notice", "RemoteCtrl");
-        QCOMPARE(notices.value(0),
-                 QStringLiteral("closeWS \u2014 isExit=1, isBusy=1, wsState=3, userInitiated=0"));
-        QVERIFY(notices.filter(QStringLiteral("emitting hostDisconnected")).isEmpty());
-        QVERIFY(notices.filter(QStringLiteral("scheduleReconnect")).isEmpty());
+        QTEST(int(s.disconnected.count()), "disconnects");
+        QTEST(int(s.reconnecting.count()), "reconnects");
+        QTEST(log.messages("Notice", "RemoteCtrl"), "notices");
     }
 
     void refusedFirstConnectionIsReportedNotRetried() {
-        HSRemoteController controller;
+        Session s;
         QStringList order;
-        connect(&controller, &HSRemoteController::hostDisconnected, this,
-                [&] { order << QStringLiteral("disconnected"); });
-        connect(&controller, &HSRemoteController::hostConnectionError, this,
-                [&] { order << QStringLiteral("connectionError"); });
-        QSignalSpy reconnecting(&controller, &HSRemoteController::reconnecting);
-        QUrl url(QStringLiteral("ws://127.0.0.1:%1").arg(freePort()));
+        connect(&s.controller, &HSRemoteController::hostDisconnected, this,
+                [&] { order << "disconnected"; });
+        connect(&s.controller, &HSRemoteController::hostConnectionError, this,
+                [&] { order << "connectionError"; });
+        QVERIFY(s.host.listen());
+        QUrl url = s.host.url();
+        s.host.server.close(); // nobody listens there any more
         LogCapture log;
-        controller.HostStartSent(url);
+        s.controller.HostStartSent(url);
         QTRY_COMPARE(order.size(), 2);
-        QCOMPARE(order,
-                 (QStringList{QStringLiteral("disconnected"), QStringLiteral("connectionError")}));
         QTest::qWait(kShortWaitMs);
-        QCOMPARE(order.size(), 2);
-        QCOMPARE(reconnecting.count(), 0);
-        QVERIFY(!timerOf(controller, "reconnectTimer")->isActive());
+        QCOMPARE(order, (QStringList{"disconnected", "connectionError"}));
+        QCOMPARE(s.reconnecting.count(), 0);
+        QVERIFY(!s.timer("reconnectTimer")->isActive());
         const QStringList errors = log.messages("Error", "RemoteCtrl");
         QCOMPARE(errors.size(), 1);
-        QVERIFY2(errors.first().startsWith(QStringLiteral("ws error \u2014 code=0, msg=")),
+        QVERIFY2(errors.first().startsWith("ws error \u2014 code=0, msg=") &&
+                     errors.first().endsWith(", hasConnectedOnce=0"),
                  qPrintable(errors.first()));
-        QVERIFY(errors.first().endsWith(QStringLiteral(", hasConnectedOnce=0")));
         QVERIFY(log.messages("Notice", "RemoteCtrl")
-                    .contains(QStringLiteral("scheduleReconnect \u2014 skipped, userInitiated=0, "
-                                             "hasConnectedOnce=0, urlEmpty=0")));
+                    .contains("scheduleReconnect \u2014 skipped, userInitiated=0, "
+                              "hasConnectedOnce=0, urlEmpty=0"));
     }
 
     void startWhileBusyOnlyReplacesTheUrl() {
-        HostPeer host;
-        QVERIFY(host.listen());
-        HSRemoteController controller;
-        QSignalSpy reconnecting(&controller, &HSRemoteController::reconnecting);
-        QUrl url = host.url();
-        controller.HostStartSent(url);
-        QTRY_COMPARE(host.received.size(), 1);
+        Session s;
+        QVERIFY(s.open());
         LogCapture log;
-        QUrl other(QStringLiteral("ws://127.0.0.1:1"));
-        controller.HostStartSent(other);
-        QCOMPARE(controller.hostUrl, other);
+        QUrl other("ws://127.0.0.1:1");
+        s.controller.HostStartSent(other);
+        QCOMPARE(s.controller.hostUrl, other);
         QCOMPARE(log.messages("Warning", "RemoteCtrl"),
-                 QStringList{QStringLiteral("HostStartSent \u2014 skipped, already busy")});
+                 QStringList{"HostStartSent \u2014 skipped, already busy"});
         // The replaced start cleared the success flag, so losing this connection is final.
-        host.vanish();
+        s.host.vanish();
         QTest::qWait(kShortWaitMs);
-        QCOMPARE(reconnecting.count(), 0);
-        QCOMPARE(host.clients.size(), 1);
+        QCOMPARE(s.reconnecting.count(), 0);
+        QCOMPARE(s.host.clients.size(), 1);
     }
 
     void answeredPingKeepsTheConnection() {
-        HostPeer host;
-        QVERIFY(host.listen());
-        HSRemoteController controller;
-        QSignalSpy disconnected(&controller, &HSRemoteController::hostDisconnected);
-        QUrl url = host.url();
-        controller.HostStartSent(url);
-        QTRY_COMPARE(host.received.size(), 1);
-        QTimer* pong = timerOf(controller, "pongTimer");
+        Session s;
+        QVERIFY(s.open());
+        QTimer* pong = s.timer("pongTimer");
         QCOMPARE(pong->interval(), HSRemoteController::kPongTimeoutMs);
         QVERIFY(pong->isSingleShot());
         pong->setInterval(kShortWaitMs);
-        fire(timerOf(controller, "pingTimer"));
+        fire(s.timer("pingTimer"));
         QVERIFY(pong->isActive());
         QTRY_VERIFY(!pong->isActive());
         QTest::qWait(kShortWaitMs * 2);
-        QCOMPARE(disconnected.count(), 0);
-        QVERIFY(host.closeCodes.isEmpty());
+        QCOMPARE(s.disconnected.count(), 0);
+        QVERIFY(s.host.closeCodes.isEmpty());
     }
 
     void unansweredPingTearsDown() {
         SilentWebSocketHostStandIn host;
-        HSRemoteController controller;
-        QSignalSpy disconnected(&controller, &HSRemoteController::hostDisconnected);
-        QSignalSpy reconnecting(&controller, &HSRemoteController::reconnecting);
+        Session s;
         QUrl url = host.url();
-        controller.HostStartSent(url);
-        QTRY_VERIFY(timerOf(controller, "pingTimer")->isActive());
+        s.controller.HostStartSent(url);
+        QTRY_VERIFY(s.timer("pingTimer")->isActive());
         QTRY_COMPARE(host.framesAfterHandshake, 1); // localInfo
 
-        QTimer* pong = timerOf(controller, "pongTimer");
+        QTimer* pong = s.timer("pongTimer");
         QCOMPARE(pong->interval(), HSRemoteController::kPongTimeoutMs);
         pong->setInterval(kShortWaitMs);
         LogCapture log;
-        fire(timerOf(controller, "pingTimer"));
+        fire(s.timer("pingTimer"));
         QTRY_COMPARE(host.framesAfterHandshake, 2); // the ping
-        QCOMPARE(disconnected.count(), 0);
-        QTRY_COMPARE(disconnected.count(), 1);
+        QCOMPARE(s.disconnected.count(), 0);
+        QTRY_COMPARE(s.disconnected.count(), 1);
         QCOMPARE(log.messages("Warning", "RemoteCtrl"),
-                 QStringList{QStringLiteral("Pong timeout \u2014 forcing disconnect")});
-        QCOMPARE(reconnecting.count(), 1);
-        QCOMPARE(reconnecting.first().first().toInt(), 1000);
-        controller.HostStopSent();
-    }
-
-    void talksToTheRigSimulator() {
-        QUdpSocket audio;
-        QVERIFY(audio.bind(QHostAddress::LocalHost, 0));
-        QProcess rig;
-        rig.setProgram(qEnvironmentVariable("UMX_BIN_DIR") + QStringLiteral("/umx-rigsim"));
-        rig.setArguments({QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
-                          QStringLiteral("--udp-in-port"), QStringLiteral("0"),
-                          QStringLiteral("--frame-size"), QStringLiteral("256"),
-                          QStringLiteral("--call-sign"), QStringLiteral("TEST1")});
-        rig.start();
-        QVERIFY2(rig.waitForStarted(), qPrintable(rig.errorString()));
-        QVERIFY(rig.waitForReadyRead(5000));
-        const QRegularExpressionMatch ready =
-            QRegularExpression(QStringLiteral("^ready ws://([0-9.:]+) udp-in (\\d+)\n"))
-                .match(QString::fromUtf8(rig.readLine()));
-        QVERIFY(ready.hasMatch());
-
-        HSRemoteController controller;
-        controller.localAddress = QStringLiteral("127.0.0.1");
-        controller.localPort = audio.localPort();
-        QSignalSpy readySpy(&controller, &HSRemoteController::hostReadyToSent);
-        QUrl url(QStringLiteral("ws://") + ready.captured(1));
-        controller.HostStartSent(url);
-        QTRY_COMPARE(readySpy.count(), 1);
-        QCOMPARE(controller.sampleRate, 48000);
-        QCOMPARE(controller.frameSize, 256);
-        QCOMPARE(controller.channel, 2);
-        QCOMPARE(controller.callSign, QStringLiteral("TEST1"));
-        QCOMPARE(int(controller.udpInPort), ready.captured(2).toInt());
-
-        QTRY_VERIFY(audio.hasPendingDatagrams());
-        QCOMPARE(audio.pendingDatagramSize(), qint64(256 * 4));
-        controller.HostStopSent();
-        QTest::qWait(kShortWaitMs);
-        while (audio.hasPendingDatagrams())
-            audio.receiveDatagram();
-        QTest::qWait(kShortWaitMs);
-        QVERIFY(!audio.hasPendingDatagrams());
-
-        rig.terminate();
-        QVERIFY(rig.waitForFinished(5000));
-        QCOMPARE(rig.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(rig.exitCode(), 0);
-        const QString said = QString::fromUtf8(rig.readAll());
-        QVERIFY2(said.contains(QStringLiteral("<- { \"message\": \"stopOutput\" }")),
-                 qPrintable(said));
+                 QStringList{"Pong timeout \u2014 forcing disconnect"});
+        QCOMPARE(s.delays(), QList<int>{1000});
+        s.controller.HostStopSent();
     }
 };
 

@@ -1,3 +1,4 @@
+#include "rigprocess.h"
 #include "rigsimoptions.h"
 #include "rigsimprotocol.h"
 #include "wavfile.h"
@@ -5,63 +6,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkDatagram>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QUdpSocket>
 #include <QWebSocket>
 #include <QtTest>
 
 namespace {
-
-constexpr int kStartTimeoutMs = 5000;
-
-// umx-rigsim run as a separate process, as operators and scripts run it.
-class RigProcess {
-public:
-    explicit RigProcess(QStringList arguments) {
-        process.setProgram(qEnvironmentVariable("UMX_BIN_DIR") + QStringLiteral("/umx-rigsim"));
-        process.setArguments(QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
-                                         QStringLiteral("--udp-in-port"), QStringLiteral("0")} +
-                             arguments);
-        process.start();
-    }
-    ~RigProcess() {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished();
-        }
-    }
-    bool waitReady() {
-        if (!process.waitForStarted())
-            return false;
-        // Notes about fault switches may come first; the ready line ends the start-up.
-        const QRegularExpression readyLine(
-            QStringLiteral("^ready ws://([0-9.]+:\\d+) udp-in (\\d+)\n$"));
-        while (process.canReadLine() || process.waitForReadyRead(kStartTimeoutMs)) {
-            while (process.canReadLine()) {
-                const QRegularExpressionMatch match =
-                    readyLine.match(QString::fromUtf8(process.readLine()));
-                if (match.hasMatch()) {
-                    url = QUrl(QStringLiteral("ws://") + match.captured(1));
-                    udpIn = static_cast<quint16>(match.captured(2).toUInt());
-                    return true;
-                }
-            }
-        }
-        return false;
-    }
-    // Stops it the way an operator does and returns everything it printed.
-    QString terminate() {
-        process.terminate();
-        process.waitForFinished(kStartTimeoutMs);
-        return QString::fromUtf8(process.readAllStandardOutput());
-    }
-
-    QProcess process;
-    QUrl url;
-    quint16 udpIn = 0;
-};
 
 // The panel's side of the control channel, scripted.
 class ScriptedPanel {
@@ -74,12 +24,16 @@ public:
     bool open(const QUrl& url) {
         socket.open(url);
         return QTest::qWaitFor([this] { return socket.state() == QAbstractSocket::ConnectedState; },
-                               kStartTimeoutMs);
+                               RigProcess::kStartTimeoutMs);
     }
     void send(const QJsonObject& message) {
         socket.sendTextMessage(QString::fromUtf8(QJsonDocument(message).toJson()));
     }
-    QJsonObject lastReceived() const {
+    // Announces the panel's audio port and waits for the host's answer.
+    QJsonObject introduce(quint16 audioPort) {
+        send({{"message", "localInfo"}, {"localAddress", "127.0.0.1"}, {"localPort", audioPort}});
+        if (!QTest::qWaitFor([this] { return !received.isEmpty(); }, RigProcess::kStartTimeoutMs))
+            return {};
         return QJsonDocument::fromJson(received.last().toUtf8()).object();
     }
 
@@ -88,14 +42,8 @@ public:
     int pongs = 0;
 };
 
-QJsonObject localInfo(quint16 port) {
-    return {{QStringLiteral("message"), QStringLiteral("localInfo")},
-            {QStringLiteral("localAddress"), QStringLiteral("127.0.0.1")},
-            {QStringLiteral("localPort"), port}};
-}
-
 QJsonObject bare(const char* message) {
-    return {{QStringLiteral("message"), QLatin1String(message)}};
+    return {{"message", message}};
 }
 
 // Datagrams that arrive within the given time.
@@ -109,6 +57,20 @@ QList<QByteArray> collect(QUdpSocket& socket, int ms) {
             out << socket.receiveDatagram().data();
     }
     return out;
+}
+
+// What a rig started with these switches first answers a panel's introduction, and its UDP port.
+std::pair<QString, quint16> firstAnswer(const QStringList& switches) {
+    RigProcess rig(switches);
+    ScriptedPanel panel;
+    if (!rig.waitReady() || !panel.open(rig.url))
+        return {};
+    panel.introduce(2476);
+    return {panel.received.value(0), rig.udpIn};
+}
+
+QJsonObject json(const QString& text) {
+    return QJsonDocument::fromJson(text.toUtf8()).object();
 }
 
 } // namespace
@@ -170,30 +132,6 @@ private slots:
                  detail);
     }
 
-    void hostInfoCarriesTheOptions() {
-        RigSimOptions options;
-        options.sampleRate = 44100;
-        options.frameSize = 441;
-        options.callSign = QStringLiteral("DL0XYZ");
-        const QJsonObject host = QJsonDocument::fromJson(composeHostInfo(options, 5555)).object();
-        QCOMPARE(host.value(QStringLiteral("message")).toString(), QStringLiteral("hostInfo"));
-        QCOMPARE(host.value(QStringLiteral("sampleRate")).toInt(), 44100);
-        QCOMPARE(host.value(QStringLiteral("frameSize")).toInt(), 441);
-        QCOMPARE(host.value(QStringLiteral("udpInPort")).toInt(), 5555);
-        QCOMPARE(host.value(QStringLiteral("channel")).toInt(), 2);
-        QCOMPARE(host.value(QStringLiteral("callSign")).toString(), QStringLiteral("DL0XYZ"));
-        QVERIFY(QJsonDocument::fromJson(malformedHostText()).isNull());
-
-        options.oversizedBytes = 3 * 1024 * 1024;
-        const QByteArray big = composeHostInfo(options, 5555);
-        QVERIFY(big.size() >= options.oversizedBytes);
-        const QJsonObject padded = QJsonDocument::fromJson(big).object();
-        QCOMPARE(padded.value(QStringLiteral("message")).toString(), QStringLiteral("hostInfo"));
-        QCOMPARE(padded.value(QStringLiteral("frameSize")).toInt(), 441);
-        QCOMPARE(parsePanelMessage(QString::fromUtf8(unexpectedHostText())).message,
-                 QStringLiteral("rigStatus"));
-    }
-
     void readsPanelMessages_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("message");
@@ -207,8 +145,7 @@ private slots:
                                    << "localInfo" << -1;
         QTest::newRow("startOutput") << R"({"message":"startOutput"})"
                                      << "startOutput" << -1;
-        QTest::newRow("garbage") << "}{"
-                                 << "" << -1;
+        QTest::newRow("garbage") << "}{" << QString() << -1;
     }
     void readsPanelMessages() {
         QFETCH(QString, text);
@@ -219,22 +156,18 @@ private slots:
 
     void streamsBetweenStartAndStopOutput() {
         QTemporaryDir dir;
-        const QString recording = dir.filePath(QStringLiteral("panel.wav"));
-        RigProcess rig({QStringLiteral("--frame-size"), QStringLiteral("480"),
-                        QStringLiteral("--record"), recording});
+        const QString recording = dir.filePath("panel.wav");
+        RigProcess rig({"--frame-size", "480", "--record", recording});
         QVERIFY(rig.waitReady());
         QUdpSocket audio;
         QVERIFY(audio.bind(QHostAddress::LocalHost, 0));
         ScriptedPanel panel;
         QVERIFY(panel.open(rig.url));
-
-        panel.send(localInfo(audio.localPort()));
-        QTRY_COMPARE(panel.received.size(), 1);
-        const QJsonObject host = panel.lastReceived();
-        QCOMPARE(host.value(QStringLiteral("message")).toString(), QStringLiteral("hostInfo"));
-        QCOMPARE(host.value(QStringLiteral("sampleRate")).toInt(), 48000);
-        QCOMPARE(host.value(QStringLiteral("frameSize")).toInt(), 480);
-        QCOMPARE(host.value(QStringLiteral("udpInPort")).toInt(), int(rig.udpIn));
+        const QJsonObject host = panel.introduce(audio.localPort());
+        QCOMPARE(host["message"].toString(), "hostInfo");
+        QCOMPARE(host["sampleRate"].toInt(), 48000);
+        QCOMPARE(host["frameSize"].toInt(), 480);
+        QCOMPARE(host["udpInPort"].toInt(), int(rig.udpIn));
         QVERIFY(collect(audio, 200).isEmpty());
 
         panel.send(bare("startOutput"));
@@ -257,11 +190,11 @@ private slots:
 
         const QString said = rig.terminate();
         QCOMPARE(rig.process.exitCode(), 0);
-        QVERIFY2(said.contains(QRegularExpression(QStringLiteral(
-                     "\nrx \\d+ samples/s, [0-9.]+ datagrams/s, largest 960 bytes"))),
+        QVERIFY2(said.contains(QRegularExpression(
+                     "\nrx \\d+ samples/s, [0-9.]+ datagrams/s, largest 960 bytes")),
                  qPrintable(said));
-        QVERIFY(said.contains(QStringLiteral("audio stopped (stopOutput)")));
-        QVERIFY(said.endsWith(QStringLiteral("stopped\n")));
+        QVERIFY(said.contains("audio stopped (stopOutput)"));
+        QVERIFY(said.endsWith("stopped\n"));
         QFile file(recording);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const std::optional<WavAudio> recorded = parseWav(file.readAll(), nullptr);
@@ -271,28 +204,26 @@ private slots:
     }
 
     void faultSwitches() {
+        QCOMPARE(json(firstAnswer({"--send-unexpected"}).first)["message"].toString(), "rigStatus");
+        const QString malformed = firstAnswer({"--send-malformed"}).first;
+        QVERIFY(!malformed.isEmpty() && QJsonDocument::fromJson(malformed.toUtf8()).isNull());
+        // A padded description still carries the options.
+        const QString big = firstAnswer({"--send-oversized", "300000", "--sample-rate", "44100",
+                                         "--call-sign", "DL0XYZ"})
+                                .first;
+        QVERIFY2(big.size() >= 300000, qPrintable(QString::number(big.size())));
+        const QJsonObject padded = json(big);
+        QCOMPARE(QString("%1 %2 %3 %4")
+                     .arg(padded["message"].toString())
+                     .arg(padded["sampleRate"].toInt())
+                     .arg(padded["channel"].toInt())
+                     .arg(padded["callSign"].toString()),
+                 "hostInfo 44100 2 DL0XYZ");
+        const auto [dead, udpIn] = firstAnswer({"--announce-dead-port"});
+        const int announced = json(dead)["udpInPort"].toInt();
+        QVERIFY(announced > 0 && announced != udpIn);
         {
-            RigProcess rig({QStringLiteral("--send-unexpected")});
-            QVERIFY(rig.waitReady());
-            ScriptedPanel panel;
-            QVERIFY(panel.open(rig.url));
-            panel.send(localInfo(2476));
-            QTRY_COMPARE(panel.received.size(), 1);
-            QCOMPARE(panel.lastReceived().value(QStringLiteral("message")).toString(),
-                     QStringLiteral("rigStatus"));
-        }
-        {
-            RigProcess rig({QStringLiteral("--announce-dead-port")});
-            QVERIFY(rig.waitReady());
-            ScriptedPanel panel;
-            QVERIFY(panel.open(rig.url));
-            panel.send(localInfo(2476));
-            QTRY_COMPARE(panel.received.size(), 1);
-            const int announced = panel.lastReceived().value(QStringLiteral("udpInPort")).toInt();
-            QVERIFY(announced > 0 && announced != rig.udpIn);
-        }
-        {
-            RigProcess rig({QStringLiteral("--refuse")});
+            RigProcess rig({"--refuse"});
             QVERIFY(rig.waitReady());
             ScriptedPanel panel;
             QSignalSpy failed(&panel.socket,
@@ -302,18 +233,17 @@ private slots:
             QVERIFY(panel.socket.state() != QAbstractSocket::ConnectedState);
         }
         {
-            RigProcess rig({QStringLiteral("--drop-after"), QStringLiteral("0")});
+            RigProcess rig({"--drop-after", "0"});
             QVERIFY(rig.waitReady());
             ScriptedPanel panel;
             QSignalSpy dropped(&panel.socket, &QWebSocket::disconnected);
             panel.socket.open(rig.url);
             QTRY_COMPARE(dropped.count(), 1);
-            QVERIFY(rig.terminate().contains(QStringLiteral("fault: dropping client")));
+            QVERIFY(rig.terminate().contains("fault: dropping client"));
         }
         {
             // A hung host answers no ping until the hang is over.
-            RigProcess rig({QStringLiteral("--hang-after"), QStringLiteral("1"),
-                            QStringLiteral("--hang-for"), QStringLiteral("2")});
+            RigProcess rig({"--hang-after", "1", "--hang-for", "2"});
             QVERIFY(rig.waitReady());
             ScriptedPanel panel;
             QVERIFY(panel.open(rig.url));
@@ -327,17 +257,14 @@ private slots:
         }
         {
             // A host whose control side hangs while its audio keeps flowing.
-            RigProcess rig({QStringLiteral("--hang-after"), QStringLiteral("1"),
-                            QStringLiteral("--hang-for"), QStringLiteral("2"),
-                            QStringLiteral("--hang-keeps-audio")});
+            RigProcess rig({"--hang-after", "1", "--hang-for", "2", "--hang-keeps-audio"});
             QVERIFY(rig.waitReady());
             QUdpSocket audio;
             QVERIFY(audio.bind(QHostAddress::LocalHost, 0));
             ScriptedPanel panel;
             QVERIFY(panel.open(rig.url));
-            panel.send(localInfo(audio.localPort()));
+            QCOMPARE(panel.introduce(audio.localPort())["message"].toString(), "hostInfo");
             panel.send(bare("startOutput"));
-            QTRY_COMPARE(panel.received.size(), 1);
             QTest::qWait(1300);
             panel.socket.ping();
             while (audio.hasPendingDatagrams())
@@ -347,7 +274,7 @@ private slots:
             // 93.75 datagrams per second keep coming while the control side is dead.
             QVERIFY2(during.size() >= 30, qPrintable(QString::number(during.size())));
             QTRY_COMPARE_WITH_TIMEOUT(panel.pongs, 1, 3000);
-            QVERIFY(rig.terminate().contains(QStringLiteral("audio keeps flowing")));
+            QVERIFY(rig.terminate().contains("audio keeps flowing"));
         }
     }
 
@@ -355,24 +282,21 @@ private slots:
         RigProcess first({});
         QVERIFY(first.waitReady());
         QProcess second;
-        second.start(
-            qEnvironmentVariable("UMX_BIN_DIR") + QStringLiteral("/umx-rigsim"),
-            {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(first.url.port())});
-        QVERIFY(second.waitForFinished(kStartTimeoutMs));
+        second.start(RigProcess::program(),
+                     {"--listen", "127.0.0.1:" + QString::number(first.url.port())});
+        QVERIFY(second.waitForFinished(RigProcess::kStartTimeoutMs));
         QCOMPARE(second.exitCode(), 1);
         QVERIFY(second.readAllStandardOutput().isEmpty());
         const QString error = QString::fromUtf8(second.readAllStandardError());
-        QVERIFY2(error.startsWith(QStringLiteral("umx-rigsim: error: cannot serve the control "
-                                                 "channel on 127.0.0.1:")),
-                 qPrintable(error));
+        QVERIFY2(
+            error.startsWith("umx-rigsim: error: cannot serve the control channel on 127.0.0.1:"),
+            qPrintable(error));
 
         QProcess bad;
-        bad.start(qEnvironmentVariable("UMX_BIN_DIR") + QStringLiteral("/umx-rigsim"),
-                  {QStringLiteral("--sample-rate"), QStringLiteral("0")});
-        QVERIFY(bad.waitForFinished(kStartTimeoutMs));
+        bad.start(RigProcess::program(), {"--sample-rate", "0"});
+        QVERIFY(bad.waitForFinished(RigProcess::kStartTimeoutMs));
         QCOMPARE(bad.exitCode(), 2);
-        QVERIFY(QString::fromUtf8(bad.readAllStandardError())
-                    .contains(QStringLiteral("--sample-rate")));
+        QVERIFY(bad.readAllStandardError().contains("--sample-rate"));
     }
 };
 

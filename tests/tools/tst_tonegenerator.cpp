@@ -65,7 +65,7 @@ private slots:
         QCOMPARE(joined, expected);
     }
 
-    void meterReadsTheToneLevel() {
+    void meterReadsTheToneLevelAndCountsDatagrams() {
         ToneGenerator tones(1000.0, 1000.0, 48000, 0.5);
         RxMeter meter;
         meter.add(monoOf(tones.nextFrames(4800)));
@@ -81,10 +81,8 @@ private slots:
         QCOMPARE(meter.samples(), qint64(0));
         QCOMPARE(meter.largestDatagram(), 0);
         QVERIFY(std::isinf(meter.rmsDbfs()) && meter.rmsDbfs() < 0);
-    }
 
-    void meterCountsOddAndEmptyDatagrams() {
-        RxMeter meter;
+        // Empty and odd datagrams count; a stray byte is no sample.
         meter.add(QByteArray());
         meter.add(QByteArray("\xff\x7f\x00", 3)); // one whole sample and a stray byte
         meter.add(QByteArray(6, '\0'));

@@ -4,6 +4,7 @@
 #include "hsaudioworker.h"
 #include "hsportaudio.h"
 #include "log.h"
+#include "logcapture.h"
 
 #include <QNetworkDatagram>
 #include <QSemaphore>
@@ -11,9 +12,7 @@
 #include <QUdpSocket>
 #include <QtTest>
 
-#include <iostream>
-#include <mutex>
-#include <sstream>
+#include <optional>
 
 namespace {
 
@@ -27,24 +26,6 @@ quint16 freePort() {
     return probe.localPort();
 }
 
-// Collects log lines from both threads; std::cerr's buffer is swapped for a locked one.
-class LockedLog : public std::stringbuf {
-public:
-    QString text() {
-        const std::lock_guard<std::mutex> guard(mutex);
-        return QString::fromStdString(str());
-    }
-
-protected:
-    std::streamsize xsputn(const char* s, std::streamsize n) override {
-        const std::lock_guard<std::mutex> guard(mutex);
-        return std::stringbuf::xsputn(s, n);
-    }
-
-private:
-    std::mutex mutex;
-};
-
 } // namespace
 
 class TestHSAudioWorker : public QObject {
@@ -56,8 +37,7 @@ class TestHSAudioWorker : public QObject {
     QList<uint> received;
     QList<uint> transmitted;
     int stoppedCount = 0;
-    LockedLog log;
-    std::streambuf* oldCerr = nullptr;
+    std::optional<LogCapture> log;
 
     void invoke(const char* method) {
         QMetaObject::invokeMethod(worker, method, Qt::QueuedConnection);
@@ -80,7 +60,7 @@ class TestHSAudioWorker : public QObject {
 
 private slots:
     void initTestCase() {
-        oldCerr = std::cerr.rdbuf(&log);
+        log.emplace();
         currentLogLevel = static_cast<int>(LogLevel::Info);
         portAudio = new HSPortAudio(this);
         portAudio->EnumerateAudioDevices();
@@ -89,7 +69,7 @@ private slots:
     }
     void cleanupTestCase() {
         currentLogLevel = static_cast<int>(LogLevel::Error);
-        std::cerr.rdbuf(oldCerr);
+        log.reset();
     }
     void init() {
         received.clear();
@@ -120,7 +100,7 @@ private slots:
         QVERIFY(host.bind(QHostAddress::LocalHost, 0));
         const quint16 localPort = freePort();
         init(host.localPort(), localPort);
-        QTRY_VERIFY_WITH_TIMEOUT(log.text().contains("Audio worker initialized"), kSlowMs);
+        QTRY_VERIFY_WITH_TIMEOUT(log->text().contains("Audio worker initialized"), kSlowMs);
 
         QUdpSocket sender;
         const QByteArray datagram(4 * kHostFrameSize, '\x10');
@@ -153,13 +133,13 @@ private slots:
     void initTwiceRebindsTheSamePort() {
         startAudio();
         const quint16 localPort = freePort();
-        const int before = log.text().count("Stopping audio worker");
+        const int before = log->text().count("Stopping audio worker");
         init(9, localPort);
         init(9, localPort);
-        QTRY_COMPARE(log.text().count("Audio worker initialized"),
-                     log.text().count("Initializing audio worker"));
+        QTRY_COMPARE(log->text().count("Audio worker initialized"),
+                     log->text().count("Initializing audio worker"));
         QTRY_COMPARE_WITH_TIMEOUT(stoppedCount, 1, kSlowMs);
-        const QString text = log.text();
+        const QString text = log->text();
         QCOMPARE(text.count("Stopping audio worker") - before, 1);
         QVERIFY(text.contains("Warning: AudioWorker: UDP socket already exists, stopping first"));
         QVERIFY(
@@ -177,7 +157,7 @@ private slots:
 
     void notificationsQueuedBehindStopAreIgnored() {
         init(9, freePort());
-        QTRY_VERIFY_WITH_TIMEOUT(log.text().count("Audio worker initialized") >= 1, kSlowMs);
+        QTRY_VERIFY_WITH_TIMEOUT(log->text().count("Audio worker initialized") >= 1, kSlowMs);
         // Hold the worker's thread so that stop and the notifications queue up behind it.
         QSemaphore hold;
         QMetaObject::invokeMethod(
@@ -193,13 +173,11 @@ private slots:
 
     void stopWithoutSocketStillStopsTheSoundCard() {
         startAudio();
-        const int before = log.text().count("Stopping audio worker");
+        const int before = log->text().count("Stopping audio worker");
         invoke("stop");
         QTRY_COMPARE_WITH_TIMEOUT(stoppedCount, 1, kSlowMs);
-        QCOMPARE(log.text().count("Stopping audio worker"), before);
-        QVERIFY(portAudio->outputStream == nullptr);
-        QVERIFY(portAudio->speakerStream == nullptr);
-        QVERIFY(portAudio->inputStream == nullptr);
+        QCOMPARE(log->text().count("Stopping audio worker"), before);
+        QVERIFY(!portAudio->outputStream && !portAudio->speakerStream && !portAudio->inputStream);
     }
 
     void bindFailureIsReported() {
@@ -213,7 +191,7 @@ private slots:
                 });
         init(9, occupant.localPort());
         QTRY_COMPARE_WITH_TIMEOUT(failedPorts, QList<quint16>{occupant.localPort()}, kSlowMs);
-        QVERIFY(log.text().contains("Audio worker initialized"));
+        QVERIFY(log->text().contains("Audio worker initialized"));
     }
 };
 

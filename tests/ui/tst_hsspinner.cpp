@@ -63,7 +63,6 @@ private slots:
         QCOMPARE(spinner->minimumSize(), spinner->maximumSize());
         QVERIFY(spinner->windowFlags() & Qt::WindowStaysOnTopHint);
         QVERIFY(!spinner->isWindow());
-        QVERIFY(spinner->testAttribute(Qt::WA_DeleteOnClose));
     }
 
     void runsClockwiseWhileParentIsDisabled() {
@@ -100,19 +99,11 @@ private slots:
         spinner->stop();
         QVERIFY(!spinner->isVisible());
         QVERIFY(!timer->isActive());
-        QVERIFY(parent.isEnabled());
-        QVERIFY(button->isEnabled());
-        QVERIFY(spinner->isEnabled());
-    }
+        QVERIFY(parent.isEnabled() && button->isEnabled() && spinner->isEnabled());
 
-    void closingDeletesIt() {
-        QWidget parent;
-        parent.resize(100, 100);
-        QPointer<HSSpinner> spinner = new HSSpinner(&parent);
-        spinner->start();
-        spinner->stop();
+        QPointer<HSSpinner> closed = spinner;
         spinner->close();
-        QTRY_VERIFY(spinner.isNull());
+        QTRY_VERIFY(closed.isNull());
     }
 };
 
