@@ -10,6 +10,10 @@ namespace {
 constexpr const char* kCategory = "RemoteCtrl";
 // Anything at or above this after doubling is held at the cap.
 constexpr int kReconnectDelayCeilingMs = 29999;
+// A host description is a few hundred bytes. The socket refuses anything far beyond that (closing
+// with 1009, "message too big") before buffering it, so a broken or hostile host cannot make the
+// panel hold, parse and log megabytes.
+constexpr quint64 kMaxHostMessageBytes = 64 * 1024;
 
 } // namespace
 
@@ -29,6 +33,8 @@ HSRemoteController::HSRemoteController(QObject* parent)
     pongTimer.setInterval(kPongTimeoutMs);
     pongTimer.setSingleShot(true);
     reconnectTimer.setSingleShot(true);
+    webSocket.setMaxAllowedIncomingMessageSize(kMaxHostMessageBytes);
+    webSocket.setMaxAllowedIncomingFrameSize(kMaxHostMessageBytes);
 
     connect(&webSocket, &QWebSocket::connected, this, &HSRemoteController::wsOnConnected);
     connect(&webSocket, &QWebSocket::disconnected, this, &HSRemoteController::wsOnDisconnected);

@@ -219,6 +219,27 @@ private slots:
         QCOMPARE(s.disconnected.count(), 1);
     }
 
+    // A hostInfo padded past 64 KiB is refused by the socket itself: nothing is parsed or
+    // started, the host sees "message too big", and the controller treats it as a lost link.
+    void oversizedMessageIsRefusedAndTheLinkRetried() {
+        Session s;
+        QVERIFY(s.open());
+        LogCapture log;
+        s.host.send(
+            QString(kHostInfoNoCodec)
+                .replace("\"callSign\"",
+                         QString("\"padding\":\"%1\",\"callSign\"").arg(QString(70000, 'x'))));
+        QTRY_COMPARE(s.host.closeCodes, QList<int>{1009});
+        QTRY_COMPARE(s.disconnected.count(), 1);
+        QCOMPARE(s.ready.count(), 0);
+        QCOMPARE(s.delays(), QList<int>{1000});
+        QVERIFY(log.messages("Notice", "RemoteCtrl")
+                    .filter("ws disconnected")
+                    .join("|")
+                    .contains("closeCode=1009"));
+        QVERIFY(log.messages("Notice", "RemoteCtrl").filter("ws received").isEmpty());
+    }
+
     void reconnectionDelaysDoubleToTheCapAndReset() {
         Session s;
         QVERIFY(s.open());

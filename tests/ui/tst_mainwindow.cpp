@@ -123,29 +123,33 @@ QMessageBox* openMessageBox() {
     return nullptr;
 }
 
-// Answers the next message box with the given button and remembers its text.
+// Answers the next message box with the given button and remembers its text. The box is caught
+// as it is shown, so no poll can miss one that is answered and gone quickly.
 class BoxAnswer : public QObject {
 public:
     explicit BoxAnswer(QMessageBox::StandardButton button)
         : button(button) {
-        timer.setInterval(20);
-        connect(&timer, &QTimer::timeout, this, [this] {
-            QMessageBox* box = openMessageBox();
-            if (!box)
-                return;
-            text = box->text();
-            title = box->windowTitle();
-            timer.stop();
-            box->button(this->button)->click();
-        });
-        timer.start();
+        qApp->installEventFilter(this);
     }
     QString text;
     QString title;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* box = qobject_cast<QMessageBox*>(watched);
+        if (box && event->type() == QEvent::Show && text.isEmpty()) {
+            text = box->text();
+            title = box->windowTitle();
+            qApp->removeEventFilter(this);
+            // Answered once the box's own event loop runs.
+            QTimer::singleShot(0, box,
+                               [box, button = this->button] { box->button(button)->click(); });
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
 private:
     QMessageBox::StandardButton button;
-    QTimer timer;
 };
 
 // Handles the settings dialog once it is on screen (filling it reads the sound devices, which
@@ -627,21 +631,15 @@ private slots:
         }
         open();
         QAction* remove = actionNamed(window.get(), "Delete RIG's URL..");
-        // On a busy X server a box now and then closes before the test has seen it; the
-        // operator would ask again, and so does the test.
-        const auto askUntilAnswered = [remove](BoxAnswer& answer) {
-            for (int attempt = 0; attempt < 5 && answer.text.isEmpty(); ++attempt)
-                remove->trigger();
-        };
         {
             BoxAnswer cancel(QMessageBox::Cancel);
-            askUntilAnswered(cancel);
+            remove->trigger();
             QCOMPARE(cancel.text, QString("Do you want to delete\n10.0.0.2:2 ?"));
         }
         QCOMPARE(rigBox()->count(), 3);
         {
             BoxAnswer ok(QMessageBox::Ok);
-            askUntilAnswered(ok);
+            remove->trigger();
             QCOMPARE(ok.text, QString("Do you want to delete\n10.0.0.2:2 ?"));
         }
         QCOMPARE(rigBox()->count(), 2);
