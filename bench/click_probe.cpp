@@ -164,20 +164,30 @@ PaDeviceIndex findDevice(const char* name, bool input) {
     return paNoDevice;
 }
 
-PaStream* openCapture(Capture& capture) {
-    const PaDeviceIndex device = findDevice(kCableFarEnd, true);
+// Opens and starts a stereo int16 stream on the named cable end at the panel's stream rate, with
+// the device's default low latency; nullptr (and a line on standard error) when it cannot.
+PaStream* openCableStream(const char* name, bool input, int framesPerBuffer,
+                          PaStreamCallback* callback, void* userData) {
+    const PaDeviceIndex device = findDevice(name, input);
     if (device == paNoDevice)
         return nullptr;
-    PaStreamParameters in{device, kCableChannels, paInt16,
-                          Pa_GetDeviceInfo(device)->defaultLowInputLatency, nullptr};
+    const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
+    PaStreamParameters parameters{
+        device, kCableChannels, paInt16,
+        input ? info->defaultLowInputLatency : info->defaultLowOutputLatency, nullptr};
     PaStream* stream = nullptr;
-    if (Pa_OpenStream(&stream, &in, nullptr, kCableRate, kCaptureFramesPerBuffer, paClipOff,
-                      captureCallback, &capture) != paNoError ||
+    if (Pa_OpenStream(&stream, input ? &parameters : nullptr, input ? nullptr : &parameters,
+                      kCableRate, static_cast<unsigned long>(framesPerBuffer), paClipOff, callback,
+                      userData) != paNoError ||
         Pa_StartStream(stream) != paNoError) {
-        std::fprintf(stderr, "click_probe: cannot capture from \"%s\"\n", kCableFarEnd);
+        std::fprintf(stderr, "click_probe: cannot open \"%s\"\n", name);
         return nullptr;
     }
     return stream;
+}
+
+PaStream* openCapture(Capture& capture) {
+    return openCableStream(kCableFarEnd, true, kCaptureFramesPerBuffer, captureCallback, &capture);
 }
 
 double median(std::vector<double> v) {
@@ -266,18 +276,9 @@ std::vector<double> sendDatagrams(int port, int clicks, double interval) {
 // Writes the same schedule into the cable as the panel would play it: every host frame twice.
 std::vector<double> writeDirect(int clicks, double interval, int framesPerBuffer) {
     std::vector<double> sent;
-    const PaDeviceIndex device = findDevice(kCablePlayback, false);
-    if (device == paNoDevice)
+    PaStream* stream = openCableStream(kCablePlayback, false, framesPerBuffer, nullptr, nullptr);
+    if (!stream)
         return sent;
-    PaStreamParameters out{device, kCableChannels, paInt16,
-                           Pa_GetDeviceInfo(device)->defaultLowOutputLatency, nullptr};
-    PaStream* stream = nullptr;
-    if (Pa_OpenStream(&stream, nullptr, &out, kCableRate, framesPerBuffer, paClipOff, nullptr,
-                      nullptr) != paNoError ||
-        Pa_StartStream(stream) != paNoError) {
-        std::fprintf(stderr, "click_probe: cannot open \"%s\"\n", kCablePlayback);
-        return sent;
-    }
     const int blockFrames = 2 * kHostFrameSize;
     std::vector<int16_t> silence(static_cast<std::size_t>(blockFrames * kCableChannels), 0);
     std::vector<int16_t> click = silence;
