@@ -54,12 +54,20 @@ bool refuse(const char* what, long long value) {
 
 HSPortAudio::HSPortAudio(QObject* parent)
     : QObject(parent)
-    , paInitError(initialisePortAudio())
+    , paInitError(paNotInitialized)
     , vuMeterOut(new HSVUMeter(this))
-    , vuMeterIn(new HSVUMeter(this)) {}
+    , vuMeterIn(new HSVUMeter(this)) {
+    if (!portAudioWarmUpPending())
+        finishInitialisation();
+}
 
 HSPortAudio::~HSPortAudio() {
     HSLOG(LogLevel::Info, "PortAudio") << "Terminate audio";
+    if (initialisationPending) {
+        // Never needed PortAudio, so it holds no reference; the probe must not outlive it.
+        awaitPortAudioWarmUp();
+        return;
+    }
     if (paInitError == paNoError) {
         closeStreams();
         inputLatency = 0.0f;
@@ -67,7 +75,16 @@ HSPortAudio::~HSPortAudio() {
     Pa_Terminate();
 }
 
+void HSPortAudio::finishInitialisation() {
+    if (!initialisationPending)
+        return;
+    initialisationPending = false;
+    paInitError = initialisePortAudio();
+}
+
 void HSPortAudio::EnumerateAudioDevices() {
+    finishInitialisation();
+    catalogued = true;
     const int count = Pa_GetDeviceCount();
     if (paInitError != paNoError)
         return;
@@ -84,21 +101,28 @@ void HSPortAudio::EnumerateAudioDevices() {
 }
 
 int HSPortAudio::findOutputDevice(const QString& name) {
+    if (!catalogued)
+        EnumerateAudioDevices();
     outputDeviceIndex = outputDevices.value(name, -1);
     return outputDeviceIndex;
 }
 
 int HSPortAudio::findSpeakerDevice(const QString& name) {
+    if (!catalogued)
+        EnumerateAudioDevices();
     speakerDeviceIndex = outputDevices.value(name, -1);
     return speakerDeviceIndex;
 }
 
 int HSPortAudio::findInputDevice(const QString& name) {
+    if (!catalogued)
+        EnumerateAudioDevices();
     inputDeviceIndex = inputDevices.value(name, -1);
     return inputDeviceIndex;
 }
 
 bool HSPortAudio::StartAudio() {
+    finishInitialisation();
     if (paInitError != paNoError)
         return false;
     if (outputStream || speakerStream || inputStream) {

@@ -17,6 +17,9 @@ class HSVUMeter;
 // name), the three streams of an audio connection (virtual-cable playback, speaker playback,
 // capture) and the level meters of both directions.
 //
+// Built while the panel's PortAudio warm-up is still probing, it completes its own initialisation
+// when first needed (enumeration, a lookup, StartAudio) and otherwise at construction.
+//
 // Threads: the GUI thread constructs and destroys it, enumerates, looks devices up, writes the
 // configuration and calls StartAudio; the audio worker's thread calls StreamOut and StopAudio and
 // reads the capture block through latestCapturedData(); PortAudio's callback thread runs
@@ -79,6 +82,7 @@ signals:
     void inDataReady();
 
 private:
+    void finishInitialisation();
     bool configurationIsPlayable();
     bool openPlayback(PaStream** stream, int deviceIndex, const char* failureText);
     bool openCapture();
@@ -94,4 +98,7 @@ private:
     // silence, and the speaker's copy for one receiver.
     QByteArray paddedBlock;
     QByteArray speakerCopy;
+    bool initialisationPending = true;
+    // Whether the device maps have been built once; a lookup before that builds them first.
+    bool catalogued = false;
 };

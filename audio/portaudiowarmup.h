@@ -1,8 +1,12 @@
 #pragma once
 
+#include <functional>
+
+class QObject;
+
 // PortAudio's initialisation probes every device of the sound system, which takes half a second
 // or more with some ALSA and JACK setups. The panel starts it on a helper thread as early as it
-// can, so that the probe overlaps with building the window; HSPortAudio's own initialisation waits
+// can, so that the window is built and shown meanwhile; HSPortAudio's own initialisation waits
 // for it and then merely adds a reference (PortAudio counts its initialisations).
 //
 // GUI thread only. The warm-up keeps its reference until the object dies, so PortAudio is not
@@ -15,5 +19,13 @@ public:
     PortAudioWarmUp& operator=(const PortAudioWarmUp&) = delete;
 };
 
+// True while a warm-up has been started and not yet waited for.
+bool portAudioWarmUpPending();
+
 // Waits for a warm-up in progress; returns at once when there is none.
 void awaitPortAudioWarmUp();
+
+// Runs onDone in context's thread as soon as the warm-up in progress has finished, or right here
+// when there is none or it has finished. One callback at a time: a later call replaces one not yet
+// run. The context must wait for the warm-up (awaitPortAudioWarmUp) before it is destroyed.
+void whenPortAudioWarmedUp(QObject* context, std::function<void()> onDone);

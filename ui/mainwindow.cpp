@@ -8,6 +8,7 @@
 #include "hsspinner.h"
 #include "hsvumeter.h"
 #include "log.h"
+#include "portaudiowarmup.h"
 #include "rigaddress.h"
 #include "settingsvalues.h"
 #include "statusline.h"
@@ -73,7 +74,12 @@ MainWindow::MainWindow(QWidget* parent)
     ui->cbRig->addAction(deleteRigAction);
     ui->cbRig->setContextMenuPolicy(Qt::ActionsContextMenu);
 
-    portAudio->EnumerateAudioDevices();
+    // The window is not held up by the sound system's device probe, which may still be running
+    // on its helper thread: the catalogue is built the moment it is done.
+    whenPortAudioWarmedUp(portAudio, [this] {
+        portAudio->EnumerateAudioDevices();
+        updateStatusLine();
+    });
     updateStatusLine();
     ui->pbConnect->setFocus();
 

@@ -35,8 +35,8 @@ private slots:
         {
             auto warmUp = std::make_unique<PortAudioWarmUp>();
             auto audio = std::make_unique<HSPortAudio>();
-            QCOMPARE(audio->paInitError, int(paNoError));
             audio->EnumerateAudioDevices();
+            QCOMPARE(audio->paInitError, int(paNoError));
             QCOMPARE(audio->outputDevices.keys() + audio->inputDevices.keys(), withoutWarmUp);
             // The window goes first in the panel; the warm-up still holds PortAudio up.
             audio.reset();
@@ -47,13 +47,60 @@ private slots:
         {
             auto warmUp = std::make_unique<PortAudioWarmUp>();
             auto audio = std::make_unique<HSPortAudio>();
+            audio->EnumerateAudioDevices();
             warmUp.reset();
             QVERIFY(portAudioIsUp());
             audio.reset();
             QVERIFY(!portAudioIsUp());
         }
+        {
+            // A layer that never needed PortAudio holds no reference of its own.
+            auto warmUp = std::make_unique<PortAudioWarmUp>();
+            HSPortAudio audio;
+            warmUp.reset();
+            QVERIFY(!portAudioIsUp());
+        }
+        QVERIFY(!portAudioIsUp());
+        {
+            // Built during the probe, the layer looks a device up without an enumeration of its
+            // own: the lookup completes the initialisation and builds the catalogue first.
+            PortAudioWarmUp warmUp;
+            HSPortAudio audio;
+            QVERIFY(audio.findInputDevice("Line In (UMX VAC)") >= 0);
+            QCOMPARE(audio.outputDevices.keys() + audio.inputDevices.keys(), withoutWarmUp);
+        }
+        QVERIFY(!portAudioIsUp());
         // A warm-up nobody used (the panel refused to start) is waited for and undone.
         std::make_unique<PortAudioWarmUp>().reset();
+        QVERIFY(!portAudioIsUp());
+    }
+
+    // The window registers for the end of the probe: the callback runs once, later, in the
+    // context's thread; without a probe in progress it runs at once.
+    void callbackRunsWhenTheProbeIsDone() {
+        QObject context;
+        int runs = 0;
+        whenPortAudioWarmedUp(&context, [&] { ++runs; });
+        QCOMPARE(runs, 1);
+
+        {
+            PortAudioWarmUp warmUp;
+            const QThread* ranIn = nullptr;
+            whenPortAudioWarmedUp(&context, [&] {
+                ++runs;
+                ranIn = QThread::currentThread();
+            });
+            QCOMPARE(runs, 1);
+            QTRY_COMPARE_WITH_TIMEOUT(runs, 2, 10000);
+            QCOMPARE(ranIn, context.thread());
+            QVERIFY(portAudioWarmUpPending());
+            awaitPortAudioWarmUp();
+            QVERIFY(!portAudioWarmUpPending());
+            whenPortAudioWarmedUp(&context, [&] { ++runs; });
+            QCOMPARE(runs, 3);
+        }
+        QCoreApplication::processEvents();
+        QCOMPARE(runs, 3);
         QVERIFY(!portAudioIsUp());
     }
 };
