@@ -9,8 +9,6 @@
 #include <QFontDatabase>
 #include <QLockFile>
 #include <QMessageBox>
-#include <QOffscreenSurface>
-#include <QOpenGLContext>
 #include <QSettings>
 #include <QSurfaceFormat>
 
@@ -67,16 +65,6 @@ void configureLogging(const QCommandLineParser& parser) {
     }
 }
 
-// Loading the OpenGL driver (a software rasteriser where there is no GPU) is a good part of
-// showing the meters; done here, it overlaps with the sound system's device probe.
-void preloadOpenGlDriver() {
-    QOffscreenSurface surface;
-    surface.create();
-    QOpenGLContext context;
-    if (context.create())
-        context.makeCurrent(&surface);
-}
-
 void registerFonts() {
     for (const char* face : {"Regular", "Bold", "Medium", "Italic"})
         QFontDatabase::addApplicationFont(QString(":/fonts/Roboto-%1.ttf").arg(face));
@@ -119,7 +107,6 @@ int main(int argc, char* argv[]) {
     auto audioWarmUp = std::make_unique<PortAudioWarmUp>();
     registerFonts();
     installTheme(*app, chooseTheme(*parser));
-    preloadOpenGlDriver();
 
     int result = 0;
     {
