@@ -100,23 +100,25 @@ void HSPortAudio::EnumerateAudioDevices() {
                                        << outputDevices.size() << " playback";
 }
 
-int HSPortAudio::findOutputDevice(const QString& name) {
+void HSPortAudio::ensureCatalogue() {
     if (!catalogued)
         EnumerateAudioDevices();
+}
+
+int HSPortAudio::findOutputDevice(const QString& name) {
+    ensureCatalogue();
     outputDeviceIndex = outputDevices.value(name, -1);
     return outputDeviceIndex;
 }
 
 int HSPortAudio::findSpeakerDevice(const QString& name) {
-    if (!catalogued)
-        EnumerateAudioDevices();
+    ensureCatalogue();
     speakerDeviceIndex = outputDevices.value(name, -1);
     return speakerDeviceIndex;
 }
 
 int HSPortAudio::findInputDevice(const QString& name) {
-    if (!catalogued)
-        EnumerateAudioDevices();
+    ensureCatalogue();
     inputDeviceIndex = inputDevices.value(name, -1);
     return inputDeviceIndex;
 }

@@ -83,6 +83,9 @@ signals:
 
 private:
     void finishInitialisation();
+    // A lookup before any enumeration (the window was shown during the device probe) builds the
+    // catalogue first.
+    void ensureCatalogue();
     bool configurationIsPlayable();
     bool openPlayback(PaStream** stream, int deviceIndex, const char* failureText);
     bool openCapture();
@@ -99,6 +102,5 @@ private:
     QByteArray paddedBlock;
     QByteArray speakerCopy;
     bool initialisationPending = true;
-    // Whether the device maps have been built once; a lookup before that builds them first.
     bool catalogued = false;
 };
