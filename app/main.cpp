@@ -1,7 +1,10 @@
+#include "hsportaudio.h"
 #include "log.h"
 #include "mainwindow.h"
 #include "portaudiowarmup.h"
+#include "terminationsignals.h"
 #include "themestylesheet.h"
+#include "umxversion.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -11,6 +14,7 @@
 #include <QMessageBox>
 #include <QSettings>
 #include <QSurfaceFormat>
+#include <QSystemTrayIcon>
 
 #include <memory>
 #include <optional>
@@ -25,6 +29,9 @@ const QCommandLineOption kLogLevelOption(
     {"L", "log-level"},
     "Set log level: emergency|alert|critical|error|warning|notice|info|debug (default: error).",
     "level", "error");
+const QCommandLineOption
+    kHiddenOption("hidden",
+                  "Start in the system tray (the window is shown where there is no tray).");
 const QCommandLineOption
     kThemeOption({"t", "theme"}, "Set UI theme: default|dark_teal|dark_amber|dark_cyan|light_blue.",
                  "theme");
@@ -52,17 +59,42 @@ void configureCommandLine(QCommandLineParser& parser) {
     parser.addOption(kLogFileOption);
     parser.addOption(kLogLevelOption);
     parser.addOption(kThemeOption);
+    parser.addOption(kHiddenOption);
 }
 
-void configureLogging(const QCommandLineParser& parser) {
+// Help, version and a command line that cannot be parsed need no display: a console application
+// prints them.
+bool asksForInformation(int argc, char* argv[]) {
+    QCommandLineParser parser;
+    configureCommandLine(parser);
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return !parser.parse(arguments) || parser.isSet("help") || parser.isSet("help-all") ||
+           parser.isSet("version");
+}
+
+int printInformation(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("uMX");
+    QCoreApplication::setApplicationVersion(kUmxVersion);
+    QCommandLineParser parser;
+    configureCommandLine(parser);
+    parser.process(app);
+    return 0;
+}
+
+void configureLogLevel(const QCommandLineParser& parser) {
     const int level = logLevelFromWord(parser.value(kLogLevelOption).toLower());
     if (level >= 0)
         currentLogLevel = level;
-    if (parser.isSet(kLogFileOption)) {
-        logFile().open(parser.value(kLogFileOption).toUtf8().toStdString(),
-                       std::ios::out | std::ios::trunc);
-        logToFile = logFile().is_open();
-    }
+}
+
+// Only the instance that holds the lock writes the log file, so a second start cannot truncate
+// the running panel's log.
+void openLogFileIfAsked(const QCommandLineParser& parser) {
+    if (parser.isSet(kLogFileOption))
+        openLogFile(parser.value(kLogFileOption).toUtf8().toStdString());
 }
 
 void registerFonts() {
@@ -87,15 +119,17 @@ void installTheme(QApplication& app, const QString& theme) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    if (asksForInformation(argc, argv))
+        return printInformation(argc, argv);
     auto surfaceFormat = prepareApplicationAttributes();
     auto app = std::make_unique<QApplication>(argc, argv);
     QApplication::setApplicationName("uMX");
-    QApplication::setApplicationVersion("1.5.2");
+    QApplication::setApplicationVersion(kUmxVersion);
 
     auto parser = std::make_unique<QCommandLineParser>();
     configureCommandLine(*parser);
     parser->process(*app);
-    configureLogging(*parser);
+    configureLogLevel(*parser);
 
     auto lock = std::make_unique<QLockFile>(QDir::tempPath() + "/umxcontrol.lock");
     if (!lock->tryLock(kLockWaitMs)) {
@@ -103,6 +137,7 @@ int main(int argc, char* argv[]) {
                              QMessageBox::Ok);
         return 1;
     }
+    openLogFileIfAsked(*parser);
 
     auto audioWarmUp = std::make_unique<PortAudioWarmUp>();
     registerFonts();
@@ -110,8 +145,16 @@ int main(int argc, char* argv[]) {
 
     int result = 0;
     {
-        MainWindow window;
-        window.show();
+        HSPortAudio soundCard;
+        MainWindow window(&soundCard);
+        TerminationSignals termination;
+        QObject::connect(&termination, &TerminationSignals::terminationRequested, &window,
+                         &MainWindow::endSession);
+        QObject::connect(app.get(), &QGuiApplication::commitDataRequest, &window,
+                         &MainWindow::endSession);
+        if (!parser->isSet(kHiddenOption) || !QSystemTrayIcon::isSystemTrayAvailable())
+            window.show();
+        window.connectIfAskedAtStart();
         result = QApplication::exec();
     }
     audioWarmUp.reset();

@@ -24,7 +24,7 @@ inline constexpr char kHostApiPattern[] = ".*(ALSA).*";
 #if defined(Q_OS_LINUX)
 inline constexpr int kMinCaptureBufferFrames = 4096;
 #else
-inline constexpr int kMinCaptureBufferFrames = 4096;
+inline constexpr int kMinCaptureBufferFrames = 0;
 #endif
 
 // The capture buffer for host frames of frameSizeIn (at the streams' rate) and the operator's

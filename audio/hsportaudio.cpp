@@ -1,26 +1,24 @@
 #include "hsportaudio.h"
 
 #include "audioplatform.h"
-#include "devicecatalogue.h"
-#include "hsvumeter.h"
 #include "log.h"
 #include "portaudiowarmup.h"
-#include "samplemath.h"
 
 #include <QVector>
 
-#include <cstring>
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <thread>
 
 namespace {
 
+constexpr const char* kCategory = "PortAudio";
 constexpr int kPlaybackChannels = 2;
 constexpr int kCaptureChannels = 1;
-
-// Largest capture buffer of the design (frameSizeIn x frameInMult); no single block, capture or
-// playback, may exceed it either.
-constexpr long long kMaxBufferFrames = 65536;
-// Largest playback buffer: the largest block times the deepest buffer multiplier offered (x8).
-constexpr long long kMaxPlaybackBufferFrames = kMaxBufferFrames * 8;
+// How long a playback write may wait for room: this many blocks, and never less than kMinWriteWait.
+constexpr int kWriteWaitBlocks = 4;
+constexpr std::chrono::microseconds kMinWriteWait(500000);
 
 QVector<DeviceDescription> describeDevices(int count) {
     QVector<DeviceDescription> devices(count);
@@ -45,33 +43,23 @@ PaError initialisePortAudio() {
     return Pa_Initialize();
 }
 
-bool refuse(const char* what, long long value) {
-    HSLOG(LogLevel::Error, "PortAudio") << "Audio configuration refused: " << what << " " << value;
-    return false;
-}
-
 } // namespace
 
 HSPortAudio::HSPortAudio(QObject* parent)
-    : QObject(parent)
-    , paInitError(paNotInitialized)
-    , vuMeterOut(new HSVUMeter(this))
-    , vuMeterIn(new HSVUMeter(this)) {
+    : HSSoundCard(parent) {
     if (!portAudioWarmUpPending())
         finishInitialisation();
 }
 
 HSPortAudio::~HSPortAudio() {
-    HSLOG(LogLevel::Info, "PortAudio") << "Terminate audio";
+    HSLOG(LogLevel::Info, kCategory) << "Terminate audio";
     if (initialisationPending) {
         // Never needed PortAudio, so it holds no reference; the probe must not outlive it.
         awaitPortAudioWarmUp();
         return;
     }
-    if (paInitError == paNoError) {
+    if (paInitError == paNoError)
         closeStreams();
-        inputLatency = 0.0f;
-    }
     Pa_Terminate();
 }
 
@@ -82,139 +70,71 @@ void HSPortAudio::finishInitialisation() {
     paInitError = initialisePortAudio();
 }
 
-void HSPortAudio::EnumerateAudioDevices() {
+bool HSPortAudio::available() {
     finishInitialisation();
-    catalogued = true;
+    return paInitError == paNoError;
+}
+
+DeviceCatalogue HSPortAudio::listDevices() {
+    if (!available())
+        return {};
     const int count = Pa_GetDeviceCount();
-    if (paInitError != paNoError)
-        return;
-    inputDevices.clear();
-    outputDevices.clear();
     if (count < 1)
-        return;
-    DeviceCatalogue catalogue =
-        catalogueDevices(describeDevices(count), QString::fromLatin1(kHostApiPattern));
-    inputDevices = std::move(catalogue.inputDevices);
-    outputDevices = std::move(catalogue.outputDevices);
-    HSLOG(LogLevel::Info, "PortAudio") << "Audio devices: " << inputDevices.size() << " capture, "
-                                       << outputDevices.size() << " playback";
+        return {};
+    return catalogueDevices(describeDevices(count), QString::fromLatin1(kHostApiPattern));
 }
 
-void HSPortAudio::ensureCatalogue() {
-    if (!catalogued)
-        EnumerateAudioDevices();
-}
-
-int HSPortAudio::findOutputDevice(const QString& name) {
-    ensureCatalogue();
-    outputDeviceIndex = outputDevices.value(name, -1);
-    return outputDeviceIndex;
-}
-
-int HSPortAudio::findSpeakerDevice(const QString& name) {
-    ensureCatalogue();
-    speakerDeviceIndex = outputDevices.value(name, -1);
-    return speakerDeviceIndex;
-}
-
-int HSPortAudio::findInputDevice(const QString& name) {
-    ensureCatalogue();
-    inputDeviceIndex = inputDevices.value(name, -1);
-    return inputDeviceIndex;
-}
-
-bool HSPortAudio::StartAudio() {
-    finishInitialisation();
-    if (paInitError != paNoError)
+bool HSPortAudio::openStreams(const StreamFormat& format, const DeviceChoice& devices) {
+    sampleRate = format.sampleRate;
+    if (!openPlayback(&outputStream, devices.output, format, "Error opening AUDIO output") ||
+        !openPlayback(&speakerStream, devices.speaker, format, "Error opening AUDIO SPK output") ||
+        !openCapture(devices.input, format))
         return false;
-    if (outputStream || speakerStream || inputStream) {
-        HSLOG(LogLevel::Info, "PortAudio") << "Audio streams still open, stopping them first";
-        StopAudio();
-    }
-    if (!configurationIsPlayable())
-        return false;
-    if (!openPlayback(&outputStream, outputDeviceIndex, "Error opening AUDIO output"))
-        return failStart();
-    if (!openPlayback(&speakerStream, speakerDeviceIndex, "Error opening AUDIO SPK output"))
-        return failStart();
-    if (!openCapture())
-        return failStart();
-    if (Pa_StartStream(outputStream) != paNoError || Pa_StartStream(speakerStream) != paNoError ||
-        Pa_StartStream(inputStream) != paNoError)
-        return failStart();
-    inputLatency = 0.0f;
-    return true;
+    return Pa_StartStream(outputStream) == paNoError &&
+           Pa_StartStream(speakerStream) == paNoError && Pa_StartStream(inputStream) == paNoError;
 }
 
-// A hostile or broken host description must not reach PortAudio or the buffers sized from it.
-bool HSPortAudio::configurationIsPlayable() {
-    if (sampleRate <= 0)
-        return refuse("sampleRate", sampleRate);
-    if (frameSizeOut <= 0 || frameSizeOut > kMaxBufferFrames)
-        return refuse("frameSizeOut", frameSizeOut);
-    if (frameSizeIn <= 0 || frameSizeIn > kMaxBufferFrames)
-        return refuse("frameSizeIn", frameSizeIn);
-    if (frameOutMult <= 0)
-        return refuse("frameOutMult", frameOutMult);
-    if (frameInMult <= 0)
-        return refuse("frameInMult", frameInMult);
-    const long long captureFrames = captureBufferFrames(frameSizeIn, frameInMult);
-    if (captureFrames > kMaxBufferFrames)
-        return refuse("capture buffer frames", captureFrames);
-    const long long playbackFrames = static_cast<long long>(frameSizeOut) * frameOutMult;
-    if (playbackFrames > kMaxPlaybackBufferFrames)
-        return refuse("playback buffer frames", playbackFrames);
-    return true;
-}
-
-bool HSPortAudio::openPlayback(PaStream** stream, int deviceIndex, const char* failureText) {
+bool HSPortAudio::openPlayback(PaStream** stream, int deviceIndex, const StreamFormat& format,
+                               const char* failureText) {
     const PaDeviceInfo* info = Pa_GetDeviceInfo(deviceIndex);
     if (!info)
         return false;
-    outputParameters.device = deviceIndex;
-    outputParameters.channelCount = kPlaybackChannels;
-    outputParameters.sampleFormat = paInt16;
-    outputParameters.suggestedLatency = info->defaultLowOutputLatency;
-    outputParameters.hostApiSpecificStreamInfo = nullptr;
-    const PaError error = Pa_OpenStream(stream, nullptr, &outputParameters, sampleRate,
-                                        static_cast<unsigned long>(frameSizeOut) * frameOutMult,
+    PaStreamParameters parameters{};
+    parameters.device = deviceIndex;
+    parameters.channelCount = kPlaybackChannels;
+    parameters.sampleFormat = paInt16;
+    parameters.suggestedLatency = info->defaultLowOutputLatency;
+    const PaError error = Pa_OpenStream(stream, nullptr, &parameters, format.sampleRate,
+                                        static_cast<unsigned long>(playbackBufferFrames()),
                                         paClipOff, nullptr, nullptr);
     if (error != paNoError) {
         *stream = nullptr;
-        HSLOG(LogLevel::Error, "PortAudio") << failureText;
+        HSLOG(LogLevel::Error, kCategory) << failureText;
         return false;
     }
     return true;
 }
 
-bool HSPortAudio::openCapture() {
-    const PaDeviceInfo* info = Pa_GetDeviceInfo(inputDeviceIndex);
+bool HSPortAudio::openCapture(int deviceIndex, const StreamFormat& format) {
+    const PaDeviceInfo* info = Pa_GetDeviceInfo(deviceIndex);
     if (!info)
         return false;
-    inputParameters.device = inputDeviceIndex;
-    inputParameters.channelCount = kCaptureChannels;
-    inputParameters.sampleFormat = paInt16;
-    inputParameters.suggestedLatency = info->defaultLowInputLatency;
-    inputParameters.hostApiSpecificStreamInfo = nullptr;
-    const auto bufferFrames =
-        static_cast<unsigned long>(captureBufferFrames(frameSizeIn, frameInMult));
-    // The callback's buffers are reserved before it can run; the worker starts from no block.
-    captureHandOver.prepare(reducedCaptureBytes(static_cast<int>(bufferFrames)));
-    capturedData = QByteArray();
-    const PaError error =
-        Pa_OpenStream(&inputStream, &inputParameters, nullptr, sampleRate, bufferFrames, paClipOff,
-                      &HSPortAudio::captureCallback, this);
+    PaStreamParameters parameters{};
+    parameters.device = deviceIndex;
+    parameters.channelCount = kCaptureChannels;
+    parameters.sampleFormat = paInt16;
+    parameters.suggestedLatency = info->defaultLowInputLatency;
+    const auto bufferFrames = captureBufferFrames(format.frameSizeIn, frameInMult());
+    prepareCapture(static_cast<int>(bufferFrames));
+    const PaError error = Pa_OpenStream(&inputStream, &parameters, nullptr, format.sampleRate,
+                                        static_cast<unsigned long>(bufferFrames), paClipOff,
+                                        &HSPortAudio::captureCallback, this);
     if (error != paNoError) {
         inputStream = nullptr;
-        HSLOG(LogLevel::Error, "PortAudio") << "Error opening AUDIO input";
+        HSLOG(LogLevel::Error, kCategory) << "Error opening AUDIO input";
         return false;
     }
     return true;
-}
-
-bool HSPortAudio::failStart() {
-    closeStreams();
-    return false;
 }
 
 void HSPortAudio::closeStreams() {
@@ -227,85 +147,53 @@ void HSPortAudio::closeStreams() {
     }
 }
 
-void HSPortAudio::StopAudio() {
-    if (paInitError != paNoError)
-        return;
-    closeStreams();
-    inputLatency = 0.0f;
+bool HSPortAudio::streamsOpen() const {
+    return outputStream || speakerStream || inputStream;
 }
 
-// A block shorter than one write is padded with silence, so no write reads past its end.
-const char* HSPortAudio::playableBlock(const QByteArray& dataIn, int frames) {
-    const int bytes = frames * kBytesPerStereoFrame;
-    if (dataIn.size() >= bytes)
-        return dataIn.constData();
-    paddedBlock.resize(bytes);
-    std::memcpy(paddedBlock.data(), dataIn.constData(), dataIn.size());
-    std::memset(paddedBlock.data() + dataIn.size(), 0, bytes - dataIn.size());
-    return paddedBlock.constData();
-}
-
-void HSPortAudio::StreamOut(QByteArray& dataIn) {
-    if (paInitError != paNoError)
-        return;
-    const int frames = frameSizeOut;
-    if (frames <= 0 || frames > kMaxBufferFrames)
-        return;
-    const char* block = playableBlock(dataIn, frames);
+void HSPortAudio::writePlayback(const char* frames, int frameCount) {
     if (outputStream)
-        Pa_WriteStream(outputStream, block, static_cast<unsigned long>(frames));
-
-    const StereoLevels levels = stereoBlockLevelDb(reinterpret_cast<const qint16*>(block), frames);
-    vuMeterOut->valueLeft = smoothLevel(vuMeterOut->valueLeft, levels.left, vuMeterOut->riseFactor,
-                                        vuMeterOut->fallFactor);
-    vuMeterOut->valueRight = smoothLevel(vuMeterOut->valueRight, levels.right,
-                                         vuMeterOut->riseFactor, vuMeterOut->fallFactor);
-    emit vuMeterOut->valueUpdatedLeft(vuMeterOut->valueLeft);
-    emit vuMeterOut->valueUpdatedRight(vuMeterOut->valueRight);
-
-    if (speakerStream && speakerOn)
-        writeSpeaker(block, frames);
+        writeWithin(outputStream, Stream::Cable, frames, frameCount);
 }
 
-void HSPortAudio::writeSpeaker(const char* block, int frames) {
-    if (audioOutMode == static_cast<int>(SpeakerMode::BothReceivers)) {
-        Pa_WriteStream(speakerStream, block, static_cast<unsigned long>(frames));
-        return;
+void HSPortAudio::writeSpeaker(const char* frames, int frameCount) {
+    if (speakerStream)
+        writeWithin(speakerStream, Stream::Speaker, frames, frameCount);
+}
+
+// Waits for room as a blocking write would, which paces the worker at the device's rate, but
+// never for longer than a device that still plays could need: a dead device must not hold the
+// worker. Such a block is dropped and the stream reported.
+void HSPortAudio::writeWithin(PaStream* stream, Stream role, const char* frames, int frameCount) {
+    const auto blockTime = std::chrono::microseconds(1000000LL * frameCount / sampleRate);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::max(kWriteWaitBlocks * blockTime, kMinWriteWait);
+    for (;;) {
+        const long room = Pa_GetStreamWriteAvailable(stream);
+        if (room < 0)
+            break;
+        if (room >= frameCount) {
+            Pa_WriteStream(stream, frames, static_cast<unsigned long>(frameCount));
+            return;
+        }
+        if (std::chrono::steady_clock::now() > deadline)
+            break;
+        const auto missing =
+            std::chrono::microseconds(1000000LL * (frameCount - room) / sampleRate);
+        std::this_thread::sleep_for(std::max(missing, std::chrono::microseconds(500)));
     }
-    const int bytes = frames * kBytesPerStereoFrame;
-    if (speakerCopy.size() < bytes)
-        speakerCopy.resize(bytes);
-    if (copyForSpeaker(block, bytes, audioOutMode, speakerCopy.data()))
-        Pa_WriteStream(speakerStream, speakerCopy.constData(), static_cast<unsigned long>(frames));
-}
-
-const QByteArray& HSPortAudio::latestCapturedData() {
-    captureHandOver.take(capturedData);
-    return capturedData;
+    reportStreamFault(role);
 }
 
 int HSPortAudio::captureCallback(const void* input, void* /*output*/, unsigned long frameCount,
                                  const PaStreamCallbackTimeInfo* timeInfo,
                                  PaStreamCallbackFlags /*statusFlags*/, void* userData) {
     auto* self = static_cast<HSPortAudio*>(userData);
-    if (input && frameCount <= static_cast<unsigned long>(kMaxBufferFrames))
-        self->handleCapture(static_cast<const qint16*>(input), static_cast<int>(frameCount),
-                            timeInfo);
-    return paContinue;
-}
-
-void HSPortAudio::handleCapture(const qint16* samples, int frameCount,
-                                const PaStreamCallbackTimeInfo* timeInfo) {
-    QByteArray& block = captureHandOver.writeBuffer();
-    block.resize(reducedCaptureBytes(frameCount));
-    reduceCapture(samples, frameCount, block.data());
-    captureHandOver.publish();
-    emit inDataReady();
-
-    if (frameCount > 0) {
-        vuMeterIn->value = smoothLevel(vuMeterIn->value, blockLevelDb(samples, frameCount),
-                                       vuMeterIn->riseFactor, vuMeterIn->fallFactor);
-        emit vuMeterIn->valueUpdated(vuMeterIn->value);
+    if (input && frameCount <= static_cast<unsigned long>(INT_MAX)) {
+        const auto latency =
+            static_cast<float>(timeInfo->inputBufferAdcTime - Pa_GetStreamTime(self->inputStream));
+        self->deliverCapture(static_cast<const qint16*>(input), static_cast<int>(frameCount),
+                             latency);
     }
-    inputLatency = static_cast<float>(timeInfo->inputBufferAdcTime - Pa_GetStreamTime(inputStream));
+    return paContinue;
 }

@@ -49,15 +49,8 @@ void copyOneReceiver(const char* in, int byteCount, bool keepFirst, char* out) {
 
 } // namespace
 
-float blockLevelDb(const qint16* samples, int count, int stride) {
-    if (stride == 1)
-        return levelFromSumOfSquares(sumOfSquares(samples, count), count);
-    std::int64_t sum = 0;
-    for (int i = 0; i < count; ++i) {
-        const std::int32_t x = samples[i * stride];
-        sum += x * x;
-    }
-    return levelFromSumOfSquares(sum, count);
+float blockLevelDb(const qint16* samples, int count) {
+    return levelFromSumOfSquares(sumOfSquares(samples, count), count);
 }
 
 StereoLevels stereoBlockLevelDb(const qint16* frames, int frameCount) {
@@ -77,26 +70,18 @@ float smoothLevel(float stored, float level, float riseFactor, float fallFactor)
     return stored + factor * (level - stored);
 }
 
-bool copyForSpeaker(const char* in, int byteCount, int mode, char* out) {
-    switch (static_cast<SpeakerMode>(mode)) {
-    case SpeakerMode::RightReceiver:
+bool copyForSpeaker(const char* in, int byteCount, ReceiverMode mode, char* out) {
+    switch (mode) {
+    case ReceiverMode::RX1:
         copyOneReceiver(in, byteCount, false, out);
         return true;
-    case SpeakerMode::LeftReceiver:
+    case ReceiverMode::RX2:
         copyOneReceiver(in, byteCount, true, out);
         return true;
-    default:
-        return false;
+    case ReceiverMode::Both:
+        break;
     }
-}
-
-QByteArray speakerBlock(const QByteArray& block, int mode) {
-    if (mode == static_cast<int>(SpeakerMode::BothReceivers))
-        return block;
-    QByteArray copy(speakerCopyBytes(block.size()), Qt::Uninitialized);
-    if (!copyForSpeaker(block.constData(), block.size(), mode, copy.data()))
-        return {};
-    return copy;
+    return false;
 }
 
 int reduceCapture(const qint16* in, int frameCount, char* out) {
@@ -111,11 +96,4 @@ int reduceCapture(const qint16* in, int frameCount, char* out) {
         std::memcpy(out + 4 * whole, last, sizeof last);
     }
     return bytes;
-}
-
-QByteArray reduceCapture(const QByteArray& captured) {
-    const int frameCount = captured.size() / kBytesPerSample;
-    QByteArray block(reducedCaptureBytes(frameCount), Qt::Uninitialized);
-    reduceCapture(reinterpret_cast<const qint16*>(captured.constData()), frameCount, block.data());
-    return block;
 }

@@ -14,8 +14,8 @@ inline constexpr int kBytesPerStereoFrame = 4;
 inline constexpr float kSilentRms = 1e-8f;
 inline constexpr float kFullScale = 32767.0f;
 
-// Level in dB relative to full scale of `count` samples taken every `stride` samples (count >= 1).
-float blockLevelDb(const qint16* samples, int count, int stride = 1);
+// Level in dB relative to full scale of `count` samples (count >= 1).
+float blockLevelDb(const qint16* samples, int count);
 
 struct StereoLevels {
     float left;
@@ -29,11 +29,11 @@ StereoLevels stereoBlockLevelDb(const qint16* frames, int frameCount);
 // level is higher, by `fallFactor` otherwise.
 float smoothLevel(float stored, float level, float riseFactor, float fallFactor);
 
-// What the speaker hears for each receiver choice.
-enum class SpeakerMode : int {
-    BothReceivers = 0, // left and right as received
-    RightReceiver = 1, // the right (second) sample on both channels
-    LeftReceiver = 2,  // the left (first) sample on both channels
+// The receiver the operator listens to on the speaker; the virtual cable always gets both.
+enum class ReceiverMode : int {
+    Both = 0, // "RX1+RX2": left and right as received
+    RX1 = 1,  // the right (second) sample on both channels
+    RX2 = 2,  // the left (first) sample on both channels
 };
 
 // Size of the speaker copy of a block of `byteCount` bytes: whole frames, the last one completed.
@@ -41,14 +41,10 @@ inline int speakerCopyBytes(int byteCount) {
     return (byteCount + kBytesPerStereoFrame - 1) / kBytesPerStereoFrame * kBytesPerStereoFrame;
 }
 
-// Writes the copy of modes 1 and 2 for `byteCount` bytes of `in` into `out`, which has room for
-// speakerCopyBytes(byteCount) bytes; bytes past the end of `in` read as 0. Returns false (and
-// writes nothing) for a mode that does not copy.
-bool copyForSpeaker(const char* in, int byteCount, int mode, char* out);
-
-// The block the speaker is given for `mode`: the block itself for mode 0, the copy for modes 1
-// and 2, an empty array (nothing to play) for any other mode.
-QByteArray speakerBlock(const QByteArray& block, int mode);
+// Writes the one-receiver copy of RX1 or RX2 for `byteCount` bytes of `in` into `out`, which has
+// room for speakerCopyBytes(byteCount) bytes; bytes past the end of `in` read as 0. Returns false
+// (and writes nothing) for Both, which plays the block itself.
+bool copyForSpeaker(const char* in, int byteCount, ReceiverMode mode, char* out);
 
 // Size of the transmit block made from `frameCount` mono samples: 4 bytes per started group of 4.
 inline int reducedCaptureBytes(int frameCount) {
@@ -58,6 +54,3 @@ inline int reducedCaptureBytes(int frameCount) {
 // Keeps samples 0 and 1 of every group of 4 captured samples, completing the last group with
 // zeros; writes reducedCaptureBytes(frameCount) bytes to `out` and returns that count.
 int reduceCapture(const qint16* in, int frameCount, char* out);
-
-// The same on byte arrays (a trailing odd byte of `captured` is ignored).
-QByteArray reduceCapture(const QByteArray& captured);

@@ -41,7 +41,7 @@ static void BM_StereoBlockLevelDb(benchmark::State& state) {
 BENCHMARK(BM_StereoBlockLevelDb)->Arg(1024)->Arg(2048);
 
 static void BM_SpeakerCopy(benchmark::State& state) {
-    const int mode = static_cast<int>(state.range(0));
+    const auto mode = static_cast<ReceiverMode>(state.range(0));
     const int bytes = static_cast<int>(state.range(1)) * kBytesPerStereoFrame;
     const auto samples = noise(static_cast<size_t>(bytes / kBytesPerSample));
     std::vector<char> out(static_cast<size_t>(speakerCopyBytes(bytes)));

@@ -66,11 +66,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "receive_path: the audio server is not running\n");
         return 1;
     }
-    audio.sampleRate = 2 * kHostRate;
-    audio.frameSizeOut = audio.frameSizeIn = 2 * kHostFrames;
-    audio.frameOutMult = argc > 2 ? std::max(1, std::atoi(argv[2])) : 1;
-    audio.frameInMult = 1;
-    if (!audio.StartAudio())
+    audio.setBufferMultipliers(argc > 2 ? std::max(1, std::atoi(argv[2])) : 1, 1);
+    if (!audio.StartAudio(streamFormatForHost(kHostRate, kHostFrames)))
         return 1;
 
     const quint16 port = freePort();

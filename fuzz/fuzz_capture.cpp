@@ -1,48 +1,26 @@
-// The capture path for any frame count: the 2:1 reduction on raw samples and on byte arrays, and
-// the capture callback that publishes the block to the worker.
+// A capture block of any frame count the callback takes (up to 65,536): the 2:1 reduction the
+// worker takes over, and the level.
 #include "fuzzinput.h"
-#include "hsportaudio.h"
-#include "log.h"
-#include "samplemath.h"
+#include "hsvumeter.h"
 
 #include <QVector>
 
+#include <cmath>
 #include <cstdlib>
-#include <cstring>
-
-namespace {
-
-// The callback takes no block longer than the largest buffer a stream is opened with.
-constexpr int kLargestCallbackFrames = 65536;
-
-HSPortAudio* portAudio = nullptr;
-
-} // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    currentLogLevel = static_cast<int>(LogLevel::Emergency);
-    portAudio = new HSPortAudio;
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    FuzzInput input(data, size);
-    const QByteArray captured(input.rest(), input.restSize());
-    const int frameCount = captured.size() / 2;
-    QVector<qint16> samples(frameCount);
-    if (frameCount > 0)
-        std::memcpy(samples.data(), captured.constData(), size_t(frameCount) * 2);
-
-    QByteArray out(reducedCaptureBytes(frameCount), '\0');
-    if (reduceCapture(samples.constData(), frameCount, out.data()) != out.size())
-        std::abort();
-    if (reduceCapture(captured) != out)
-        std::abort();
-
-    const PaStreamCallbackTimeInfo timeInfo{};
-    HSPortAudio::captureCallback(samples.constData(), nullptr,
-                                 static_cast<unsigned long>(frameCount), &timeInfo, 0, portAudio);
-    if (frameCount <= kLargestCallbackFrames && portAudio->latestCapturedData() != out)
+    static auto* card = new FuzzSoundCard;
+    const int count = int(std::min<size_t>(size / 2, 65536));
+    QVector<qint16> samples(count);
+    std::memcpy(samples.data(), data, size_t(count) * 2);
+    card->deliverCapture(samples.constData(), count, 0.0f);
+    // Of every group of four samples the first two, the last group completed with silence.
+    const QByteArray groups = QByteArray(reinterpret_cast<const char*>(data), count * 2)
+                                  .leftJustified((count + 3) / 4 * 8, '\0');
+    QByteArray expected;
+    for (int group = 0; group < groups.size(); group += 8)
+        expected += groups.mid(group, 4);
+    if (card->latestCapturedData() != expected || std::isnan(card->captureMeter()->value))
         std::abort();
     return 0;
 }

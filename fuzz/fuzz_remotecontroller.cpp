@@ -4,33 +4,22 @@
 #include "log.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
 
-#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 
-namespace {
-
-QCoreApplication* application = nullptr;
-HSRemoteController* controller = nullptr;
-
-} // namespace
-
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     // Every rejected text is logged at Error; the fuzzer wants speed, not the lines.
-    currentLogLevel = static_cast<int>(LogLevel::Emergency);
-    application = new QCoreApplication(*argc, *argv);
-    controller = new HSRemoteController;
+    currentLogLevel = int(LogLevel::Emergency);
+    new QCoreApplication(*argc, *argv);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static auto* controller = new HSRemoteController;
     const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data), int(size));
-    const bool parsed = controller->parseHostMessage(text);
-    if (parsed != parseHostInfo(text).has_value())
-        std::abort();
-    if (!QMetaObject::invokeMethod(controller, "wsOnTextMessageReceived", Qt::DirectConnection,
+    if (controller->parseHostMessage(text) != parseHostInfo(text).has_value() ||
+        !QMetaObject::invokeMethod(controller, "wsOnTextMessageReceived", Qt::DirectConnection,
                                    Q_ARG(QString, text)))
         std::abort();
     // The reconnection the slot schedules after a bad text runs its course between inputs.

@@ -1,37 +1,22 @@
-// StreamOut's handling of a block of any length for any write size and speaker setting, on a
-// sound-card layer with no stream open: the padding, the level of the block and the meters.
+// StreamOut for a block of any length, any write size, receiver and speaker setting: the padding,
+// the speaker's copy and the playback meter.
 #include "fuzzinput.h"
-#include "hsportaudio.h"
 #include "hsvumeter.h"
-#include "log.h"
 
 #include <cmath>
 #include <cstdlib>
 
-namespace {
-
-HSPortAudio* portAudio = nullptr;
-
-} // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    currentLogLevel = static_cast<int>(LogLevel::Emergency);
-    portAudio = new HSPortAudio;
-    // Without the library no block is handled; that would fuzz nothing.
-    if (portAudio->paInitError != paNoError)
-        std::abort();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    FuzzInput input(data, size);
-    portAudio->frameSizeOut = input.takeInt();
-    portAudio->audioOutMode = input.takeInt();
-    portAudio->speakerOn = input.takeInt() & 1;
-    QByteArray block(input.rest(), input.restSize());
-    portAudio->StreamOut(block);
-    if (std::isnan(portAudio->vuMeterOut->valueLeft) ||
-        std::isnan(portAudio->vuMeterOut->valueRight))
+    static auto* card = new FuzzSoundCard;
+    FuzzInput input{data, size};
+    const int frameSize = input.takeInt();
+    card->setReceiverMode(static_cast<ReceiverMode>(input.takeInt()));
+    card->setSpeakerOn(input.takeInt() & 1);
+    card->StartAudio({96000, frameSize, 1024});
+    QByteArray block = input.rest();
+    card->StreamOut(block);
+    if (std::isnan(card->playbackMeter()->valueLeft) ||
+        std::isnan(card->playbackMeter()->valueRight))
         std::abort();
     return 0;
 }

@@ -1,32 +1,44 @@
 #pragma once
 
-#include <cstddef>
+#include "hssoundcard.h"
+#include "log.h"
+
 #include <cstdint>
 #include <cstring>
 
 // Takes the leading bytes of a fuzz input as parameters and leaves the rest as the payload.
-class FuzzInput {
-public:
-    FuzzInput(const uint8_t* data, size_t size)
-        : data(data)
-        , size(size) {}
+struct FuzzInput {
+    const uint8_t* data;
+    size_t size;
 
     // The next 4 bytes as an int (zeros past the end): any value, negative and huge ones too.
     int32_t takeInt() {
-        uint8_t bytes[4] = {};
+        int32_t value = 0;
         const size_t n = size < 4 ? size : 4;
-        std::memcpy(bytes, data, n);
+        std::memcpy(&value, data, n);
         data += n;
         size -= n;
-        int32_t value;
-        std::memcpy(&value, bytes, sizeof value);
         return value;
     }
+    QByteArray rest() const { return QByteArray(reinterpret_cast<const char*>(data), int(size)); }
+};
 
-    const char* rest() const { return reinterpret_cast<const char*>(data); }
-    int restSize() const { return static_cast<int>(size); }
+// A quiet sound card with no sound system behind it, whose streams always open. Each write reads
+// every byte it is given, so the sanitizers see a block read past its end.
+class FuzzSoundCard : public HSSoundCard {
+public:
+    FuzzSoundCard() { currentLogLevel = int(LogLevel::Emergency); }
+    using HSSoundCard::deliverCapture;
+
+protected:
+    DeviceCatalogue listDevices() override { return {}; }
+    bool available() override { return true; }
+    bool openStreams(const StreamFormat&, const DeviceChoice&) override { return true; }
+    void closeStreams() override {}
+    bool streamsOpen() const override { return false; }
+    void writePlayback(const char* frames, int count) override { read(frames, count); }
+    void writeSpeaker(const char* frames, int count) override { read(frames, count); }
 
 private:
-    const uint8_t* data;
-    size_t size;
+    static void read(const char* frames, int count) { qChecksum(frames, uint(count) * 4); }
 };

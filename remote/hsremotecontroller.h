@@ -24,6 +24,9 @@ public:
     explicit HSRemoteController(QObject* parent = nullptr);
     ~HSRemoteController() override;
 
+    // The control socket is connecting, connected or still closing.
+    bool socketOpen() const { return webSocket.state() != QAbstractSocket::UnconnectedState; }
+
     // Parses a host text; on "hostInfo" overwrites the host description and returns true.
     bool parseHostMessage(const QString& text);
 

@@ -16,7 +16,8 @@ HSUDPAudioSocket::HSUDPAudioSocket(QObject* parent, const QString& remoteHost, q
                                    quint16 localPort)
     : QObject(parent)
     , outPort(outPort)
-    , remoteHost(remoteHost) {
+    , remoteHost(remoteHost)
+    , hostAddress(remoteHost) {
     if (inSocket.bind(QHostAddress::AnyIPv4, localPort)) {
         HSLOG(LogLevel::Info, kCategory) << "UDP input socket bound on port " << localPort;
     } else {
@@ -42,6 +43,9 @@ HSUDPAudioSocket::HSUDPAudioSocket(QObject* parent, const QString& remoteHost, q
 
 HSUDPAudioSocket::~HSUDPAudioSocket() {
     HSLOG(LogLevel::Info, kCategory) << "Closing UDP sockets";
+    if (dropped > 0)
+        HSLOG(LogLevel::Info, kCategory)
+            << "Dropped " << dropped << " datagrams from other senders than the rig";
     inSocket.close();
     outSocket.close();
 }
@@ -55,12 +59,28 @@ void HSUDPAudioSocket::readyRead() {
         buffer.fill(0);
         const qint64 read =
             inSocket.readDatagram(buffer.data(), buffer.size(), &sender, &senderPort);
-        emit inDataReady(buffer);
+        if (anySender || fromHost(sender))
+            emit inDataReady(buffer);
         // A read that failed may not have consumed the datagram; the next notification retries
         // instead of spinning here.
         if (read < 0)
             break;
     }
+}
+
+// Anyone who reaches the port could otherwise play into the cable.
+bool HSUDPAudioSocket::fromHost(const QHostAddress& sender) {
+    if (sender.isEqual(hostAddress, QHostAddress::ConvertV4MappedToIPv4))
+        return true;
+    ++dropped;
+    const QString address = sender.toString();
+    if (!foreignSenders.contains(address)) {
+        foreignSenders << address;
+        HSLOG(LogLevel::Warning, kCategory)
+            << "Audio from " << address << " dropped: only the rig at " << remoteHost
+            << " is played";
+    }
+    return false;
 }
 
 void HSUDPAudioSocket::outData(QByteArray& block) {

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QUdpSocket>
 
 // The panel's end of the audio channel: receives the host's stereo datagrams on the local port and
@@ -17,6 +19,8 @@ public:
 
     // Empty when the receiving socket is bound; otherwise why the bind failed.
     QString bindError() const { return bindErrorText; }
+    // Off by default: only datagrams from the host's own address are played.
+    void acceptAnySender(bool accept) { anySender = accept; }
 
 signals:
     // The reference is valid only during the emission: receivers are connected directly.
@@ -29,9 +33,15 @@ private slots:
     void readyRead();
 
 private:
+    bool fromHost(const QHostAddress& sender);
+
     QUdpSocket inSocket;
     QUdpSocket outSocket;
     quint16 outPort;
     QString remoteHost;
     QString bindErrorText;
+    QHostAddress hostAddress;
+    bool anySender = false;
+    QStringList foreignSenders;
+    quint64 dropped = 0;
 };

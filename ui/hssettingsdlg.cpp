@@ -1,7 +1,7 @@
 #include "hssettingsdlg.h"
 #include "ui_hssettingsdlg.h"
 
-#include "hsportaudio.h"
+#include "hssoundcard.h"
 #include "log.h"
 #include "themestylesheet.h"
 
@@ -28,10 +28,10 @@ void selectText(QComboBox* box, const QString& text) {
 
 } // namespace
 
-HSSettingsDlg::HSSettingsDlg(QWidget* parent, HSPortAudio* portAudio)
+HSSettingsDlg::HSSettingsDlg(QWidget* parent, HSSoundCard* soundCard)
     : QDialog(parent)
     , ui(new Ui::HSSettingsDlg)
-    , portAudio(portAudio) {
+    , soundCard(soundCard) {
     ui->setupUi(this);
     ui->cbLocalP->setView(new QListView(ui->cbLocalP));
     adjustSize();
@@ -39,6 +39,12 @@ HSSettingsDlg::HSSettingsDlg(QWidget* parent, HSPortAudio* portAudio)
     connect(ui->pbRefreshSnd, &QPushButton::clicked, this, &HSSettingsDlg::UpdateUi);
     connect(ui->cbUsePredefined, &QCheckBox::toggled, this,
             &HSSettingsDlg::usePredefinedDeviceChecked);
+    connect(ui->cbAcceptAnySender, &QCheckBox::toggled, this,
+            [this](bool checked) { acceptAnySender = checked; });
+    connect(ui->cbStartWithSession, &QCheckBox::toggled, this,
+            [this](bool checked) { startWithSession = checked; });
+    connect(ui->cbConnectAtStart, &QCheckBox::toggled, this,
+            [this](bool checked) { connectAtStart = checked; });
     connectBufferButtons();
     for (const ThemeEntry& entry : kThemes)
         ui->cbTheme->addItem(entry.text, QString(entry.id));
@@ -97,13 +103,10 @@ void HSSettingsDlg::UpdateUi() {
     ui->cbInputSnd->clear();
     ui->cbLocalP->clear();
 
-    portAudio->EnumerateAudioDevices();
-    for (auto it = portAudio->inputDevices.cbegin(); it != portAudio->inputDevices.cend(); ++it)
-        ui->cbInputSnd->addItem(it.key());
-    for (auto it = portAudio->outputDevices.cbegin(); it != portAudio->outputDevices.cend(); ++it) {
-        ui->cbOutputSnd->addItem(it.key());
-        ui->cbOutputAudio->addItem(it.key());
-    }
+    soundCard->EnumerateAudioDevices();
+    ui->cbInputSnd->addItems(soundCard->captureDeviceNames());
+    ui->cbOutputSnd->addItems(soundCard->playbackDeviceNames());
+    ui->cbOutputAudio->addItems(soundCard->playbackDeviceNames());
     for (const QHostAddress& address : QNetworkInterface::allAddresses()) {
         if (address.protocol() == QAbstractSocket::IPv4Protocol &&
             address != QHostAddress(QHostAddress::LocalHost))
@@ -125,6 +128,9 @@ void HSSettingsDlg::UpdateUi() {
         ui->cbLocalP->setCurrentIndex(index);
     }
     ui->cbUsePredefined->setChecked(usePredefinedDevice);
+    ui->cbAcceptAnySender->setChecked(acceptAnySender);
+    ui->cbStartWithSession->setChecked(startWithSession);
+    ui->cbConnectAtStart->setChecked(connectAtStart);
     {
         const QSignalBlocker quiet(ui->sbLocalUDPPort);
         ui->sbLocalUDPPort->setValue(localUDPPort);

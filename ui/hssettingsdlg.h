@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <QString>
 
-class HSPortAudio;
+class HSSoundCard;
 
 namespace Ui {
 class HSSettingsDlg;
@@ -16,7 +16,7 @@ class HSSettingsDlg : public QDialog {
     Q_OBJECT
 
 public:
-    HSSettingsDlg(QWidget* parent, HSPortAudio* portAudio);
+    HSSettingsDlg(QWidget* parent, HSSoundCard* soundCard);
     ~HSSettingsDlg() override;
 
     QString outputDevice;
@@ -28,6 +28,9 @@ public:
     qint16 frameInMult = 0;
     QString theme = "default";
     bool usePredefinedDevice = false;
+    bool acceptAnySender = false;
+    bool startWithSession = false;
+    bool connectAtStart = false;
     QString predefinedOutputDevice = "Line Volume (2- UMX VAC)";
     QString predefinedInputDevice = "Line In (UMX VAC)";
 
@@ -51,5 +54,5 @@ private:
     void applyPredefinedDevices();
 
     Ui::HSSettingsDlg* ui;
-    HSPortAudio* portAudio;
+    HSSoundCard* soundCard;
 };

@@ -64,7 +64,24 @@ void HSSMeterWidget::setDBm(float value) {
         HSLOG(LogLevel::Debug, "MainWindow")
             << "meter " << label << ": reading is not a number, shown as silence";
     meterLevel.setDb(value, peakTimer.elapsed());
-    requestRepaint();
+    repaintIfChanged();
+}
+
+quint64 HSSMeterWidget::litBars() const {
+    MeterBarWalk walk(meterLevel.value(), meterLevel.peak());
+    const int first = static_cast<int>(meterLevel.minDb());
+    const int last = static_cast<int>(std::floor(meterLevel.maxDb()));
+    quint64 lit = 0;
+    for (int d = first; d <= last; ++d) {
+        if (walk.next(d) != MeterBarLight::Dark)
+            lit |= quint64(1) << (d - first);
+    }
+    return lit;
+}
+
+void HSSMeterWidget::repaintIfChanged() {
+    if (!painted || litBars() != paintedBars)
+        requestRepaint();
 }
 
 void HSSMeterWidget::requestRepaint() {
@@ -80,12 +97,12 @@ void HSSMeterWidget::requestRepaint() {
 
 void HSSMeterWidget::resetPeak() {
     meterLevel.resetPeak();
-    update();
+    repaintIfChanged();
 }
 
 void HSSMeterWidget::updateValues() {
     meterLevel.toBottom(peakTimer.elapsed());
-    update();
+    repaintIfChanged();
 }
 
 void HSSMeterWidget::initializeGL() {
@@ -159,6 +176,8 @@ void HSSMeterWidget::paintGL() {
     const int last = static_cast<int>(std::floor(meterLevel.maxDb()));
     for (int d = static_cast<int>(meterLevel.minDb()); d <= last; ++d)
         drawBar(d, walk.next(d));
+    paintedBars = litBars();
+    painted = true;
 }
 
 void HSSMeterWidget::drawBar(int db, MeterBarLight light) {

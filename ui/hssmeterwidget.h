@@ -49,6 +49,11 @@ private slots:
 private:
     void buildDialTexture(int w, int h);
     void drawBar(int db, MeterBarLight light);
+    // The bars lit for the current reading and peak, one bit per bar from the bottom: the only
+    // thing a reading can change in the picture.
+    quint64 litBars() const;
+    // Schedules a repaint only when a reading changed the picture.
+    void repaintIfChanged();
     void requestRepaint();
 
     QString label;
@@ -58,6 +63,8 @@ private:
     MeterLevel meterLevel;
     QElapsedTimer peakTimer; // the hold's clock
     QTimer* frameTimer;
+    quint64 paintedBars = 0;
+    bool painted = false;
     std::unique_ptr<HSLineRenderer> lineRenderer;
     std::unique_ptr<HSTexturedQuadRenderer> textureRenderer;
     std::unique_ptr<QOpenGLTexture> dialTexture;

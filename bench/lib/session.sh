@@ -11,7 +11,7 @@ BIN=${UMX_BIN_DIR:-build/bin}
 export UMX_JACK_SERVER=${UMX_JACK_SERVER:-umx_perf}
 export JACK_DEFAULT_SERVER=$UMX_JACK_SERVER
 export JACK_NO_START_SERVER=1
-PANEL_TITLE="UMX control panel 1.5.2"
+PANEL_TITLE="UMX control panel $("$(dirname "${BASH_SOURCE[0]}")/../../scripts/version")"
 # The panel's UDP port announced to the host; not the default 16742, which a panel in use may hold.
 PANEL_UDP_PORT=${UMX_PANEL_UDP_PORT:-26742}
 

@@ -1,114 +1,103 @@
-#include "samplemath.h"
+#include "audioplatform.h"
+#include "framedoubling.h"
+#include "hsvumeter.h"
+#include "standinsoundcard.h"
 
 #include <QtTest>
 
-#include <cmath>
-#include <vector>
-
-namespace {
-
-QByteArray samplesToBytes(const std::vector<qint16>& samples) {
-    return QByteArray(reinterpret_cast<const char*>(samples.data()),
-                      static_cast<int>(samples.size() * sizeof(qint16)));
-}
-
-std::vector<qint16> sine(int count, double amplitude, double cyclesPerSample) {
-    std::vector<qint16> samples(count);
-    for (int i = 0; i < count; ++i)
-        samples[i] = static_cast<qint16>(
-            std::lround(amplitude * std::sin(2.0 * M_PI * cyclesPerSample * i)));
-    return samples;
-}
-
-} // namespace
+using Samples = QVector<qint16>;
 
 class TestSampleMath : public QObject {
     Q_OBJECT
 
 private slots:
-    void speakerGetsTheChosenReceiver_data() {
-        QTest::addColumn<QByteArray>("block");
+    void framesAreDoubled() {
+        QCOMPARE(doubleFrames(QByteArray::fromHex("0102030405")).toHex(),
+                 QByteArray("01020304010203040500000005000000"));
+    }
+
+    void speakerCopy_data() {
         QTest::addColumn<int>("mode");
-        QTest::addColumn<QByteArray>("expected");
-        const QByteArray frame = QByteArray::fromHex("01020304");
-        QTest::newRow("both receivers") << frame << 0 << frame;
-        QTest::newRow("RX1: right on both") << frame << 1 << QByteArray::fromHex("03040304");
-        QTest::newRow("RX2: left on both") << frame << 2 << QByteArray::fromHex("01020102");
-        QTest::newRow("mode 5: nothing") << frame << 5 << QByteArray();
-        QTest::newRow("mode -1: nothing") << frame << -1 << QByteArray();
-        QTest::newRow("two frames, RX1") << QByteArray::fromHex("0102030405060708") << 1
-                                         << QByteArray::fromHex("0304030407080708");
-        QTest::newRow("two frames, RX2") << QByteArray::fromHex("0102030405060708") << 2
-                                         << QByteArray::fromHex("0102010205060506");
-        QTest::newRow("partial frame, RX1 reads zeros")
-            << QByteArray::fromHex("01020304050607") << 1
-            << QByteArray::fromHex("0304030407000700");
-        QTest::newRow("partial frame, RX2")
-            << QByteArray::fromHex("0102030405") << 2 << QByteArray::fromHex("0102010205000500");
-        QTest::newRow("empty block") << QByteArray() << 1 << QByteArray();
+        QTest::addColumn<QByteArray>("out"); // hex, or the untouched "z"s when nothing is copied
+        QTest::newRow("RX1: right sample") << 1 << QByteArray("0304030400000000");
+        QTest::newRow("RX2: left sample") << 2 << QByteArray("0102010205000500");
+        QTest::newRow("RX1+RX2: no copy") << 0 << QByteArray("zzzzzzzz");
     }
-    void speakerGetsTheChosenReceiver() {
-        QFETCH(QByteArray, block);
+    void speakerCopy() {
         QFETCH(int, mode);
-        QFETCH(QByteArray, expected);
-        QCOMPARE(speakerBlock(block, mode).toHex(), expected.toHex());
+        const QByteArray in = QByteArray::fromHex("0102030405"); // a frame and a partial one
+        QByteArray copy(speakerCopyBytes(in.size()), 'z');
+        const bool copied =
+            copyForSpeaker(in.constData(), in.size(), ReceiverMode(mode), copy.data());
+        QTEST(copied ? copy.toHex() : copy, "out");
     }
 
-    void blockLevels_data() {
-        QTest::addColumn<QByteArray>("samples");
-        QTest::addColumn<float>("expectedDb");
-        QTest::addColumn<float>("tolerance");
-        QTest::newRow("silence") << samplesToBytes(std::vector<qint16>(1024, 0)) << -250.3f
-                                 << 0.05f;
-        QTest::newRow("full scale")
-            << samplesToBytes(std::vector<qint16>(1024, 32767)) << 0.0f << 1e-5f;
-        QTest::newRow("negative full scale is above 0 dB")
-            << samplesToBytes(std::vector<qint16>(1024, -32768)) << 0.000265f << 1e-5f;
-        QTest::newRow("sine 16384")
-            << samplesToBytes(sine(4800, 16384, 1000.0 / 48000)) << -9.03f << 0.02f;
-        QTest::newRow("one sample of 3277") << samplesToBytes({3277}) << -20.0f << 0.01f;
-        QTest::newRow("tiny but not silent") << samplesToBytes({1}) << -90.31f << 0.01f;
+    void captureReduction_data() {
+        QTest::addColumn<Samples>("in");
+        QTest::addColumn<Samples>("out");
+        QTest::newRow("8 samples") << Samples{1, 2, 3, 4, 5, 6, 7, 8} << Samples{1, 2, 5, 6};
+        QTest::newRow("5 samples: zero-completed")
+            << Samples{1, 2, 3, 4, -5} << Samples{1, 2, -5, 0};
+        QTest::newRow("none") << Samples{} << Samples{};
     }
-    void blockLevels() {
-        QFETCH(QByteArray, samples);
-        QFETCH(float, expectedDb);
-        QFETCH(float, tolerance);
-        const float level =
-            blockLevelDb(reinterpret_cast<const qint16*>(samples.constData()), samples.size() / 2);
-        QVERIFY2(std::fabs(level - expectedDb) <= tolerance,
-                 qPrintable(QString("level %1 dB, expected %2").arg(level).arg(expectedDb)));
+    void captureReduction() {
+        QFETCH(Samples, in);
+        Samples out(reducedCaptureBytes(in.size()) / 2, 0x5a5a);
+        reduceCapture(in.constData(), in.size(), reinterpret_cast<char*>(out.data()));
+        QTEST(out, "out");
     }
 
-    void stereoAndStridedLevels() {
-        const std::vector<qint16> mono = sine(9600, 16384, 1000.0 / 48000);
-        std::vector<qint16> stereo;
-        for (qint16 s : mono)
-            stereo.insert(stereo.end(), {s, 32767});
-        const int frames = static_cast<int>(mono.size());
-        QCOMPARE(blockLevelDb(stereo.data(), frames, 2), blockLevelDb(mono.data(), frames));
-        const StereoLevels levels = stereoBlockLevelDb(stereo.data(), frames);
-        QCOMPARE(levels.left, blockLevelDb(mono.data(), frames));
-        QCOMPARE(levels.right, 0.0f);
+    void blockLevel_data() {
+        QTest::addColumn<Samples>("samples");
+        QTest::addColumn<float>("db");
+        QTest::newRow("silence") << Samples(1024, 0) << -250.31f;
+        QTest::newRow("full scale") << Samples(1024, 32767) << 0.0f;
+        QTest::newRow("every other sample full scale") << Samples{0, -32767} << -3.01f;
+    }
+    void blockLevel() {
+        QFETCH(Samples, samples);
+        const float level = blockLevelDb(samples.constData(), samples.size());
+        QFETCH(float, db);
+        QVERIFY2(qAbs(level - db) < 0.01f, qPrintable(QString::number(level)));
     }
 
-    void smoothingRisesAndFallsAtTheirOwnPace_data() {
-        QTest::addColumn<float>("stored");
-        QTest::addColumn<float>("level");
-        QTest::addColumn<float>("expected");
-        QTest::newRow("silence from -30") << -30.0f << -250.3f << -140.15f;
-        QTest::newRow("full scale from -30") << -30.0f << 0.0f << -9.0f;
-        QTest::newRow("equal level stays") << -20.0f << -20.0f << -20.0f;
-        QTest::newRow("small rise") << -20.0f << -10.0f << -13.0f;
-        QTest::newRow("small fall") << -10.0f << -20.0f << -15.0f;
+    // From -30 dB: the playback meter smooths the left and right samples of one write (left
+    // first, falling by half, rising by 70 %); the capture meter the samples before the 2:1
+    // reduction, which here keeps only silent ones.
+    void soundCardMetersItsBlocks() {
+        StandInSoundCard card;
+        card.findOutputDevice(card.kCable);
+        card.findSpeakerDevice(card.kSpeaker);
+        card.findInputDevice(card.kCapture);
+        QVERIFY(card.StartAudio(streamFormatForHost(48000, 128)));
+        QStringList readings;
+        const auto note = [&](float value) {
+            readings << QString::number(value, 'f', 1);
+        };
+        connect(card.playbackMeter(), &HSVUMeter::valueUpdatedLeft, this, note);
+        connect(card.playbackMeter(), &HSVUMeter::valueUpdatedRight, this, note);
+        connect(card.captureMeter(), &HSVUMeter::valueUpdated, this, note);
+        QByteArray block = QByteArray::fromHex("0000ff7f").repeated(256) + QByteArray(1024, 'x');
+        card.StreamOut(block);
+        card.pushCapture(Samples{0, 0, 32767, 32767, 0, 0, 32767, 32767});
+        QCOMPARE(readings, QStringList({"-140.2", "-9.0", "-11.1"}));
     }
-    void smoothingRisesAndFallsAtTheirOwnPace() {
-        QFETCH(float, stored);
-        QFETCH(float, level);
-        QFETCH(float, expected);
-        const float smoothed = smoothLevel(stored, level, 0.7f, 0.5f);
-        QVERIFY2(std::fabs(smoothed - expected) < 0.01f, qPrintable(QString::number(smoothed)));
+
+    void captureBuffer_data() {
+        QTest::addColumn<int>("frameSizeIn");
+        QTest::addColumn<int>("multiplier");
+        QTest::addColumn<long long>("frames");
+        QTest::newRow("raised to the minimum") << 1024 << 1 << 4096LL;
+        QTest::newRow("above the minimum") << 2048 << 3 << 6144LL;
+        QTest::newRow("raised in whole frames") << 1000 << 2 << 5000LL;
+        QTest::newRow("no frames") << 0 << 4 << 0LL;
+    }
+    void captureBuffer() {
+        QFETCH(int, frameSizeIn);
+        QFETCH(int, multiplier);
+        QTEST(captureBufferFrames(frameSizeIn, multiplier), "frames");
     }
 };
 
-QTEST_APPLESS_MAIN(TestSampleMath)
+QTEST_GUILESS_MAIN(TestSampleMath)
 #include "tst_samplemath.moc"

@@ -1,22 +1,28 @@
 #pragma once
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QList>
+#include <QNetworkDatagram>
 #include <QStringList>
-#include <QUrl>
+#include <QUdpSocket>
 #include <QWebSocket>
 #include <QWebSocketServer>
 
-// A real WebSocket host on loopback that records what the panel sends and how it closes.
+// A real rig host on loopback: answers "localInfo" with "hostInfo" (unless told otherwise), records
+// the names of the messages the panel sends and how it closes, receives the panel's audio and
+// sends audio to the port the panel announced.
 class HostPeer : public QObject {
 public:
     HostPeer()
         : server("test host", QWebSocketServer::NonSecureMode) {
+        audioIn.bind(QHostAddress::LocalHost, 0);
         connect(&server, &QWebSocketServer::newConnection, this, [this] {
             while (QWebSocket* socket = server.nextPendingConnection()) {
                 socket->setParent(this);
                 clients << socket;
                 connect(socket, &QWebSocket::textMessageReceived, this,
-                        [this](const QString& text) { received << text; });
+                        [this, socket](const QString& text) { answer(socket, text); });
                 connect(socket, &QWebSocket::disconnected, this,
                         [this, socket] { closeCodes << static_cast<int>(socket->closeCode()); });
             }
@@ -30,17 +36,47 @@ public:
     }
     bool listen(quint16 port = 0) { return server.listen(QHostAddress::LocalHost, port); }
     quint16 port() const { return server.serverPort(); }
-    QUrl url() const { return QUrl(QString("ws://127.0.0.1:%1").arg(port())); }
-    void send(const QString& text) { clients.last()->sendTextMessage(text); }
+    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(port()); }
     // Goes away completely: the connection is dropped and nobody listens on the port.
     void vanish() {
         server.close();
         for (QWebSocket* socket : qAsConst(clients))
             socket->abort();
     }
+    void sendAudio(const QByteArray& datagram) {
+        audioOut.writeDatagram(datagram, QHostAddress::LocalHost, panelPort);
+    }
+    QByteArray receivedAudio() {
+        while (audioIn.hasPendingDatagrams())
+            heard.append(audioIn.receiveDatagram().data());
+        return heard;
+    }
 
-    QWebSocketServer server;
-    QList<QWebSocket*> clients;
+    QString reply;       // sent instead of "hostInfo" when set
+    bool silent = false; // accepts, but never describes its stream
+    int sampleRate = 48000;
+    int frameSize = 256;
     QStringList received;
     QList<int> closeCodes;
+    QList<QWebSocket*> clients;
+    quint16 panelPort = 0;
+
+private:
+    void answer(QWebSocket* socket, const QString& text) {
+        const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
+        received << message.value("message").toString();
+        if (received.last() != "localInfo" || silent)
+            return;
+        panelPort = static_cast<quint16>(message.value("localPort").toInt());
+        const QJsonObject info{{"message", "hostInfo"},
+                               {"sampleRate", sampleRate},
+                               {"frameSize", frameSize},
+                               {"udpInPort", audioIn.localPort()}};
+        socket->sendTextMessage(reply.isEmpty() ? QJsonDocument(info).toJson() : reply);
+    }
+
+    QWebSocketServer server;
+    QUdpSocket audioIn;
+    QUdpSocket audioOut;
+    QByteArray heard;
 };

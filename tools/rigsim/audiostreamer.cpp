@@ -88,6 +88,8 @@ void AudioStreamer::run(QHostAddress address, quint16 port) {
     preferRealtime();
     QUdpSocket socket;
     ToneGenerator tones(source.leftHz, source.rightHz, sampleRate);
+    if (source.moving)
+        tones.setLevelMovement(ToneGenerator::kMovingLeftHz, ToneGenerator::kMovingRightHz);
     LoopReader loop(source.stereoLoop);
     const PacingSchedule schedule(sampleRate, frameSize);
     const int bytes = frameSize * 4;

@@ -12,6 +12,7 @@ class AudioStreamer {
 public:
     struct Source {
         double leftHz = 1000.0;
+        bool moving = false;
         double rightHz = 1500.0;
         QByteArray stereoLoop; // when not empty, streamed in a loop instead of the tones
     };

@@ -1,5 +1,7 @@
 #include "rigsimoptions.h"
 
+#include "umxversion.h"
+
 #include <QCommandLineParser>
 
 #include <limits>
@@ -106,6 +108,9 @@ ParsedOptions parseRigSimOptions(const QStringList& arguments) {
         {QStringLiteral("tone-right"),
          QStringLiteral("Right channel test tone, -6 dBFS. Default 1500."), QStringLiteral("hz"),
          QStringLiteral("1500")},
+        {QStringLiteral("moving"),
+         QStringLiteral("Move the tones' levels like speech: each swells and fades several times "
+                        "a second.")},
         {QStringLiteral("wav"),
          QStringLiteral("Stream this 16-bit PCM WAV file (mono or stereo, looped) instead of "
                         "the tones."),
@@ -154,7 +159,7 @@ ParsedOptions parseRigSimOptions(const QStringList& arguments) {
     }
     if (parser.isSet(version)) {
         result.outcome = OptionsOutcome::ShowVersion;
-        result.text = QStringLiteral("umx-rigsim 1.5.2");
+        result.text = QStringLiteral("umx-rigsim ") + kUmxVersion;
         return result;
     }
     if (!parser.positionalArguments().isEmpty()) {
@@ -176,6 +181,7 @@ ParsedOptions parseRigSimOptions(const QStringList& arguments) {
                                                 std::numeric_limits<quint16>::max(), &error));
     o.leftHz = hzValue(parser, QStringLiteral("tone-left"), &error);
     o.rightHz = hzValue(parser, QStringLiteral("tone-right"), &error);
+    o.moving = parser.isSet(QStringLiteral("moving"));
     o.codec = parser.value(QStringLiteral("codec"));
     o.callSign = parser.value(QStringLiteral("call-sign"));
     o.wavPath = parser.value(QStringLiteral("wav"));

@@ -19,6 +19,7 @@ struct RigSimOptions {
     quint16 udpInPort = kDefaultUdpInPort;
     double leftHz = 1000.0;
     double rightHz = 1500.0;
+    bool moving = false;
     QString wavPath;
     QString recordPath;
 

@@ -157,6 +157,7 @@ RigSimulator::RigSimulator(const RigSimOptions& options_, QByteArray stereoLoop,
     , statsTimer(this) {
     source.leftHz = options.leftHz;
     source.rightHz = options.rightHz;
+    source.moving = options.moving;
     source.stereoLoop = std::move(stereoLoop);
     connect(&server, &QWebSocketServer::newConnection, this, &RigSimulator::onNewConnection);
     connect(&server, &QWebSocketServer::originAuthenticationRequired, this,

@@ -10,8 +10,16 @@ public:
     static constexpr double kDefaultRightHz = 1500.0;
     static constexpr double kDefaultAmplitude = 0.5; // -6 dBFS
 
+    // Level movement like speech: each tone swells and fades this many times a second, between
+    // the full amplitude and about 26 dB below it.
+    static constexpr double kMovingLeftHz = 3.0;
+    static constexpr double kMovingRightHz = 4.3;
+
     ToneGenerator(double leftHz, double rightHz, int sampleRate,
                   double amplitude = kDefaultAmplitude);
+
+    // Moves each tone's level with the given rate (0: a steady level).
+    void setLevelMovement(double leftHz, double rightHz);
 
     // The next `frames` frames, continuing the phase of the previous call (4 bytes per frame).
     QByteArray nextFrames(int frames);
@@ -22,4 +30,9 @@ private:
     double amplitude;
     double leftPhase = 0.0;
     double rightPhase = 0.0;
+    double leftEnvelopeStep = 0.0;
+    double rightEnvelopeStep = 0.0;
+    double leftEnvelope = 0.0;
+    double rightEnvelope = 0.0;
+    double sampleRate;
 };

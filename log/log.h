@@ -26,6 +26,8 @@ extern bool logToFile;
 
 // The process-wide log file; start-up opens it, process exit flushes and closes it.
 std::ofstream& logFile();
+// Opens the log file, truncated, and logs to it from then on when that worked.
+bool openLogFile(const std::string& path);
 
 std::string logTimestamp();
 const char* logLevelName(int level);
@@ -37,6 +39,9 @@ int logLevelFromWord(const QString& lowerCaseWord);
 inline bool logEnabled(LogLevel level) {
     return static_cast<int>(level) <= currentLogLevel;
 }
+
+// A message as one line: trailing line breaks dropped, inner ones written as \n (or \r).
+std::string logSingleLine(std::string message);
 
 // Composes one line in a private stream and writes it with one insertion per sink when it dies.
 class LogLine {
@@ -50,6 +55,7 @@ public:
 
 private:
     std::ostringstream out;
+    std::streampos messageStart;
 };
 
 // Lets the conditional operator in HSLOG yield void on both branches.

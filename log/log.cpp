@@ -70,14 +70,40 @@ int logLevelFromWord(const QString& lowerCaseWord) {
     return -1;
 }
 
+bool openLogFile(const std::string& path) {
+    logFile().open(path, std::ios::out | std::ios::trunc);
+    logToFile = logFile().is_open();
+    return logToFile;
+}
+
+std::string logSingleLine(std::string message) {
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
+        message.pop_back();
+    std::string line;
+    line.reserve(message.size());
+    for (const char c : message) {
+        if (c == '\n')
+            line += "\\n";
+        else if (c == '\r')
+            line += "\\r";
+        else
+            line += c;
+    }
+    return line;
+}
+
 LogLine::LogLine(LogLevel level, const char* category) {
     out << logTimestamp() << std::setw(kLevelColumnWidth) << logLevelName(static_cast<int>(level))
         << std::setw(0) << logCategoryTag(category) << ": ";
+    messageStart = out.tellp();
 }
 
 LogLine::~LogLine() {
-    out << '\n';
-    const std::string line = out.str();
+    std::string line = out.str();
+    const auto start = static_cast<std::size_t>(messageStart);
+    if (line.find_first_of("\r\n", start) != std::string::npos)
+        line.replace(start, std::string::npos, logSingleLine(line.substr(start)));
+    line += '\n';
     std::cerr << line;
     if (logToFile) {
         const std::lock_guard<std::mutex> guard(logFileMutex());

@@ -1,4 +1,4 @@
-#include "rigaddress.h"
+#include "linkrules.h"
 
 #include <QHostAddress>
 #include <QRegularExpression>
@@ -11,6 +11,7 @@ const QRegularExpression
 const QRegularExpression kIpv6WithPort(R"(^\[([0-9A-Fa-f:.]+)\]:([0-9]+)$)");
 
 constexpr int kMaxPort = 65535;
+constexpr qint16 kLowRateKbit = 199;
 
 QString portProblem(const QString& port) {
     bool ok = false;
@@ -37,4 +38,12 @@ QString rigAddressProblem(const QString& text) {
         return QString("\"%1\" has no port").arg(trimmed);
     return QString("\"%1\" is not an IP address with a port (host names are not used for audio)")
         .arg(trimmed);
+}
+
+quint32 kbitPerSecond(quint32 bytesPerWindow) {
+    return (bytesPerWindow * 4u) / 1024u;
+}
+
+bool isLowReceiveRate(quint32 rxBytes) {
+    return static_cast<qint16>(kbitPerSecond(rxBytes)) <= kLowRateKbit;
 }

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "hsremotecontroller.h"
+
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+class QThread;
+class QTimer;
+class HSAudioWorker;
+class HSSoundCard;
+
+// The sound devices and the local endpoint a connection uses, as the operator chose them.
+struct LinkSettings {
+    QString outputDevice; // virtual-cable playback
+    QString audioDevice;  // speaker
+    QString inputDevice;  // capture
+    QString localIP = QStringLiteral("127.0.0.1");
+    quint16 inUDPPort = 16742;
+    // Audio from any address, for a host whose audio comes from elsewhere than its control channel.
+    bool acceptAnySender = false;
+};
+
+// One connection to a rig: the control channel, the audio worker and its thread, the address
+// check, the two-second speed and low-rate tick, and the state the operator sees. Tells the window
+// what happened through signals with plain values. Lives in the GUI thread.
+class HSRigLink : public QObject {
+    Q_OBJECT
+
+public:
+    enum class State { Idle, Connecting, Streaming, Reconnecting, GivenUp };
+    Q_ENUM(State)
+
+    static constexpr int kStatusIntervalMs = 2000;
+    // Low ticks tolerated before the link counts as lost: the fifth one gives it up.
+    static constexpr quint32 kLowRateLimit = 4;
+    // A first attempt that brings no stream description within this ends as a refused one.
+    static constexpr int kFirstAnswerMs = 10000;
+
+    explicit HSRigLink(HSSoundCard* soundCard, QObject* parent = nullptr);
+    ~HSRigLink() override;
+
+    // Read at each connect.
+    void setSettings(const LinkSettings& settings) { linkSettings = settings; }
+    State state() const { return linkState; }
+    bool active() const;
+    // The control channel is open or still closing.
+    bool controlChannelOpen() const { return remoteController.socketOpen(); }
+
+public slots:
+    // Refuses (addressRefused) an address the audio channel cannot send to; otherwise opens the
+    // control channel.
+    bool connectToRig(const QString& rigAddress);
+    // The operator's disconnect: stopOutput, close 1000, audio stopped.
+    void disconnectFromRig();
+
+signals:
+    void stateChanged(HSRigLink::State state);
+    void addressRefused(const QString& problem);
+    // The host described its stream and the audio path was started (or no device was found).
+    void streaming();
+    void connectionRefused();
+    void audioCardFailed();
+    void linkLost();
+    void reconnecting(int delayMs);
+    // The audio path stopped; the meters may be put to rest.
+    void audioStopped();
+    // One two-second window: bytes received and transmitted, and the capture latency.
+    void statusMeasured(quint32 rxBytes, quint32 txBytes, float inputLatency);
+    void udpBindFailed(quint16 port, const QString& reason);
+    // A sound device stopped working and is being reopened; the connection stays up.
+    void soundDeviceUnavailable(const QString& device);
+    void soundDeviceAvailable();
+
+private:
+    void onHostReady();
+    void onHostDisconnected();
+    void onConnectionError();
+    void onReconnecting(int delayMs);
+    void onTick();
+    void onNoFirstAnswer();
+    bool soundDevicesFound();
+    void stopAudioPath();
+    void setState(State state);
+
+    HSSoundCard* soundCard;
+    HSRemoteController remoteController;
+    QThread* workerThread;
+    HSAudioWorker* audioWorker;
+    QTimer* statusTimer;
+    QTimer* firstAnswerTimer;
+    LinkSettings linkSettings;
+    QUrl rigUrl;
+    State linkState = State::Idle;
+    quint32 rxBytes = 0;
+    quint32 txBytes = 0;
+    quint32 lowRateTicks = 0;
+};

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// Why the text in the rig field cannot reach a rig, or an empty string when it can. The audio
+// channel sends to an address literal, so the field needs "IPv4:port" (or "[IPv6]:port").
+QString rigAddressProblem(const QString& text);
+
+// The byte counters cover one 2-second window, so bytes * 4 / 1024 is kilobits per second
+// (1024 bits to the kilobit), in 32-bit unsigned arithmetic.
+quint32 kbitPerSecond(quint32 bytesPerWindow);
+
+// A receive rate that, read as a signed 16-bit number, is 199 KBit/s or less.
+bool isLowReceiveRate(quint32 rxBytes);

@@ -1,0 +1,104 @@
+#pragma once
+
+#include "hostpeer.h"
+#include "hsriglink.h"
+#include "hsspinner.h"
+#include "mainwindow.h"
+#include "standinsoundcard.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTimer>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+// Answers every message box as it is shown, with its default button, and keeps their texts.
+class BoxCatcher : public QObject {
+public:
+    BoxCatcher() { qApp->installEventFilter(this); }
+    QStringList texts;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* box = qobject_cast<QMessageBox*>(watched);
+        if (box && event->type() == QEvent::Show) {
+            texts << box->text();
+            QTimer::singleShot(0, box, [box] { box->defaultButton()->click(); });
+        }
+        return false;
+    }
+};
+
+// The panel as the operator has it (the window on its connection layer, settings in a private
+// store) with the stand-in sound card and a real host on loopback. Timers are fired by hand.
+class Scenario {
+public:
+    explicit Scenario(const QString& rigAddress = {},
+                      const std::function<void(QSettings&)>& configure = {}) {
+        host.listen();
+        QSettings store("Hoska", "uMX");
+        store.clear();
+        store.setValue("listRigs", QStringList{rigAddress.isEmpty() ? host.address() : rigAddress});
+        store.setValue("selectedRig", 0);
+        store.setValue("outputDevice", StandInSoundCard::kCable);
+        store.setValue("audioDevice", StandInSoundCard::kSpeaker);
+        store.setValue("inputDevice", StandInSoundCard::kCapture);
+        store.setValue("inUDPPort", freePort());
+        if (configure)
+            configure(store);
+        store.sync();
+        window = std::make_unique<MainWindow>(&card);
+        window->show();
+        timer("statusTimer")->stop();
+    }
+
+    static quint16 freePort() {
+        QUdpSocket probe;
+        probe.bind(QHostAddress::LocalHost, 0);
+        return probe.localPort();
+    }
+    HSRigLink* link() const { return window->findChild<HSRigLink*>(); }
+    HSRigLink::State state() const { return link()->state(); }
+    QTimer* timer(const char* name) const { return link()->findChild<QTimer*>(name); }
+    // A timer fired by hand is stopped first, so that it cannot fire by itself as well.
+    void fire(const char* name) {
+        timer(name)->stop();
+        QMetaObject::invokeMethod(timer(name), "timeout");
+    }
+    QAction* action(const QString& text) const {
+        for (QAction* a : window->findChildren<QAction*>())
+            if (a->text() == text)
+                return a;
+        return nullptr;
+    }
+    void pressConnect() { window->findChild<QPushButton*>("pbConnect")->click(); }
+    QString status() const { return window->statusBar()->currentMessage(); }
+    bool spinnerShown() const {
+        const auto* spinner = window->findChild<HSSpinner*>();
+        return spinner && spinner->isVisible();
+    }
+
+    bool connectAndStream() {
+        pressConnect();
+        return QTest::qWaitFor([this] { return state() == HSRigLink::State::Streaming; }) &&
+               QTest::qWaitFor([this] { return host.received.contains("startOutput"); });
+    }
+    // Audio from the host until the card has played `bytes` bytes of the cable's side.
+    bool streamUntilPlayed(const QByteArray& datagram, int bytes) {
+        return QTest::qWaitFor([&] {
+            host.sendAudio(datagram);
+            return card.played().size() >= bytes;
+        });
+    }
+
+    StandInSoundCard card;
+    HostPeer host;
+    BoxCatcher boxes;
+    std::unique_ptr<MainWindow> window;
+};

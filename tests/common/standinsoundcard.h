@@ -1,0 +1,91 @@
+#pragma once
+
+#include "hssoundcard.h"
+
+#include <QMutex>
+#include <QTimer>
+#include <QVector>
+
+// A sound card in memory, standing in for the real one where a test is about logic. It records
+// every block played to the cable and the speaker, captures silence every 40 ms while its streams
+// run (as a live capture does), lets a test push its own captured samples, and can be made to
+// stop capturing, to fail opening, or to lose its capture device.
+class StandInSoundCard : public HSSoundCard {
+public:
+    static inline const QString kCapture = QStringLiteral("Stand-in capture");
+    static inline const QString kCable = QStringLiteral("Stand-in cable");
+    static inline const QString kSpeaker = QStringLiteral("Stand-in speaker");
+
+    StandInSoundCard() {
+        connect(&captureClock, &QTimer::timeout, this, [this] {
+            if (running() && value(delivering))
+                pushCapture(QVector<qint16>(kSilenceSamples));
+        });
+        captureClock.start(kCapturePeriodMs);
+    }
+
+    QByteArray played() const { return value(cable); }
+    QByteArray speakerPlayed() const { return value(speaker); }
+    int opened() const { return value(openCount); }
+    bool running() const { return streamsOpen(); }
+    void setDelivering(bool on) { set(delivering, on); }
+    void setFailOpen(bool on) { set(failOpen, on); }
+    void setCapturePresent(bool on) { set(capturePresent, on); }
+
+    // As the capture thread delivers: mono samples at the streams' rate.
+    void pushCapture(const QVector<qint16>& samples, float latency = 0.0f) {
+        deliverCapture(samples.constData(), samples.size(), latency);
+    }
+
+protected:
+    DeviceCatalogue listDevices() override {
+        DeviceCatalogue catalogue;
+        if (value(capturePresent))
+            catalogue.inputDevices.insert(kCapture, 0);
+        catalogue.outputDevices.insert(kCable, 1);
+        catalogue.outputDevices.insert(kSpeaker, 2);
+        return catalogue;
+    }
+    bool available() override { return true; }
+    bool openStreams(const StreamFormat& format, const DeviceChoice& devices) override {
+        prepareCapture(format.frameSizeIn * frameInMult());
+        const QMutexLocker guard(&mutex);
+        open = !failOpen && devices.output >= 0 && devices.speaker >= 0 && devices.input >= 0;
+        openCount += open ? 1 : 0;
+        return open;
+    }
+    void closeStreams() override { set(open, false); }
+    bool streamsOpen() const override { return value(open); }
+    void writePlayback(const char* frames, int count) override { append(cable, frames, count); }
+    void writeSpeaker(const char* frames, int count) override { append(speaker, frames, count); }
+
+private:
+    static constexpr int kCapturePeriodMs = 40;
+    static constexpr int kSilenceSamples = 1024;
+
+    template <typename T>
+    T value(const T& member) const {
+        const QMutexLocker guard(&mutex);
+        return member;
+    }
+    template <typename T>
+    void set(T& member, T to) {
+        const QMutexLocker guard(&mutex);
+        member = to;
+    }
+    void append(QByteArray& to, const char* frames, int count) {
+        const QMutexLocker guard(&mutex);
+        if (open)
+            to.append(frames, count * kBytesPerStereoFrame);
+    }
+
+    mutable QMutex mutex;
+    QTimer captureClock;
+    QByteArray cable;
+    QByteArray speaker;
+    int openCount = 0;
+    bool open = false;
+    bool delivering = true;
+    bool failOpen = false;
+    bool capturePresent = true;
+};

@@ -1,0 +1,73 @@
+// The rules a connection goes by: which rig addresses can carry audio, what counts as a low
+// receive rate, and the status line's texts.
+#include "linkrules.h"
+#include "statusline.h"
+
+#include <QtTest>
+
+class LinkRules : public QObject {
+    Q_OBJECT
+
+private slots:
+    void rigAddresses_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("ipv4 with port") << "192.168.1.20:4590"
+                                        << "";
+        QTest::newRow("spaces around") << " 10.0.0.1:80 "
+                                       << "";
+        QTest::newRow("ipv6 with port") << "[::1]:4590"
+                                        << "";
+        QTest::newRow("empty") << ""
+                               << "no rig address is given";
+        QTest::newRow("no port") << "10.0.0.1"
+                                 << "\"10.0.0.1\" has no port";
+        QTest::newRow("port zero") << "10.0.0.1:0"
+                                   << "the port 0 is not between 1 and 65535";
+        QTest::newRow("port too big") << "10.0.0.1:65536"
+                                      << "the port 65536 is not between 1 and 65535";
+        QTest::newRow("octet 256") << "10.0.0.256:80"
+                                   << "\"10.0.0.256:80\" is not an IP address with a port (host "
+                                      "names are not used for audio)";
+        QTest::newRow("host name") << "rig.example:80"
+                                   << "\"rig.example:80\" is not an IP address with a port (host "
+                                      "names are not used for audio)";
+        QTest::newRow("bad ipv6") << "[1::2::3]:80"
+                                  << "1::2::3 is not an IPv6 address";
+    }
+    void rigAddresses() {
+        QFETCH(QString, address);
+        QFETCH(QString, problem);
+        QCOMPARE(rigAddressProblem(address), problem);
+    }
+
+    void rates_data() {
+        QTest::addColumn<quint32>("bytes");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<bool>("low");
+        QTest::newRow("nothing") << 0u << "Speed: 0/0 KBit|Latency: 0.000 s" << true;
+        QTest::newRow("under one kilobit") << 255u << "Speed: 0/0 KBit|Latency: 0.000 s" << true;
+        QTest::newRow("100 KBit") << 25600u << "Speed: 100/0 KBit|Latency: 0.000 s" << true;
+        QTest::newRow("199 KBit is low") << 51199u << "Speed: 199/0 KBit|Latency: 0.000 s" << true;
+        QTest::newRow("200 KBit is not") << 51200u << "Speed: 200/0 KBit|Latency: 0.000 s" << false;
+        QTest::newRow("wraps in 16 bits")
+            << 8388608u << "Speed: 32768/0 KBit|Latency: 0.000 s" << true;
+    }
+    void rates() {
+        QFETCH(quint32, bytes);
+        QFETCH(QString, status);
+        QFETCH(bool, low);
+        QCOMPARE(statusLineText(bytes, 0, 0.0f), status);
+        QCOMPARE(isLowReceiveRate(bytes), low);
+    }
+
+    void notices() {
+        QCOMPARE(statusLineText(0, 4096, -0.0427146f),
+                 QString("Speed: 0/16 KBit|Latency: 0.043 s"));
+        QCOMPARE(reconnectNoticeText(1999), QString("Reconnecting in 1s..."));
+        QCOMPARE(reconnectNoticeText(30000), QString("Reconnecting in 30s..."));
+    }
+};
+
+QTEST_GUILESS_MAIN(LinkRules)
+#include "tst_linkrules.moc"

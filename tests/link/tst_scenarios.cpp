@@ -1,0 +1,308 @@
+// Whole flows of the panel, each from the operator's connect to its end: what the host received,
+// what the sound card played and what the window shows.
+#include "scenario.h"
+
+#include <QLabel>
+#include <QSystemTrayIcon>
+#include <QToolButton>
+
+#include <cstring>
+#include <numeric>
+
+namespace {
+
+// Stereo frames whose left and right samples are both numbered: left n, right 1000 + n.
+QByteArray numberedFrames(int frames) {
+    QVector<qint16> samples;
+    for (int n = 0; n < frames; ++n)
+        samples << qint16(n) << qint16(1000 + n);
+    return QByteArray(reinterpret_cast<const char*>(samples.constData()), samples.size() * 2);
+}
+
+QVector<qint16> samplesOf(const QByteArray& bytes) {
+    QVector<qint16> out(bytes.size() / 2);
+    std::memcpy(out.data(), bytes.constData(), static_cast<size_t>(out.size()) * 2);
+    return out;
+}
+
+using State = HSRigLink::State;
+
+} // namespace
+
+class Scenarios : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void audioFlowsBothWaysAndComesBackAfterTheHostReturns() {
+        Scenario s;
+        QSignalSpy delays(s.link(), &HSRigLink::reconnecting);
+        QVERIFY(s.connectAndStream());
+        QCOMPARE(s.host.received.first(), QString("localInfo"));
+        QCOMPARE(s.card.format().sampleRate, 2 * s.host.sampleRate);
+
+        s.window->findChild<QToolButton*>("tbAudio")->setChecked(true);
+        s.action("RX1")->trigger();
+        QVERIFY(s.streamUntilPlayed(numberedFrames(s.host.frameSize), 8 * s.host.frameSize));
+        const QVector<qint16> cable = samplesOf(s.card.played());
+        const QVector<qint16> speaker = samplesOf(s.card.speakerPlayed());
+        QCOMPARE(cable.mid(0, 8), (QVector<qint16>{0, 1000, 0, 1000, 1, 1001, 1, 1001}));
+        QCOMPARE(speaker.mid(0, 8),
+                 (QVector<qint16>{1000, 1000, 1000, 1000, 1001, 1001, 1001, 1001}));
+
+        QVector<qint16> captured(4096);
+        std::iota(captured.begin(), captured.end(), qint16(0));
+        s.card.pushCapture(captured);
+        const QVector<qint16> sent{0, 1, 4, 5, 8, 9, 12, 13};
+        const QByteArray sentBytes(reinterpret_cast<const char*>(sent.constData()), 16);
+        QTRY_VERIFY(s.host.receivedAudio().contains(sentBytes));
+        QTest::qWait(50);
+        s.fire("statusTimer");
+        QVERIFY(QRegularExpression(R"(^Speed: [1-9]\d*/[1-9]\d* KBit\|Latency: )")
+                    .match(s.status())
+                    .hasMatch());
+
+        const quint16 hostPort = s.host.port();
+        s.host.vanish();
+        QTRY_COMPARE(s.state(), State::Reconnecting);
+        QVERIFY(s.status().startsWith("Reconnecting in 1s..."));
+        QVERIFY(s.spinnerShown());
+        QTRY_VERIFY(!s.card.running());
+        while (delays.size() < 8) {
+            const int seen = delays.size();
+            s.fire("reconnectTimer");
+            QTRY_VERIFY(delays.size() > seen);
+        }
+        QList<int> waited;
+        for (const QList<QVariant>& delay : qAsConst(delays))
+            waited << delay.first().toInt();
+        QCOMPARE(waited, (QList<int>{1000, 2000, 4000, 8000, 16000, 30000, 30000, 30000}));
+
+        const int openedBefore = s.card.opened();
+        QVERIFY(s.host.listen(hostPort));
+        s.fire("reconnectTimer");
+        QTRY_COMPARE(s.state(), State::Streaming);
+        QVERIFY(!s.spinnerShown());
+        QVERIFY(s.card.opened() > openedBefore);
+        const int before = s.card.played().size();
+        QVERIFY(s.streamUntilPlayed(numberedFrames(s.host.frameSize), before + 1));
+
+        s.host.vanish();
+        QTRY_COMPARE(delays.size(), 9);
+        QCOMPARE(delays.last().first().toInt(), 1000);
+        QVERIFY(s.host.listen(hostPort));
+        s.fire("reconnectTimer");
+        QTRY_COMPARE(s.state(), State::Streaming);
+        s.pressConnect();
+        QTRY_VERIFY(s.host.closeCodes.contains(1000));
+        QTRY_COMPARE(s.host.received.last(), QString("stopOutput"));
+        QCOMPARE(s.state(), State::Idle);
+        QVERIFY(s.boxes.texts.isEmpty());
+    }
+
+    void outagesOfAnyLengthAreRiddenOut_data() {
+        QTest::addColumn<int>("seconds");
+        QTest::newRow("20 s") << 20;
+        QTest::newRow("70 s") << 70;
+    }
+    void outagesOfAnyLengthAreRiddenOut() {
+        QFETCH(int, seconds);
+        Scenario s;
+        QVERIFY(s.connectAndStream());
+        const quint16 hostPort = s.host.port();
+        s.host.vanish();
+        QTRY_COMPARE(s.state(), State::Reconnecting);
+        // The status ticks and the failing attempts of the outage, in their order in time.
+        int nextAttemptMs = 0;
+        for (int ms = 0; ms < seconds * 1000; ms += HSRigLink::kStatusIntervalMs) {
+            while (nextAttemptMs + s.timer("reconnectTimer")->interval() <= ms) {
+                nextAttemptMs += s.timer("reconnectTimer")->interval();
+                s.fire("reconnectTimer");
+                QTRY_VERIFY(s.timer("reconnectTimer")->isActive());
+            }
+            s.fire("statusTimer");
+            QCOMPARE(s.state(), State::Reconnecting);
+            QVERIFY(s.status().startsWith("Reconnecting in "));
+            QVERIFY(s.spinnerShown());
+            QCOMPARE(s.window->findChild<QSystemTrayIcon*>()->toolTip(), QString("Reconnecting"));
+        }
+        QVERIFY(s.host.listen(hostPort));
+        s.fire("reconnectTimer");
+        QTRY_COMPARE(s.state(), State::Streaming);
+        QVERIFY(s.streamUntilPlayed(numberedFrames(s.host.frameSize), 1));
+        s.fire("statusTimer");
+        QVERIFY(s.status().startsWith("Speed: "));
+        QVERIFY(s.boxes.texts.isEmpty());
+    }
+
+    void onlyTheRigsAudioIsPlayed_data() {
+        QTest::addColumn<bool>("anySender");
+        QTest::newRow("from the rig only") << false;
+        QTest::newRow("from any address") << true;
+    }
+    void onlyTheRigsAudioIsPlayed() {
+        QFETCH(bool, anySender);
+        Scenario s({}, [&](QSettings& store) { store.setValue("acceptAnySender", anySender); });
+        QVERIFY(s.connectAndStream());
+        QVERIFY(s.streamUntilPlayed(numberedFrames(s.host.frameSize), 1));
+        QUdpSocket stranger;
+        QVERIFY(stranger.bind(QHostAddress("127.0.0.2"), 0));
+        const QByteArray strange(4 * s.host.frameSize, '\x55');
+        for (int i = 0; i < 3; ++i)
+            stranger.writeDatagram(strange, QHostAddress::LocalHost, s.host.panelPort);
+        const int before = s.card.played().size();
+        QVERIFY(s.streamUntilPlayed(numberedFrames(s.host.frameSize), before + 1));
+        QCOMPARE(s.card.played().contains(QByteArray(16, '\x55')), anySender);
+    }
+
+    void aSoundDeviceThatStopsIsReopenedWhileTheLinkStaysUp() {
+        Scenario s;
+        QVERIFY(s.connectAndStream());
+        s.card.setDelivering(false);
+        s.card.setCapturePresent(false);
+        const QString notice = QStringLiteral("Sound device \"%1\" unavailable, retrying")
+                                   .arg(StandInSoundCard::kCapture);
+        QTRY_COMPARE(s.status(), notice);
+        QVERIFY(!s.card.running());
+        s.fire("statusTimer");
+        QCOMPARE(s.status(), notice);
+        QCOMPARE(s.state(), State::Streaming);
+
+        s.card.setCapturePresent(true);
+        s.card.setDelivering(true);
+        QTRY_VERIFY_WITH_TIMEOUT(s.card.running(), 10000);
+        const int before = s.card.played().size();
+        QVERIFY(s.streamUntilPlayed(numberedFrames(s.host.frameSize), before + 1));
+        QTest::qWait(50);
+        s.fire("statusTimer");
+        QVERIFY(s.status().startsWith("Speed: "));
+        QVERIFY(s.boxes.texts.isEmpty());
+    }
+
+    void connectAtStartConnectsToTheSelectedRig() {
+        Scenario s({}, [](QSettings& store) { store.setValue("connectAtStart", true); });
+        s.window->connectIfAskedAtStart();
+        QTRY_COMPARE(s.state(), State::Streaming);
+        Scenario idle;
+        idle.window->connectIfAskedAtStart();
+        QCOMPARE(idle.state(), State::Idle);
+    }
+
+    void aHostThatNeverAnswersEndsAsRefused() {
+        Scenario s;
+        s.host.silent = true;
+        s.pressConnect();
+        QTRY_COMPARE(s.host.received, QStringList{"localInfo"});
+        QCOMPARE(s.timer("firstAnswerTimer")->interval(), 10000);
+        s.fire("firstAnswerTimer");
+        QTRY_COMPARE(s.boxes.texts, QStringList{"Unable connect to remote Rig"});
+        QCOMPARE(s.state(), State::Idle);
+    }
+
+    void aFirstConnectionThatFailsIsReportedAndNotRetried() {
+        Scenario s(QStringLiteral("127.0.0.1:%1").arg(Scenario::freePort()));
+        s.pressConnect();
+        QTRY_COMPARE(s.boxes.texts, QStringList{"Unable connect to remote Rig"});
+        QCOMPARE(s.state(), State::Idle);
+        QVERIFY(!s.timer("reconnectTimer")->isActive());
+        QVERIFY(!s.action("Connect to RIG")->isChecked());
+        QVERIFY(s.window->isEnabled());
+    }
+
+    void anAddressWithoutPortIsRefusedBeforeAnythingOpens() {
+        Scenario s(QStringLiteral("127.0.0.1"));
+        s.pressConnect();
+        QTRY_COMPARE(s.boxes.texts.size(), 1);
+        QVERIFY(s.boxes.texts.first().startsWith("Cannot connect: "));
+        QCOMPARE(s.state(), State::Idle);
+        QVERIFY(s.host.clients.isEmpty());
+    }
+
+    void aHostThatDoesNotDescribeItsStreamIsClosedAndRetried() {
+        Scenario s;
+        s.host.reply = QStringLiteral("{not json");
+        s.pressConnect();
+        QTRY_VERIFY(s.host.closeCodes.contains(1000));
+        QTRY_COMPARE(s.state(), State::Reconnecting);
+        QCOMPARE(s.card.opened(), 0);
+    }
+
+    void aSilentLinkIsGivenUpAtItsFifthLowTick() {
+        Scenario s;
+        QVERIFY(s.connectAndStream());
+        for (int tick = 0; tick < 4; ++tick)
+            s.fire("statusTimer");
+        // 200 KBit/s over one window: low ticks are counted over the connection, not in a row.
+        QVERIFY(s.streamUntilPlayed(numberedFrames(s.host.frameSize), 52 * 8 * s.host.frameSize));
+        QTest::qWait(50);
+        s.fire("statusTimer");
+        QCOMPARE(s.state(), State::Streaming);
+        s.fire("statusTimer");
+        QTRY_COMPARE(s.boxes.texts, QStringList{"Lost connection with Rig"});
+        QCOMPARE(s.state(), State::GivenUp);
+        QTRY_COMPARE(s.host.received.last(), QString("stopOutput"));
+        QVERIFY(!s.action("Connect to RIG")->isChecked());
+    }
+
+    void aPongAnswersThePingAndAMissingOneEndsTheLink() {
+        Scenario s;
+        QVERIFY(s.connectAndStream());
+        s.fire("pingTimer");
+        QVERIFY(s.timer("pongTimer")->isActive());
+        QTRY_VERIFY(!s.timer("pongTimer")->isActive());
+        QCOMPARE(s.state(), State::Streaming);
+        s.fire("pingTimer");
+        s.fire("pongTimer");
+        QCOMPARE(s.state(), State::Reconnecting);
+    }
+
+    void aSoundCardThatCannotOpenEndsTheConnection() {
+        Scenario s;
+        s.card.setFailOpen(true);
+        s.pressConnect();
+        QTRY_COMPARE(s.boxes.texts, QStringList{"Unable to configure audio card"});
+        QCOMPARE(s.state(), State::Idle);
+        QTRY_COMPARE(s.host.received.last(), QString("stopOutput"));
+    }
+
+    void aTakenUdpPortIsShownInTheStatusBar() {
+        Scenario s;
+        QUdpSocket squatter;
+        const quint16 port = QSettings("Hoska", "uMX").value("inUDPPort").toUInt();
+        QVERIFY(squatter.bind(QHostAddress::AnyIPv4, port));
+        QVERIFY(s.connectAndStream());
+        auto* warning = s.window->findChild<QLabel*>("udpPortWarning");
+        QTRY_VERIFY(warning->isVisible());
+        QCOMPARE(warning->text(), QString("UDP port %1 unavailable: no audio received").arg(port));
+    }
+
+    void closingWhileConnectedGoesToTheTrayAndQuittingAsksFirst() {
+        Scenario s;
+        QVERIFY(s.connectAndStream());
+        s.window->close();
+        QVERIFY(!s.window->isVisible());
+        s.window->close();
+        QTRY_COMPARE(s.boxes.texts, QStringList{"Please, disconnect from the remote RIG"});
+        QVERIFY(s.window->isVisible());
+        s.pressConnect();
+        QVERIFY(s.window->close());
+        QCOMPARE(s.boxes.texts.last(), QString("Do you want to quit?"));
+    }
+
+    void exactlyOneReceiverIsChosenAtATime() {
+        Scenario s;
+        for (const char* chosen : {"RX1", "RX2", "RX1+RX2", "RX2"}) {
+            s.action(chosen)->trigger();
+            int checked = 0;
+            for (const char* name : {"RX1", "RX2", "RX1+RX2"})
+                checked += s.action(name)->isChecked() ? 1 : 0;
+            QCOMPARE(checked, 1);
+            QVERIFY(s.action(chosen)->isChecked());
+        }
+        QCOMPARE(s.card.receiverMode(), ReceiverMode::RX2);
+    }
+};
+
+QTEST_MAIN(Scenarios)
+#include "tst_scenarios.moc"

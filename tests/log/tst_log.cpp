@@ -1,0 +1,66 @@
+#include "log.h"
+#include "logcapture.h"
+
+#include <QtTest>
+
+#include <thread>
+
+class TestLog : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QCOMPARE(currentLogLevel, int(LogLevel::Error)); }
+    void init() { currentLogLevel = int(LogLevel::Warning); }
+
+    void linesUpToTheLevel_data() {
+        QTest::addColumn<int>("level");
+        QTest::addColumn<QString>("line"); // after the timestamp; empty when suppressed
+        QTest::newRow("Emergency") << 0 << " Emergency: MainWindow: 1 1 Grüße\n";
+        QTest::newRow("Warning") << 4 << "   Warning: MainWindow: 1 1 Grüße\n";
+        QTest::newRow("Notice is suppressed") << 5 << "";
+        QTest::newRow("Debug is suppressed") << 7 << "";
+        QTest::newRow("one line") << 3 << "     Error: MainWindow: a\\nb\\r\\nc\n";
+    }
+    void linesUpToTheLevel() {
+        QFETCH(int, level);
+        LogCapture capture;
+        int composed = 0;
+        if (QByteArray(QTest::currentDataTag()) == "one line")
+            HSLOG(LogLevel(level), "MainWindow") << "a\nb\r\nc\r\n\n" << (++composed, "");
+        else
+            HSLOG(LogLevel(level), "MainWindow")
+                << ++composed << " " << true << " " << QString("Grüße");
+        QTEST(capture.text().mid(19), "line");
+        QCOMPARE(composed, int(!capture.text().isEmpty()));
+        const QDateTime stamp = QDateTime::fromString(capture.text().left(19), Qt::ISODate);
+        QVERIFY(composed == 0 || qAbs(stamp.secsTo(QDateTime::currentDateTime())) <= 2);
+    }
+
+    // The GUI's and the worker's thread log at once: both sinks get every line whole, and the
+    // file has each line as soon as its statement returns.
+    void fileGetsEveryLineWholeAndAtOnce() {
+        QTemporaryDir dir;
+        QFile file(dir.filePath("umx.log"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("an earlier run\n") > 0);
+        file.close();
+        QVERIFY(openLogFile(file.fileName().toStdString()) && file.open(QIODevice::ReadOnly));
+        LogCapture capture;
+        HSLOG(LogLevel::Alert, "Settings") << "first";
+        QCOMPARE(QString(file.readAll()), capture.text());
+        const auto writer = [](const char* category) {
+            for (int i = 0; i < 3000; ++i)
+                HSLOG(LogLevel::Error, category) << "line " << i;
+        };
+        std::thread gui(writer, "MainWindow"), worker(writer, "AudioWorker");
+        gui.join();
+        worker.join();
+        const QRegularExpression whole("^.{19}     Error: (MainWindow|AudioWorker): line \\d+$");
+        QCOMPARE(QString(file.readAll()).split('\n', Qt::SkipEmptyParts).filter(whole).size(),
+                 6000);
+        QCOMPARE(capture.lines().filter(whole).size(), 6000);
+        logToFile = false;
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLog)
+#include "tst_log.moc"

@@ -1,0 +1,178 @@
+// The operator's actions on the window that do not open or close a connection: receiver choice,
+// speaker, rig deletion, settings, quitting, the tray and visibility.
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "autostart.h"
+#include "hssettingsdlg.h"
+#include "hssmeterwidget.h"
+#include "hssoundcard.h"
+#include "hsspinner.h"
+#include "log.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QTimer>
+
+namespace {
+constexpr const char* kCategory = "MainWindow";
+// How long the end of a session waits for the host to acknowledge the close, and how often it
+// looks.
+constexpr qint64 kEndSessionWaitMs = 1500;
+constexpr int kEndSessionPollMs = 10;
+} // namespace
+
+void MainWindow::setAudioOutMode(ReceiverMode mode) {
+    settings.audioOutMode = mode;
+    soundCard->setReceiverMode(mode);
+}
+
+void MainWindow::actionAudioBoth(bool checked) {
+    if (checked)
+        setAudioOutMode(ReceiverMode::Both);
+}
+
+void MainWindow::actionAudioRX1(bool checked) {
+    if (checked)
+        setAudioOutMode(ReceiverMode::RX1);
+}
+
+void MainWindow::actionAudioRX2(bool checked) {
+    if (checked)
+        setAudioOutMode(ReceiverMode::RX2);
+}
+
+void MainWindow::actionAudioOn(bool on) {
+    HSLOG(LogLevel::Info, kCategory) << "Action audio";
+    soundCard->setSpeakerOn(on);
+    ui->tbAudio->setChecked(on);
+    speakerAction->setChecked(on);
+}
+
+void MainWindow::deleteCurrentRig() {
+    const auto answer = QMessageBox::information(
+        this, windowTitleText, "Do you want to delete\n" + ui->cbRig->currentText() + " ?",
+        QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok);
+    if (answer != QMessageBox::Ok)
+        return;
+    ui->cbRig->removeItem(ui->cbRig->currentIndex());
+    settings.listRigs.clear();
+    for (int i = 0; i < ui->cbRig->count(); ++i)
+        settings.listRigs << ui->cbRig->itemText(i);
+}
+
+void MainWindow::actionSettings(bool) {
+    LinkSettings& chosen = settings.link;
+    HSSettingsDlg dialog(this, soundCard);
+    dialog.usePredefinedDevice = settings.usePredefinedDevice;
+    dialog.outputDevice = chosen.outputDevice;
+    dialog.inputDevice = chosen.inputDevice;
+    dialog.audioDevice = chosen.audioDevice;
+    dialog.localIP = chosen.localIP;
+    dialog.localUDPPort = chosen.inUDPPort;
+    dialog.frameOutMult = static_cast<qint16>(soundCard->frameOutMult());
+    dialog.frameInMult = static_cast<qint16>(soundCard->frameInMult());
+    dialog.theme = settings.theme;
+    dialog.acceptAnySender = chosen.acceptAnySender;
+    dialog.startWithSession = settings.startWithSession;
+    dialog.connectAtStart = settings.connectAtStart;
+    dialog.UpdateUi();
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    settings.usePredefinedDevice = dialog.usePredefinedDevice;
+    chosen.outputDevice = dialog.outputDevice;
+    HSLOG(LogLevel::Info, kCategory) << "output device: " << chosen.outputDevice;
+    chosen.inputDevice = dialog.inputDevice;
+    HSLOG(LogLevel::Info, kCategory) << "input device: " << chosen.inputDevice;
+    chosen.audioDevice = dialog.audioDevice;
+    HSLOG(LogLevel::Info, kCategory) << "audio device: " << chosen.audioDevice;
+    chosen.localIP = dialog.localIP;
+    chosen.inUDPPort = dialog.localUDPPort;
+    soundCard->setBufferMultipliers(dialog.frameOutMult, dialog.frameInMult);
+    settings.theme = dialog.theme;
+    chosen.acceptAnySender = dialog.acceptAnySender;
+    settings.connectAtStart = dialog.connectAtStart;
+    if (dialog.startWithSession != settings.startWithSession &&
+        setStartWithSession(dialog.startWithSession))
+        settings.startWithSession = dialog.startWithSession;
+    showStatus(0, 0, soundCard->inputLatency());
+}
+
+void MainWindow::connectIfAskedAtStart() {
+    if (settings.connectAtStart && !link->active())
+        connectAction->setChecked(true);
+}
+
+void MainWindow::actionQuit() {
+    close();
+}
+
+void MainWindow::endSession() {
+    HSLOG(LogLevel::Notice, kCategory) << "Ending the session";
+    if (link->active())
+        link->disconnectFromRig();
+    QElapsedTimer waited;
+    waited.start();
+    auto* poll = new QTimer(this);
+    connect(poll, &QTimer::timeout, this, [this, poll, waited] {
+        if (link->controlChannelOpen() && !waited.hasExpired(kEndSessionWaitMs))
+            return;
+        poll->stop();
+        QApplication::quit();
+    });
+    poll->start(kEndSessionPollMs);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (spinner && spinner->isVisible()) {
+        event->ignore();
+        return;
+    }
+    if (isVisible() && connectAction->isChecked()) {
+        hide();
+        event->ignore();
+        return;
+    }
+    if (connectAction->isChecked()) {
+        show();
+        QMessageBox::warning(this, windowTitleText, "Please, disconnect from the remote RIG");
+        event->ignore();
+        return;
+    }
+    const auto answer =
+        QMessageBox::information(this, windowTitleText, "Do you want to quit?",
+                                 QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok);
+    if (answer == QMessageBox::Cancel)
+        event->ignore();
+    else
+        event->accept();
+}
+
+void MainWindow::iconActivated(QSystemTrayIcon::ActivationReason reason) {
+    if (reason == QSystemTrayIcon::Trigger)
+        actionShowHide();
+}
+
+void MainWindow::actionShowHide() {
+    setVisible(!isVisible());
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    meterM->show();
+    meterL->show();
+    meterR->show();
+    adjustSize();
+    showHideAction->setText("Hide panel");
+}
+
+void MainWindow::hideEvent(QHideEvent* event) {
+    meterM->hide();
+    meterL->hide();
+    meterR->hide();
+    showHideAction->setText("Show panel");
+    QMainWindow::hideEvent(event);
+}

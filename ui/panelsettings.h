@@ -1,0 +1,31 @@
+#pragma once
+
+#include "hsriglink.h"
+#include "samplemath.h"
+
+#include <QByteArray>
+#include <QSettings>
+#include <QString>
+#include <QStringList>
+
+// Everything the panel keeps between runs. Read once when the window is built, written once when
+// it is destroyed.
+struct PanelSettings {
+    QByteArray geometry;
+    QByteArray windowState;
+    bool speakerOn = false;
+    int frameOutMult = 1;
+    int frameInMult = 1;
+    bool usePredefinedDevice = false;
+    QStringList listRigs;
+    int selectedRig = -1;
+    LinkSettings link;
+    ReceiverMode audioOutMode = ReceiverMode::Both;
+    QString theme = QStringLiteral("default");
+    bool startWithSession = false;
+    bool connectAtStart = false;
+};
+
+// A damaged value (wrong type, out of range) gives its default and a Warning naming the key.
+PanelSettings loadPanelSettings(QSettings& store);
+void savePanelSettings(QSettings& store, const PanelSettings& values);
