@@ -86,12 +86,21 @@ DeviceCatalogue HSPortAudio::listDevices() {
 
 bool HSPortAudio::openStreams(const StreamFormat& format, const DeviceChoice& devices) {
     sampleRate = format.sampleRate;
-    if (!openPlayback(&outputStream, devices.output, format, "Error opening AUDIO output") ||
-        !openPlayback(&speakerStream, devices.speaker, format, "Error opening AUDIO SPK output") ||
-        !openCapture(devices.input, format))
+    if (!openPlayback(&outputStream, devices.output, format, "Error opening AUDIO output"))
         return false;
-    return Pa_StartStream(outputStream) == paNoError &&
-           Pa_StartStream(speakerStream) == paNoError && Pa_StartStream(inputStream) == paNoError;
+    if (devices.speaker >= 0)
+        openPlayback(&speakerStream, devices.speaker, format, "Error opening AUDIO SPK output");
+    if (!openCapture(devices.input, format) || Pa_StartStream(outputStream) != paNoError)
+        return false;
+    if (speakerStream && Pa_StartStream(speakerStream) != paNoError) {
+        Pa_CloseStream(speakerStream);
+        speakerStream = nullptr;
+    }
+    return Pa_StartStream(inputStream) == paNoError;
+}
+
+bool HSPortAudio::speakerOpen() const {
+    return speakerStream != nullptr;
 }
 
 bool HSPortAudio::openPlayback(PaStream** stream, int deviceIndex, const StreamFormat& format,

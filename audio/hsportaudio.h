@@ -25,6 +25,7 @@ protected:
     bool available() override;
     bool openStreams(const StreamFormat& format, const DeviceChoice& devices) override;
     void closeStreams() override;
+    bool speakerOpen() const override;
     bool streamsOpen() const override;
     void writePlayback(const char* frames, int frameCount) override;
     void writeSpeaker(const char* frames, int frameCount) override;

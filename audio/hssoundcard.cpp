@@ -1,7 +1,6 @@
 #include "hssoundcard.h"
 
 #include "audioplatform.h"
-#include "hsvumeter.h"
 #include "log.h"
 
 #include <algorithm>
@@ -40,9 +39,7 @@ StreamFormat streamFormatForHost(int hostSampleRate, int hostFrameSize) {
 }
 
 HSSoundCard::HSSoundCard(QObject* parent)
-    : QObject(parent)
-    , vuMeterOut(new HSVUMeter(this))
-    , vuMeterIn(new HSVUMeter(this)) {}
+    : QObject(parent) {}
 
 void HSSoundCard::EnumerateAudioDevices() {
     catalogued = true;
@@ -93,7 +90,7 @@ bool HSSoundCard::StartAudio(const StreamFormat& format) {
     if (!configurationIsPlayable(format))
         return false;
     streamFormat = format;
-    if (!openStreams(streamFormat, devices)) {
+    if (!openAll(streamFormat)) {
         closeStreams();
         return false;
     }
@@ -101,6 +98,19 @@ bool HSSoundCard::StartAudio(const StreamFormat& format) {
     faulted = false;
     lastCaptureMs = steadyMs();
     started = true;
+    return true;
+}
+
+bool HSSoundCard::openAll(const StreamFormat& format) {
+    speakerWanted = speaker;
+    DeviceChoice chosen = devices;
+    if (!speakerWanted)
+        chosen.speaker = -1;
+    if (!openStreams(format, chosen))
+        return false;
+    if (speakerWanted && !speakerOpen())
+        HSLOG(LogLevel::Warning, kCategory) << "Speaker \"" << deviceNames.speaker
+                                            << "\" cannot be opened; the virtual cable plays on";
     return true;
 }
 
@@ -171,7 +181,9 @@ void HSSoundCard::StreamOut(QByteArray& dataIn) {
     const char* block = playableBlock(dataIn, frames);
     writePlayback(block, frames);
     meterPlayback(block, frames);
-    if (speaker)
+    if (speaker != speakerWanted)
+        RestartAudio();
+    if (speaker && speakerOpen())
         playToSpeaker(block, frames);
 }
 
@@ -188,12 +200,9 @@ const char* HSSoundCard::playableBlock(const QByteArray& dataIn, int frames) {
 
 void HSSoundCard::meterPlayback(const char* block, int frames) {
     const StereoLevels levels = stereoBlockLevelDb(reinterpret_cast<const qint16*>(block), frames);
-    vuMeterOut->valueLeft = smoothLevel(vuMeterOut->valueLeft, levels.left, vuMeterOut->riseFactor,
-                                        vuMeterOut->fallFactor);
-    vuMeterOut->valueRight = smoothLevel(vuMeterOut->valueRight, levels.right,
-                                         vuMeterOut->riseFactor, vuMeterOut->fallFactor);
-    emit vuMeterOut->valueUpdatedLeft(vuMeterOut->valueLeft);
-    emit vuMeterOut->valueUpdatedRight(vuMeterOut->valueRight);
+    HSVUMeter& m = vuMeterOut;
+    m.valueLeft = smoothLevel(m.valueLeft, levels.left, m.riseFactor, m.fallFactor);
+    m.valueRight = smoothLevel(m.valueRight, levels.right, m.riseFactor, m.fallFactor);
 }
 
 void HSSoundCard::playToSpeaker(const char* block, int frames) {
@@ -226,9 +235,9 @@ void HSSoundCard::deliverCapture(const qint16* samples, int frameCount, float la
     emit inDataReady();
 
     if (frameCount > 0) {
-        vuMeterIn->value = smoothLevel(vuMeterIn->value, blockLevelDb(samples, frameCount),
-                                       vuMeterIn->riseFactor, vuMeterIn->fallFactor);
-        emit vuMeterIn->valueUpdated(vuMeterIn->value);
+        HSVUMeter& m = vuMeterIn;
+        m.value =
+            smoothLevel(m.value, blockLevelDb(samples, frameCount), m.riseFactor, m.fallFactor);
     }
     latency = latencySeconds;
     lastCaptureMs = steadyMs();

@@ -2,6 +2,7 @@
 
 #include "capturehandover.h"
 #include "devicecatalogue.h"
+#include "hsvumeter.h"
 #include "samplemath.h"
 
 #include <QByteArray>
@@ -10,8 +11,6 @@
 #include <QStringList>
 
 #include <atomic>
-
-class HSVUMeter;
 
 // The streams' format: twice the host's sample rate and frame size (every received frame is
 // played twice, every second pair of captured samples is sent).
@@ -49,11 +48,15 @@ public:
     int findSpeakerDevice(const QString& name);
     int findInputDevice(const QString& name);
 
-    // Opens and starts the three streams on the devices found last; true when all three run.
+    // Opens and starts the streams on the devices found last, the speaker's only while the
+    // speaker is on; true when the cable and the capture run. A speaker that cannot be opened is
+    // logged and leaves the others running.
     bool StartAudio(const StreamFormat& format);
     void StopAudio();
     // Plays one block of interleaved stereo frames (one write of frameSizeOut frames) to the
-    // virtual cable and, while the speaker is on, the chosen receiver to the speaker.
+    // virtual cable and, while the speaker is on, the chosen receiver to the speaker. After the
+    // speaker was switched on or off it first opens the streams again with or without it: a
+    // stream added beside a running capture may stall the capture on some sound servers.
     void StreamOut(QByteArray& dataIn);
     // Worker thread, after inDataReady(): the newest complete capture block, intact until the next
     // call.
@@ -80,8 +83,8 @@ public:
     float inputLatency() const { return latency; }
     StreamFormat format() const { return streamFormat; }
 
-    HSVUMeter* playbackMeter() const { return vuMeterOut; }
-    HSVUMeter* captureMeter() const { return vuMeterIn; }
+    const HSVUMeter* playbackMeter() const { return &vuMeterOut; }
+    const HSVUMeter* captureMeter() const { return &vuMeterIn; }
 
 signals:
     void inDataReady();
@@ -97,8 +100,11 @@ protected:
     virtual DeviceCatalogue listDevices() = 0;
     // False when the sound system could not be initialised: nothing is played or opened then.
     virtual bool available() = 0;
+    // The cable and the capture, and the speaker when `devices.speaker` is not -1; true when the
+    // cable and the capture run.
     virtual bool openStreams(const StreamFormat& format, const DeviceChoice& devices) = 0;
     virtual void closeStreams() = 0;
+    virtual bool speakerOpen() const = 0;
     virtual bool streamsOpen() const = 0;
     virtual void writePlayback(const char* frames, int frameCount) = 0;
     virtual void writeSpeaker(const char* frames, int frameCount) = 0;
@@ -117,6 +123,7 @@ private:
     bool configurationIsPlayable(const StreamFormat& format) const;
     const char* playableBlock(const QByteArray& dataIn, int frames);
     void playToSpeaker(const char* block, int frames);
+    bool openAll(const StreamFormat& format);
     void meterPlayback(const char* block, int frames);
 
     DeviceCatalogue catalogue;
@@ -136,10 +143,12 @@ private:
     int playbackMult = 1;
     int captureMult = 1;
     std::atomic<bool> speaker{false};
+    // The speaker switch as the streams were last opened.
+    bool speakerWanted = false;
     std::atomic<ReceiverMode> receiver{ReceiverMode::Both};
     std::atomic<float> latency{0.0f};
-    HSVUMeter* vuMeterOut;
-    HSVUMeter* vuMeterIn;
+    HSVUMeter vuMeterOut;
+    HSVUMeter vuMeterIn;
     CaptureHandOver captureHandOver;
     QByteArray capturedData;
     // Worker-thread scratch blocks, grown once to the write size: a short block padded with

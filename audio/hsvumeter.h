@@ -1,26 +1,17 @@
 #pragma once
 
-#include <QObject>
+#include <atomic>
 
-// Signal source of one level meter. The sound-card layer updates the values (smoothed levels in
-// dB) and emits the signals; each meter is written by one thread only.
-class HSVUMeter : public QObject {
-    Q_OBJECT
-
+// The smoothed levels of one direction, in dB. The sound card's audio thread for that direction
+// writes them as blocks pass; the window reads the latest at its own frame rate, so no reading is
+// queued anywhere.
+class HSVUMeter {
 public:
-    explicit HSVUMeter(QObject* parent = nullptr);
+    static constexpr float kStartLevel = -30.0f;
 
-    float value = kStartLevel;
-    float valueLeft = kStartLevel;
-    float valueRight = kStartLevel;
+    std::atomic<float> value{kStartLevel};      // mono (the capture)
+    std::atomic<float> valueLeft{kStartLevel};  // playback, left
+    std::atomic<float> valueRight{kStartLevel}; // playback, right
     float riseFactor = 0.7f;
     float fallFactor = 0.5f;
-
-signals:
-    void valueUpdated(float value);
-    void valueUpdatedLeft(float value);
-    void valueUpdatedRight(float value);
-
-private:
-    static constexpr float kStartLevel = -30.0f;
 };

@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QByteArray expected;
     for (int group = 0; group < groups.size(); group += 8)
         expected += groups.mid(group, 4);
-    if (card->latestCapturedData() != expected || std::isnan(card->captureMeter()->value))
+    if (card->latestCapturedData() != expected || std::isnan(card->captureMeter()->value.load()))
         std::abort();
     return 0;
 }

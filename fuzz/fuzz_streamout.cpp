@@ -15,8 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     card->StartAudio({96000, frameSize, 1024});
     QByteArray block = input.rest();
     card->StreamOut(block);
-    if (std::isnan(card->playbackMeter()->valueLeft) ||
-        std::isnan(card->playbackMeter()->valueRight))
+    if (std::isnan(card->playbackMeter()->valueLeft.load()) ||
+        std::isnan(card->playbackMeter()->valueRight.load()))
         std::abort();
     return 0;
 }

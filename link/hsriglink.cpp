@@ -29,12 +29,6 @@ HSRigLink::HSRigLink(HSSoundCard* soundCard, QObject* parent)
 
     audioWorker->moveToThread(workerThread);
     connect(workerThread, &QThread::finished, audioWorker, &QObject::deleteLater);
-    connect(
-        audioWorker, &HSAudioWorker::bytesReceived, this, [this](uint bytes) { rxBytes += bytes; },
-        Qt::QueuedConnection);
-    connect(
-        audioWorker, &HSAudioWorker::bytesTransmitted, this,
-        [this](uint bytes) { txBytes += bytes; }, Qt::QueuedConnection);
     connect(audioWorker, &HSAudioWorker::udpBindFailed, this, &HSRigLink::udpBindFailed,
             Qt::QueuedConnection);
     connect(audioWorker, &HSAudioWorker::soundDeviceLost, this, &HSRigLink::soundDeviceUnavailable,
@@ -120,17 +114,17 @@ void HSRigLink::onHostReady() {
     emit streaming();
 }
 
-// Resolves the three stored names in the order output, speaker, input, stopping at the first that
-// the sound card does not know. Without all three the connection goes on without audio, so the
-// operator can see why in the log.
+// Resolves the stored names of the cable and the capture, stopping at the first that the sound
+// card does not know: without both the connection goes on without audio, so the operator can see
+// why in the log. The speaker is looked up too, but is not needed for audio to flow.
 bool HSRigLink::soundDevicesFound() {
+    soundCard->findSpeakerDevice(linkSettings.audioDevice);
     const struct {
         int (HSSoundCard::*find)(const QString&);
         const QString& name;
         const char* role;
     } lookups[] = {
         {&HSSoundCard::findOutputDevice, linkSettings.outputDevice, "UMX output"},
-        {&HSSoundCard::findSpeakerDevice, linkSettings.audioDevice, "audio (speaker)"},
         {&HSSoundCard::findInputDevice, linkSettings.inputDevice, "UMX input"},
     };
     for (const auto& lookup : lookups) {
@@ -151,9 +145,9 @@ void HSRigLink::onHostDisconnected() {
 
 void HSRigLink::stopAudioPath() {
     QMetaObject::invokeMethod(audioWorker, &HSAudioWorker::stop, Qt::QueuedConnection);
-    rxBytes = 0;
-    txBytes = 0;
-    emit statusMeasured(rxBytes, txBytes, soundCard->inputLatency());
+    audioWorker->takeBytesReceived();
+    audioWorker->takeBytesTransmitted();
+    emit statusMeasured(0, 0, soundCard->inputLatency());
     emit audioStopped();
 }
 
@@ -171,6 +165,8 @@ void HSRigLink::onReconnecting(int delayMs) {
 // Only a link that is up and streaming is judged: while the control channel is being re-established
 // no audio can arrive, and an outage of any length is ridden out.
 void HSRigLink::onTick() {
+    const quint32 rxBytes = audioWorker->takeBytesReceived();
+    const quint32 txBytes = audioWorker->takeBytesTransmitted();
     if (linkState == State::Streaming) {
         if (isLowReceiveRate(rxBytes))
             ++lowRateTicks;
@@ -182,8 +178,6 @@ void HSRigLink::onTick() {
         }
     }
     emit statusMeasured(rxBytes, txBytes, soundCard->inputLatency());
-    rxBytes = 0;
-    txBytes = 0;
 }
 
 void HSRigLink::onNoFirstAnswer() {

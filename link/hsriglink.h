@@ -93,7 +93,5 @@ private:
     LinkSettings linkSettings;
     QUrl rigUrl;
     State linkState = State::Idle;
-    quint32 rxBytes = 0;
-    quint32 txBytes = 0;
     quint32 lowRateTicks = 0;
 };

@@ -77,14 +77,14 @@ void HSAudioWorker::onMicDataReady() {
     if (!running || !udpSocket)
         return;
     QByteArray block = soundCard->latestCapturedData();
-    emit bytesTransmitted(static_cast<uint>(block.size()));
+    bytesOut += static_cast<quint32>(block.size());
     udpSocket->outData(block);
 }
 
 void HSAudioWorker::onUdpDataReceived(QByteArray& dataIn) {
     QByteArray playback = doubleFrames(dataIn);
     soundCard->StreamOut(playback);
-    emit bytesReceived(static_cast<uint>(dataIn.size()));
+    bytesIn += static_cast<quint32>(dataIn.size());
 }
 
 // Runs while the connection is up and its streams were started; a device that has stopped is

@@ -24,9 +24,13 @@ public slots:
               bool acceptAnySender = false);
     void stop();
 
+public:
+    // Any thread: the bytes received from the host and handed to it since the last call. Counted
+    // here rather than announced per datagram, so the audio path wakes no other thread.
+    quint32 takeBytesReceived() { return bytesIn.exchange(0); }
+    quint32 takeBytesTransmitted() { return bytesOut.exchange(0); }
+
 signals:
-    void bytesReceived(uint bytes);
-    void bytesTransmitted(uint bytes);
     void stopped();
     // The local port could not be bound: nothing will be received until the next init.
     void udpBindFailed(quint16 port, const QString& reason);
@@ -45,6 +49,8 @@ private:
     HSSoundCard* soundCard;
     HSUDPAudioSocket* udpSocket;
     std::atomic<bool> running;
+    std::atomic<quint32> bytesIn{0};
+    std::atomic<quint32> bytesOut{0};
     QTimer* soundWatchdog;
     QTimer* soundRetry;
     int retryStep = 0;

@@ -5,7 +5,6 @@
 #include "hssmeterwidget.h"
 #include "hssoundcard.h"
 #include "hsspinner.h"
-#include "hsvumeter.h"
 #include "log.h"
 #include "portaudiowarmup.h"
 #include "statusline.h"
@@ -19,6 +18,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QSignalBlocker>
+#include <QTimer>
 
 namespace {
 
@@ -79,12 +79,10 @@ MainWindow::MainWindow(HSSoundCard* soundCard, QWidget* parent)
     adjustSize();
     setFixedSize(size());
 
-    connect(soundCard->captureMeter(), &HSVUMeter::valueUpdated, meterM, &HSSMeterWidget::setDBm,
-            Qt::QueuedConnection);
-    connect(soundCard->playbackMeter(), &HSVUMeter::valueUpdatedLeft, meterL,
-            &HSSMeterWidget::setDBm, Qt::QueuedConnection);
-    connect(soundCard->playbackMeter(), &HSVUMeter::valueUpdatedRight, meterR,
-            &HSSMeterWidget::setDBm, Qt::QueuedConnection);
+    meterClock = new QTimer(this);
+    meterClock->setObjectName("meterClock");
+    meterClock->setTimerType(Qt::PreciseTimer);
+    connect(meterClock, &QTimer::timeout, this, &MainWindow::readLevels);
 }
 
 MainWindow::~MainWindow() {
@@ -256,6 +254,7 @@ void MainWindow::onLinkStateChanged(HSRigLink::State state) {
         setEnabled(true);
     updateUI();
     restoreKeyboardFocus();
+    updateMeterClock();
 }
 
 void MainWindow::hostReadyToSent() {
@@ -335,6 +334,21 @@ void MainWindow::hideSpinner() {
     spinner->stop();
     delete spinner;
     spinner = nullptr;
+}
+
+// The meters take the latest levels once a frame, and only while they can be seen and audio flows:
+// the audio threads never wake the window.
+void MainWindow::readLevels() {
+    meterM->setDBm(soundCard->captureMeter()->value);
+    meterL->setDBm(soundCard->playbackMeter()->valueLeft);
+    meterR->setDBm(soundCard->playbackMeter()->valueRight);
+}
+
+void MainWindow::updateMeterClock() {
+    if (isVisible() && link->state() == HSRigLink::State::Streaming)
+        meterClock->start(HSSMeterWidget::frameIntervalMs);
+    else
+        meterClock->stop();
 }
 
 void MainWindow::resetMeters() {

@@ -12,6 +12,7 @@ class QAction;
 class QActionGroup;
 class QLabel;
 class QMenu;
+class QTimer;
 class HSSMeterWidget;
 class HSSoundCard;
 class HSSpinner;
@@ -71,6 +72,8 @@ private:
     void hideSpinner();
     void restoreKeyboardFocus();
     void resetMeters();
+    void readLevels();
+    void updateMeterClock();
     void notify(const QString& message, const QIcon& icon, int msecs);
     void setAudioOutMode(ReceiverMode mode);
     void createMeters();
@@ -107,6 +110,7 @@ private:
     HSSMeterWidget* meterR = nullptr;
     HSSMeterWidget* meterM = nullptr;
     HSSpinner* spinner = nullptr;
+    QTimer* meterClock = nullptr;
     // Shown in the status bar while the local UDP port could not be bound.
     QLabel* udpPortWarning = nullptr;
 };

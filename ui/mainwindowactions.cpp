@@ -167,6 +167,7 @@ void MainWindow::showEvent(QShowEvent* event) {
     meterR->show();
     adjustSize();
     showHideAction->setText("Hide panel");
+    updateMeterClock();
 }
 
 void MainWindow::hideEvent(QHideEvent* event) {
@@ -175,4 +176,5 @@ void MainWindow::hideEvent(QHideEvent* event) {
     meterR->hide();
     showHideAction->setText("Show panel");
     QMainWindow::hideEvent(event);
+    updateMeterClock();
 }

@@ -50,14 +50,23 @@ protected:
     bool openStreams(const StreamFormat& format, const DeviceChoice& devices) override {
         prepareCapture(format.frameSizeIn * frameInMult());
         const QMutexLocker guard(&mutex);
-        open = !failOpen && devices.output >= 0 && devices.speaker >= 0 && devices.input >= 0;
+        open = !failOpen && devices.output >= 0 && devices.input >= 0;
         openCount += open ? 1 : 0;
+        speakerRunning = open && devices.speaker >= 0;
         return open;
     }
-    void closeStreams() override { set(open, false); }
+    void closeStreams() override {
+        const QMutexLocker guard(&mutex);
+        open = speakerRunning = false;
+    }
+    bool speakerOpen() const override { return value(speakerRunning); }
     bool streamsOpen() const override { return value(open); }
     void writePlayback(const char* frames, int count) override { append(cable, frames, count); }
-    void writeSpeaker(const char* frames, int count) override { append(speaker, frames, count); }
+    void writeSpeaker(const char* frames, int count) override {
+        const QMutexLocker guard(&mutex);
+        if (speakerRunning)
+            speaker.append(frames, count * kBytesPerStereoFrame);
+    }
 
 private:
     static constexpr int kCapturePeriodMs = 40;
@@ -85,6 +94,7 @@ private:
     QByteArray speaker;
     int openCount = 0;
     bool open = false;
+    bool speakerRunning = false;
     bool delivering = true;
     bool failOpen = false;
     bool capturePresent = true;

@@ -189,6 +189,16 @@ private slots:
         QCOMPARE(idle.state(), State::Idle);
     }
 
+    void aMissingSpeakerLeavesTheCablePlaying() {
+        Scenario s({}, [](QSettings& store) { store.setValue("audioDevice", "No such speaker"); });
+        QVERIFY(s.connectAndStream());
+        s.window->findChild<QToolButton*>("tbAudio")->setChecked(true);
+        QVERIFY(s.streamUntilPlayed(numberedFrames(s.host.frameSize), 3 * 8 * s.host.frameSize));
+        QVERIFY(s.card.speakerPlayed().isEmpty());
+        QCOMPARE(s.state(), State::Streaming);
+        QVERIFY(s.boxes.texts.isEmpty());
+    }
+
     void aHostThatNeverAnswersEndsAsRefused() {
         Scenario s;
         s.host.silent = true;

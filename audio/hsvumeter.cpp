@@ -1,4 +1,0 @@
-#include "hsvumeter.h"
-
-HSVUMeter::HSVUMeter(QObject* parent)
-    : QObject(parent) {}
