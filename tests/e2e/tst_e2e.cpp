@@ -86,6 +86,12 @@ struct Run {
     int exitCode = -1;
 };
 
+// What the audio server's clients need in their environment (`scripts/audio-server env`).
+QProcessEnvironment& audioClientEnvironment() {
+    static QProcessEnvironment environment;
+    return environment;
+}
+
 // A short helper program (xdotool, import, arecord, ...) run to its end.
 Run runTool(const QString& program, const QStringList& arguments, int timeoutMs = kShortMs,
             const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
@@ -193,6 +199,7 @@ public:
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.filePath(QStringLiteral("runtime")));
         env.insert(QStringLiteral("TMPDIR"), dir.filePath(QStringLiteral("tmp")));
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(audioClientEnvironment());
         return env;
     }
 
@@ -367,6 +374,7 @@ private:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("UMX_JACK_SERVER"), kServerName);
         env.insert(QStringLiteral("JACK_DEFAULT_SERVER"), kServerName);
+        env.insert(audioClientEnvironment());
         return env;
     }
 
@@ -440,6 +448,16 @@ private slots:
         const Run started = audioServer(QStringLiteral("start"));
         QVERIFY2(started.exitCode == 0, qPrintable(started.output));
         audioServerStarted = true;
+        // UMX_AUDIO_SERVER (jack or pipewire) chose the server; its clients' variables follow.
+        const Run variables = audioServer(QStringLiteral("env"));
+        static const QRegularExpression assignment(QStringLiteral("^export (\\w+)=(\\S+)$"));
+        for (const QString& line : variables.output.split(QLatin1Char('\n'))) {
+            const QRegularExpressionMatch match = assignment.match(line);
+            if (match.hasMatch())
+                audioClientEnvironment().insert(match.captured(1), match.captured(2));
+        }
+        QVERIFY2(variables.exitCode == 0 && !audioClientEnvironment().isEmpty(),
+                 qPrintable(variables.output));
 
         hung = std::make_unique<Session>(QStringLiteral("hung"), clock);
         QVERIFY(hung->startRig({QStringLiteral("--hang-after"), QStringLiteral("1"),
