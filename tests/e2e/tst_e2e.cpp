@@ -202,10 +202,11 @@ public:
         store.setValue("localIP", "127.0.0.1");
     }
 
-    bool startPanel() {
+    bool startPanel(const QStringList& arguments = {}) {
         panel.setProcessEnvironment(env());
         panel.setStandardErrorFile(dir.filePath("panel.log"));
-        panel.start(qEnvironmentVariable("UMX_BIN_DIR") + "/umx", {"--log-level", "debug"});
+        panel.start(qEnvironmentVariable("UMX_BIN_DIR") + "/umx",
+                    QStringList{"--log-level", "debug"} + arguments);
         window = findWindow(panel.processId(), "^UMX control panel");
         return !window.isEmpty();
     }
@@ -341,12 +342,40 @@ private slots:
         QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
     }
 
+    // A logout or a `kill` ends the panel the way Quit does.
+    void terminationEndsLikeQuit() {
+        Session s;
+        const QByteArray serverPorts = s.run("jack_lsp", {});
+        QVERIFY(s.connectToRig());
+        s.panel.terminate();
+        QVERIFY(s.panel.waitForFinished(3000));
+        QCOMPARE(s.panel.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(s.panel.exitCode(), 0);
+        QVERIFY(s.rig->waitFor(QRegularExpression("^<- .*\"stopOutput\"")));
+        QVERIFY(s.rig->waitFor(QRegularExpression("disconnected \\(close code 1000\\)$")));
+        QVERIFY(
+            QSettings(s.dir.filePath("Hoska/uMX.conf"), QSettings::IniFormat).contains("geometry"));
+        QCOMPARE(s.run("jack_lsp", {}), serverPorts);
+    }
+
+    // With a tray, --hidden starts the panel there: no window until the tray icon is clicked.
+    void hiddenStartsInTheTray() {
+        Session s;
+        s.panel.setProcessEnvironment(s.env());
+        s.panel.start(qEnvironmentVariable("UMX_BIN_DIR") + "/umx", {"--hidden"});
+        QVERIFY(s.findWindow(s.panel.processId(), "^UMX control panel", {}, 3000).isEmpty());
+        QCOMPARE(s.panel.state(), QProcess::Running);
+    }
+
+    // The second panel is refused before it touches the running one's log file.
     void secondPanelIsRefused() {
         Session s;
-        QVERIFY(s.startPanel());
+        const QString log = s.dir.filePath("shared.log");
+        QVERIFY(s.startPanel({"--log-file", log}));
+        const qint64 logged = QFileInfo(log).size();
         QProcess second;
         second.setProcessEnvironment(s.env());
-        second.start(qEnvironmentVariable("UMX_BIN_DIR") + "/umx", QStringList());
+        second.start(qEnvironmentVariable("UMX_BIN_DIR") + "/umx", {"--log-file", log});
         // Its only window is the box that says the panel is already running.
         const QString box = s.findWindow(second.processId(), "^UMX Control Panel$");
         QVERIFY(!box.isEmpty());
@@ -356,6 +385,7 @@ private slots:
         }));
         QCOMPARE(second.exitCode(), 1);
         QCOMPARE(s.panel.state(), QProcess::Running);
+        QVERIFY(logged > 0 && QFileInfo(log).size() >= logged);
     }
 };
 
