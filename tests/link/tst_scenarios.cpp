@@ -45,6 +45,8 @@ private slots:
         s.window->findChild<QToolButton*>("tbAudio")->setChecked(true);
         s.action("RX1")->trigger();
         QVERIFY(s.streamUntilPlayed(numberedFrames(s.host.frameSize), 8 * s.host.frameSize));
+        // The speaker is written after the cable, in the worker's thread.
+        QTRY_VERIFY(!s.card.speakerPlayed().isEmpty());
         const QVector<qint16> cable = samplesOf(s.card.played());
         const QVector<qint16> speaker = samplesOf(s.card.speakerPlayed());
         QCOMPARE(cable.mid(0, 8), (QVector<qint16>{0, 1000, 0, 1000, 1, 1001, 1, 1001}));
