@@ -32,9 +32,10 @@ constexpr double kMinTone = 0.35;
 constexpr double kMaxTone = 0.6;
 constexpr double kCrosstalk = 0.01;
 constexpr int kWaitMs = 30000;
-// A key, or a request to close a window, that arrives at the wrong moment is lost now and then:
-// it is sent again when it took no effect within this time.
+// A key that arrives before the window has taken the focus is lost, and so, now and then, is a
+// request to close the window: either is sent again when it took no effect within this time.
 constexpr int kKeyEffectMs = 3000;
+constexpr int kCloseEffectMs = 1000;
 constexpr int kAttempts = 5;
 // A second of a far end, judged by its best quarter: a loaded machine leaves a gap in the
 // playback now and then.
@@ -227,7 +228,8 @@ public:
 
     // Disconnected, the panel is quit as its operator quits it: the window closed and the quit
     // confirmed. One that dies instead leaves its clients on the audio server, which costs the
-    // server a stall, so a signal is the last resort.
+    // server a stall, so a signal is the last resort. A request to close that comes while the
+    // box is up is ignored, as the box blocks the window.
     void close() {
         if (panel.state() == QProcess::NotRunning)
             return;
@@ -237,7 +239,7 @@ public:
         QString box;
         for (int attempt = 0; attempt < kAttempts && box.isEmpty(); ++attempt) {
             askToClose(window);
-            box = findWindow(panel.processId(), "^UMX control panel", window, kKeyEffectMs);
+            box = findWindow(panel.processId(), "^UMX control panel", window, kCloseEffectMs);
         }
         press(box, "Return", [&] {
             return QTest::qWaitFor([&] { return panel.state() == QProcess::NotRunning; },
