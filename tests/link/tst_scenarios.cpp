@@ -296,19 +296,6 @@ private slots:
         QVERIFY(s.window->close());
         QCOMPARE(s.boxes.texts.last(), QString("Do you want to quit?"));
     }
-
-    void exactlyOneReceiverIsChosenAtATime() {
-        Scenario s;
-        for (const char* chosen : {"RX1", "RX2", "RX1+RX2", "RX2"}) {
-            s.action(chosen)->trigger();
-            int checked = 0;
-            for (const char* name : {"RX1", "RX2", "RX1+RX2"})
-                checked += s.action(name)->isChecked() ? 1 : 0;
-            QCOMPARE(checked, 1);
-            QVERIFY(s.action(chosen)->isChecked());
-        }
-        QCOMPARE(s.card.receiverMode(), ReceiverMode::RX2);
-    }
 };
 
 QTEST_MAIN(Scenarios)
