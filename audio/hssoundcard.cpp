@@ -180,7 +180,7 @@ void HSSoundCard::StreamOut(QByteArray& dataIn) {
     meterPlayback(block, frames);
     if (speaker != speakerWanted)
         RestartAudio();
-    if (speaker && speakerOpen())
+    if (speakerOpen())
         playToSpeaker(block, frames);
 }
 
