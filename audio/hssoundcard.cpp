@@ -50,29 +50,26 @@ void HSSoundCard::EnumerateAudioDevices() {
 }
 
 // A lookup before any enumeration (a connect pressed while the device probe still ran) builds the
-// catalogue first.
-int HSSoundCard::findOutputDevice(const QString& name) {
+// catalogue first. The name is kept for reopening the device later, when its index may differ.
+int HSSoundCard::lookUp(const QMap<QString, int>& direction, const QString& name,
+                        QString& chosenName, int& chosenIndex) {
     if (!catalogued)
         EnumerateAudioDevices();
-    deviceNames.output = name;
-    devices.output = catalogue.outputDevices.value(name, -1);
-    return devices.output;
+    chosenName = name;
+    chosenIndex = direction.value(name, -1);
+    return chosenIndex;
+}
+
+int HSSoundCard::findOutputDevice(const QString& name) {
+    return lookUp(catalogue.outputDevices, name, deviceNames.output, devices.output);
 }
 
 int HSSoundCard::findSpeakerDevice(const QString& name) {
-    if (!catalogued)
-        EnumerateAudioDevices();
-    deviceNames.speaker = name;
-    devices.speaker = catalogue.outputDevices.value(name, -1);
-    return devices.speaker;
+    return lookUp(catalogue.outputDevices, name, deviceNames.speaker, devices.speaker);
 }
 
 int HSSoundCard::findInputDevice(const QString& name) {
-    if (!catalogued)
-        EnumerateAudioDevices();
-    deviceNames.input = name;
-    devices.input = catalogue.inputDevices.value(name, -1);
-    return devices.input;
+    return lookUp(catalogue.inputDevices, name, deviceNames.input, devices.input);
 }
 
 void HSSoundCard::setBufferMultipliers(int playback, int capture) {
@@ -183,7 +180,7 @@ void HSSoundCard::StreamOut(QByteArray& dataIn) {
     meterPlayback(block, frames);
     if (speaker != speakerWanted)
         RestartAudio();
-    if (speaker && speakerOpen())
+    if (speakerOpen())
         playToSpeaker(block, frames);
 }
 

@@ -124,6 +124,8 @@ private:
     const char* playableBlock(const QByteArray& dataIn, int frames);
     void playToSpeaker(const char* block, int frames);
     bool openAll(const StreamFormat& format);
+    int lookUp(const QMap<QString, int>& direction, const QString& name, QString& chosenName,
+               int& chosenIndex);
     void meterPlayback(const char* block, int frames);
 
     DeviceCatalogue catalogue;

@@ -36,6 +36,7 @@ protected:
     bool openStreams(const StreamFormat&, const DeviceChoice&) override { return true; }
     void closeStreams() override {}
     bool streamsOpen() const override { return false; }
+    bool speakerOpen() const override { return true; }
     void writePlayback(const char* frames, int count) override { read(frames, count); }
     void writeSpeaker(const char* frames, int count) override { read(frames, count); }
 

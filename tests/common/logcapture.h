@@ -20,14 +20,6 @@ public:
     QString text() const { return QString::fromStdString(captured.str()); }
     QStringList lines() const { return text().split('\n', Qt::SkipEmptyParts); }
 
-    // Each line without its timestamp and the padding of its level column: "Error: PortAudio: x".
-    QStringList bodies() const {
-        QStringList out;
-        for (const QString& line : lines())
-            out << line.mid(kTimestampWidth).trimmed();
-        return out;
-    }
-
     // The message part of every line with the given level tag and category.
     QStringList messages(const char* tag, const char* category) const {
         QStringList out;

@@ -4,52 +4,49 @@
 #include <QRegularExpression>
 #include <QStringList>
 #include <QUrl>
+#include <QtTest>
 
-// umx-rigsim run as a separate process, as operators and scripts run it, on ephemeral ports.
+// umx-rigsim run as operators and scripts run it, on a free port unless told which. Every line it
+// prints is kept, so a check can wait for one.
 class RigProcess {
 public:
-    static constexpr int kStartTimeoutMs = 5000;
+    static constexpr int kWaitMs = 10000;
 
-    static QString program() { return qEnvironmentVariable("UMX_BIN_DIR") + "/umx-rigsim"; }
-
-    explicit RigProcess(const QStringList& arguments) {
-        process.start(program(),
-                      QStringList{"--listen", "127.0.0.1:0", "--udp-in-port", "0"} + arguments);
+    explicit RigProcess(const QStringList& arguments, quint16 port = 0) {
+        QObject::connect(&process, &QProcess::readyReadStandardOutput, &process, [this] {
+            while (process.canReadLine())
+                lines << QString::fromUtf8(process.readLine()).trimmed();
+        });
+        process.start(
+            qEnvironmentVariable("UMX_BIN_DIR") + "/umx-rigsim",
+            QStringList{"--listen", QString("127.0.0.1:%1").arg(port), "--udp-in-port", "0"} +
+                arguments);
     }
-    ~RigProcess() {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished();
-        }
-    }
-    RigProcess(const RigProcess&) = delete;
-    RigProcess& operator=(const RigProcess&) = delete;
+    ~RigProcess() { terminate(); }
 
-    // Reads up to the ready line (notes about fault switches may come first).
+    // Whether a line from `from` on matches, once it is there.
+    bool waitFor(const QRegularExpression& pattern, int from = 0, int timeoutMs = kWaitMs) {
+        return QTest::qWaitFor([&] { return !lines.mid(from).filter(pattern).isEmpty(); },
+                               timeoutMs);
+    }
+    // Waits for the ready line and takes the control channel's address from it.
     bool waitReady() {
-        if (!process.waitForStarted())
+        static const QRegularExpression ready(R"(^ready (ws://\S+) udp-in \d+$)");
+        if (!waitFor(ready))
             return false;
-        static const QRegularExpression readyLine(R"(^ready ws://([0-9.]+:\d+) udp-in (\d+)\n$)");
-        while (process.canReadLine() || process.waitForReadyRead(kStartTimeoutMs)) {
-            while (process.canReadLine()) {
-                const auto match = readyLine.match(QString::fromUtf8(process.readLine()));
-                if (match.hasMatch()) {
-                    url = QUrl("ws://" + match.captured(1));
-                    udpIn = static_cast<quint16>(match.captured(2).toUInt());
-                    return true;
-                }
-            }
-        }
-        return false;
+        url = QUrl(ready.match(lines.filter(ready).constFirst()).captured(1));
+        return true;
     }
-    // Stops it the way an operator does and returns everything it printed.
-    QString terminate() {
+    // Stops it the way an operator does (SIGTERM) and keeps what it printed last.
+    void terminate() {
+        if (process.state() == QProcess::NotRunning)
+            return;
         process.terminate();
-        process.waitForFinished(kStartTimeoutMs);
-        return QString::fromUtf8(process.readAllStandardOutput());
+        process.waitForFinished(kWaitMs);
+        lines << QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
     }
 
     QProcess process;
+    QStringList lines;
     QUrl url;
-    quint16 udpIn = 0;
 };

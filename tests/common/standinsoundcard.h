@@ -17,8 +17,11 @@ public:
     static inline const QString kSpeaker = QStringLiteral("Stand-in speaker");
 
     StandInSoundCard() {
+        // Under the lock, so that a restart in the worker's thread never reserves the capture
+        // hand-over while a block is being delivered.
         connect(&captureClock, &QTimer::timeout, this, [this] {
-            if (running() && value(delivering))
+            const QMutexLocker guard(&mutex);
+            if (open && delivering)
                 pushCapture(QVector<qint16>(kSilenceSamples));
         });
         captureClock.start(kCapturePeriodMs);
@@ -48,8 +51,8 @@ protected:
     }
     bool available() override { return true; }
     bool openStreams(const StreamFormat& format, const DeviceChoice& devices) override {
-        prepareCapture(format.frameSizeIn * frameInMult());
         const QMutexLocker guard(&mutex);
+        prepareCapture(format.frameSizeIn * frameInMult());
         open = !failOpen && devices.output >= 0 && devices.input >= 0;
         openCount += open ? 1 : 0;
         speakerRunning = open && devices.speaker >= 0;

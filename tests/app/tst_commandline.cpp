@@ -1,0 +1,40 @@
+// The real umx executable's command line, for what ends it at once: with no display at all (an ssh
+// session, a package's post-install check), as it ends before it needs one.
+#include <QProcess>
+#include <QtTest>
+
+class TestCommandLine : public QObject {
+    Q_OBJECT
+
+private slots:
+    void endsAtOnce_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("version: the project's")
+            << QStringList{"--version"} << 0
+            << "(?m)^uMX " + QRegularExpression::escape(UMX_VERSION) + "$";
+        QTest::newRow("help: every option")
+            << QStringList{"--help"} << 0
+            << "(?s)-l, --log-file <file>.*-L, --log-level <level>.*-t, --theme <theme>";
+        QTest::newRow("unknown option")
+            << QStringList{"--frobnicate"} << 1 << "Unknown option 'frobnicate'";
+        QTest::newRow("missing value") << QStringList{"-L"} << 1 << "Missing value after '-L'";
+    }
+    void endsAtOnce() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, says);
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        qunsetenv("DISPLAY");
+        QProcess umx;
+        umx.setProcessChannelMode(QProcess::MergedChannels);
+        umx.start(qEnvironmentVariable("UMX_BIN_DIR") + "/umx", arguments);
+        QVERIFY(umx.waitForFinished());
+        QTEST(umx.exitCode(), "exitCode");
+        const QString output = QString::fromUtf8(umx.readAll());
+        QVERIFY2(output.contains(QRegularExpression(says)), qPrintable(output));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCommandLine)
+#include "tst_commandline.moc"
