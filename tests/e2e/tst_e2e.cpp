@@ -62,6 +62,13 @@ QString wrongTones(const QByteArray& stereo, double leftHz, double rightHz) {
     return wrong;
 }
 
+// What the audio server's clients need in their environment, as `audio-server env` prints it:
+// the JACK server's name, or for PipeWire the ALSA configuration that leads to its cables.
+QProcessEnvironment& audioClients() {
+    static QProcessEnvironment variables;
+    return variables;
+}
+
 // Asks a window to close, as a window manager's close button does.
 void askToClose(const QString& window) {
     xcb_connection_t* x = xcb_connect(nullptr, nullptr);
@@ -98,6 +105,7 @@ public:
         env.insert("UMX_AUDIO_RUN_DIR", dir.filePath("audio-server"));
         for (const char* folder : {"XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "TMPDIR"})
             env.insert(folder, dir.path());
+        env.insert(audioClients());
         return env;
     }
 
@@ -270,6 +278,13 @@ private slots:
             QSKIP("no X server (DISPLAY is not set): run it through scripts/test");
         const QByteArray started = audioServer("start");
         QVERIFY2(started.startsWith("audio-server: running"), started.constData());
+        // UMX_AUDIO_SERVER (jack or pipewire) chose the server; its clients' variables follow.
+        static const QRegularExpression assignment("^export (\\w+)=(\\S+)$");
+        const QString variables = audioServer("env");
+        for (const QString& line : variables.split('\n'))
+            if (const QRegularExpressionMatch match = assignment.match(line); match.hasMatch())
+                audioClients().insert(match.captured(1), match.captured(2));
+        QVERIFY2(!audioClients().isEmpty(), qPrintable(variables));
     }
     void cleanupTestCase() { audioServer("stop"); }
 
