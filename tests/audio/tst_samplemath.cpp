@@ -1,4 +1,5 @@
 #include "audioplatform.h"
+#include "devicecatalogue.h"
 #include "framedoubling.h"
 #include "hsvumeter.h"
 #include "standinsoundcard.h"
@@ -6,6 +7,8 @@
 #include <QtTest>
 
 using Samples = QVector<qint16>;
+
+static const QString kWasapi = ".*(WASAPI).*";
 
 class TestSampleMath : public QObject {
     Q_OBJECT
@@ -94,6 +97,40 @@ private slots:
         QFETCH(int, frameSizeIn);
         QFETCH(int, multiplier);
         QTEST(captureBufferFrames(frameSizeIn, multiplier), "frames");
+    }
+
+    void oneDevice_data() {
+        QTest::addColumn<QString>("hostApi");
+        QTest::addColumn<int>("in");
+        QTest::addColumn<int>("out");
+        QTest::addColumn<double>("rate");
+        QTest::addColumn<QString>("indices"); // in the capture list, in the playback list
+        QTest::newRow("no output channels") << "WASAPI" << 2 << 0 << 48000.0 << "0 -1";
+        QTest::newRow("no input channels") << "WASAPI" << 0 << 8 << 96000.0 << "-1 0";
+        QTest::newRow("no channels at all") << "WASAPI" << 0 << 0 << 48000.0 << "0 0";
+        QTest::newRow("duplex") << "WASAPI" << 2 << 2 << 48000.0 << "-1 -1";
+        QTest::newRow("playback at 44.1 kHz") << "WASAPI" << 0 << 2 << 44100.0 << "-1 -1";
+        QTest::newRow("capture below 48 kHz") << "WASAPI" << 1 << 0 << 47999.9 << "-1 -1";
+        QTest::newRow("host API in lower case") << "Windows wasapi" << 0 << 2 << 48e3 << "-1 0";
+        QTest::newRow("another host API") << "MME" << 0 << 2 << 48000.0 << "-1 -1";
+    }
+    void oneDevice() {
+        QFETCH(QString, hostApi);
+        QFETCH(int, in);
+        QFETCH(int, out);
+        QFETCH(double, rate);
+        const DeviceCatalogue c = catalogueDevices({{"D", hostApi, in, out, rate}}, kWasapi);
+        QTEST(
+            QString("%1 %2").arg(c.inputDevices.value("D", -1)).arg(c.outputDevices.value("D", -1)),
+            "indices");
+    }
+
+    // A device's index is its position; a later device of the same (case-sensitive) name wins.
+    void laterDeviceOfOneNameWins() {
+        const DeviceDescription same{"Same", "WASAPI", 0, 2, 48000.0};
+        const DeviceCatalogue c =
+            catalogueDevices({same, {"same", "WASAPI", 0, 2, 48e3}, same}, kWasapi);
+        QCOMPARE(c.outputDevices, (QMap<QString, int>{{"Same", 2}, {"same", 1}}));
     }
 };
 

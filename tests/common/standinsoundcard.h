@@ -6,6 +6,8 @@
 #include <QTimer>
 #include <QVector>
 
+#include <atomic>
+
 // A sound card in memory, standing in for the real one where a test is about logic. It records
 // every block played to the cable and the speaker, captures silence every 40 ms while its streams
 // run (as a live capture does), lets a test push its own captured samples, and can be made to
@@ -29,11 +31,12 @@ public:
 
     QByteArray played() const { return value(cable); }
     QByteArray speakerPlayed() const { return value(speaker); }
-    int opened() const { return value(openCount); }
     bool running() const { return streamsOpen(); }
-    void setDelivering(bool on) { set(delivering, on); }
-    void setFailOpen(bool on) { set(failOpen, on); }
-    void setCapturePresent(bool on) { set(capturePresent, on); }
+
+    std::atomic<int> opened{0};
+    std::atomic<bool> delivering{true};
+    std::atomic<bool> failOpen{false};
+    std::atomic<bool> capturePresent{true};
 
     // As the capture thread delivers: mono samples at the streams' rate.
     void pushCapture(const QVector<qint16>& samples, float latency = 0.0f) {
@@ -43,7 +46,7 @@ public:
 protected:
     DeviceCatalogue listDevices() override {
         DeviceCatalogue catalogue;
-        if (value(capturePresent))
+        if (capturePresent)
             catalogue.inputDevices.insert(kCapture, 0);
         catalogue.outputDevices.insert(kCable, 1);
         catalogue.outputDevices.insert(kSpeaker, 2);
@@ -54,7 +57,7 @@ protected:
         const QMutexLocker guard(&mutex);
         prepareCapture(format.frameSizeIn * frameInMult());
         open = !failOpen && devices.output >= 0 && devices.input >= 0;
-        openCount += open ? 1 : 0;
+        opened += open ? 1 : 0;
         speakerRunning = open && devices.speaker >= 0;
         return open;
     }
@@ -80,11 +83,6 @@ private:
         const QMutexLocker guard(&mutex);
         return member;
     }
-    template <typename T>
-    void set(T& member, T to) {
-        const QMutexLocker guard(&mutex);
-        member = to;
-    }
     void append(QByteArray& to, const char* frames, int count) {
         const QMutexLocker guard(&mutex);
         if (open)
@@ -95,10 +93,6 @@ private:
     QTimer captureClock;
     QByteArray cable;
     QByteArray speaker;
-    int openCount = 0;
     bool open = false;
     bool speakerRunning = false;
-    bool delivering = true;
-    bool failOpen = false;
-    bool capturePresent = true;
 };

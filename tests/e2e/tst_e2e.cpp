@@ -186,12 +186,13 @@ public:
         store.setValue("localIP", "127.0.0.1");
     }
 
-    bool startPanel(const QStringList& arguments = {}) {
+    // Whether its window shows within `timeoutMs`.
+    bool startPanel(const QStringList& arguments = {}, int timeoutMs = kWaitMs) {
         panel.setProcessEnvironment(env());
         panel.setStandardErrorFile(dir.filePath("panel.log"));
         panel.start(qEnvironmentVariable("UMX_BIN_DIR") + "/umx",
                     QStringList{"--log-level", "debug"} + arguments);
-        window = findWindow(panel.processId(), "^UMX control panel");
+        window = findWindow(panel.processId(), "^UMX control panel", {}, timeoutMs);
         return !window.isEmpty();
     }
 
@@ -335,10 +336,7 @@ private slots:
     void hiddenInTheTrayAndTheSecondPanelIsRefused() {
         Session s;
         const QString log = s.dir.filePath("shared.log");
-        s.panel.setProcessEnvironment(s.env());
-        s.panel.start(qEnvironmentVariable("UMX_BIN_DIR") + "/umx",
-                      {"--hidden", "--log-level", "debug", "--log-file", log});
-        QVERIFY(s.findWindow(s.panel.processId(), "^UMX control panel", {}, 3000).isEmpty());
+        QVERIFY(!s.startPanel({"--hidden", "--log-file", log}, 3000));
         QCOMPARE(s.panel.state(), QProcess::Running);
         const qint64 logged = QFileInfo(log).size();
         QProcess second;

@@ -1,5 +1,6 @@
 #include "controlmessages.h"
 
+#include <QJsonDocument>
 #include <QtTest>
 
 static QString described(const std::optional<HostDescription>& h) {
@@ -48,10 +49,9 @@ private slots:
     void composing_data() {
         QTest::addColumn<int>("type");
         QTest::addColumn<QByteArray>("text");
-        QTest::newRow("localInfo") << 0
-                                   << QByteArray("{\n    \"localAddress\": \"10.0.0.2\",\n    "
-                                                 "\"localPort\": 2476,\n    \"message\": "
-                                                 "\"localInfo\"\n}\n");
+        const QByteArray local =
+            R"({"localAddress": "10.0.0.2","localPort": 2476,"message": "localInfo"})";
+        QTest::newRow("localInfo") << 0 << QJsonDocument::fromJson(local).toJson();
         QTest::newRow("startOutput") << 3 << QByteArray("{\n    \"message\": \"startOutput\"\n}\n");
         QTest::newRow("stopOutput") << 4 << QByteArray("{\n    \"message\": \"stopOutput\"\n}\n");
         QTest::newRow("unknown type") << 5 << QByteArray();

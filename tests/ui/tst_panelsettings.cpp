@@ -1,7 +1,10 @@
+#include "autostart.h"
 #include "log.h"
 #include "logcapture.h"
 #include "panelsettings.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QtTest>
 
 // Each key as key=good value:value when absent, the numbers and flags first.
@@ -54,6 +57,28 @@ private slots:
         QTEST(store.value(key), "saved");
         QCOMPARE(log.lines().size(), int(store.value(key) != stored));
         QCOMPARE(log.messages("Warning", "MainWindow").filter(key).size(), log.lines().size());
+    }
+
+    // The autostart entry that starts the panel in the tray with the desktop session.
+    void theEntryIsWrittenAndRemoved() {
+        QTemporaryDir config;
+        qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+        QCOMPARE(autostartEntryPath(), config.path() + "/autostart/umx.desktop");
+        QVERIFY(setStartWithSession(true));
+        QFile entry(autostartEntryPath());
+        QVERIFY(entry.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(entry.readAll());
+        QVERIFY(text.contains("\nExec=" + QCoreApplication::applicationFilePath() + " --hidden\n"));
+        QVERIFY(text.contains("\nX-GNOME-Autostart-enabled=true\n"));
+        QVERIFY(setStartWithSession(false));
+        QVERIFY(!QFile::exists(autostartEntryPath()));
+        QVERIFY(setStartWithSession(false));
+    }
+
+    void programPathsWithSpacesAreQuoted() {
+        QVERIFY(
+            autostartEntryText("/opt/u mx/umx").contains("\nExec=\"/opt/u mx/umx\" --hidden\n"));
+        QVERIFY(autostartEntryText("/usr/bin/umx").contains("\nExec=/usr/bin/umx --hidden\n"));
     }
 };
 
