@@ -13,7 +13,6 @@
 #include <QLockFile>
 #include <QMessageBox>
 #include <QSettings>
-#include <QSurfaceFormat>
 #include <QSystemTrayIcon>
 
 #include <memory>
@@ -22,7 +21,6 @@
 namespace {
 
 constexpr int kLockWaitMs = 100;
-constexpr int kMeterSamples = 10;
 
 const QCommandLineOption kLogFileOption({"l", "log-file"}, "Write log output to <file>.", "file");
 const QCommandLineOption kLogLevelOption(
@@ -37,19 +35,19 @@ const QCommandLineOption
                  "theme");
 
 // High-DPI, software OpenGL and the event loop must be chosen before the application object exists.
-std::unique_ptr<QSurfaceFormat> prepareApplicationAttributes() {
+void prepareApplicationAttributes() {
     // Qt's own event loop rather than GLib's: the audio worker and the window wake a few hundred
     // times a second while audio flows, and each wake-up through GLib's loop costs about half as
     // much again (locks, several passes over its sources). An operator's own setting stands.
     if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
+    // Mesa's software renderer draws the meters' small frames in the thread that asks for them
+    // rather than handing them to rasterizer threads: the hand-over costs more than the pixels.
+    if (!qEnvironmentVariableIsSet("LP_NUM_THREADS"))
+        qputenv("LP_NUM_THREADS", "0");
     QApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
     QApplication::setAttribute(Qt::AA_UseSoftwareOpenGL, true);
-    auto format = std::make_unique<QSurfaceFormat>();
-    format->setSamples(kMeterSamples);
-    QSurfaceFormat::setDefaultFormat(*format);
-    return format;
 }
 
 void configureCommandLine(QCommandLineParser& parser) {
@@ -121,7 +119,7 @@ void installTheme(QApplication& app, const QString& theme) {
 int main(int argc, char* argv[]) {
     if (asksForInformation(argc, argv))
         return printInformation(argc, argv);
-    auto surfaceFormat = prepareApplicationAttributes();
+    prepareApplicationAttributes();
     auto app = std::make_unique<QApplication>(argc, argv);
     QApplication::setApplicationName("uMX");
     QApplication::setApplicationVersion(kUmxVersion);
@@ -161,6 +159,5 @@ int main(int argc, char* argv[]) {
     lock.reset();
     parser.reset();
     app.reset();
-    surfaceFormat.reset();
     return result;
 }

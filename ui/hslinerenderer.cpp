@@ -1,73 +1,83 @@
 #include "hslinerenderer.h"
 
-#include "unitsquare.h"
-
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
-#include <QQuaternion>
 
 namespace {
 const char* const vertexSource = "attribute vec2 aPosition;\n"
-                                 "uniform mat4 uMvpMatrix;"
+                                 "attribute vec3 aColor;\n"
+                                 "uniform mat4 uMvpMatrix;\n"
+                                 "varying vec3 vColor;\n"
                                  "void main()\n"
                                  "{\n"
+                                 "    vColor = aColor;\n"
                                  "    gl_Position = uMvpMatrix * vec4(aPosition, 0.0, 1.0);\n"
                                  "}\n";
 
 const char* const fragmentSource = "#ifdef GL_ES\n"
                                    "precision mediump float;\n"
                                    "#endif\n"
-                                   "uniform vec3 uColor;\n"
+                                   "varying vec3 vColor;\n"
                                    "void main()\n"
                                    "{\n"
-                                   "    gl_FragColor = vec4(uColor, 1.0);\n"
+                                   "    gl_FragColor = vec4(vColor, 1.0);\n"
                                    "}\n";
+
+// Two triangles per line, each vertex a position and a colour.
+constexpr int positionComponents = 2;
+constexpr int colorComponents = 3;
+constexpr int vertexComponents = positionComponents + colorComponents;
+constexpr int verticesPerLine = 6;
 } // namespace
 
 HSLineRenderer::HSLineRenderer() {
-    // A shader that does not build leaves the program unbindable, and drawLine then draws nothing.
+    // A shader that does not build leaves the program unbindable, and drawLines then draws nothing.
     program.addShaderFromSourceCode(QOpenGLShader::Vertex, vertexSource);
     program.addShaderFromSourceCode(QOpenGLShader::Fragment, fragmentSource);
     program.link();
     positionLocation = program.attributeLocation("aPosition");
+    colorLocation = program.attributeLocation("aColor");
     mvpLocation = program.uniformLocation("uMvpMatrix");
-    colorLocation = program.uniformLocation("uColor");
-
     vertexBuffer.create();
-    vertexBuffer.setUsagePattern(QOpenGLBuffer::StaticDraw);
-    vertexBuffer.bind();
-    vertexBuffer.allocate(unitSquareCorners.data(), static_cast<int>(sizeof(unitSquareCorners)));
-    vertexBuffer.release();
+    vertexBuffer.setUsagePattern(QOpenGLBuffer::StreamDraw);
 }
 
 void HSLineRenderer::setProjection(const QMatrix4x4& m) {
     projection = m;
 }
 
-void HSLineRenderer::drawLine(const QVector2D& p1, const QVector2D& p2, const QVector3D& color,
-                              float width) {
-    if (!program.bind())
+void HSLineRenderer::drawLines(const QVector<HSLine>& lines) {
+    if (lines.isEmpty() || !program.bind())
         return;
-
-    const QVector2D center = (p1 + p2) * 0.5f;
-    const QVector3D d(p2 - p1, 0.0f);
-    const float length = d.length();
-    const QQuaternion rotation =
-        QQuaternion::rotationTo(QVector3D(1.0f, 0.0f, 0.0f), d.normalized());
-
-    model.setToIdentity();
-    model.translate(center.x(), center.y(), 0.0f);
-    model.rotate(rotation);
-    model.scale(length, width, 1.0f);
-    mvp = projection * model;
-
-    program.setUniformValue(mvpLocation, mvp);
-    program.setUniformValue(colorLocation, color);
+    vertices.resize(lines.size() * verticesPerLine * vertexComponents);
+    float* out = vertices.data();
+    for (const HSLine& line : lines) {
+        // The line's sides lie half its width either side of it.
+        const QVector2D along = (line.to - line.from).normalized();
+        const QVector2D side = QVector2D(-along.y(), along.x()) * (line.width * 0.5f);
+        const QVector2D corners[verticesPerLine] = {line.from - side, line.to - side,
+                                                    line.from + side, line.to - side,
+                                                    line.to + side,   line.from + side};
+        for (const QVector2D& corner : corners) {
+            *out++ = corner.x();
+            *out++ = corner.y();
+            *out++ = line.color.x();
+            *out++ = line.color.y();
+            *out++ = line.color.z();
+        }
+    }
+    program.setUniformValue(mvpLocation, projection);
     vertexBuffer.bind();
+    vertexBuffer.allocate(vertices.constData(), vertices.size() * int(sizeof(float)));
+    const int stride = vertexComponents * int(sizeof(float));
     program.enableAttributeArray(positionLocation);
-    program.setAttributeBuffer(positionLocation, GL_FLOAT, 0, unitSquareComponents);
-    QOpenGLContext::currentContext()->functions()->glDrawArrays(GL_TRIANGLE_STRIP, 0,
-                                                                unitSquareVertices);
+    program.enableAttributeArray(colorLocation);
+    program.setAttributeBuffer(positionLocation, GL_FLOAT, 0, positionComponents, stride);
+    program.setAttributeBuffer(colorLocation, GL_FLOAT, positionComponents * int(sizeof(float)),
+                               colorComponents, stride);
+    QOpenGLContext::currentContext()->functions()->glDrawArrays(GL_TRIANGLES, 0,
+                                                                lines.size() * verticesPerLine);
+    program.disableAttributeArray(colorLocation);
     program.disableAttributeArray(positionLocation);
     vertexBuffer.release();
     program.release();

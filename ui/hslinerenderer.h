@@ -5,23 +5,32 @@
 #include <QOpenGLShaderProgram>
 #include <QVector2D>
 #include <QVector3D>
+#include <QVector>
 
-// Draws straight thick lines in one solid colour: a unit square moved, turned and stretched onto
-// the line. Needs a current OpenGL context for construction, drawing and destruction.
+// A straight thick line in one solid colour.
+struct HSLine {
+    QVector2D from;
+    QVector2D to;
+    QVector3D color;
+    float width = 1.0f;
+};
+
+// Draws thick lines, all of one call in a single draw: with a software renderer every draw call
+// costs more than the pixels of a meter's bar. Needs a current OpenGL context for construction,
+// drawing and destruction.
 class HSLineRenderer {
 public:
     HSLineRenderer();
 
     void setProjection(const QMatrix4x4& m);
-    void drawLine(const QVector2D& p1, const QVector2D& p2, const QVector3D& color, float width);
+    void drawLines(const QVector<HSLine>& lines);
 
 private:
     QOpenGLShaderProgram program;
     QOpenGLBuffer vertexBuffer{QOpenGLBuffer::VertexBuffer};
+    QVector<float> vertices;
     int positionLocation = -1;
-    int mvpLocation = -1;
     int colorLocation = -1;
+    int mvpLocation = -1;
     QMatrix4x4 projection;
-    QMatrix4x4 model;
-    QMatrix4x4 mvp;
 };

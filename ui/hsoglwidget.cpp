@@ -1,5 +1,11 @@
 #include "hsoglwidget.h"
 
+#include "log.h"
+
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QOpenGLFramebufferObject>
+#include <QPainter>
 #include <QSurfaceFormat>
 
 namespace {
@@ -9,32 +15,101 @@ constexpr int glMajor = 2;
 constexpr int glMinor = 0;
 } // namespace
 
+// The one context all OpenGL-drawn widgets share: a software renderer costs tens of megabytes and
+// a set of threads per context, so the meters do not each get one.
+struct HSOffscreenGL {
+    HSOffscreenGL() {
+        QSurfaceFormat format;
+        format.setDepthBufferSize(depthBits);
+        format.setStencilBufferSize(stencilBits);
+        format.setVersion(glMajor, glMinor);
+        surface.setFormat(format);
+        surface.create();
+        context.setFormat(format);
+        if (!context.create() || !context.makeCurrent(&surface))
+            HSLOG(LogLevel::Error, "MainWindow")
+                << "OpenGL is not available: the meters stay blank";
+    }
+    ~HSOffscreenGL() { context.doneCurrent(); }
+
+    static std::shared_ptr<HSOffscreenGL> shared() {
+        static std::weak_ptr<HSOffscreenGL> current;
+        std::shared_ptr<HSOffscreenGL> gl = current.lock();
+        if (!gl)
+            current = gl = std::make_shared<HSOffscreenGL>();
+        return gl;
+    }
+
+    QOffscreenSurface surface;
+    QOpenGLContext context;
+};
+
 HSOGLWidget::HSOGLWidget(QWidget* parent)
-    : QOpenGLWidget(parent) {
-    // The framebuffer keeps its content between frames; every frame is drawn whole anyway.
-    setUpdateBehavior(QOpenGLWidget::PartialUpdate);
-
-    QSurfaceFormat format;
-    format.setDepthBufferSize(depthBits);
-    format.setStencilBufferSize(stencilBits);
-    format.setSamples(0);
-    format.setSwapBehavior(QSurfaceFormat::DoubleBuffer);
-    format.setStereo(false);
-    format.setRedBufferSize(0);
-    format.setGreenBufferSize(0);
-    format.setBlueBufferSize(0);
-    format.setAlphaBufferSize(0);
-    format.setSwapInterval(0);
-    format.setVersion(glMajor, glMinor);
-    setFormat(format);
-
-    setAutoFillBackground(true);
+    : QWidget(parent) {
+    // Every frame covers the whole widget.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
 }
 
+// The framebuffer belongs to the shared context: it goes while that is current, before the
+// context itself may go with the last widget.
+HSOGLWidget::~HSOGLWidget() {
+    if (makeCurrent()) {
+        framebuffer.reset();
+        doneCurrent();
+    }
+}
+
+bool HSOGLWidget::makeCurrent() {
+    if (!gl)
+        gl = HSOffscreenGL::shared();
+    return gl->context.isValid() && gl->context.makeCurrent(&gl->surface);
+}
+
+void HSOGLWidget::doneCurrent() {
+    gl->context.doneCurrent();
+}
+
+QImage HSOGLWidget::grabFramebuffer() {
+    draw();
+    return picture;
+}
+
+void HSOGLWidget::paintEvent(QPaintEvent*) {
+    draw();
+    QPainter painter(this);
+    if (picture.isNull())
+        painter.fillRect(rect(), Qt::black);
+    else
+        painter.drawImage(QPoint(0, 0), picture);
+}
+
+void HSOGLWidget::draw() {
+    if (!makeCurrent())
+        return;
+    if (!initialized) {
+        initializeOpenGLFunctions();
+        initializeGL();
+        initialized = true;
+    }
+    const qreal ratio = devicePixelRatioF();
+    const QSize pixels = size() * ratio;
+    if (!framebuffer || framebuffer->size() != pixels) {
+        framebuffer = std::make_unique<QOpenGLFramebufferObject>(
+            pixels, QOpenGLFramebufferObject::CombinedDepthStencil);
+        framebuffer->bind();
+        resizeGL(width(), height());
+    }
+    framebuffer->bind();
+    paintGL();
+    picture = framebuffer->toImage();
+    picture.setDevicePixelRatio(ratio);
+    framebuffer->release();
+    doneCurrent();
+    emit frameDrawn();
+}
+
 void HSOGLWidget::initializeGL() {
-    initializeOpenGLFunctions();
     glEnable(GL_TEXTURE_2D);
     glEnable(GL_BLEND);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);

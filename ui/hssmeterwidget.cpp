@@ -1,11 +1,9 @@
 #include "hssmeterwidget.h"
 
-#include "hslinerenderer.h"
 #include "hstexturedquadrenderer.h"
 #include "log.h"
 
 #include <QImage>
-#include <QOpenGLContext>
 #include <QOpenGLTexture>
 #include <QPainter>
 #include <QPen>
@@ -41,22 +39,17 @@ HSSMeterWidget::HSSMeterWidget(QWidget* parent, const QString& label)
     logicalWidth = fixedWidth;
     logicalHeight = fixedHeight;
     setFixedSize(fixedWidth, fixedHeight);
-    setAttribute(Qt::WA_TranslucentBackground);
-    setAttribute(Qt::WA_NoSystemBackground);
     peakTimer.start();
 }
 
+// Programs, buffers and the texture belong to the shared context: they go while it is current.
 HSSMeterWidget::~HSSMeterWidget() {
-    // The base class destroys the context after this part of the object is gone; its
-    // aboutToBeDestroyed must no longer reach cleanup() then.
-    if (context())
-        disconnect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &HSSMeterWidget::cleanup);
-    // Programs, buffers and the texture belong to this widget's context: free them while it lives.
-    makeCurrent();
-    dialTexture.reset();
-    textureRenderer.reset();
-    lineRenderer.reset();
-    doneCurrent();
+    if (makeCurrent()) {
+        dialTexture.reset();
+        textureRenderer.reset();
+        lineRenderer.reset();
+        doneCurrent();
+    }
 }
 
 void HSSMeterWidget::setDBm(float value) {
@@ -109,8 +102,6 @@ void HSSMeterWidget::initializeGL() {
     HSOGLWidget::initializeGL();
     lineRenderer = std::make_unique<HSLineRenderer>();
     textureRenderer = std::make_unique<HSTexturedQuadRenderer>();
-    connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &HSSMeterWidget::cleanup,
-            Qt::UniqueConnection);
 }
 
 void HSSMeterWidget::resizeGL(int w, int h) {
@@ -174,20 +165,13 @@ void HSSMeterWidget::paintGL() {
 
     MeterBarWalk walk(meterLevel.value(), meterLevel.peak());
     const int last = static_cast<int>(std::floor(meterLevel.maxDb()));
-    for (int d = static_cast<int>(meterLevel.minDb()); d <= last; ++d)
-        drawBar(d, walk.next(d));
+    bars.clear();
+    for (int d = static_cast<int>(meterLevel.minDb()); d <= last; ++d) {
+        const float x = scale.xOf(static_cast<float>(d));
+        bars.append({QVector2D(x, scale.barY1), QVector2D(x, scale.barY2),
+                     toGl(meterBarColor(d, walk.next(d))), scale.barWidth});
+    }
+    lineRenderer->drawLines(bars);
     paintedBars = litBars();
     painted = true;
-}
-
-void HSSMeterWidget::drawBar(int db, MeterBarLight light) {
-    const float x = scale.xOf(static_cast<float>(db));
-    lineRenderer->drawLine(QVector2D(x, scale.barY1), QVector2D(x, scale.barY2),
-                           toGl(meterBarColor(db, light)), scale.barWidth);
-}
-
-void HSSMeterWidget::cleanup() {
-    makeCurrent();
-    dialTexture.reset();
-    doneCurrent();
 }

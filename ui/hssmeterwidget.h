@@ -1,5 +1,6 @@
 #pragma once
 
+#include "hslinerenderer.h"
 #include "hsoglwidget.h"
 #include "meterlevel.h"
 #include "meterscale.h"
@@ -10,7 +11,6 @@
 #include <QString>
 #include <memory>
 
-class HSLineRenderer;
 class HSTexturedQuadRenderer;
 class QOpenGLTexture;
 class QTimer;
@@ -43,12 +43,8 @@ protected:
     void resizeGL(int w, int h) override;
     void paintGL() override;
 
-private slots:
-    void cleanup();
-
 private:
     void buildDialTexture(int w, int h);
-    void drawBar(int db, MeterBarLight light);
     // The bars lit for the current reading and peak, one bit per bar from the bottom: the only
     // thing a reading can change in the picture.
     quint64 litBars() const;
@@ -65,6 +61,7 @@ private:
     QTimer* frameTimer;
     quint64 paintedBars = 0;
     bool painted = false;
+    QVector<HSLine> bars; // kept between frames for its allocation
     std::unique_ptr<HSLineRenderer> lineRenderer;
     std::unique_ptr<HSTexturedQuadRenderer> textureRenderer;
     std::unique_ptr<QOpenGLTexture> dialTexture;
