@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared set-up of the measuring scripts, sourced by them: a private sandbox (settings store,
 # TMPDIR, XDG_RUNTIME_DIR), the audio server (started here only when it is not running, and then
 # stopped again), a private Xvfb with trayer, the rig simulator, and the panel connected to it.
@@ -5,7 +6,9 @@
 # Environment: UMX_JACK_SERVER (default umx_perf) names the audio server; every client process
 # gets it as JACK_DEFAULT_SERVER. UMX_BIN_DIR (default build/bin). UMX_FRAME_OUT_MULT and
 # UMX_FRAME_IN_MULT (default 1, the first-run defaults) set the panel's buffer multipliers.
-# Call session_begin first; session_end runs on exit.
+# Call session_begin first; session_end runs on exit. The variables the functions set are for the
+# sourcing script.
+# shellcheck disable=SC2034
 
 BIN=${UMX_BIN_DIR:-build/bin}
 export UMX_JACK_SERVER=${UMX_JACK_SERVER:-umx_perf}
@@ -30,6 +33,18 @@ session_end() {
 
 # Remembers a background process so that session_end stops it (in reverse order).
 session_track() { SESSION_PIDS+=("$1"); }
+
+# Ends the given tracked processes, waits for them and forgets them: on a busy machine the pid of
+# a process gone long ago may belong to another one by the time the session ends.
+session_stop() {
+    local pid kept=()
+    for pid in "$@"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "$@"; do wait "$pid" 2>/dev/null || true; done
+    for pid in "${SESSION_PIDS[@]}"; do
+        [[ " $* " == *" $pid "* ]] || kept+=("$pid")
+    done
+    SESSION_PIDS=("${kept[@]}")
+}
 
 session_begin() {
     SANDBOX=$(mktemp -d "/tmp/umx-bench-$1.XXXXXX")
@@ -59,7 +74,8 @@ session_display() {
         [ -s "$fdfile" ] && break
         sleep 0.05
     done
-    export DISPLAY=":$(head -1 "$fdfile")"
+    DISPLAY=":$(head -1 "$fdfile")"
+    export DISPLAY
     trayer --SetDockType false --expand false >/dev/null 2>&1 &
     session_track $!
     # The tray is usable once trayer owns the tray selection.
@@ -70,9 +86,11 @@ session_display() {
     sleep 0.2
 }
 
-# The rig simulator on free ports; sets RIGSIM_WS (host:port) and RIGSIM_UDP_IN.
+# The rig simulator on free ports, with the given options; sets RIGSIM_WS (host:port),
+# RIGSIM_UDP_IN and RIGSIM_PID. Its output goes to $RIGSIM_OUT (default $SANDBOX/rigsim.out), so
+# that several simulators can run side by side.
 session_rigsim() {
-    local out="$SANDBOX/rigsim.out"
+    local out=${RIGSIM_OUT:-$SANDBOX/rigsim.out}
     "$BIN/umx-rigsim" --listen 127.0.0.1:0 --udp-in-port 0 --sample-rate 48000 --frame-size 512 \
         "$@" >"$out" 2>&1 &
     session_track $!
