@@ -329,7 +329,9 @@ private slots:
         QVERIFY(s.rig->waitFor(QRegularExpression("disconnected \\(close code 1000\\)$")));
         QVERIFY(
             QSettings(s.dir.filePath("Hoska/uMX.conf"), QSettings::IniFormat).contains("geometry"));
-        QCOMPARE(s.run("jack_lsp", {}), serverPorts);
+        // A JACK server waits out every client that dies without closing; PipeWire does not.
+        if (audioClients().contains("JACK_DEFAULT_SERVER"))
+            QCOMPARE(s.run("jack_lsp", {}), serverPorts);
     }
 
     // With a tray, --hidden starts the panel there, with no window. A second panel is refused
