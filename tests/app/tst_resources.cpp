@@ -9,7 +9,7 @@ class TestResources : public QObject {
     Q_OBJECT
 
 private slots:
-    void iconsTheWindowsUseLoad() {
+    void iconsAndFontsLoad() {
         QVERIFY(QImageReader::supportedImageFormats().contains("webp"));
         for (const char* icon :
              {"connected-icon-16.png", "disconnected-icon-16.png", "icons/cog.png",
@@ -17,9 +17,6 @@ private slots:
               "icons/10384113.png", "icons/volume.png", "icons/volume-slash.png",
               "icons/sync-alt.png", "icons/office-13-256.webp"})
             QVERIFY2(!QIcon(QString(":/icons/") + icon).pixmap(64).isNull(), icon);
-    }
-
-    void fontsRegisterAsRoboto() {
         for (const char* face : {"Regular", "Bold", "Medium", "Italic"})
             QCOMPARE(QFontDatabase::applicationFontFamilies(QFontDatabase::addApplicationFont(
                          QString(":/fonts/Roboto-%1.ttf").arg(face))),

@@ -7,6 +7,7 @@
 #include <QtTest>
 
 using Samples = QVector<qint16>;
+Q_DECLARE_METATYPE(StreamFormat)
 
 static const QString kWasapi = ".*(WASAPI).*";
 
@@ -82,6 +83,34 @@ private slots:
               card.captureMeter()->value.load()})
             readings << QString::number(level, 'f', 1);
         QCOMPARE(readings, QStringList({"-140.2", "-9.0", "-11.1"}));
+    }
+
+    // A host's description sizes the card's buffers: one beyond the bounds is refused. A block
+    // shorter than one write is padded with silence, whatever was padded before.
+    void cardBuffers_data() {
+        QTest::addColumn<StreamFormat>("format");
+        QTest::addColumn<int>("multiplier"); // of both buffers
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("largest capture buffer") << StreamFormat{96000, 8, 65536} << 1 << true;
+        QTest::newRow("capture buffer over") << StreamFormat{96000, 8, 32769} << 2 << false;
+        QTest::newRow("largest playback buffer") << StreamFormat{96000, 65536, 8} << 8 << true;
+        QTest::newRow("playback block over") << StreamFormat{96000, 65537, 8} << 1 << false;
+    }
+    void cardBuffers() {
+        QFETCH(StreamFormat, format);
+        QFETCH(int, multiplier);
+        StandInSoundCard card;
+        card.findOutputDevice(card.kCable);
+        card.findInputDevice(card.kCapture);
+        card.setBufferMultipliers(multiplier, multiplier);
+        QTEST(card.StartAudio(format), "accepted");
+        if (!card.running())
+            return;
+        const int bytes = 4 * format.frameSizeOut;
+        QByteArray longer(bytes - 4, 'y'), shorter(4, 'z');
+        card.StreamOut(longer);
+        card.StreamOut(shorter);
+        QCOMPARE(card.played().mid(bytes), QByteArray("zzzz") + QByteArray(bytes - 4, '\0'));
     }
 
     void captureBuffer_data() {

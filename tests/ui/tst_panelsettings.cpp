@@ -73,9 +73,7 @@ private slots:
         QVERIFY(setStartWithSession(false));
         QVERIFY(!QFile::exists(autostartEntryPath()));
         QVERIFY(setStartWithSession(false));
-    }
-
-    void programPathsWithSpacesAreQuoted() {
+        // A program path with spaces is quoted.
         QVERIFY(
             autostartEntryText("/opt/u mx/umx").contains("\nExec=\"/opt/u mx/umx\" --hidden\n"));
         QVERIFY(autostartEntryText("/usr/bin/umx").contains("\nExec=/usr/bin/umx --hidden\n"));
