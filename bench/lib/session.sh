@@ -181,3 +181,6 @@ pss_kb() { awk '/^Pss:/ { print $2 }' "/proc/$1/smaps_rollup"; }
 # Private memory (USS) of a process, in kB: unlike PSS it does not move when other processes start
 # or stop sharing the same libraries, so it is the figure that shows growth.
 uss_kb() { awk '/^Private_(Clean|Dirty):/ { k += $2 } END { print k }' "/proc/$1/smaps_rollup"; }
+# The part of it the process wrote itself (heap, stacks, buffers): unlike the clean pages of a
+# library, it does not become private when the last other process using the library ends.
+dirty_kb() { awk '/^Private_Dirty:/ { k += $2 } END { print k }' "/proc/$1/smaps_rollup"; }
