@@ -37,6 +37,15 @@ private slots:
                 QVERIFY2(!QImage(url.section(')', 0, 0)).isNull(),
                          qPrintable(url.section(')', 0, 0)));
             QComboBox().grab();
+            // The text classes stand apart from plain text and from each other.
+            QSet<QRgb> colours;
+            for (const char* textClass : {"", "danger", "warning", "success"}) {
+                QLabel label;
+                label.setProperty("class", textClass);
+                colours << (label.ensurePolished(),
+                            label.palette().color(QPalette::WindowText).rgb());
+            }
+            QVERIFY2(colours.size() == 4, theme);
         }
         qInstallMessageHandler(nullptr);
         QVERIFY2(qtMessages.isEmpty(), qPrintable(qtMessages.join('\n')));

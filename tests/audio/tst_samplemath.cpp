@@ -40,6 +40,8 @@ private slots:
         QTest::addColumn<Samples>("in");
         QTest::addColumn<Samples>("out");
         QTest::newRow("8 samples") << Samples{1, 2, 3, 4, 5, 6, 7, 8} << Samples{1, 2, 5, 6};
+        QTest::newRow("6 samples: both of a partial group")
+            << Samples{1, 2, 3, 4, 5, 6} << Samples{1, 2, 5, 6};
         QTest::newRow("5 samples: zero-completed")
             << Samples{1, 2, 3, 4, -5} << Samples{1, 2, -5, 0};
         QTest::newRow("none") << Samples{} << Samples{};
