@@ -1,6 +1,5 @@
 #include "hsportaudio.h"
 #include "logcapture.h"
-#include "portaudiowarmup.h"
 
 #include <QtTest>
 
@@ -28,21 +27,6 @@ class TestHSPortAudio : public QObject {
     Q_OBJECT
 
 private slots:
-    // The probe runs on a helper thread: a card built meanwhile waits for it and finds a device;
-    // the callback runs once, later, in the context's thread, or at once when the probe is over.
-    void warmUp() {
-        QObject context;
-        QList<QThread*> ranIn;
-        PortAudioWarmUp warmUp;
-        whenPortAudioWarmedUp(&context, [&] { ranIn << QThread::currentThread(); });
-        HSPortAudio card;
-        QVERIFY(card.findInputDevice(kCapture) >= 0);
-        QVERIFY(ranIn.isEmpty());
-        QTRY_COMPARE(ranIn, QList<QThread*>{context.thread()});
-        whenPortAudioWarmedUp(&context, [&] { ranIn << nullptr; });
-        QCOMPARE(ranIn.size(), 2);
-    }
-
     // The cable's devices are listed; the streams start, also over running ones, the speaker's
     // only while it is on, and capture blocks come reduced to half the buffer's samples.
     void cableDevicesStreamAndCapture() {

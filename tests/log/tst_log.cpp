@@ -18,7 +18,6 @@ private slots:
         QTest::newRow("Emergency") << 0 << " Emergency: MainWindow: 1 1 Grüße\n";
         QTest::newRow("Warning") << 4 << "   Warning: MainWindow: 1 1 Grüße\n";
         QTest::newRow("Notice is suppressed") << 5 << "";
-        QTest::newRow("Debug is suppressed") << 7 << "";
         QTest::newRow("one line") << 3 << "     Error: MainWindow: a\\nb\\r\\nc\n";
     }
     void linesUpToTheLevel() {

@@ -44,10 +44,7 @@ class TestMeters : public QObject {
     }
 
 private slots:
-    void init() {
-        meter = std::make_unique<HSSMeterWidget>(nullptr, "L");
-        meter->show();
-    }
+    void init() { (meter = std::make_unique<HSSMeterWidget>(nullptr, "L"))->show(); }
 
     // At full scale the bars are blue from -50, green from -12 and red from -3.
     void initTestCase() {
