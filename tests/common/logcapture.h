@@ -20,18 +20,6 @@ public:
     QString text() const { return QString::fromStdString(captured.str()); }
     QStringList lines() const { return text().split('\n', Qt::SkipEmptyParts); }
 
-    // The message part of every line with the given level tag and category.
-    QStringList messages(const char* tag, const char* category) const {
-        QStringList out;
-        const QString marker =
-            QStringLiteral("%1: %2: ").arg(QLatin1String(tag), 10).arg(QLatin1String(category));
-        for (const QString& line : lines()) {
-            if (line.mid(kTimestampWidth, marker.size()) == marker)
-                out << line.mid(kTimestampWidth + marker.size());
-        }
-        return out;
-    }
-
 private:
     // No put area: every character goes through the locked overrides.
     class LockedBuffer : public std::streambuf {
@@ -60,7 +48,6 @@ private:
         std::string text;
     };
 
-    static constexpr int kTimestampWidth = 19;
     LockedBuffer captured;
     std::streambuf* old;
 };

@@ -97,10 +97,9 @@ public:
         return process.readAllStandardOutput();
     }
 
-    // A visible window of process `pid` with a title that matches, other than `besides`, once
-    // there is one; the tray icon, a small window of the same title, is passed over by its width.
-    QString findWindow(qint64 pid, const QString& title, const QString& besides = {},
-                       int timeoutMs = kWaitMs) {
+    // A visible window of process `pid` with a title that matches, once there is one; the tray
+    // icon, a small window of the same title, is passed over by its width.
+    QString findWindow(qint64 pid, const QString& title, int timeoutMs = kWaitMs) {
         static const QRegularExpression big("Window (\\d+)\\n.*\\n\\s*Geometry: \\d{3,}x");
         const QStringList search =
             QString("search --all --onlyvisible --pid %1 --name").arg(pid).split(' ')
@@ -108,15 +107,9 @@ public:
             << "%@";
         QString found;
         (void)QTest::qWaitFor(
-            [&] {
-                for (auto it = big.globalMatch(run("xdotool", search)); it.hasNext();) {
-                    if ((found = it.next().captured(1)) != besides)
-                        return true;
-                }
-                return false;
-            },
+            [&] { return !(found = big.match(run("xdotool", search)).captured(1)).isEmpty(); },
             timeoutMs);
-        return found != besides ? found : QString();
+        return found;
     }
 
     // Types a key into a window until `done`.
@@ -190,7 +183,7 @@ public:
         panel.setStandardErrorFile(dir.filePath("panel.log"));
         panel.start(qEnvironmentVariable("UMX_BIN_DIR") + "/umx",
                     QStringList{"--log-level", "debug"} + arguments);
-        window = findWindow(panel.processId(), "^UMX control panel", {}, timeoutMs);
+        window = findWindow(panel.processId(), "^UMX control panel", timeoutMs);
         return !window.isEmpty();
     }
 

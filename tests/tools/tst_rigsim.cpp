@@ -1,3 +1,5 @@
+#include "pacing.h"
+#include "rigsimprotocol.h"
 #include "wavfile.h"
 
 #include <QtEndian>
@@ -26,7 +28,8 @@ const QByteArray kMonoHeader =
 
 } // namespace
 
-class TestWavFile : public QObject {
+// The simulator's own rules: the WAV files it streams, the panel's port it streams to, its pacing.
+class TestRigSim : public QObject {
     Q_OBJECT
 
 private slots:
@@ -62,7 +65,28 @@ private slots:
         const std::optional<WavAudio> audio = parseWav(file, &error);
         QTEST(audio ? samplesOf(toStereo(*audio)) : error, "outcome");
     }
+
+    // Only a port number in "localInfo" is a port to stream to (-1: none).
+    void panelPorts_data() {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<int>("parsed");
+        QTest::newRow("a port") << "4591" << 4591;
+        QTest::newRow("zero") << "0" << -1;
+        QTest::newRow("too big") << "65536" << -1;
+        QTest::newRow("fraction") << "4591.5" << -1;
+    }
+    void panelPorts() {
+        QFETCH(QString, port);
+        const QString text = R"({"message":"localInfo","localPort":)" + port + "}";
+        QTEST(parsePanelMessage(text).localPort, "parsed");
+    }
+
+    // Datagram k leaves k frame periods after the start: the first at once.
+    void pacing() {
+        const PacingSchedule schedule(48000, 480);
+        QVERIFY(schedule.dueNs(0) == 0 && schedule.dueNs(3) == 30000000);
+    }
 };
 
-QTEST_APPLESS_MAIN(TestWavFile)
-#include "tst_wavfile.moc"
+QTEST_APPLESS_MAIN(TestRigSim)
+#include "tst_rigsim.moc"
