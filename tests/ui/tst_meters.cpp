@@ -59,6 +59,7 @@ private slots:
         for (int i = 0; i < 51; ++i)
             zoneStarts += i > 0 && full[i] == full[i - 1] ? "" : QString(" %1").arg(i - 50);
         QCOMPARE(zoneStarts, " -50 -12 -3");
+        QVERIFY(qBlue(full[0]) > qGreen(full[0]) && qBlue(full[0]) > qRed(full[0])); // blue
     }
 
     void barsShowReadingAndPeak_data() {
