@@ -61,9 +61,7 @@ HSOGLWidget::~HSOGLWidget() {
 }
 
 bool HSOGLWidget::makeCurrent() {
-    if (!gl)
-        gl = HSOffscreenGL::shared();
-    return gl->context.isValid() && gl->context.makeCurrent(&gl->surface);
+    return gl && gl->context.isValid() && gl->context.makeCurrent(&gl->surface);
 }
 
 void HSOGLWidget::doneCurrent() {
@@ -85,6 +83,9 @@ void HSOGLWidget::paintEvent(QPaintEvent*) {
 }
 
 void HSOGLWidget::draw() {
+    // The context is made when a picture is first wanted: a panel started hidden loads no OpenGL.
+    if (!gl)
+        gl = HSOffscreenGL::shared();
     if (!makeCurrent())
         return;
     if (!initialized) {

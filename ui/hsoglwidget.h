@@ -36,7 +36,7 @@ protected:
     virtual void resizeGL(int w, int h);
     virtual void paintGL() = 0;
     // The shared context made current, for work on this widget's OpenGL objects outside paintGL;
-    // false when there is no OpenGL.
+    // false when there is no OpenGL or the widget has not drawn yet.
     bool makeCurrent();
     void doneCurrent();
 
