@@ -1,4 +1,5 @@
 #include "hsportaudio.h"
+#include "hsriglink.h"
 #include "log.h"
 #include "mainwindow.h"
 #include "portaudiowarmup.h"
@@ -143,8 +144,13 @@ int main(int argc, char* argv[]) {
 
     int result = 0;
     {
+        // The one place where the sound card, the connection and the window are built and joined.
         HSPortAudio soundCard;
-        MainWindow window(&soundCard);
+        // The window is not held up by the sound system's device probe, which may still be
+        // running on its helper thread: the catalogue is built the moment it is done.
+        whenPortAudioWarmedUp(&soundCard, [&soundCard] { soundCard.EnumerateAudioDevices(); });
+        HSRigLink link(&soundCard);
+        MainWindow window(&link);
         TerminationSignals termination;
         QObject::connect(&termination, &TerminationSignals::terminationRequested, &window,
                          &MainWindow::endSession);

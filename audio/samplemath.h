@@ -1,5 +1,7 @@
 #pragma once
 
+#include "receivermode.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
@@ -28,13 +30,6 @@ StereoLevels stereoBlockLevelDb(const qint16* frames, int frameCount);
 // Moves a stored level towards a new block level: by `riseFactor` of the difference when the new
 // level is higher, by `fallFactor` otherwise.
 float smoothLevel(float stored, float level, float riseFactor, float fallFactor);
-
-// The receiver the operator listens to on the speaker; the virtual cable always gets both.
-enum class ReceiverMode : int {
-    Both = 0, // "RX1+RX2": left and right as received
-    RX1 = 1,  // the right (second) sample on both channels
-    RX2 = 2,  // the left (first) sample on both channels
-};
 
 // Size of the speaker copy of a block of `byteCount` bytes: whole frames, the last one completed.
 inline int speakerCopyBytes(int byteCount) {

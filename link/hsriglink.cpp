@@ -1,6 +1,7 @@
 #include "hsriglink.h"
 
 #include "hsaudioworker.h"
+#include "hsremotecontroller.h"
 #include "hssoundcard.h"
 #include "linkrules.h"
 #include "log.h"
@@ -15,17 +16,17 @@ constexpr const char* kCategory = "MainWindow";
 HSRigLink::HSRigLink(HSSoundCard* soundCard, QObject* parent)
     : QObject(parent)
     , soundCard(soundCard)
-    , remoteController(this)
+    , remoteController(new HSRemoteController(this))
     , workerThread(new QThread(this))
     , audioWorker(new HSAudioWorker(soundCard))
     , statusTimer(new QTimer(this))
     , firstAnswerTimer(new QTimer(this)) {
-    connect(&remoteController, &HSRemoteController::hostReadyToSent, this, &HSRigLink::onHostReady);
-    connect(&remoteController, &HSRemoteController::hostDisconnected, this,
+    connect(remoteController, &HSRemoteController::hostReadyToSent, this, &HSRigLink::onHostReady);
+    connect(remoteController, &HSRemoteController::hostDisconnected, this,
             &HSRigLink::onHostDisconnected);
-    connect(&remoteController, &HSRemoteController::hostConnectionError, this,
+    connect(remoteController, &HSRemoteController::hostConnectionError, this,
             &HSRigLink::onConnectionError);
-    connect(&remoteController, &HSRemoteController::reconnecting, this, &HSRigLink::onReconnecting);
+    connect(remoteController, &HSRemoteController::reconnecting, this, &HSRigLink::onReconnecting);
 
     audioWorker->moveToThread(workerThread);
     connect(workerThread, &QThread::finished, audioWorker, &QObject::deleteLater);
@@ -55,6 +56,27 @@ HSRigLink::~HSRigLink() {
     workerThread->wait();
 }
 
+void HSRigLink::setSettings(const LinkSettings& settings) {
+    linkSettings = settings;
+    soundCard->setSpeakerOn(settings.speakerOn);
+    soundCard->setReceiverMode(settings.audioOutMode);
+    soundCard->setBufferMultipliers(settings.frameOutMult, settings.frameInMult);
+}
+
+bool HSRigLink::controlChannelOpen() const {
+    return remoteController->socketOpen();
+}
+
+AudioLevels HSRigLink::levels() const {
+    const HSVUMeter* playback = soundCard->playbackMeter();
+    return {playback->valueLeft, playback->valueRight, soundCard->captureMeter()->value};
+}
+
+SoundDevices HSRigLink::soundDevices() {
+    soundCard->EnumerateAudioDevices();
+    return {soundCard->playbackDeviceNames(), soundCard->captureDeviceNames()};
+}
+
 bool HSRigLink::active() const {
     return linkState == State::Connecting || linkState == State::Streaming ||
            linkState == State::Reconnecting;
@@ -69,17 +91,17 @@ bool HSRigLink::connectToRig(const QString& rigAddress) {
     HSLOG(LogLevel::Notice, kCategory) << "start connect, UDP port: " << linkSettings.inUDPPort;
     lowRateTicks = 0;
     rigUrl = QUrl("ws://" + rigAddress, QUrl::TolerantMode);
-    remoteController.localPort = linkSettings.inUDPPort;
-    remoteController.localAddress = linkSettings.localIP;
+    remoteController->localPort = linkSettings.inUDPPort;
+    remoteController->localAddress = linkSettings.localIP;
     setState(State::Connecting);
     firstAnswerTimer->start();
-    remoteController.HostStartSent(rigUrl);
+    remoteController->HostStartSent(rigUrl);
     return true;
 }
 
 void HSRigLink::disconnectFromRig() {
     firstAnswerTimer->stop();
-    remoteController.HostStopSent();
+    remoteController->HostStopSent();
     stopAudioPath();
     setState(State::Idle);
 }
@@ -93,14 +115,14 @@ void HSRigLink::onHostReady() {
     // worker lets go of the socket and the streams before they are opened anew here.
     QMetaObject::invokeMethod(audioWorker, &HSAudioWorker::stop, Qt::BlockingQueuedConnection);
     if (soundDevicesFound() && !soundCard->StartAudio(streamFormatForHost(
-                                   remoteController.sampleRate, remoteController.frameSize))) {
+                                   remoteController->sampleRate, remoteController->frameSize))) {
         emit audioCardFailed();
         disconnectFromRig();
         return;
     }
-    const QString host = remoteController.hostUrl.host(QUrl::FullyDecoded);
+    const QString host = remoteController->hostUrl.host(QUrl::FullyDecoded);
     HSLOG(LogLevel::Info, kCategory) << "host: " << host;
-    const ushort remotePort = remoteController.udpInPort;
+    const ushort remotePort = remoteController->udpInPort;
     const ushort localPort = linkSettings.inUDPPort;
     const bool anySender = linkSettings.acceptAnySender;
     HSAudioWorker* worker = audioWorker;

@@ -1,17 +1,20 @@
 #pragma once
 
-#include "hsremotecontroller.h"
+#include "receivermode.h"
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 class QThread;
 class QTimer;
 class HSAudioWorker;
+class HSRemoteController;
 class HSSoundCard;
 
-// The sound devices and the local endpoint a connection uses, as the operator chose them.
+// The operator's choices for a connection: the sound devices, the local endpoint and the audio
+// options.
 struct LinkSettings {
     QString outputDevice; // virtual-cable playback
     QString audioDevice;  // speaker
@@ -20,6 +23,24 @@ struct LinkSettings {
     quint16 inUDPPort = 16742;
     // Audio from any address, for a host whose audio comes from elsewhere than its control channel.
     bool acceptAnySender = false;
+    bool speakerOn = false;
+    ReceiverMode audioOutMode = ReceiverMode::Both;
+    // The playback ("RX") and capture ("TX") buffer depths in blocks.
+    int frameOutMult = 1;
+    int frameInMult = 1;
+};
+
+// The smoothed levels of the received left and right channels and of the captured audio, in dB.
+struct AudioLevels {
+    float left;
+    float right;
+    float capture;
+};
+
+// The sound devices by name, each list in the sound system's order.
+struct SoundDevices {
+    QStringList playback;
+    QStringList capture;
 };
 
 // One connection to a rig: the control channel, the audio worker and its thread, the address
@@ -41,12 +62,17 @@ public:
     explicit HSRigLink(HSSoundCard* soundCard, QObject* parent = nullptr);
     ~HSRigLink() override;
 
-    // Read at each connect.
-    void setSettings(const LinkSettings& settings) { linkSettings = settings; }
+    // The speaker and the receiver take effect at once, everything else at the next connection.
+    void setSettings(const LinkSettings& settings);
+    const LinkSettings& settings() const { return linkSettings; }
     State state() const { return linkState; }
     bool active() const;
     // The control channel is open or still closing.
-    bool controlChannelOpen() const { return remoteController.socketOpen(); }
+    bool controlChannelOpen() const;
+    // Read by the window at its own frame rate; nothing is queued per block.
+    AudioLevels levels() const;
+    // The devices as the sound system lists them now.
+    SoundDevices soundDevices();
 
 public slots:
     // Refuses (addressRefused) an address the audio channel cannot send to; otherwise opens the
@@ -85,7 +111,7 @@ private:
     void setState(State state);
 
     HSSoundCard* soundCard;
-    HSRemoteController remoteController;
+    HSRemoteController* remoteController;
     QThread* workerThread;
     HSAudioWorker* audioWorker;
     QTimer* statusTimer;

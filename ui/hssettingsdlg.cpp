@@ -1,7 +1,7 @@
 #include "hssettingsdlg.h"
 #include "ui_hssettingsdlg.h"
 
-#include "hssoundcard.h"
+#include "hsriglink.h"
 #include "log.h"
 #include "themestylesheet.h"
 
@@ -28,10 +28,10 @@ void selectText(QComboBox* box, const QString& text) {
 
 } // namespace
 
-HSSettingsDlg::HSSettingsDlg(QWidget* parent, HSSoundCard* soundCard)
+HSSettingsDlg::HSSettingsDlg(QWidget* parent, HSRigLink* link)
     : QDialog(parent)
     , ui(new Ui::HSSettingsDlg)
-    , soundCard(soundCard) {
+    , link(link) {
     ui->setupUi(this);
     ui->cbLocalP->setView(new QListView(ui->cbLocalP));
     adjustSize();
@@ -103,10 +103,10 @@ void HSSettingsDlg::UpdateUi() {
     ui->cbInputSnd->clear();
     ui->cbLocalP->clear();
 
-    soundCard->EnumerateAudioDevices();
-    ui->cbInputSnd->addItems(soundCard->captureDeviceNames());
-    ui->cbOutputSnd->addItems(soundCard->playbackDeviceNames());
-    ui->cbOutputAudio->addItems(soundCard->playbackDeviceNames());
+    const SoundDevices devices = link->soundDevices();
+    ui->cbInputSnd->addItems(devices.capture);
+    ui->cbOutputSnd->addItems(devices.playback);
+    ui->cbOutputAudio->addItems(devices.playback);
     for (const QHostAddress& address : QNetworkInterface::allAddresses()) {
         if (address.protocol() == QAbstractSocket::IPv4Protocol &&
             address != QHostAddress(QHostAddress::LocalHost))

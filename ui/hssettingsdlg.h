@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <QString>
 
-class HSSoundCard;
+class HSRigLink;
 
 namespace Ui {
 class HSSettingsDlg;
@@ -16,7 +16,7 @@ class HSSettingsDlg : public QDialog {
     Q_OBJECT
 
 public:
-    HSSettingsDlg(QWidget* parent, HSSoundCard* soundCard);
+    HSSettingsDlg(QWidget* parent, HSRigLink* link);
     ~HSSettingsDlg() override;
 
     QString outputDevice;
@@ -54,5 +54,5 @@ private:
     void applyPredefinedDevices();
 
     Ui::HSSettingsDlg* ui;
-    HSSoundCard* soundCard;
+    HSRigLink* link;
 };

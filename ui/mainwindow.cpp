@@ -3,10 +3,8 @@
 
 #include "hssettingsdlg.h"
 #include "hssmeterwidget.h"
-#include "hssoundcard.h"
 #include "hsspinner.h"
 #include "log.h"
-#include "portaudiowarmup.h"
 #include "statusline.h"
 #include "umxversion.h"
 
@@ -31,12 +29,11 @@ const QString kNoticeTitle = QStringLiteral("Connection status changed");
 
 } // namespace
 
-MainWindow::MainWindow(HSSoundCard* soundCard, QWidget* parent)
+MainWindow::MainWindow(HSRigLink* link, QWidget* parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
     , windowTitleText(QStringLiteral("UMX control panel ") + kUmxVersion)
-    , soundCard(soundCard)
-    , link(new HSRigLink(soundCard, this))
+    , link(link)
     , iconDisconnected16(":/icons/disconnected-icon-16.png")
     , iconConnected16(":/icons/connected-icon-16.png")
     , iconDisconnected256(":/icons/icons/disconnected-icon-256.png")
@@ -55,13 +52,7 @@ MainWindow::MainWindow(HSSoundCard* soundCard, QWidget* parent)
     ui->cbRig->addAction(deleteRigAction);
     ui->cbRig->setContextMenuPolicy(Qt::ActionsContextMenu);
 
-    // The window is not held up by the sound system's device probe, which may still be running
-    // on its helper thread: the catalogue is built the moment it is done.
-    whenPortAudioWarmedUp(soundCard, [this] {
-        this->soundCard->EnumerateAudioDevices();
-        showStatus(0, 0, this->soundCard->inputLatency());
-    });
-    showStatus(0, 0, soundCard->inputLatency());
+    showStatus(0, 0, inputLatency);
     ui->pbConnect->setFocus();
 
     createReceiverActions();
@@ -97,9 +88,7 @@ void MainWindow::applySettings() {
         restoreGeometry(settings.geometry);
     if (!settings.windowState.isEmpty())
         restoreState(settings.windowState, 0);
-    soundCard->setSpeakerOn(settings.speakerOn);
-    soundCard->setBufferMultipliers(settings.frameOutMult, settings.frameInMult);
-    soundCard->setReceiverMode(settings.audioOutMode);
+    link->setSettings(settings.link);
     ui->cbRig->addItems(settings.listRigs);
     ui->cbRig->setCurrentIndex(settings.selectedRig);
 }
@@ -107,9 +96,6 @@ void MainWindow::applySettings() {
 void MainWindow::storeSettings() {
     settings.geometry = saveGeometry();
     settings.windowState = saveState(0);
-    settings.speakerOn = soundCard->speakerOn();
-    settings.frameOutMult = soundCard->frameOutMult();
-    settings.frameInMult = soundCard->frameInMult();
     settings.selectedRig = ui->cbRig->currentIndex();
     QSettings store("Hoska", "uMX");
     savePanelSettings(store, settings);
@@ -164,7 +150,7 @@ void MainWindow::createReceiverActions() {
     for (QAction* action : receiverGroup->actions())
         action->setCheckable(true);
     QAction* const byMode[] = {rxBothAction, rx1Action, rx2Action};
-    byMode[static_cast<int>(settings.audioOutMode)]->setChecked(true);
+    byMode[static_cast<int>(settings.link.audioOutMode)]->setChecked(true);
 
     audioMenu = new QMenu("Mixer..", this);
     audioMenu->addActions(receiverGroup->actions());
@@ -181,8 +167,8 @@ void MainWindow::createActions() {
     quitAction = new QAction("Quit", this);
     speakerAction = new QAction("Speaker", this);
     speakerAction->setCheckable(true);
-    speakerAction->setChecked(soundCard->speakerOn());
-    ui->tbAudio->setChecked(soundCard->speakerOn());
+    speakerAction->setChecked(settings.link.speakerOn);
+    ui->tbAudio->setChecked(settings.link.speakerOn);
 
     connect(ui->tbAudio, &QToolButton::toggled, this, &MainWindow::actionAudioOn);
     connect(connectAction, &QAction::toggled, this, &MainWindow::actionConnect);
@@ -216,7 +202,6 @@ void MainWindow::createTrayIcon() {
 void MainWindow::actionConnect(bool) {
     if (connectAction->isChecked()) {
         HSLOG(LogLevel::Notice, kCategory) << "actionConnect";
-        link->setSettings(settings.link);
         if (!link->connectToRig(ui->cbRig->currentText())) {
             const QSignalBlocker quiet(connectAction);
             connectAction->setChecked(false);
@@ -312,13 +297,14 @@ void MainWindow::updateUI() {
     }
 }
 
-void MainWindow::showStatus(quint32 rxBytes, quint32 txBytes, float inputLatency) {
+void MainWindow::showStatus(quint32 rxBytes, quint32 txBytes, float latency) {
+    inputLatency = latency;
     if (link->state() == HSRigLink::State::Reconnecting)
         ui->statusBar->showMessage(reconnectNotice);
     else if (!unavailableDevice.isEmpty() && link->active())
         ui->statusBar->showMessage(soundDeviceNoticeText(unavailableDevice));
     else
-        ui->statusBar->showMessage(statusLineText(rxBytes, txBytes, inputLatency));
+        ui->statusBar->showMessage(statusLineText(rxBytes, txBytes, latency));
 }
 
 void MainWindow::showSpinner() {
@@ -339,9 +325,10 @@ void MainWindow::hideSpinner() {
 // The meters take the latest levels once a frame, and only while they can be seen and audio flows:
 // the audio threads never wake the window.
 void MainWindow::readLevels() {
-    meterM->setDBm(soundCard->captureMeter()->value);
-    meterL->setDBm(soundCard->playbackMeter()->valueLeft);
-    meterR->setDBm(soundCard->playbackMeter()->valueRight);
+    const AudioLevels levels = link->levels();
+    meterM->setDBm(levels.capture);
+    meterL->setDBm(levels.left);
+    meterR->setDBm(levels.right);
 }
 
 void MainWindow::updateMeterClock() {

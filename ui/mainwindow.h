@@ -14,7 +14,6 @@ class QLabel;
 class QMenu;
 class QTimer;
 class HSSMeterWidget;
-class HSSoundCard;
 class HSSpinner;
 
 namespace Ui {
@@ -22,13 +21,14 @@ class MainWindow;
 }
 
 // The panel's window: the operator's actions, the connection as the operator sees it (buttons,
-// spinner, status line, tray) and the three level meters. The connection itself is HSRigLink's.
-// The sound card must outlive the window.
+// spinner, status line, tray) and the three level meters. The connection itself, and everything
+// below it, is HSRigLink's: the window reaches the sound card only through it. The link must
+// outlive the window.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 
 public:
-    explicit MainWindow(HSSoundCard* soundCard, QWidget* parent = nullptr);
+    explicit MainWindow(HSRigLink* link, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // Connects to the selected rig when the operator asked for it at start.
@@ -67,7 +67,7 @@ private:
     void applySettings();
     void storeSettings();
     void connectLink();
-    void showStatus(quint32 rxBytes, quint32 txBytes, float inputLatency);
+    void showStatus(quint32 rxBytes, quint32 txBytes, float latency);
     void showSpinner();
     void hideSpinner();
     void restoreKeyboardFocus();
@@ -87,7 +87,8 @@ private:
     QString reconnectNotice;
     // The sound device being reopened, named in place of the speed until it works again.
     QString unavailableDevice;
-    HSSoundCard* soundCard;
+    // The capture latency of the latest status tick.
+    float inputLatency = 0.0f;
     HSRigLink* link;
     PanelSettings settings;
     QActionGroup* receiverGroup = nullptr;

@@ -6,7 +6,6 @@
 #include "autostart.h"
 #include "hssettingsdlg.h"
 #include "hssmeterwidget.h"
-#include "hssoundcard.h"
 #include "hsspinner.h"
 #include "log.h"
 
@@ -26,8 +25,8 @@ constexpr int kEndSessionPollMs = 10;
 } // namespace
 
 void MainWindow::setAudioOutMode(ReceiverMode mode) {
-    settings.audioOutMode = mode;
-    soundCard->setReceiverMode(mode);
+    settings.link.audioOutMode = mode;
+    link->setSettings(settings.link);
 }
 
 void MainWindow::actionAudioBoth(bool checked) {
@@ -47,7 +46,8 @@ void MainWindow::actionAudioRX2(bool checked) {
 
 void MainWindow::actionAudioOn(bool on) {
     HSLOG(LogLevel::Info, kCategory) << "Action audio";
-    soundCard->setSpeakerOn(on);
+    settings.link.speakerOn = on;
+    link->setSettings(settings.link);
     ui->tbAudio->setChecked(on);
     speakerAction->setChecked(on);
 }
@@ -66,15 +66,15 @@ void MainWindow::deleteCurrentRig() {
 
 void MainWindow::actionSettings(bool) {
     LinkSettings& chosen = settings.link;
-    HSSettingsDlg dialog(this, soundCard);
+    HSSettingsDlg dialog(this, link);
     dialog.usePredefinedDevice = settings.usePredefinedDevice;
     dialog.outputDevice = chosen.outputDevice;
     dialog.inputDevice = chosen.inputDevice;
     dialog.audioDevice = chosen.audioDevice;
     dialog.localIP = chosen.localIP;
     dialog.localUDPPort = chosen.inUDPPort;
-    dialog.frameOutMult = static_cast<qint16>(soundCard->frameOutMult());
-    dialog.frameInMult = static_cast<qint16>(soundCard->frameInMult());
+    dialog.frameOutMult = static_cast<qint16>(chosen.frameOutMult);
+    dialog.frameInMult = static_cast<qint16>(chosen.frameInMult);
     dialog.theme = settings.theme;
     dialog.acceptAnySender = chosen.acceptAnySender;
     dialog.startWithSession = settings.startWithSession;
@@ -91,14 +91,16 @@ void MainWindow::actionSettings(bool) {
     HSLOG(LogLevel::Info, kCategory) << "audio device: " << chosen.audioDevice;
     chosen.localIP = dialog.localIP;
     chosen.inUDPPort = dialog.localUDPPort;
-    soundCard->setBufferMultipliers(dialog.frameOutMult, dialog.frameInMult);
+    chosen.frameOutMult = dialog.frameOutMult;
+    chosen.frameInMult = dialog.frameInMult;
     settings.theme = dialog.theme;
     chosen.acceptAnySender = dialog.acceptAnySender;
     settings.connectAtStart = dialog.connectAtStart;
     if (dialog.startWithSession != settings.startWithSession &&
         setStartWithSession(dialog.startWithSession))
         settings.startWithSession = dialog.startWithSession;
-    showStatus(0, 0, soundCard->inputLatency());
+    link->setSettings(chosen);
+    showStatus(0, 0, inputLatency);
 }
 
 void MainWindow::connectIfAskedAtStart() {

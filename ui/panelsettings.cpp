@@ -15,9 +15,9 @@ PanelSettings loadPanelSettings(QSettings& store) {
     PanelSettings values;
     values.geometry = readBytesSetting(store, "geometry");
     values.windowState = readBytesSetting(store, "windowState");
-    values.speakerOn = readBoolSetting(store, "speakerOn", false);
-    values.frameOutMult = readIntSetting(store, "frameOutMult", 1, 1, kMaxFrameMult);
-    values.frameInMult = readIntSetting(store, "frameInMult", 1, 1, kMaxFrameMult);
+    values.link.speakerOn = readBoolSetting(store, "speakerOn", false);
+    values.link.frameOutMult = readIntSetting(store, "frameOutMult", 1, 1, kMaxFrameMult);
+    values.link.frameInMult = readIntSetting(store, "frameInMult", 1, 1, kMaxFrameMult);
     values.usePredefinedDevice = readBoolSetting(store, "settingsUsePredefinedDevice", false);
     values.listRigs = readStringListSetting(store, "listRigs", {QString()});
     values.selectedRig =
@@ -27,7 +27,7 @@ PanelSettings loadPanelSettings(QSettings& store) {
     values.link.audioDevice = readStringSetting(store, "audioDevice", "");
     values.link.inUDPPort = readPortSetting(store, "inUDPPort", kDefaultUdpPort);
     values.link.localIP = readStringSetting(store, "localIP", "127.0.0.1");
-    values.audioOutMode = static_cast<ReceiverMode>(
+    values.link.audioOutMode = static_cast<ReceiverMode>(
         readIntSetting(store, "audioOutMode", 0, static_cast<int>(ReceiverMode::Both),
                        static_cast<int>(ReceiverMode::RX2)));
     values.theme = readStringSetting(store, "theme", "default");
@@ -40,9 +40,9 @@ PanelSettings loadPanelSettings(QSettings& store) {
 void savePanelSettings(QSettings& store, const PanelSettings& values) {
     store.setValue("geometry", values.geometry);
     store.setValue("windowState", values.windowState);
-    store.setValue("frameOutMult", values.frameOutMult);
-    store.setValue("frameInMult", values.frameInMult);
-    store.setValue("speakerOn", values.speakerOn);
+    store.setValue("frameOutMult", values.link.frameOutMult);
+    store.setValue("frameInMult", values.link.frameInMult);
+    store.setValue("speakerOn", values.link.speakerOn);
     store.setValue("settingsUsePredefinedDevice", values.usePredefinedDevice);
     store.setValue("listRigs", values.listRigs);
     store.setValue("selectedRig", values.selectedRig);
@@ -54,7 +54,7 @@ void savePanelSettings(QSettings& store, const PanelSettings& values) {
     store.setValue("inputDevice", values.link.inputDevice);
     store.setValue("audioDevice", values.link.audioDevice);
     store.setValue("localIP", values.link.localIP);
-    store.setValue("audioOutMode", static_cast<int>(values.audioOutMode));
+    store.setValue("audioOutMode", static_cast<int>(values.link.audioOutMode));
     store.setValue("theme", values.theme);
     store.setValue("acceptAnySender", values.link.acceptAnySender);
     store.setValue("startWithSession", values.startWithSession);

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "hsriglink.h"
-#include "samplemath.h"
 
 #include <QByteArray>
 #include <QSettings>
@@ -13,14 +12,10 @@
 struct PanelSettings {
     QByteArray geometry;
     QByteArray windowState;
-    bool speakerOn = false;
-    int frameOutMult = 1;
-    int frameInMult = 1;
     bool usePredefinedDevice = false;
     QStringList listRigs;
     int selectedRig = -1;
     LinkSettings link;
-    ReceiverMode audioOutMode = ReceiverMode::Both;
     QString theme = QStringLiteral("default");
     bool startWithSession = false;
     bool connectAtStart = false;

@@ -53,7 +53,8 @@ public:
         if (configure)
             configure(store);
         store.sync();
-        window = std::make_unique<MainWindow>(&card);
+        rigLink = std::make_unique<HSRigLink>(&card);
+        window = std::make_unique<MainWindow>(rigLink.get());
         window->show();
         timer("statusTimer")->stop();
     }
@@ -63,7 +64,7 @@ public:
         probe.bind(QHostAddress::LocalHost, 0);
         return probe.localPort();
     }
-    HSRigLink* link() const { return window->findChild<HSRigLink*>(); }
+    HSRigLink* link() const { return rigLink.get(); }
     HSRigLink::State state() const { return link()->state(); }
     QTimer* timer(const char* name) const { return link()->findChild<QTimer*>(name); }
     // A timer fired by hand is stopped first, so that it cannot fire by itself as well.
@@ -100,5 +101,6 @@ public:
     StandInSoundCard card;
     HostPeer host;
     BoxCatcher boxes;
+    std::unique_ptr<HSRigLink> rigLink;
     std::unique_ptr<MainWindow> window;
 };

@@ -1,3 +1,4 @@
+#include "hsriglink.h"
 #include "hssettingsdlg.h"
 #include "standinsoundcard.h"
 #include "themestylesheet.h"
@@ -21,12 +22,13 @@ class TestHSSettingsDlg : public QObject {
     Q_OBJECT
 
     StandInSoundCard card;
+    HSRigLink link{&card};
 
 private slots:
     // Devices come from the card and the stored names are selected again; the predefined option
     // chooses the cable's devices. The address list has 127.0.0.1 only when it is stored.
     void devicesAndAddresses() {
-        HSSettingsDlg dialog(nullptr, &card);
+        HSSettingsDlg dialog(nullptr, &link);
         dialog.outputDevice = card.kSpeaker;
         dialog.inputDevice = card.kCapture;
         dialog.audioDevice = "Unplugged";
@@ -46,7 +48,7 @@ private slots:
     // clicked in turn, sets its multiplier. Each theme restyles the application at once, and
     // Cancel keeps the last.
     void buffersAndThemes() {
-        HSSettingsDlg dialog(nullptr, &card);
+        HSSettingsDlg dialog(nullptr, &link);
         dialog.frameOutMult = 4;
         dialog.frameInMult = 8;
         dialog.UpdateUi();
