@@ -6,11 +6,22 @@
 #include "linkrules.h"
 #include "log.h"
 
+#include <QMetaEnum>
 #include <QThread>
 #include <QTimer>
 
+using LinkStateMachine::Action;
+using LinkStateMachine::Event;
+
 namespace {
+
 constexpr const char* kCategory = "MainWindow";
+
+template <typename Enum>
+const char* nameOf(Enum value) {
+    return QMetaEnum::fromType<Enum>().valueToKey(static_cast<int>(value));
+}
+
 } // namespace
 
 HSRigLink::HSRigLink(HSSoundCard* soundCard, QObject* parent)
@@ -20,22 +31,41 @@ HSRigLink::HSRigLink(HSSoundCard* soundCard, QObject* parent)
     , workerThread(new QThread(this))
     , audioWorker(new HSAudioWorker(soundCard))
     , statusTimer(new QTimer(this))
-    , firstAnswerTimer(new QTimer(this)) {
+    , answerTimer(singleShotTimer("answerTimer"))
+    , reconnectTimer(singleShotTimer("reconnectTimer"))
+    , deviceRetryTimer(singleShotTimer("deviceRetryTimer")) {
+    answerTimer->setInterval(kAnswerMs);
+    connect(answerTimer, &QTimer::timeout, this, [this] {
+        HSLOG(LogLevel::Warning, kCategory) << "No stream description from " << rigUrl.toString()
+                                            << " within " << kAnswerMs / 1000 << " s";
+        handle(Event::AnswerTimeout);
+    });
+    connect(reconnectTimer, &QTimer::timeout, this, [this] {
+        HSLOG(LogLevel::Notice, kCategory) << "Reconnect attempt — opening " << rigUrl.toString()
+                                           << ", delay was " << reconnectTimer->interval() << "ms";
+        handle(Event::ReconnectTimeout);
+    });
+    connect(deviceRetryTimer, &QTimer::timeout, this,
+            [this] { handle(Event::DeviceRetryTimeout); });
     connect(remoteController, &HSRemoteController::hostReadyToSent, this, &HSRigLink::onHostReady);
-    connect(remoteController, &HSRemoteController::hostDisconnected, this,
-            &HSRigLink::onHostDisconnected);
+    connect(remoteController, &HSRemoteController::hostDisconnected, this, [this] {
+        HSLOG(LogLevel::Notice, kCategory) << "host disconnected main";
+        handle(Event::ControlLost);
+    });
     connect(remoteController, &HSRemoteController::hostConnectionError, this,
-            &HSRigLink::onConnectionError);
-    connect(remoteController, &HSRemoteController::reconnecting, this, &HSRigLink::onReconnecting);
+            [this] { handle(Event::ControlFailed); });
+    connect(remoteController, &HSRemoteController::closed, this, &HSRigLink::closed);
 
     audioWorker->moveToThread(workerThread);
     connect(workerThread, &QThread::finished, audioWorker, &QObject::deleteLater);
+    connect(audioWorker, &HSAudioWorker::audioStarted, this, &HSRigLink::onAudioStarted,
+            Qt::QueuedConnection);
     connect(audioWorker, &HSAudioWorker::udpBindFailed, this, &HSRigLink::udpBindFailed,
             Qt::QueuedConnection);
-    connect(audioWorker, &HSAudioWorker::soundDeviceLost, this, &HSRigLink::soundDeviceUnavailable,
+    connect(audioWorker, &HSAudioWorker::soundDeviceLost, this, &HSRigLink::onSoundDeviceLost,
             Qt::QueuedConnection);
-    connect(audioWorker, &HSAudioWorker::soundDeviceBack, this, &HSRigLink::soundDeviceAvailable,
-            Qt::QueuedConnection);
+    connect(audioWorker, &HSAudioWorker::soundDevicesReopened, this,
+            &HSRigLink::onSoundDevicesReopened, Qt::QueuedConnection);
     // Levels measured before the worker stopped are queued to the meters ahead of this.
     connect(audioWorker, &HSAudioWorker::stopped, this, &HSRigLink::audioStopped,
             Qt::QueuedConnection);
@@ -44,16 +74,19 @@ HSRigLink::HSRigLink(HSSoundCard* soundCard, QObject* parent)
     statusTimer->setObjectName(QStringLiteral("statusTimer"));
     connect(statusTimer, &QTimer::timeout, this, &HSRigLink::onTick);
     statusTimer->start(kStatusIntervalMs);
-
-    firstAnswerTimer->setObjectName(QStringLiteral("firstAnswerTimer"));
-    firstAnswerTimer->setSingleShot(true);
-    firstAnswerTimer->setInterval(kFirstAnswerMs);
-    connect(firstAnswerTimer, &QTimer::timeout, this, &HSRigLink::onNoFirstAnswer);
 }
 
 HSRigLink::~HSRigLink() {
     workerThread->quit();
     workerThread->wait();
+}
+
+// Named so that a test can find it, read its interval and fire it by hand.
+QTimer* HSRigLink::singleShotTimer(const char* name) {
+    auto* timer = new QTimer(this);
+    timer->setObjectName(name);
+    timer->setSingleShot(true);
+    return timer;
 }
 
 void HSRigLink::setSettings(const LinkSettings& settings) {
@@ -78,8 +111,7 @@ SoundDevices HSRigLink::soundDevices() {
 }
 
 bool HSRigLink::active() const {
-    return linkState == State::Connecting || linkState == State::Streaming ||
-           linkState == State::Reconnecting;
+    return state() != State::Idle && state() != State::GivenUp;
 }
 
 bool HSRigLink::connectToRig(const QString& rigAddress) {
@@ -89,83 +121,127 @@ bool HSRigLink::connectToRig(const QString& rigAddress) {
         return false;
     }
     HSLOG(LogLevel::Notice, kCategory) << "start connect, UDP port: " << linkSettings.inUDPPort;
-    lowRateTicks = 0;
     rigUrl = QUrl("ws://" + rigAddress, QUrl::TolerantMode);
-    remoteController->localPort = linkSettings.inUDPPort;
-    remoteController->localAddress = linkSettings.localIP;
-    setState(State::Connecting);
-    firstAnswerTimer->start();
-    remoteController->HostStartSent(rigUrl);
+    handle(Event::Connect);
     return true;
 }
 
 void HSRigLink::disconnectFromRig() {
-    firstAnswerTimer->stop();
-    remoteController->HostStopSent();
-    stopAudioPath();
-    setState(State::Idle);
+    handle(Event::Disconnect);
+}
+
+// One event at a time: an event raised while the actions of another are carried out (a socket
+// that fails as it is opened, for instance) is taken when they are done.
+void HSRigLink::handle(Event event) {
+    pending.enqueue(event);
+    if (handling)
+        return;
+    handling = true;
+    while (!pending.isEmpty())
+        take(pending.dequeue());
+    handling = false;
+}
+
+void HSRigLink::take(Event event) {
+    const LinkStateMachine::Transition transition = LinkStateMachine::transition(position, event);
+    const State before = position.state;
+    position = transition.next;
+    if (position.state != before) {
+        HSLOG(LogLevel::Info, kCategory) << "Link " << nameOf(before) << " -> "
+                                         << nameOf(position.state) << " on " << nameOf(event);
+        emit stateChanged(position.state);
+    }
+    for (const LinkStateMachine::Step& step : transition.steps)
+        perform(step);
+}
+
+void HSRigLink::perform(const LinkStateMachine::Step& step) {
+    switch (step.action) {
+    case Action::OpenChannel:
+        remoteController->localPort = linkSettings.inUDPPort;
+        remoteController->localAddress = linkSettings.localIP;
+        remoteController->HostStartSent(rigUrl);
+        return;
+    case Action::CloseChannel:
+        remoteController->closeWS();
+        return;
+    case Action::SendStartOutput:
+        remoteController->sentMessageToHost(StartOutput);
+        return;
+    case Action::SendStopOutput:
+        remoteController->sentMessageToHost(StopOutput);
+        return;
+    case Action::StartAnswerTimer:
+        answerTimer->start();
+        return;
+    case Action::StopTimers:
+        for (QTimer* timer : {answerTimer, reconnectTimer, deviceRetryTimer})
+            timer->stop();
+        return;
+    case Action::ScheduleReconnect:
+        scheduleReconnect(step.delayMs);
+        return;
+    case Action::StartAudio:
+        startAudio();
+        return;
+    case Action::StopAudio:
+        stopAudio();
+        return;
+    case Action::StopCard:
+        QMetaObject::invokeMethod(audioWorker, &HSAudioWorker::stopCard, Qt::QueuedConnection);
+        return;
+    case Action::ReopenDevices:
+        QMetaObject::invokeMethod(audioWorker, &HSAudioWorker::reopenCard, Qt::QueuedConnection);
+        return;
+    case Action::ScheduleDeviceRetry:
+        deviceRetryTimer->start(step.delayMs);
+        return;
+    case Action::ReportStreaming:
+        emit streaming();
+        return;
+    case Action::ReportRefused:
+        emit connectionRefused();
+        return;
+    case Action::ReportCardFailed:
+        emit audioCardFailed();
+        return;
+    case Action::ReportLost:
+        emit linkLost();
+        return;
+    case Action::ReportDeviceUnavailable:
+        emit soundDeviceUnavailable(unavailableDevice);
+        return;
+    }
 }
 
 void HSRigLink::onHostReady() {
     HSLOG(LogLevel::Notice, kCategory) << "host ready to sent";
-    firstAnswerTimer->stop();
+    handle(Event::Described);
+}
+
+// The worker starts the streams in its own thread; each stream is judged on its own rate.
+void HSRigLink::startAudio() {
     lowRateTicks = 0;
-    // The worker writes to the streams from its own thread. After a quick reconnection its queued
-    // stop may not have run yet, and a host may describe its stream again while audio runs: the
-    // worker lets go of the socket and the streams before they are opened anew here.
-    QMetaObject::invokeMethod(audioWorker, &HSAudioWorker::stop, Qt::BlockingQueuedConnection);
-    if (soundDevicesFound() && !soundCard->StartAudio(streamFormatForHost(
-                                   remoteController->sampleRate, remoteController->frameSize))) {
-        emit audioCardFailed();
-        disconnectFromRig();
-        return;
-    }
-    const QString host = remoteController->hostUrl.host(QUrl::FullyDecoded);
-    HSLOG(LogLevel::Info, kCategory) << "host: " << host;
-    const ushort remotePort = remoteController->udpInPort;
-    const ushort localPort = linkSettings.inUDPPort;
-    const bool anySender = linkSettings.acceptAnySender;
+    AudioConnection connection;
+    connection.remoteHost = remoteController->hostUrl.host(QUrl::FullyDecoded);
+    connection.remotePort = remoteController->udpInPort;
+    connection.localPort = linkSettings.inUDPPort;
+    connection.acceptAnySender = linkSettings.acceptAnySender;
+    connection.outputDevice = linkSettings.outputDevice;
+    connection.speakerDevice = linkSettings.audioDevice;
+    connection.inputDevice = linkSettings.inputDevice;
+    connection.format =
+        streamFormatForHost(remoteController->sampleRate, remoteController->frameSize);
+    HSLOG(LogLevel::Info, kCategory) << "host: " << connection.remoteHost;
+    const quint32 session = ++audioSession;
     HSAudioWorker* worker = audioWorker;
     QMetaObject::invokeMethod(
-        worker,
-        [worker, host, remotePort, localPort, anySender] {
-            worker->init(host, remotePort, localPort, anySender);
-        },
+        worker, [worker, connection, session] { worker->startAudio(connection, session); },
         Qt::QueuedConnection);
-    setState(State::Streaming);
-    emit streaming();
 }
 
-// Resolves the stored names of the cable and the capture, stopping at the first that the sound
-// card does not know: without both the connection goes on without audio, so the operator can see
-// why in the log. The speaker is looked up too, but is not needed for audio to flow.
-bool HSRigLink::soundDevicesFound() {
-    soundCard->findSpeakerDevice(linkSettings.audioDevice);
-    const struct {
-        int (HSSoundCard::*find)(const QString&);
-        const QString& name;
-        const char* role;
-    } lookups[] = {
-        {&HSSoundCard::findOutputDevice, linkSettings.outputDevice, "UMX output"},
-        {&HSSoundCard::findInputDevice, linkSettings.inputDevice, "UMX input"},
-    };
-    for (const auto& lookup : lookups) {
-        if ((soundCard->*lookup.find)(lookup.name) == -1) {
-            HSLOG(LogLevel::Warning, kCategory)
-                << "No audio: the " << lookup.role << " device \"" << lookup.name
-                << "\" is not among the sound devices";
-            return false;
-        }
-    }
-    return true;
-}
-
-void HSRigLink::onHostDisconnected() {
-    HSLOG(LogLevel::Notice, kCategory) << "host disconnected main";
-    stopAudioPath();
-}
-
-void HSRigLink::stopAudioPath() {
+void HSRigLink::stopAudio() {
+    ++audioSession;
     QMetaObject::invokeMethod(audioWorker, &HSAudioWorker::stop, Qt::QueuedConnection);
     audioWorker->takeBytesReceived();
     audioWorker->takeBytesTransmitted();
@@ -173,45 +249,39 @@ void HSRigLink::stopAudioPath() {
     emit audioStopped();
 }
 
-void HSRigLink::onConnectionError() {
-    disconnectFromRig();
-    emit connectionRefused();
-}
-
-void HSRigLink::onReconnecting(int delayMs) {
+void HSRigLink::scheduleReconnect(int delayMs) {
     HSLOG(LogLevel::Notice, kCategory) << "Reconnecting in " << delayMs << "ms";
-    setState(State::Reconnecting);
+    reconnectTimer->start(delayMs);
     emit reconnecting(delayMs);
 }
 
+void HSRigLink::onAudioStarted(quint32 session, bool ok) {
+    if (session == audioSession)
+        handle(ok ? Event::AudioStarted : Event::CardFailed);
+}
+
+void HSRigLink::onSoundDeviceLost(quint32 session, const QString& device) {
+    if (session != audioSession)
+        return;
+    unavailableDevice = device;
+    handle(Event::DeviceFailed);
+}
+
+void HSRigLink::onSoundDevicesReopened(quint32 session, bool ok) {
+    if (session == audioSession)
+        handle(ok ? Event::DeviceReopened : Event::DeviceReopenFailed);
+}
+
 // Only a link that is up and streaming is judged: while the control channel is being re-established
-// no audio can arrive, and an outage of any length is ridden out.
+// or a device reopened no audio can arrive, and an outage of any length is ridden out.
 void HSRigLink::onTick() {
     const quint32 rxBytes = audioWorker->takeBytesReceived();
     const quint32 txBytes = audioWorker->takeBytesTransmitted();
-    if (linkState == State::Streaming) {
+    if (state() == State::Streaming) {
         if (isLowReceiveRate(rxBytes))
             ++lowRateTicks;
-        if (lowRateTicks > kLowRateLimit) {
-            lowRateTicks = 0;
-            disconnectFromRig();
-            setState(State::GivenUp);
-            emit linkLost();
-        }
+        if (lowRateTicks > kLowRateLimit)
+            handle(Event::LowRate);
     }
     emit statusMeasured(rxBytes, txBytes, soundCard->inputLatency());
-}
-
-void HSRigLink::onNoFirstAnswer() {
-    HSLOG(LogLevel::Warning, kCategory) << "No stream description from " << rigUrl.toString()
-                                        << " within " << kFirstAnswerMs / 1000 << " s";
-    disconnectFromRig();
-    emit connectionRefused();
-}
-
-void HSRigLink::setState(State state) {
-    if (linkState == state)
-        return;
-    linkState = state;
-    emit stateChanged(state);
 }

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "linkstatemachine.h"
 #include "receivermode.h"
 
 #include <QObject>
+#include <QQueue>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -44,20 +46,21 @@ struct SoundDevices {
 };
 
 // One connection to a rig: the control channel, the audio worker and its thread, the address
-// check, the two-second speed and low-rate tick, and the state the operator sees. Tells the window
-// what happened through signals with plain values. Lives in the GUI thread.
+// check, the two-second speed and low-rate tick, and the state the operator sees. Its recovery is
+// LinkStateMachine's: the link turns what happens into the machine's events and carries out the
+// actions it returns, one event at a time. Tells the window what happened through signals with
+// plain values. Lives in the GUI thread.
 class HSRigLink : public QObject {
     Q_OBJECT
 
 public:
-    enum class State { Idle, Connecting, Streaming, Reconnecting, GivenUp };
-    Q_ENUM(State)
+    using State = LinkStateMachine::State;
 
     static constexpr int kStatusIntervalMs = 2000;
     // Low ticks tolerated before the link counts as lost: the fifth one gives it up.
     static constexpr quint32 kLowRateLimit = 4;
-    // A first attempt that brings no stream description within this ends as a refused one.
-    static constexpr int kFirstAnswerMs = 10000;
+    // An attempt that brings no stream description within this has failed.
+    static constexpr int kAnswerMs = 10000;
 
     explicit HSRigLink(HSSoundCard* soundCard, QObject* parent = nullptr);
     ~HSRigLink() override;
@@ -65,7 +68,7 @@ public:
     // The speaker and the receiver take effect at once, everything else at the next connection.
     void setSettings(const LinkSettings& settings);
     const LinkSettings& settings() const { return linkSettings; }
-    State state() const { return linkState; }
+    State state() const { return position.state; }
     bool active() const;
     // The control channel is open or still closing.
     bool controlChannelOpen() const;
@@ -82,7 +85,7 @@ public slots:
     void disconnectFromRig();
 
 signals:
-    void stateChanged(HSRigLink::State state);
+    void stateChanged(LinkStateMachine::State state);
     void addressRefused(const QString& problem);
     // The host described its stream and the audio path was started (or no device was found).
     void streaming();
@@ -97,27 +100,39 @@ signals:
     void udpBindFailed(quint16 port, const QString& reason);
     // A sound device stopped working and is being reopened; the connection stays up.
     void soundDeviceUnavailable(const QString& device);
-    void soundDeviceAvailable();
+    // The control channel is closed: nothing open and nothing closing.
+    void closed();
 
 private:
+    QTimer* singleShotTimer(const char* name);
+    void handle(LinkStateMachine::Event event);
+    void take(LinkStateMachine::Event event);
+    void perform(const LinkStateMachine::Step& step);
+    void startAudio();
+    void stopAudio();
+    void scheduleReconnect(int delayMs);
     void onHostReady();
-    void onHostDisconnected();
-    void onConnectionError();
-    void onReconnecting(int delayMs);
+    void onAudioStarted(quint32 session, bool ok);
+    void onSoundDeviceLost(quint32 session, const QString& device);
+    void onSoundDevicesReopened(quint32 session, bool ok);
     void onTick();
-    void onNoFirstAnswer();
-    bool soundDevicesFound();
-    void stopAudioPath();
-    void setState(State state);
 
     HSSoundCard* soundCard;
     HSRemoteController* remoteController;
     QThread* workerThread;
     HSAudioWorker* audioWorker;
     QTimer* statusTimer;
-    QTimer* firstAnswerTimer;
+    QTimer* answerTimer;
+    QTimer* reconnectTimer;
+    QTimer* deviceRetryTimer;
     LinkSettings linkSettings;
     QUrl rigUrl;
-    State linkState = State::Idle;
+    LinkStateMachine::Position position;
+    // Events that arrive while one is being handled wait their turn.
+    QQueue<LinkStateMachine::Event> pending;
+    bool handling = false;
+    // Counts the audio path's starts and stops: a worker report of an earlier one is stale.
+    quint32 audioSession = 0;
+    QString unavailableDevice;
     quint32 lowRateTicks = 0;
 };

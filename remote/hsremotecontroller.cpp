@@ -8,8 +8,6 @@
 namespace {
 
 constexpr const char* kCategory = "RemoteCtrl";
-// Anything at or above this after doubling is held at the cap.
-constexpr int kReconnectDelayCeilingMs = 29999;
 // A host description is a few hundred bytes. The socket refuses anything far beyond that (closing
 // with 1009, "message too big") before buffering it, so a broken or hostile host cannot make the
 // panel hold, parse and log megabytes.
@@ -21,18 +19,15 @@ HSRemoteController::HSRemoteController(QObject* parent)
     : QObject(parent)
     , webSocket(QString(), QWebSocketProtocol::Version13)
     , pingTimer(this)
-    , pongTimer(this)
-    , reconnectTimer(this) {
+    , pongTimer(this) {
     qRegisterMetaType<QAbstractSocket::SocketError>("QAbstractSocket::SocketError");
 
     // Named so that the schedule can be looked up from outside without waiting it out.
     pingTimer.setObjectName(QStringLiteral("pingTimer"));
     pongTimer.setObjectName(QStringLiteral("pongTimer"));
-    reconnectTimer.setObjectName(QStringLiteral("reconnectTimer"));
     pingTimer.setInterval(kKeepAlivePeriodMs);
     pongTimer.setInterval(kPongTimeoutMs);
     pongTimer.setSingleShot(true);
-    reconnectTimer.setSingleShot(true);
     webSocket.setMaxAllowedIncomingMessageSize(kMaxHostMessageBytes);
     webSocket.setMaxAllowedIncomingFrameSize(kMaxHostMessageBytes);
 
@@ -43,48 +38,38 @@ HSRemoteController::HSRemoteController(QObject* parent)
             &HSRemoteController::wsOnError);
     connect(&webSocket, &QWebSocket::textMessageReceived, this,
             &HSRemoteController::wsOnTextMessageReceived);
+    connect(&webSocket, &QWebSocket::stateChanged, this,
+            [this](QAbstractSocket::SocketState state) {
+                if (state == QAbstractSocket::UnconnectedState)
+                    emit closed();
+            });
     connect(&pingTimer, &QTimer::timeout, this, &HSRemoteController::sendKeepAlive);
     connect(&pongTimer, &QTimer::timeout, this, &HSRemoteController::onPongTimeout);
     connect(&webSocket, &QWebSocket::pong, &pongTimer, &QTimer::stop);
-    connect(&reconnectTimer, &QTimer::timeout, this, &HSRemoteController::attemptReconnect);
 }
 
+// The owner hears nothing more: the socket's last signals would reach a link being destroyed.
 HSRemoteController::~HSRemoteController() {
-    reconnectTimer.stop();
-    reconnectDelayMs = kFirstReconnectDelayMs;
-    closeWS(true);
+    webSocket.disconnect(this);
+    closeWS();
 }
 
 void HSRemoteController::HostStartSent(QUrl& host) {
     HSLOG(LogLevel::Notice, kCategory)
         << "HostStartSent — url=" << host.toString() << ", isBusy=" << isBusy;
+    if (isBusy)
+        closeWS();
     hostUrl = host;
-    userInitiated = false;
-    hasConnectedOnce = false;
-    if (!isBusy) {
-        isBusy = true;
-        webSocket.open(hostUrl);
-        return;
-    }
-    HSLOG(LogLevel::Warning, kCategory) << "HostStartSent — skipped, already busy";
-}
-
-void HSRemoteController::HostStopSent() {
-    HSLOG(LogLevel::Notice, kCategory) << "HostStopSent — user initiated disconnect";
-    userInitiated = true;
-    reconnectTimer.stop();
-    reconnectDelayMs = kFirstReconnectDelayMs;
-    sentMessageToHost(StopOutput);
-    closeWS(false);
+    isBusy = true;
+    isOpen = false;
+    webSocket.open(hostUrl);
 }
 
 void HSRemoteController::wsOnConnected() {
     HSLOG(LogLevel::Notice, kCategory)
         << "ws connected — url=" << hostUrl.toString()
         << ", peerAddr=" << webSocket.peerAddress().toString() << ":" << webSocket.peerPort();
-    hasConnectedOnce = true;
-    reconnectTimer.stop();
-    reconnectDelayMs = kFirstReconnectDelayMs;
+    isOpen = true;
     pingTimer.start();
     sentMessageToHost(LocalInfo);
 }
@@ -93,30 +78,29 @@ void HSRemoteController::wsOnDisconnected() {
     HSLOG(LogLevel::Notice, kCategory)
         << "ws disconnected — closeCode=" << static_cast<int>(webSocket.closeCode())
         << ", closeReason=" << webSocket.closeReason();
-    closeWS(false);
+    dropConnection();
 }
 
 void HSRemoteController::wsOnError(QAbstractSocket::SocketError error) {
     HSLOG(LogLevel::Error, kCategory)
         << "ws error — code=" << static_cast<int>(error) << ", msg=" << webSocket.errorString()
-        << ", hasConnectedOnce=" << hasConnectedOnce;
-    closeWS(false);
-    if (!hasConnectedOnce)
-        emit hostConnectionError();
+        << ", isOpen=" << isOpen;
+    dropConnection();
 }
 
+// A text that arrives after the connection was ended is parsed and logged, but reported to nobody.
 void HSRemoteController::wsOnTextMessageReceived(const QString& message) {
     HSLOG(LogLevel::Notice, kCategory) << "ws received — " << message;
     if (!parseHostMessage(message)) {
         HSLOG(LogLevel::Error, kCategory) << "ws parse failed — closing, message=" << message;
-        closeWS(false);
+        dropConnection();
         return;
     }
     HSLOG(LogLevel::Notice, kCategory)
         << "ws hostInfo parsed — sampleRate=" << sampleRate << ", frameSize=" << frameSize
         << ", channels=" << channel << ", codec=" << codec << ", udpInPort=" << udpInPort;
-    emit hostReadyToSent();
-    sentMessageToHost(StartOutput);
+    if (isBusy)
+        emit hostReadyToSent();
 }
 
 void HSRemoteController::sentMessageToHost(LocaMsgType msg) {
@@ -156,56 +140,31 @@ void HSRemoteController::sendKeepAlive() {
 
 void HSRemoteController::onPongTimeout() {
     HSLOG(LogLevel::Warning, kCategory) << "Pong timeout — forcing disconnect";
-    closeWS(false);
+    dropConnection();
 }
 
-void HSRemoteController::closeWS(bool isExit) {
-    HSLOG(LogLevel::Notice, kCategory) << "closeWS — isExit=" << isExit << ", isBusy=" << isBusy
-                                       << ", wsState=" << static_cast<int>(webSocket.state())
-                                       << ", userInitiated=" << userInitiated;
-    if (!isBusy && !isExit)
-        return;
+void HSRemoteController::closeWS() {
+    HSLOG(LogLevel::Notice, kCategory)
+        << "closeWS — isBusy=" << isBusy << ", wsState=" << static_cast<int>(webSocket.state());
     pingTimer.stop();
     pongTimer.stop();
-    // Closing can emit disconnected() synchronously; with isBusy already clear, the teardown it
-    // triggers finds nothing to do, so this one stays the only one.
+    // Closing can emit disconnected() at once; with isBusy already clear it reports nothing.
     isBusy = false;
     if (webSocket.state() == QAbstractSocket::ConnectedState)
         webSocket.close(QWebSocketProtocol::CloseCodeNormal, QString());
-    if (isExit)
-        return;
-    const bool willReconnect = !userInitiated && hasConnectedOnce;
-    HSLOG(LogLevel::Notice, kCategory)
-        << "closeWS — emitting hostDisconnected, willReconnect=" << willReconnect;
-    emit hostDisconnected();
-    if (!userInitiated)
-        scheduleReconnect();
+    else if (webSocket.state() != QAbstractSocket::UnconnectedState)
+        webSocket.abort();
 }
 
-void HSRemoteController::scheduleReconnect() {
-    if (!userInitiated && hasConnectedOnce && !hostUrl.isEmpty()) {
-        HSLOG(LogLevel::Notice, kCategory)
-            << "scheduleReconnect — delay=" << reconnectDelayMs << "ms, url=" << hostUrl.toString();
-        emit reconnecting(reconnectDelayMs);
-        reconnectTimer.start(reconnectDelayMs);
-        const int doubled = reconnectDelayMs * 2;
-        reconnectDelayMs = doubled > kReconnectDelayCeilingMs ? kReconnectDelayCapMs : doubled;
+// The end of a connection the owner did not ask for, reported once: an error and the disconnect
+// that follows it are one loss.
+void HSRemoteController::dropConnection() {
+    if (!isBusy)
         return;
-    }
-    HSLOG(LogLevel::Notice, kCategory)
-        << "scheduleReconnect — skipped, userInitiated=" << userInitiated
-        << ", hasConnectedOnce=" << hasConnectedOnce << ", urlEmpty=" << hostUrl.isEmpty();
-}
-
-void HSRemoteController::attemptReconnect() {
-    if (!userInitiated && !hostUrl.isEmpty()) {
-        HSLOG(LogLevel::Notice, kCategory) << "Reconnect attempt — opening " << hostUrl.toString()
-                                           << ", delay was " << reconnectTimer.interval() << "ms";
-        isBusy = false;
-        webSocket.open(hostUrl);
-        isBusy = true;
-        return;
-    }
-    HSLOG(LogLevel::Notice, kCategory) << "Reconnect skipped — userInitiated=" << userInitiated
-                                       << ", hostURL=" << hostUrl.toString();
+    const bool wasOpen = isOpen;
+    closeWS();
+    if (wasOpen)
+        emit hostDisconnected();
+    else
+        emit hostConnectionError();
 }

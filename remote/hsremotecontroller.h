@@ -9,17 +9,15 @@
 #include <QUrl>
 #include <QWebSocket>
 
-// The panel's client for the control channel to the remote host: one WebSocket, a keep-alive
-// with a pong watchdog, and reconnection with a doubling delay after an established connection
-// is lost. Lives in the GUI thread.
+// The panel's client for the control channel to the remote host: one WebSocket, a keep-alive with
+// a pong watchdog, and the host's messages. It opens, sends and closes when told and reports what
+// became of a connection; whether and when to try again is the link's. Lives in the GUI thread.
 class HSRemoteController : public QObject {
     Q_OBJECT
 
 public:
     static constexpr int kKeepAlivePeriodMs = 30000;
     static constexpr int kPongTimeoutMs = 5000;
-    static constexpr int kFirstReconnectDelayMs = 1000;
-    static constexpr int kReconnectDelayCapMs = 30000;
 
     explicit HSRemoteController(QObject* parent = nullptr);
     ~HSRemoteController() override;
@@ -49,36 +47,42 @@ public:
     // The host's URL as last given to HostStartSent.
     QUrl hostUrl;
 
+    void sentMessageToHost(LocaMsgType msg);
+    // Ends the current connection: closes it with 1000 when it is open, drops an attempt still
+    // connecting. Nothing more is reported about it but the socket's closed().
+    void closeWS();
+
 signals:
+    // The host described its stream.
     void hostReadyToSent();
+    // An open connection went down: the host closed it, the socket failed, no pong came, or the
+    // host sent something that is not a stream description.
     void hostDisconnected();
+    // An attempt could not open the connection.
     void hostConnectionError();
-    void reconnecting(int delayMs);
+    // The socket is closed: nothing open and nothing closing.
+    void closed();
 
 public slots:
+    // Opens a connection to `host`, ending any other first.
     void HostStartSent(QUrl& host);
-    void HostStopSent();
 
 private slots:
     void wsOnConnected();
     void wsOnDisconnected();
     void wsOnError(QAbstractSocket::SocketError error);
     void wsOnTextMessageReceived(const QString& message);
-    void sentMessageToHost(LocaMsgType msg);
 
 private:
-    void closeWS(bool isExit);
-    void scheduleReconnect();
+    void dropConnection();
     void sendKeepAlive();
     void onPongTimeout();
-    void attemptReconnect();
 
+    // A connection is held: its end is reported.
     bool isBusy = false;
+    // The connection held has opened.
+    bool isOpen = false;
     QWebSocket webSocket;
     QTimer pingTimer;
     QTimer pongTimer;
-    QTimer reconnectTimer;
-    qint32 reconnectDelayMs = kFirstReconnectDelayMs;
-    bool userInitiated = false;
-    bool hasConnectedOnce = false;
 };

@@ -7,14 +7,9 @@
 
 #include <QTimer>
 
-#include <algorithm>
-#include <iterator>
-
 namespace {
 constexpr const char* kCategory = "AudioWorker";
 constexpr int kWatchdogPeriodMs = 100;
-// Reopening a failed sound device: after 0.5, 1 and 2 s, then every 5 s.
-constexpr int kRetryDelaysMs[] = {500, 1000, 2000, 5000};
 } // namespace
 
 HSAudioWorker::HSAudioWorker(HSSoundCard* soundCard, QObject* parent)
@@ -22,20 +17,49 @@ HSAudioWorker::HSAudioWorker(HSSoundCard* soundCard, QObject* parent)
     , soundCard(soundCard)
     , udpSocket(nullptr)
     , running(false)
-    , soundWatchdog(new QTimer(this))
-    , soundRetry(new QTimer(this)) {
-    soundWatchdog->setObjectName(QStringLiteral("soundWatchdog"));
+    , soundWatchdog(new QTimer(this)) {
     soundWatchdog->setInterval(kWatchdogPeriodMs);
     connect(soundWatchdog, &QTimer::timeout, this, &HSAudioWorker::checkSoundDevices);
-    soundRetry->setObjectName(QStringLiteral("soundRetry"));
-    soundRetry->setSingleShot(true);
-    connect(soundRetry, &QTimer::timeout, this, &HSAudioWorker::retrySoundDevices);
     HSLOG(LogLevel::Info, kCategory) << "HSAudioWorker created";
 }
 
 HSAudioWorker::~HSAudioWorker() {
     stop();
     HSLOG(LogLevel::Info, kCategory) << "HSAudioWorker destroyed";
+}
+
+void HSAudioWorker::startAudio(const AudioConnection& connection, quint32 session) {
+    stop();
+    this->session = session;
+    const bool ok = !soundDevicesFound(connection) || soundCard->StartAudio(connection.format);
+    if (ok)
+        init(connection.remoteHost, connection.remotePort, connection.localPort,
+             connection.acceptAnySender);
+    emit audioStarted(session, ok);
+}
+
+// Resolves the names of the cable and the capture, stopping at the first that the sound card does
+// not know: without both the connection goes on without audio, so the operator can see why in the
+// log. The speaker is looked up too, but is not needed for audio to flow.
+bool HSAudioWorker::soundDevicesFound(const AudioConnection& connection) {
+    soundCard->findSpeakerDevice(connection.speakerDevice);
+    const struct {
+        int (HSSoundCard::*find)(const QString&);
+        const QString& name;
+        const char* role;
+    } lookups[] = {
+        {&HSSoundCard::findOutputDevice, connection.outputDevice, "UMX output"},
+        {&HSSoundCard::findInputDevice, connection.inputDevice, "UMX input"},
+    };
+    for (const auto& lookup : lookups) {
+        if ((soundCard->*lookup.find)(lookup.name) == -1) {
+            HSLOG(LogLevel::Warning, kCategory)
+                << "No audio: the " << lookup.role << " device \"" << lookup.name
+                << "\" is not among the sound devices";
+            return false;
+        }
+    }
+    return true;
 }
 
 void HSAudioWorker::init(QString remoteHost, ushort remotePort, ushort localPort,
@@ -62,7 +86,6 @@ void HSAudioWorker::init(QString remoteHost, ushort remotePort, ushort localPort
 void HSAudioWorker::stop() {
     running = false;
     soundWatchdog->stop();
-    soundRetry->stop();
     if (udpSocket) {
         HSLOG(LogLevel::Info, kCategory) << "Stopping audio worker";
         disconnect(soundCard, &HSSoundCard::inDataReady, this, &HSAudioWorker::onMicDataReady);
@@ -87,28 +110,29 @@ void HSAudioWorker::onUdpDataReceived(QByteArray& dataIn) {
     bytesIn += static_cast<quint32>(dataIn.size());
 }
 
-// Runs while the connection is up and its streams were started; a device that has stopped is
-// reopened with a growing delay, and the connection stays up meanwhile.
+// Runs while the connection is up; a device that has stopped is reported once, and watched again
+// when the streams have been reopened.
 void HSAudioWorker::checkSoundDevices() {
-    if (soundRetry->isActive() || !soundCard->isStarted())
+    if (!soundCard->isStarted())
         return;
     const QString device = soundCard->failedDevice();
     if (device.isEmpty())
         return;
     HSLOG(LogLevel::Warning, kCategory)
         << "Sound device \"" << device << "\" stopped working, reopening it";
-    emit soundDeviceLost(device);
-    soundCard->StopAudio();
-    retryStep = 0;
-    soundRetry->start(kRetryDelaysMs[0]);
+    soundWatchdog->stop();
+    emit soundDeviceLost(session, device);
 }
 
-void HSAudioWorker::retrySoundDevices() {
-    if (soundCard->RestartAudio()) {
+void HSAudioWorker::stopCard() {
+    soundCard->StopAudio();
+}
+
+void HSAudioWorker::reopenCard() {
+    const bool ok = soundCard->RestartAudio();
+    if (ok) {
         HSLOG(LogLevel::Notice, kCategory) << "Sound devices reopened";
-        emit soundDeviceBack();
-        return;
+        soundWatchdog->start();
     }
-    retryStep = std::min(retryStep + 1, static_cast<int>(std::size(kRetryDelaysMs)) - 1);
-    soundRetry->start(kRetryDelaysMs[retryStep]);
+    emit soundDevicesReopened(session, ok);
 }

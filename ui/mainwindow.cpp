@@ -113,7 +113,6 @@ void MainWindow::connectLink() {
         unavailableDevice = device;
         showStatus(0, 0, 0.0f);
     });
-    connect(link, &HSRigLink::soundDeviceAvailable, this, [this] { unavailableDevice.clear(); });
     connect(link, &HSRigLink::reconnecting, this, [this](int delayMs) {
         reconnectNotice = reconnectNoticeText(delayMs);
         ui->statusBar->showMessage(reconnectNotice);
@@ -220,7 +219,7 @@ void MainWindow::disConnectFromHost() {
 
 void MainWindow::onLinkStateChanged(HSRigLink::State state) {
     const bool active = link->active();
-    if (state != HSRigLink::State::Reconnecting)
+    if (state != HSRigLink::State::DeviceLost)
         unavailableDevice.clear();
     {
         const QSignalBlocker quiet(connectAction);
@@ -301,7 +300,7 @@ void MainWindow::showStatus(quint32 rxBytes, quint32 txBytes, float latency) {
     inputLatency = latency;
     if (link->state() == HSRigLink::State::Reconnecting)
         ui->statusBar->showMessage(reconnectNotice);
-    else if (!unavailableDevice.isEmpty() && link->active())
+    else if (link->state() == HSRigLink::State::DeviceLost)
         ui->statusBar->showMessage(soundDeviceNoticeText(unavailableDevice));
     else
         ui->statusBar->showMessage(statusLineText(rxBytes, txBytes, latency));

@@ -12,16 +12,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QTimer>
 
 namespace {
 constexpr const char* kCategory = "MainWindow";
-// How long the end of a session waits for the host to acknowledge the close, and how often it
-// looks.
-constexpr qint64 kEndSessionWaitMs = 1500;
-constexpr int kEndSessionPollMs = 10;
+// How long the end of a session waits for the host to acknowledge the close.
+constexpr int kEndSessionWaitMs = 1500;
 } // namespace
 
 void MainWindow::setAudioOutMode(ReceiverMode mode) {
@@ -116,16 +113,12 @@ void MainWindow::endSession() {
     HSLOG(LogLevel::Notice, kCategory) << "Ending the session";
     if (link->active())
         link->disconnectFromRig();
-    QElapsedTimer waited;
-    waited.start();
-    auto* poll = new QTimer(this);
-    connect(poll, &QTimer::timeout, this, [this, poll, waited] {
-        if (link->controlChannelOpen() && !waited.hasExpired(kEndSessionWaitMs))
-            return;
-        poll->stop();
+    if (!link->controlChannelOpen()) {
         QApplication::quit();
-    });
-    poll->start(kEndSessionPollMs);
+        return;
+    }
+    connect(link, &HSRigLink::closed, this, &QApplication::quit);
+    QTimer::singleShot(kEndSessionWaitMs, this, &QApplication::quit);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

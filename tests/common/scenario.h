@@ -67,10 +67,13 @@ public:
     HSRigLink* link() const { return rigLink.get(); }
     HSRigLink::State state() const { return link()->state(); }
     QTimer* timer(const char* name) const { return link()->findChild<QTimer*>(name); }
-    // A timer fired by hand is stopped first, so that it cannot fire by itself as well.
-    void fire(const char* name) {
+    // A timer fired by hand is stopped first, so that it cannot fire by itself as well. True when
+    // it was running.
+    bool fire(const char* name) {
+        const bool running = timer(name)->isActive();
         timer(name)->stop();
         QMetaObject::invokeMethod(timer(name), "timeout");
+        return running;
     }
     QAction* action(const QString& text) const {
         for (QAction* a : window->findChildren<QAction*>())
