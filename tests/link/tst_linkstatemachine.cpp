@@ -7,6 +7,8 @@
 #include <QSet>
 #include <QtTest>
 
+#include <optional>
+
 using namespace LinkStateMachine;
 using S = State;
 using E = Event;
@@ -20,69 +22,55 @@ private slots:
         QTest::addColumn<Event>("event");
         QTest::addColumn<State>("to");
         QTest::addColumn<QString>("steps");
+        const auto same = std::nullopt;
+        const QList<State> rest{S::Idle, S::GivenUp};
+        const QList<State> up{S::Connecting, S::Reconnecting, S::Streaming, S::DeviceLost};
         const QString attempt = "OpenChannel StartAnswerTimer";
         const QString hangUp = "StopTimers SendStopOutput CloseChannel StopAudio";
-        const QString cardFailed = hangUp + " ReportCardFailed";
-        const QString start = "StopTimers StartAudio";
-        const QString started = "SendStartOutput ReportStreaming";
-        const QString lost = "StopTimers StopAudio ScheduleReconnect:1000";   // the schedule afresh
-        const QString failed = "StopTimers StopAudio ScheduleReconnect:4000"; // its third delay
+        const QString lost = "StopTimers StopAudio ScheduleReconnect:1000"; // the schedule afresh
+        const QList<Event> devices{E::DeviceFailed, E::DeviceReopened, E::DeviceReopenFailed,
+                                   E::DeviceRetryTimeout};
 
-        const QMetaEnum events = QMetaEnum::fromType<Event>();
-        for (const S rest : {S::Idle, S::GivenUp}) {
-            row(rest, E::Connect, S::Connecting, attempt);
-            for (int i = 0; i < events.keyCount(); ++i)
-                if (events.value(i) != static_cast<int>(E::Connect))
-                    unchanged(rest, {static_cast<Event>(events.value(i))});
-        }
+        rows(rest, {E::Connect}, S::Connecting, attempt);
+        rows(rest,
+             {E::Disconnect, E::Described, E::ControlLost, E::ControlFailed, E::AnswerTimeout,
+              E::ReconnectTimeout, E::LowRate, E::AudioStarted, E::CardFailed},
+             same, "");
+        rows(rest, devices, same, "");
 
-        row(S::Connecting, E::Disconnect, S::Idle, hangUp);
-        row(S::Connecting, E::Described, S::Connecting, start);
-        row(S::Connecting, E::AudioStarted, S::Streaming, started);
-        row(S::Connecting, E::CardFailed, S::Idle, cardFailed);
-        row(S::Connecting, E::ControlLost, S::Reconnecting, lost);
-        row(S::Connecting, E::ControlFailed, S::Idle, "StopTimers ReportRefused");
-        row(S::Connecting, E::AnswerTimeout, S::Idle, "CloseChannel ReportRefused");
-        unchanged(S::Connecting, {E::Connect, E::ReconnectTimeout, E::LowRate, E::DeviceFailed,
-                                  E::DeviceReopened, E::DeviceReopenFailed, E::DeviceRetryTimeout});
+        rows(up, {E::Connect}, same, "");
+        rows(up, {E::Disconnect}, S::Idle, hangUp);
+        rows(up, {E::CardFailed}, S::Idle, hangUp + " ReportCardFailed");
+        rows(up, {E::Described}, same, "StopTimers StartAudio");
+        rows(up, {E::AudioStarted}, S::Streaming, "SendStartOutput ReportStreaming");
 
-        row(S::Reconnecting, E::Disconnect, S::Idle, hangUp);
-        row(S::Reconnecting, E::Described, S::Reconnecting, start);
-        row(S::Reconnecting, E::AudioStarted, S::Streaming, started);
-        row(S::Reconnecting, E::CardFailed, S::Idle, cardFailed);
-        row(S::Reconnecting, E::ControlLost, S::Reconnecting, failed);
-        row(S::Reconnecting, E::ControlFailed, S::Reconnecting, failed);
-        row(S::Reconnecting, E::AnswerTimeout, S::Reconnecting,
-            "CloseChannel ScheduleReconnect:4000");
-        row(S::Reconnecting, E::ReconnectTimeout, S::Reconnecting, attempt);
-        unchanged(S::Reconnecting, {E::Connect, E::LowRate, E::DeviceFailed, E::DeviceReopened,
-                                    E::DeviceReopenFailed, E::DeviceRetryTimeout});
+        rows({S::Connecting}, {E::ControlLost}, S::Reconnecting, lost);
+        rows({S::Connecting}, {E::ControlFailed}, S::Idle, "StopTimers ReportRefused");
+        rows({S::Connecting}, {E::AnswerTimeout}, S::Idle, "CloseChannel ReportRefused");
+        rows({S::Connecting}, {E::ReconnectTimeout}, same, "");
+        rows({S::Connecting, S::Reconnecting}, {E::LowRate}, same, "");
+        rows({S::Connecting, S::Reconnecting}, devices, same, "");
 
-        row(S::Streaming, E::Disconnect, S::Idle, hangUp);
-        row(S::Streaming, E::Described, S::Streaming, start);
-        row(S::Streaming, E::AudioStarted, S::Streaming, started);
-        row(S::Streaming, E::CardFailed, S::Idle, cardFailed);
-        row(S::Streaming, E::ControlLost, S::Reconnecting, lost);
-        row(S::Streaming, E::ControlFailed, S::Reconnecting, lost);
-        row(S::Streaming, E::LowRate, S::GivenUp, hangUp + " ReportLost");
-        row(S::Streaming, E::DeviceFailed, S::DeviceLost,
-            "StopCard ScheduleDeviceRetry:500 ReportDeviceUnavailable");
-        unchanged(S::Streaming, {E::Connect, E::AnswerTimeout, E::ReconnectTimeout,
-                                 E::DeviceReopened, E::DeviceReopenFailed, E::DeviceRetryTimeout});
+        rows({S::Reconnecting}, {E::ControlLost, E::ControlFailed}, same,
+             "StopTimers StopAudio ScheduleReconnect:4000"); // the third delay
+        rows({S::Reconnecting}, {E::AnswerTimeout}, same, "CloseChannel ScheduleReconnect:4000");
+        rows({S::Reconnecting}, {E::ReconnectTimeout}, same, attempt);
 
-        row(S::DeviceLost, E::Disconnect, S::Idle, hangUp);
-        row(S::DeviceLost, E::Described, S::DeviceLost, start);
-        row(S::DeviceLost, E::AudioStarted, S::Streaming, started);
-        row(S::DeviceLost, E::CardFailed, S::Idle, cardFailed);
-        row(S::DeviceLost, E::ControlLost, S::Reconnecting, lost);
-        row(S::DeviceLost, E::ControlFailed, S::Reconnecting, lost);
-        row(S::DeviceLost, E::DeviceReopened, S::Streaming, "");
-        row(S::DeviceLost, E::DeviceReopenFailed, S::DeviceLost, "ScheduleDeviceRetry:2000");
-        row(S::DeviceLost, E::DeviceRetryTimeout, S::DeviceLost, "ReopenDevices");
-        unchanged(S::DeviceLost,
-                  {E::Connect, E::AnswerTimeout, E::ReconnectTimeout, E::LowRate, E::DeviceFailed});
+        rows({S::Streaming, S::DeviceLost}, {E::ControlLost, E::ControlFailed}, S::Reconnecting,
+             lost);
+        rows({S::Streaming, S::DeviceLost}, {E::AnswerTimeout, E::ReconnectTimeout}, same, "");
+        rows({S::Streaming}, {E::LowRate}, S::GivenUp, hangUp + " ReportLost");
+        rows({S::Streaming}, {E::DeviceFailed}, S::DeviceLost,
+             "StopCard ScheduleDeviceRetry:500 ReportDeviceUnavailable");
+        rows({S::Streaming}, {E::DeviceReopened, E::DeviceReopenFailed, E::DeviceRetryTimeout},
+             same, "");
+        rows({S::DeviceLost}, {E::LowRate, E::DeviceFailed}, same, "");
+        rows({S::DeviceLost}, {E::DeviceReopened}, S::Streaming, "");
+        rows({S::DeviceLost}, {E::DeviceReopenFailed}, same, "ScheduleDeviceRetry:2000");
+        rows({S::DeviceLost}, {E::DeviceRetryTimeout}, same, "ReopenDevices");
 
-        QCOMPARE(rows.size(), QMetaEnum::fromType<State>().keyCount() * events.keyCount());
+        QCOMPARE(QSet<QString>(names.begin(), names.end()).size(),
+                 QMetaEnum::fromType<State>().keyCount() * QMetaEnum::fromType<Event>().keyCount());
     }
     void transitions() {
         QFETCH(State, from);
@@ -91,25 +79,28 @@ private slots:
         QTEST(t.next.state, "to");
         QStringList steps;
         for (const Step& step : t.steps)
-            steps << QMetaEnum::fromType<Action>().valueToKey(static_cast<int>(step.action)) +
+            steps << nameOf(step.action) +
                          (step.delayMs ? QString(":%1").arg(step.delayMs) : QString());
         QTEST(steps.join(' '), "steps");
     }
 
 private:
-    void row(State from, Event event, State to, const QString& steps) {
-        const QString name = QString("%1 x %2").arg(
-            QMetaEnum::fromType<State>().valueToKey(static_cast<int>(from)),
-            QMetaEnum::fromType<Event>().valueToKey(static_cast<int>(event)));
-        rows << name;
-        QTest::newRow(qPrintable(name)) << from << event << to << steps;
+    // A row named "State x Event" for each state and event given, all leading to `to`, or staying.
+    void rows(const QList<State>& from, const QList<Event>& events, std::optional<State> to,
+              const QString& steps) {
+        for (const State state : from)
+            for (const Event event : events) {
+                names << QString("%1 x %2").arg(nameOf(state), nameOf(event));
+                QTest::newRow(qPrintable(names.last()))
+                    << state << event << to.value_or(state) << steps;
+            }
     }
-    void unchanged(State state, std::initializer_list<Event> events) {
-        for (const Event event : events)
-            row(state, event, state, "");
+    template <typename Enum>
+    static const char* nameOf(Enum value) {
+        return QMetaEnum::fromType<Enum>().valueToKey(static_cast<int>(value));
     }
 
-    QSet<QString> rows;
+    QStringList names;
 };
 
 QTEST_GUILESS_MAIN(LinkStateMachineTest)
