@@ -30,9 +30,10 @@ StreamFormat streamFormatForHost(int hostSampleRate, int hostFrameSize);
 // metering and speaker copies of playback blocks, and the capture hand-over. A derived class
 // supplies the device list and the streams.
 //
-// Threads: the GUI thread configures and enumerates (while no connection runs); the audio worker's
-// thread looks devices up, starts, stops and reopens the streams, calls StreamOut and takes the
-// capture block after inDataReady(); the implementation's capture thread calls deliverCapture.
+// Threads: the GUI thread configures, enumerates, looks devices up and calls StartAudio; the audio
+// worker's thread calls StreamOut and StopAudio and takes the capture block after inDataReady();
+// the implementation's capture thread calls deliverCapture. The connection orders StartAudio
+// before the worker's use of the streams and StopAudio after it.
 class HSSoundCard : public QObject {
     Q_OBJECT
 

@@ -58,14 +58,19 @@ HSRigLink::HSRigLink(HSSoundCard* soundCard, QObject* parent)
 
     audioWorker->moveToThread(workerThread);
     connect(workerThread, &QThread::finished, audioWorker, &QObject::deleteLater);
-    connect(audioWorker, &HSAudioWorker::audioStarted, this, &HSRigLink::onAudioStarted,
-            Qt::QueuedConnection);
     connect(audioWorker, &HSAudioWorker::udpBindFailed, this, &HSRigLink::udpBindFailed,
             Qt::QueuedConnection);
-    connect(audioWorker, &HSAudioWorker::soundDeviceLost, this, &HSRigLink::onSoundDeviceLost,
-            Qt::QueuedConnection);
-    connect(audioWorker, &HSAudioWorker::soundDevicesReopened, this,
-            &HSRigLink::onSoundDevicesReopened, Qt::QueuedConnection);
+    connect(
+        audioWorker, &HSAudioWorker::soundDeviceLost, this,
+        [this](const QString& device) {
+            unavailableDevice = device;
+            handle(Event::DeviceFailed);
+        },
+        Qt::QueuedConnection);
+    connect(
+        audioWorker, &HSAudioWorker::soundDevicesReopened, this,
+        [this](bool ok) { handle(ok ? Event::DeviceReopened : Event::DeviceReopenFailed); },
+        Qt::QueuedConnection);
     // Levels measured before the worker stopped are queued to the meters ahead of this.
     connect(audioWorker, &HSAudioWorker::stopped, this, &HSRigLink::audioStopped,
             Qt::QueuedConnection);
@@ -219,29 +224,58 @@ void HSRigLink::onHostReady() {
     handle(Event::Described);
 }
 
-// The worker starts the streams in its own thread; each stream is judged on its own rate.
+// Each stream is judged on its own rate. The worker writes to the streams from its own thread:
+// after a quick reconnection its queued stop may not have run yet, and a host may describe its
+// stream again while audio runs, so the worker lets go of the socket and the streams before they
+// are opened anew here. The outcome is the machine's next event.
 void HSRigLink::startAudio() {
     lowRateTicks = 0;
-    AudioConnection connection;
-    connection.remoteHost = remoteController->hostUrl.host(QUrl::FullyDecoded);
-    connection.remotePort = remoteController->udpInPort;
-    connection.localPort = linkSettings.inUDPPort;
-    connection.acceptAnySender = linkSettings.acceptAnySender;
-    connection.outputDevice = linkSettings.outputDevice;
-    connection.speakerDevice = linkSettings.audioDevice;
-    connection.inputDevice = linkSettings.inputDevice;
-    connection.format =
-        streamFormatForHost(remoteController->sampleRate, remoteController->frameSize);
-    HSLOG(LogLevel::Info, kCategory) << "host: " << connection.remoteHost;
-    const quint32 session = ++audioSession;
+    QMetaObject::invokeMethod(audioWorker, &HSAudioWorker::stop, Qt::BlockingQueuedConnection);
+    if (soundDevicesFound() && !soundCard->StartAudio(streamFormatForHost(
+                                   remoteController->sampleRate, remoteController->frameSize))) {
+        handle(Event::CardFailed);
+        return;
+    }
+    const QString host = remoteController->hostUrl.host(QUrl::FullyDecoded);
+    HSLOG(LogLevel::Info, kCategory) << "host: " << host;
+    const ushort remotePort = remoteController->udpInPort;
+    const ushort localPort = linkSettings.inUDPPort;
+    const bool anySender = linkSettings.acceptAnySender;
     HSAudioWorker* worker = audioWorker;
     QMetaObject::invokeMethod(
-        worker, [worker, connection, session] { worker->startAudio(connection, session); },
+        worker,
+        [worker, host, remotePort, localPort, anySender] {
+            worker->init(host, remotePort, localPort, anySender);
+        },
         Qt::QueuedConnection);
+    handle(Event::AudioStarted);
+}
+
+// Resolves the stored names of the cable and the capture, stopping at the first that the sound
+// card does not know: without both the connection goes on without audio, so the operator can see
+// why in the log. The speaker is looked up too, but is not needed for audio to flow.
+bool HSRigLink::soundDevicesFound() {
+    soundCard->findSpeakerDevice(linkSettings.audioDevice);
+    const struct {
+        int (HSSoundCard::*find)(const QString&);
+        const QString& name;
+        const char* role;
+    } lookups[] = {
+        {&HSSoundCard::findOutputDevice, linkSettings.outputDevice, "UMX output"},
+        {&HSSoundCard::findInputDevice, linkSettings.inputDevice, "UMX input"},
+    };
+    for (const auto& lookup : lookups) {
+        if ((soundCard->*lookup.find)(lookup.name) == -1) {
+            HSLOG(LogLevel::Warning, kCategory)
+                << "No audio: the " << lookup.role << " device \"" << lookup.name
+                << "\" is not among the sound devices";
+            return false;
+        }
+    }
+    return true;
 }
 
 void HSRigLink::stopAudio() {
-    ++audioSession;
     QMetaObject::invokeMethod(audioWorker, &HSAudioWorker::stop, Qt::QueuedConnection);
     audioWorker->takeBytesReceived();
     audioWorker->takeBytesTransmitted();
@@ -253,23 +287,6 @@ void HSRigLink::scheduleReconnect(int delayMs) {
     HSLOG(LogLevel::Notice, kCategory) << "Reconnecting in " << delayMs << "ms";
     reconnectTimer->start(delayMs);
     emit reconnecting(delayMs);
-}
-
-void HSRigLink::onAudioStarted(quint32 session, bool ok) {
-    if (session == audioSession)
-        handle(ok ? Event::AudioStarted : Event::CardFailed);
-}
-
-void HSRigLink::onSoundDeviceLost(quint32 session, const QString& device) {
-    if (session != audioSession)
-        return;
-    unavailableDevice = device;
-    handle(Event::DeviceFailed);
-}
-
-void HSRigLink::onSoundDevicesReopened(quint32 session, bool ok) {
-    if (session == audioSession)
-        handle(ok ? Event::DeviceReopened : Event::DeviceReopenFailed);
 }
 
 // Only a link that is up and streaming is judged: while the control channel is being re-established

@@ -112,9 +112,7 @@ private:
     void stopAudio();
     void scheduleReconnect(int delayMs);
     void onHostReady();
-    void onAudioStarted(quint32 session, bool ok);
-    void onSoundDeviceLost(quint32 session, const QString& device);
-    void onSoundDevicesReopened(quint32 session, bool ok);
+    bool soundDevicesFound();
     void onTick();
 
     HSSoundCard* soundCard;
@@ -131,8 +129,6 @@ private:
     // Events that arrive while one is being handled wait their turn.
     QQueue<LinkStateMachine::Event> pending;
     bool handling = false;
-    // Counts the audio path's starts and stops: a worker report of an earlier one is stale.
-    quint32 audioSession = 0;
     QString unavailableDevice;
     quint32 lowRateTicks = 0;
 };

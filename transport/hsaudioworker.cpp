@@ -18,6 +18,7 @@ HSAudioWorker::HSAudioWorker(HSSoundCard* soundCard, QObject* parent)
     , udpSocket(nullptr)
     , running(false)
     , soundWatchdog(new QTimer(this)) {
+    soundWatchdog->setObjectName(QStringLiteral("soundWatchdog"));
     soundWatchdog->setInterval(kWatchdogPeriodMs);
     connect(soundWatchdog, &QTimer::timeout, this, &HSAudioWorker::checkSoundDevices);
     HSLOG(LogLevel::Info, kCategory) << "HSAudioWorker created";
@@ -26,40 +27,6 @@ HSAudioWorker::HSAudioWorker(HSSoundCard* soundCard, QObject* parent)
 HSAudioWorker::~HSAudioWorker() {
     stop();
     HSLOG(LogLevel::Info, kCategory) << "HSAudioWorker destroyed";
-}
-
-void HSAudioWorker::startAudio(const AudioConnection& connection, quint32 session) {
-    stop();
-    this->session = session;
-    const bool ok = !soundDevicesFound(connection) || soundCard->StartAudio(connection.format);
-    if (ok)
-        init(connection.remoteHost, connection.remotePort, connection.localPort,
-             connection.acceptAnySender);
-    emit audioStarted(session, ok);
-}
-
-// Resolves the names of the cable and the capture, stopping at the first that the sound card does
-// not know: without both the connection goes on without audio, so the operator can see why in the
-// log. The speaker is looked up too, but is not needed for audio to flow.
-bool HSAudioWorker::soundDevicesFound(const AudioConnection& connection) {
-    soundCard->findSpeakerDevice(connection.speakerDevice);
-    const struct {
-        int (HSSoundCard::*find)(const QString&);
-        const QString& name;
-        const char* role;
-    } lookups[] = {
-        {&HSSoundCard::findOutputDevice, connection.outputDevice, "UMX output"},
-        {&HSSoundCard::findInputDevice, connection.inputDevice, "UMX input"},
-    };
-    for (const auto& lookup : lookups) {
-        if ((soundCard->*lookup.find)(lookup.name) == -1) {
-            HSLOG(LogLevel::Warning, kCategory)
-                << "No audio: the " << lookup.role << " device \"" << lookup.name
-                << "\" is not among the sound devices";
-            return false;
-        }
-    }
-    return true;
 }
 
 void HSAudioWorker::init(QString remoteHost, ushort remotePort, ushort localPort,
@@ -121,7 +88,7 @@ void HSAudioWorker::checkSoundDevices() {
     HSLOG(LogLevel::Warning, kCategory)
         << "Sound device \"" << device << "\" stopped working, reopening it";
     soundWatchdog->stop();
-    emit soundDeviceLost(session, device);
+    emit soundDeviceLost(device);
 }
 
 void HSAudioWorker::stopCard() {
@@ -134,5 +101,5 @@ void HSAudioWorker::reopenCard() {
         HSLOG(LogLevel::Notice, kCategory) << "Sound devices reopened";
         soundWatchdog->start();
     }
-    emit soundDevicesReopened(session, ok);
+    emit soundDevicesReopened(ok);
 }

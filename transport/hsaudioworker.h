@@ -1,34 +1,19 @@
 #pragma once
 
-#include "hssoundcard.h"
-
 #include <QByteArray>
 #include <QObject>
 #include <QString>
 
 #include <atomic>
 
+class HSSoundCard;
 class HSUDPAudioSocket;
 class QTimer;
 
-// What the audio of one connection needs: the host's audio port, the local one, the devices by
-// name and the streams' format.
-struct AudioConnection {
-    QString remoteHost;
-    quint16 remotePort = 0;
-    quint16 localPort = 0;
-    bool acceptAnySender = false;
-    QString outputDevice;
-    QString speakerDevice;
-    QString inputDevice;
-    StreamFormat format;
-};
-
 // Runs the audio path of one connection in a thread of its own: every datagram from the host is
-// played with each frame written twice, and every capture block is sent to the host. The sound
-// card's streams are started, stopped and reopened here too, so the GUI never waits on the sound
-// system. Each report carries the session its start was given, so that a report overtaken by a
-// later start or stop can be told apart.
+// played with each frame written twice, and every capture block is sent to the host. It watches
+// the sound devices and reports one that stopped working; stopping and reopening the streams then
+// is done here too, when the link says so, so the GUI never waits on a failed device.
 class HSAudioWorker : public QObject {
     Q_OBJECT
 
@@ -37,10 +22,6 @@ public:
     ~HSAudioWorker() override;
 
 public slots:
-    // Looks the devices up, starts the streams and opens the socket, then reports audioStarted.
-    // Without the cable or the capture among the devices no stream is started and the socket
-    // opens all the same.
-    void startAudio(const AudioConnection& connection, quint32 session);
     void init(QString remoteHost, ushort remotePort, ushort localPort,
               bool acceptAnySender = false);
     void stop();
@@ -56,21 +37,18 @@ public:
     quint32 takeBytesTransmitted() { return bytesOut.exchange(0); }
 
 signals:
-    // `ok` is false when the streams could not be started.
-    void audioStarted(quint32 session, bool ok);
     void stopped();
     // The local port could not be bound: nothing will be received until the next init.
     void udpBindFailed(quint16 port, const QString& reason);
     // A running sound device stopped working; it is watched again once the streams are reopened.
-    void soundDeviceLost(quint32 session, const QString& device);
-    void soundDevicesReopened(quint32 session, bool ok);
+    void soundDeviceLost(const QString& device);
+    void soundDevicesReopened(bool ok);
 
 private slots:
     void onMicDataReady();
     void onUdpDataReceived(QByteArray& dataIn);
 
 private:
-    bool soundDevicesFound(const AudioConnection& connection);
     void checkSoundDevices();
 
     HSSoundCard* soundCard;
@@ -79,5 +57,4 @@ private:
     std::atomic<quint32> bytesIn{0};
     std::atomic<quint32> bytesOut{0};
     QTimer* soundWatchdog;
-    quint32 session = 0;
 };

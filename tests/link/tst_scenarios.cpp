@@ -149,9 +149,9 @@ private slots:
         QCOMPARE(s.status(), notice);
         QCOMPARE(s.state(), State::DeviceLost);
 
+        QTRY_VERIFY(s.timer("deviceRetryTimer")->isActive());
         s.card.capturePresent = true;
         s.card.delivering = true;
-        QTRY_VERIFY(s.timer("deviceRetryTimer")->isActive());
         s.fire("deviceRetryTimer");
         QTRY_COMPARE(s.state(), State::Streaming);
         QVERIFY(s.card.running());
