@@ -34,6 +34,12 @@ HSRigLink::HSRigLink(HSSoundCard* soundCard, QObject* parent)
     , answerTimer(singleShotTimer("answerTimer"))
     , reconnectTimer(singleShotTimer("reconnectTimer"))
     , deviceRetryTimer(singleShotTimer("deviceRetryTimer")) {
+    connectTimers();
+    connectControlChannel();
+    startWorker();
+}
+
+void HSRigLink::connectTimers() {
     answerTimer->setInterval(kAnswerMs);
     connect(answerTimer, &QTimer::timeout, this, [this] {
         HSLOG(LogLevel::Warning, kCategory) << "No stream description from " << rigUrl.toString()
@@ -47,7 +53,16 @@ HSRigLink::HSRigLink(HSSoundCard* soundCard, QObject* parent)
     });
     connect(deviceRetryTimer, &QTimer::timeout, this,
             [this] { handle(Event::DeviceRetryTimeout); });
-    connect(remoteController, &HSRemoteController::hostReadyToSent, this, &HSRigLink::onHostReady);
+    statusTimer->setObjectName(QStringLiteral("statusTimer"));
+    connect(statusTimer, &QTimer::timeout, this, &HSRigLink::onTick);
+    statusTimer->start(kStatusIntervalMs);
+}
+
+void HSRigLink::connectControlChannel() {
+    connect(remoteController, &HSRemoteController::hostReadyToSent, this, [this] {
+        HSLOG(LogLevel::Notice, kCategory) << "host ready to sent";
+        handle(Event::Described);
+    });
     connect(remoteController, &HSRemoteController::hostDisconnected, this, [this] {
         HSLOG(LogLevel::Notice, kCategory) << "host disconnected main";
         handle(Event::ControlLost);
@@ -55,7 +70,10 @@ HSRigLink::HSRigLink(HSSoundCard* soundCard, QObject* parent)
     connect(remoteController, &HSRemoteController::hostConnectionError, this,
             [this] { handle(Event::ControlFailed); });
     connect(remoteController, &HSRemoteController::closed, this, &HSRigLink::closed);
+}
 
+// The worker's reports cross from its thread by queued connections.
+void HSRigLink::startWorker() {
     audioWorker->moveToThread(workerThread);
     connect(workerThread, &QThread::finished, audioWorker, &QObject::deleteLater);
     connect(audioWorker, &HSAudioWorker::udpBindFailed, this, &HSRigLink::udpBindFailed,
@@ -75,10 +93,6 @@ HSRigLink::HSRigLink(HSSoundCard* soundCard, QObject* parent)
     connect(audioWorker, &HSAudioWorker::stopped, this, &HSRigLink::audioStopped,
             Qt::QueuedConnection);
     workerThread->start(QThread::InheritPriority);
-
-    statusTimer->setObjectName(QStringLiteral("statusTimer"));
-    connect(statusTimer, &QTimer::timeout, this, &HSRigLink::onTick);
-    statusTimer->start(kStatusIntervalMs);
 }
 
 HSRigLink::~HSRigLink() {
@@ -217,11 +231,6 @@ void HSRigLink::perform(const LinkStateMachine::Step& step) {
         emit soundDeviceUnavailable(unavailableDevice);
         return;
     }
-}
-
-void HSRigLink::onHostReady() {
-    HSLOG(LogLevel::Notice, kCategory) << "host ready to sent";
-    handle(Event::Described);
 }
 
 // Each stream is judged on its own rate. The worker writes to the streams from its own thread:

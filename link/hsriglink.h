@@ -105,13 +105,15 @@ signals:
 
 private:
     QTimer* singleShotTimer(const char* name);
+    void connectTimers();
+    void connectControlChannel();
+    void startWorker();
     void handle(LinkStateMachine::Event event);
     void take(LinkStateMachine::Event event);
     void perform(const LinkStateMachine::Step& step);
     void startAudio();
     void stopAudio();
     void scheduleReconnect(int delayMs);
-    void onHostReady();
     bool soundDevicesFound();
     void onTick();
 
