@@ -257,6 +257,7 @@ private slots:
         QVERIFY(s.timer("pongTimer")->isActive());
         QCOMPARE(s.timer("pongTimer")->interval(), 5000);
         QTRY_VERIFY(!s.timer("pongTimer")->isActive());
+        QCOMPARE(s.state(), State::Streaming);
         s.fire("pingTimer");
         s.fire("pongTimer");
         QCOMPARE(s.state(), State::Reconnecting);
