@@ -25,9 +25,12 @@ constexpr double kSmoothingPerOmega = 0.25;
 // by 4 ms of audio per second (a target that shrinks after a burst of jitter, 2 ms per second),
 // while staying far below an audible pitch change.
 constexpr double kClamp = 0.005;
-// The skew is learned only near the target: far from it the error is a target that stepped,
-// which the proportional part takes up alone, so that the measured skew does not wind up.
+// The skew is learned only near a target that has held for a second: far from it, or while it
+// moves (it shrinks as a ramp after a burst of jitter), the error is the target's doing, which the
+// proportional part takes up alone. Learned, it would stay in the integral as a false skew when
+// the target stops and drive the fill past it.
 constexpr double kIntegrateWithinSeconds = 0.005;
+constexpr double kSteadyTargetSeconds = 1.0;
 
 } // namespace
 
@@ -38,7 +41,7 @@ DriftController::DriftController(int hostRate) {
 void DriftController::reset(int hostRate) {
     rate = hostRate;
     smoothing = false;
-    smoothedError = smoothedTarget = integral = current = playedSeconds = 0.0;
+    smoothedError = smoothedTarget = integral = current = playedSeconds = targetHeldSeconds = 0.0;
 }
 
 double DriftController::update(double fill, double pulled, double target) {
@@ -50,9 +53,11 @@ double DriftController::update(double fill, double pulled, double target) {
     }
     const double omega = bandwidth();
     smoothedError += (error - smoothedError) * std::min(1.0, dt * omega / kSmoothingPerOmega);
+    targetHeldSeconds = target == smoothedTarget ? targetHeldSeconds + dt : 0.0;
     smoothedTarget = target;
     playedSeconds += dt;
-    if (std::abs(smoothedError) < kIntegrateWithinSeconds)
+    if (std::abs(smoothedError) < kIntegrateWithinSeconds &&
+        targetHeldSeconds >= kSteadyTargetSeconds)
         integral = std::clamp(integral + omega * omega * smoothedError * dt, -kClamp, kClamp);
     current = std::clamp(2.0 * kDamping * omega * smoothedError + integral, -kClamp, kClamp);
     return current;

@@ -34,5 +34,6 @@ private:
     double smoothedTarget = 0.0;
     double integral = 0.0;
     double playedSeconds = 0.0;
+    double targetHeldSeconds = 0.0;
     double current = 0.0;
 };
