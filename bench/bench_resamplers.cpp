@@ -1,24 +1,10 @@
 // Cost of the candidate resamplers per second of stereo audio at the stream's rate (96 kHz), in
 // 1024-frame callbacks with the ratio set before each, held at 2 x 1.001 or steered. The
 // "core_%" counter is the share of one core the conversion takes in real time.
+#include "coreshare.h"
 #include "resamplers.h"
 
-#include <benchmark/benchmark.h>
-
-#include <time.h>
-
 namespace {
-
-double threadCpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + t.tv_nsec / 1e9;
-}
-
-// The share of one core, in %, that `cpuSeconds` of work for `audioSeconds` of audio takes.
-void reportCoreShare(benchmark::State& state, double cpuSeconds, double audioSeconds) {
-    state.counters["core_%"] = 100.0 * cpuSeconds / audioSeconds;
-}
 
 constexpr long kCallbacksPerSecond = static_cast<long>(bench::kStreamRate) / bench::kCallbackFrames;
 
@@ -27,7 +13,7 @@ void convertOneSecond(benchmark::State& state, const bench::Candidate& candidate
     bench::ToneSource tone(1000, 0.5);
     std::vector<float> out(bench::kCallbackFrames * bench::kChannels);
     long k = 0;
-    const double cpuStart = threadCpuSeconds();
+    const double cpuStart = bench::threadCpuSeconds();
     for (auto _ : state) {
         for (long c = 0; c < kCallbacksPerSecond; ++c, ++k) {
             resampler->setRatio(bench::ratioAt(steered, k));
@@ -35,8 +21,8 @@ void convertOneSecond(benchmark::State& state, const bench::Candidate& candidate
             benchmark::DoNotOptimize(out.data());
         }
     }
-    reportCoreShare(state, threadCpuSeconds() - cpuStart,
-                    static_cast<double>(k) * bench::kCallbackFrames / bench::kStreamRate);
+    bench::reportCoreShare(state, bench::threadCpuSeconds() - cpuStart,
+                           static_cast<double>(k) * bench::kCallbackFrames / bench::kStreamRate);
 }
 
 } // namespace
