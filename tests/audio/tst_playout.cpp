@@ -14,14 +14,15 @@ static constexpr double kFramesPerMs = kRate / 1000.0;
 static constexpr std::int64_t kNsPerSecond = 1'000'000'000;
 
 // How a host's datagrams reach the panel: the host's clock runs `skewPpm` fast (from `stepAtS`
-// on, `skewAfterPpm`), every datagram is delayed by 1 ms plus up to `jitterMs` (uniform, seeded,
-// order kept) while the time is within [jitterFromS, jitterToS), and the datagrams numbered in
-// `lost` never arrive.
+// on, `skewAfterPpm`), every datagram is delayed by 1 ms, and while the time is within
+// [jitterFromS, jitterToS) by `queueMs` more plus up to `jitterMs` (uniform, seeded, order kept);
+// the datagrams numbered in `lost` never arrive.
 struct Network {
     double skewPpm = 0.0;
     double skewAfterPpm = 0.0;
     double stepAtS = 1e9;
     double jitterMs = 0.0;
+    double queueMs = 0.0;
     double jitterFromS = 0.0;
     double jitterToS = 1e9;
     QList<int> lost;
@@ -45,7 +46,8 @@ static QVector<Datagram> arrivals(const Network& net, double seconds) {
         const double skew = sentS < net.stepAtS ? net.skewPpm : net.skewAfterPpm;
         sentS += kDatagram / (kRate * (1.0 + skew * 1e-6));
         const bool jittery = sentS >= net.jitterFromS && sentS < net.jitterToS;
-        const double delayS = 0.001 + (jittery ? jitter(random) * net.jitterMs / 1000.0 : 0.0);
+        const double delayS =
+            0.001 + (jittery ? (net.queueMs + jitter(random) * net.jitterMs) / 1000.0 : 0.0);
         arrivedS = std::max(arrivedS, sentS + delayS);
         if (!net.lost.contains(k))
             out.append(
@@ -145,6 +147,10 @@ private slots:
         burst.jitterFromS = 20;
         burst.jitterToS = 40;
         QTest::newRow("jitter burst of 0-50 ms that stops") << burst << 0 << "";
+        Network queue = burst;
+        queue.queueMs = 10;
+        queue.jitterMs = 20;
+        QTest::newRow("a queue adding 10-30 ms for 20 s") << queue << 0 << "";
         Network loss;
         loss.skewPpm = -1000;
         loss.lost = {2000, 4000, 6000, 6001};
@@ -180,7 +186,8 @@ private slots:
             const std::int64_t truth = std::int64_t(d.index) * kDatagram;
             const double quiet = kDatagram + 3.5 * kFramesPerMs;
             const bool settled =
-                s > 15 && (s < net.jitterFromS || s > net.jitterToS + 15 + net.jitterMs / 2);
+                s > 15 &&
+                (s < net.jitterFromS || s > net.jitterToS + 15 + (net.queueMs + net.jitterMs) / 2);
             const bool lossPending = lossUndetectedAt(net, d.index);
             if (p.position > truth || (p.position < truth && !lossPending))
                 fault =
