@@ -6,6 +6,10 @@
 // resampling ratio is the nominal one divided by (1 + correction); held steady, its integral part
 // is how much faster the host's clock runs than the card's.
 //
+// A target that moves is not a step for the loop: the fill is led to it along a reference that
+// moves at a limited rate, and the rate at which the reference moves is fed forward into the
+// correction, so the loop's error (and what it learns as skew) stays the clocks' alone.
+//
 // Pure: called once per playback callback with numbers only; real-time safe.
 class DriftController {
 public:
@@ -16,24 +20,24 @@ public:
     // After a callback: `fill` host frames buffered ahead of the playback, `pulled` the host
     // frames' worth of time the callback played, `target` the fill wanted. Returns the correction.
     double update(double fill, double pulled, double target);
-    // The fill was just brought to the target by other means (priming, a drop): forget the
-    // smoothed error, keep the measured skew.
+    // The fill was just brought to the target by other means (priming, a drop): the reference
+    // starts again from the fill, the measured skew stays.
     void settle();
 
     double correction() const { return current; }
     double skewPpm() const { return integral * 1e6; }
     // The smoothed fill, in host frames.
-    double smoothedFill() const { return smoothedTarget + smoothedError * rate; }
+    double smoothedFill() const { return reference + smoothedError * rate; }
 
 private:
-    double bandwidth() const;
+    double proportionalOmega() const;
+    double followTarget(double fill, double pulled, double target);
 
     double rate = 48000.0;
-    bool smoothing = false;
+    bool settled = false;
+    double reference = 0.0;     // host frames
     double smoothedError = 0.0; // seconds of audio
-    double smoothedTarget = 0.0;
     double integral = 0.0;
     double playedSeconds = 0.0;
-    double targetHeldSeconds = 0.0;
     double current = 0.0;
 };

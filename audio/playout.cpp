@@ -8,6 +8,8 @@
 namespace {
 
 constexpr double kNsPerSecond = 1e9;
+constexpr int kChannels = 2;
+constexpr size_t kFrameBytes = kChannels * sizeof(qint16);
 constexpr std::int64_t kNoSchedule = std::numeric_limits<std::int64_t>::min();
 constexpr double kMaxTargetSeconds = 0.5;
 // The ring holds the largest target twice over plus two datagrams: room for a burst of late audio
@@ -67,13 +69,13 @@ void Playout::setTarget(int frames) {
 
 void Playout::pull(qint16* out, int frames, std::int64_t nowNs) {
     const double wanted = target.load(std::memory_order_relaxed);
-    if (!primed(nowNs, wanted + frames / streamFramesPerHostFrame)) {
-        std::memset(out, 0, static_cast<size_t>(frames) * 2 * sizeof(qint16));
+    const int silent = priming ? primingFrames(nowNs, wanted, frames) : 0;
+    std::memset(out, 0, static_cast<size_t>(silent) * kFrameBytes);
+    if (silent == frames)
         return;
-    }
     dropPastBound(wanted);
     input.missing = 0;
-    resampler.produce(out, frames, input);
+    resampler.produce(out + kChannels * silent, frames - silent, input);
     countUnderrun(input.missing);
     steer(nowNs, frames, wanted);
 }
@@ -104,15 +106,17 @@ double Playout::scheduledFill(std::int64_t nowNs) const {
     return scheduledEnd - static_cast<double>(ring.readPosition()) + resampler.staged();
 }
 
-// Primed once the fill would still be at the target after this callback's pull.
-bool Playout::primed(std::int64_t nowNs, double fillBeforePull) {
-    if (!priming)
-        return true;
-    if (scheduledFill(nowNs) < fillBeforePull)
-        return false;
-    priming = false;
-    controller.settle();
-    return true;
+// The frames of this callback to play as silence while priming: all of them until the fill
+// passes the target, then those that leave it exactly at the target after the callback, which
+// ends the priming.
+int Playout::primingFrames(std::int64_t nowNs, double wanted, int frames) {
+    const double spare = (scheduledFill(nowNs) - wanted) * streamFramesPerHostFrame;
+    const int audible = static_cast<int>(std::clamp(spare, 0.0, static_cast<double>(frames)));
+    if (audible > 0) {
+        priming = false;
+        controller.settle();
+    }
+    return frames - audible;
 }
 
 void Playout::dropPastBound(double wanted) {

@@ -54,7 +54,7 @@ private:
     };
 
     double scheduledFill(std::int64_t nowNs) const;
-    bool primed(std::int64_t nowNs, double fillBeforePull);
+    int primingFrames(std::int64_t nowNs, double wanted, int frames);
     void dropPastBound(double target);
     void countUnderrun(int missing);
     void steer(std::int64_t nowNs, int frames, double target);
