@@ -30,7 +30,6 @@ constexpr double kQuantile = 0.99;
 // Covers what lateness does not measure: the callback's own scheduling and the drift
 // controller's small error around the target.
 constexpr double kMarginNs = 2'000'000.0;
-constexpr double kMaxTargetSeconds = 0.5;
 // After it last grew, the target holds for 5 s, then shrinks by at most 2 ms per second, which
 // the drift controller follows by resampling within its correction clamp.
 constexpr std::int64_t kShrinkHoldNs = 5'000'000'000;
@@ -72,6 +71,8 @@ void JitterEstimator::reset(int hostRate, int floorFrames, std::int64_t position
 }
 
 JitterEstimator::Placement JitterEstimator::arrival(std::int64_t arrivalNs, int frames) {
+    if (frames <= 0)
+        return {next, arrivalNs, static_cast<int>(std::lround(target))};
     if (!started) {
         started = true;
         firstNs = blockStartNs = lastGrowthNs = lastArrivalNs = arrivalNs;

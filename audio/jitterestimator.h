@@ -39,6 +39,9 @@ public:
         int target = 0;
     };
 
+    // The largest target, in seconds of audio.
+    static constexpr double kMaxTargetSeconds = 0.5;
+
     JitterEstimator();
 
     // A new stream from the host at `hostRate` frames per second, whose first datagram goes to

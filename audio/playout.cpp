@@ -1,5 +1,7 @@
 #include "playout.h"
 
+#include "jitterestimator.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -11,10 +13,9 @@ constexpr double kNsPerSecond = 1e9;
 constexpr int kChannels = 2;
 constexpr size_t kFrameBytes = kChannels * sizeof(qint16);
 constexpr std::int64_t kNoSchedule = std::numeric_limits<std::int64_t>::min();
-constexpr double kMaxTargetSeconds = 0.5;
 // The ring holds the largest target twice over plus two datagrams: room for a burst of late audio
 // on top of a full target, and for the drop bound below.
-constexpr double kCapacitySeconds = 2 * kMaxTargetSeconds;
+constexpr double kCapacitySeconds = 2 * JitterEstimator::kMaxTargetSeconds;
 // Audio is dropped when the fill passes the target by the target again, and by at least 100 ms:
 // further than jitter ever carries it, so only audio that would otherwise take many seconds of
 // resampling to give back.
@@ -142,8 +143,8 @@ void Playout::countUnderrun(int missing) {
 
 void Playout::steer(std::int64_t nowNs, int frames, double wanted) {
     const double fill = scheduledFill(nowNs);
-    const double received = fill - static_cast<double>(ring.fill());
-    if (received > kStaleScheduleSeconds * hostRate)
+    const double overdue = fill - static_cast<double>(ring.fill());
+    if (overdue > kStaleScheduleSeconds * hostRate)
         return;
     const double correction = controller.update(fill, frames / streamFramesPerHostFrame, wanted);
     resampler.setRatio(streamFramesPerHostFrame / (1.0 + correction));
