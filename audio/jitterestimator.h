@@ -9,9 +9,9 @@
 // host's datagrams carry no sequence numbers or times.
 //
 // Schedule: the host sends a datagram whenever it has a block, at its own clock's pace. The
-// estimator fits a line to the arrivals against their stream positions, the lower envelope of the
-// earliest arrival of each half second over the last few seconds, so its slope is the host's
-// frame period as seen on this machine's clock (a skewed clock is not jitter) and its offset the
+// estimator fits a line to the arrivals against their stream positions: the lower envelope of the
+// earliest arrival of each calm half second over the last few, so its slope is the host's frame
+// period as seen on this machine's clock (a skewed clock is not jitter) and its offset the
 // quickest the network delivers. A datagram's lateness is how far it arrived after that line.
 //
 // Target: the fill the playouts should hold ahead of their reads, in host frames: one datagram,
@@ -22,9 +22,10 @@
 //
 // Loss: a lost datagram makes every later one look a datagram period late, a step in the
 // lateness floor that stays. Once the floor has stayed on the same whole number of periods for
-// the confirmation time (jitter lifts the floor only now and then, a skew that is still being
-// fitted makes a ramp, not a step), the stream position moves on by those datagrams, leaving a
-// gap of their length.
+// the confirmation time with the datagrams close above it (jitter lifts the floor too, but
+// spreads the datagrams; a skew that is still being fitted makes a ramp, not a step), the stream
+// position moves on by those datagrams, leaving a gap of their length. Under jitter a loss is
+// found once the network calms; until then the target covers the period it is short.
 //
 // Pure: no clock, no I/O, no allocation after reset(); one thread (the audio worker's).
 class JitterEstimator {
