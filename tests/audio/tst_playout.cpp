@@ -236,12 +236,12 @@ private slots:
         });
         qint16 out[2 * 29];
         std::int64_t position = 0, audio = 0, wrong = -1;
-        while ((!written || ring.fill() > 0) && wrong < 0) {
+        for (int reads = 0; (!written || ring.fill() > 0) && wrong < 0; ++reads) {
             if (!written && ring.fill() < 29) { // mostly behind the worker, as a primed playout
                 std::this_thread::yield();
                 continue;
             }
-            if (position % 290 == 0)
+            if (reads % 10 == 0)
                 position += ring.discardOldest(64);
             audio += ring.read(out, 29);
             for (int i = 0; i < 2 * 29 && wrong < 0; ++i)
