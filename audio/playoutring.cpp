@@ -1,0 +1,92 @@
+#include "playoutring.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+constexpr int kChannels = 2;
+constexpr size_t kFrameBytes = kChannels * sizeof(qint16);
+} // namespace
+
+void PlayoutRing::reset(int capacityFrames, std::int64_t position) {
+    std::int64_t capacity = 1;
+    while (capacity < capacityFrames)
+        capacity *= 2;
+    samples.assign(static_cast<size_t>(capacity * kChannels), 0);
+    mask = capacity - 1;
+    writeEnd.store(position, std::memory_order_relaxed);
+    readPos.store(position, std::memory_order_release);
+}
+
+PlayoutRing::Written PlayoutRing::write(std::int64_t position, const qint16* frames, int count) {
+    Written result;
+    const std::int64_t read = readPos.load(std::memory_order_acquire);
+    const std::int64_t from = std::max(read, writeEnd.load(std::memory_order_relaxed));
+    const std::int64_t limit = read + capacity();
+
+    result.late = static_cast<int>(std::clamp<std::int64_t>(from - position, 0, count));
+    const std::int64_t begin = position + result.late;
+    const std::int64_t end = position + count;
+    if (begin == end)
+        return result;
+
+    const std::int64_t gapEnd = std::min(begin, limit);
+    silence(from, gapEnd - from);
+    result.silent = static_cast<int>(gapEnd - from);
+    const std::int64_t dataEnd = std::clamp(end, gapEnd, limit);
+    copyIn(begin, frames + kChannels * result.late, dataEnd - begin);
+    result.refused = static_cast<int>(end - std::max(dataEnd, begin));
+    writeEnd.store(std::max(gapEnd, dataEnd), std::memory_order_release);
+    return result;
+}
+
+int PlayoutRing::read(qint16* out, int count) {
+    const std::int64_t read = readPos.load(std::memory_order_relaxed);
+    const std::int64_t end = writeEnd.load(std::memory_order_acquire);
+    const int available = static_cast<int>(std::clamp<std::int64_t>(end - read, 0, count));
+    copyOut(read, out, available);
+    std::memset(out + kChannels * available, 0, (count - available) * kFrameBytes);
+    readPos.store(read + count, std::memory_order_release);
+    return available;
+}
+
+int PlayoutRing::discardOldest(std::int64_t keep) {
+    const std::int64_t read = readPos.load(std::memory_order_relaxed);
+    const std::int64_t excess = writeEnd.load(std::memory_order_acquire) - read - keep;
+    if (excess <= 0)
+        return 0;
+    readPos.store(read + excess, std::memory_order_release);
+    return static_cast<int>(excess);
+}
+
+std::int64_t PlayoutRing::fill() const {
+    const std::int64_t end = writeEnd.load(std::memory_order_acquire);
+    return std::max<std::int64_t>(end - readPos.load(std::memory_order_acquire), 0);
+}
+
+// The ring's frames for [position, position + count) lie in at most two runs: up to the end of
+// the storage, and from its start.
+void PlayoutRing::copyIn(std::int64_t position, const qint16* frames, std::int64_t count) {
+    if (count <= 0)
+        return;
+    const std::int64_t at = position & mask;
+    const std::int64_t first = std::min(count, mask + 1 - at);
+    std::memcpy(&samples[at * kChannels], frames, first * kFrameBytes);
+    std::memcpy(samples.data(), frames + first * kChannels, (count - first) * kFrameBytes);
+}
+
+void PlayoutRing::silence(std::int64_t position, std::int64_t count) {
+    if (count <= 0)
+        return;
+    const std::int64_t at = position & mask;
+    const std::int64_t first = std::min(count, mask + 1 - at);
+    std::memset(&samples[at * kChannels], 0, first * kFrameBytes);
+    std::memset(samples.data(), 0, (count - first) * kFrameBytes);
+}
+
+void PlayoutRing::copyOut(std::int64_t position, qint16* out, int count) const {
+    const std::int64_t at = position & mask;
+    const std::int64_t first = std::min<std::int64_t>(count, mask + 1 - at);
+    std::memcpy(out, &samples[at * kChannels], first * kFrameBytes);
+    std::memcpy(out + first * kChannels, samples.data(), (count - first) * kFrameBytes);
+}
