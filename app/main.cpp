@@ -1,11 +1,14 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "hsportaudio.h"
 #include "hsriglink.h"
 #include "log.h"
 #include "mainwindow.h"
+#include "panelsettings.h"
 #include "portaudiowarmup.h"
 #include "terminationsignals.h"
 #include "themestylesheet.h"
-#include "umxversion.h"
+#include "windowbehaviour.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -13,7 +16,6 @@
 #include <QFontDatabase>
 #include <QLockFile>
 #include <QMessageBox>
-#include <QSettings>
 #include <QSystemTrayIcon>
 
 #include <memory>
@@ -32,8 +34,19 @@ const QCommandLineOption
     kHiddenOption("hidden",
                   "Start in the system tray (the window is shown where there is no tray).");
 const QCommandLineOption
-    kThemeOption({"t", "theme"}, "Set UI theme: default|dark_teal|dark_amber|dark_cyan|light_blue.",
+    kThemeOption({"t", "theme"},
+                 "Set UI theme: " + (QStringList{kDefaultTheme} + themeIds()).join('|') + ".",
                  "theme");
+
+// Qt's own options, which QApplication takes out of the command line before the panel reads it
+// (`umx -style Fusion -session ID` is how a session manager restores a program): those with a
+// value and those without. Qt takes each as -name, --name and, with a value, -name=value.
+const QStringList kQtOptionsWithValue = {
+    "platform", "platformpluginpath", "platformtheme",   "plugin", "display",
+    "name",     "geometry",           "qwindowgeometry", "title",  "qwindowtitle",
+    "icon",     "qwindowicon",        "session",         "style",  "stylesheet",
+};
+const QStringList kQtFlags = {"reverse", "sync", "widgetcount", "testability"};
 
 // High-DPI, software OpenGL and the event loop must be chosen before the application object exists.
 void prepareApplicationAttributes() {
@@ -61,30 +74,51 @@ void configureCommandLine(QCommandLineParser& parser) {
     parser.addOption(kHiddenOption);
 }
 
-// Help, version and a command line that cannot be parsed need no display: a console application
-// prints them.
-bool asksForInformation(int argc, char* argv[]) {
-    QCommandLineParser parser;
-    configureCommandLine(parser);
+QStringList argumentsOf(int argc, char* argv[]) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    return !parser.parse(arguments) || parser.isSet("help") || parser.isSet("help-all") ||
-           parser.isSet("version");
+    return arguments;
+}
+
+// The command line as QApplication leaves it, for when there is none to take Qt's options out.
+QStringList withoutQtOptions(const QStringList& arguments) {
+    QStringList kept;
+    for (int i = 0; i < arguments.size(); ++i) {
+        QString name = arguments.at(i);
+        if (i == 0 || !name.startsWith('-')) {
+            kept << name;
+            continue;
+        }
+        name = name.mid(name.startsWith("--") ? 2 : 1);
+        if (kQtFlags.contains(name) || kQtOptionsWithValue.contains(name.section('=', 0, 0)))
+            i += kQtOptionsWithValue.contains(name) ? 1 : 0;
+        else
+            kept << arguments.at(i);
+    }
+    return kept;
+}
+
+// Help, version and a command line that cannot be parsed need no display: a console application
+// answers them.
+bool asksForInformation(int argc, char* argv[]) {
+    QCommandLineParser parser;
+    configureCommandLine(parser);
+    return !parser.parse(withoutQtOptions(argumentsOf(argc, argv))) || parser.isSet("help") ||
+           parser.isSet("help-all") || parser.isSet("version");
 }
 
 int printInformation(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName("uMX");
-    QCoreApplication::setApplicationVersion(kUmxVersion);
+    setApplicationIdentity();
     QCommandLineParser parser;
     configureCommandLine(parser);
-    parser.process(app);
+    parser.process(withoutQtOptions(QCoreApplication::arguments()));
     return 0;
 }
 
 void configureLogLevel(const QCommandLineParser& parser) {
-    const int level = logLevelFromWord(parser.value(kLogLevelOption).toLower());
+    const int level = logLevelFromWord(parser.value(kLogLevelOption));
     if (level >= 0)
         currentLogLevel = level;
 }
@@ -101,29 +135,15 @@ void registerFonts() {
         QFontDatabase::addApplicationFont(QString(":/fonts/Roboto-%1.ttf").arg(face));
 }
 
-QString chooseTheme(const QCommandLineParser& parser) {
-    if (parser.isSet(kThemeOption))
-        return parser.value(kThemeOption);
-    return QSettings("Hoska", "uMX").value("theme", "default").toString();
-}
-
-void installTheme(QApplication& app, const QString& theme) {
-    const auto sheet = theme == QLatin1String("default") ? std::nullopt : themeStyleSheet(theme);
-    if (sheet)
-        app.setStyleSheet(*sheet);
-    HSLOG(LogLevel::Info, "MainWindow")
-        << "Theme " << theme << ": " << (sheet ? "style sheet installed" : "no style sheet");
-}
-
 } // namespace
 
 int main(int argc, char* argv[]) {
     if (asksForInformation(argc, argv))
         return printInformation(argc, argv);
     prepareApplicationAttributes();
+    // Takes Qt's own options out of the command line.
     auto app = std::make_unique<QApplication>(argc, argv);
-    QApplication::setApplicationName("uMX");
-    QApplication::setApplicationVersion(kUmxVersion);
+    setApplicationIdentity();
 
     auto parser = std::make_unique<QCommandLineParser>();
     configureCommandLine(*parser);
@@ -140,7 +160,9 @@ int main(int argc, char* argv[]) {
 
     auto audioWarmUp = std::make_unique<PortAudioWarmUp>();
     registerFonts();
-    installTheme(*app, chooseTheme(*parser));
+    const PanelSettings settings = loadPanelSettings();
+    // A theme given on the command line is for this run only: the window keeps the stored one.
+    applyTheme(parser->isSet(kThemeOption) ? parser->value(kThemeOption) : settings.theme);
 
     int result = 0;
     {
@@ -150,13 +172,13 @@ int main(int argc, char* argv[]) {
         // running on its helper thread: the catalogue is built the moment it is done.
         whenPortAudioWarmedUp(&soundCard, [&soundCard] { soundCard.EnumerateAudioDevices(); });
         HSRigLink link(&soundCard);
-        MainWindow window(&link);
+        MainWindow window(&link, settings);
         TerminationSignals termination;
         QObject::connect(&termination, &TerminationSignals::terminationRequested, &window,
                          &MainWindow::endSession);
         QObject::connect(app.get(), &QGuiApplication::commitDataRequest, &window,
                          &MainWindow::endSession);
-        if (!parser->isSet(kHiddenOption) || !QSystemTrayIcon::isSystemTrayAvailable())
+        if (!startsHidden(parser->isSet(kHiddenOption), QSystemTrayIcon::isSystemTrayAvailable()))
             window.show();
         window.connectIfAskedAtStart();
         result = QApplication::exec();

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 
 // The receiver the operator listens to on the speaker; the virtual cable always gets both.

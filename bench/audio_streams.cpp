@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Measures the panel's capture path and its three streams on the audio server.
 //
 //   bench_audio_streams callback [seconds] [frames]

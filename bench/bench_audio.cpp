@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Throughput of the sound-card layer's sample arithmetic: level of a block, the speaker's
 // receiver copies and the 2:1 reduction of captured audio.
 #include "samplemath.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cost of a log statement below the level (one comparison) and of a line written to a file.
 #include "log.h"
 

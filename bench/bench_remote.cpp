@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cost of the control messages: parsing the host's "hostInfo" and composing "localInfo".
 #include "controlmessages.h"
 #include "hsremotecontroller.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Frame doubling of one received datagram against a plain copy of its output size, and the
 // transmit path: a capture block leaving as 1460-byte datagrams on loopback.
 #include "framedoubling.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Measuring probe for the audio path's latency and start-up, with its own PortAudio streams:
 //
 //   click_probe udp PORT [CLICKS] [INTERVAL_S]   paces silence datagrams (48000 Hz host, 512

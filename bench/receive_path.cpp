@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Receive path latency: a sender thread sends host datagrams (48000 Hz, 240 frames: 200 a second,
 // the rate the playback stream consumes them) to the panel's UDP socket; the receiving thread runs
 // what the audio worker runs for each datagram (frame doubling, then HSPortAudio::StreamOut on the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Receiving end of the rig simulator's audio pacing measurement: plays the panel's part of the
 // control exchange, timestamps every datagram from the monotonic clock in a blocking receive
 // thread, and prints the mean rate and the spread of the gaps against the nominal schedule.

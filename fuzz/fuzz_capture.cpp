@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A capture block of any frame count the callback takes (up to 65,536): the 2:1 reduction the
 // worker takes over, and the level.
 #include "fuzzinput.h"

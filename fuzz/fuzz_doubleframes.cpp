@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Any datagram that reaches the panel's UDP port.
 #include "framedoubling.h"
 

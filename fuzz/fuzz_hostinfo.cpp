@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Any text the host may send as a "hostInfo" message.
 #include "controlmessages.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The controller's whole path for a text frame from the host, on a controller without a
 // connection: the public parse and the receive slot behind the WebSocket.
 #include "hsremotecontroller.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The speaker's copy of a block for every receiver choice, known or not.
 #include "fuzzinput.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // StreamOut for a block of any length, any write size, receiver and speaker setting: the padding,
 // the speaker's copy and the playback meter.
 #include "fuzzinput.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "log.h"
 
 #include <array>
@@ -22,13 +24,12 @@ constexpr std::array<const char*, 8> kLevelWords = {
     "emergency", "alert", "critical", "error", "warning", "notice", "info", "debug",
 };
 
-// std::ofstream is not safe for concurrent insertion; the GUI and worker threads both log.
-std::mutex& logFileMutex() {
+} // namespace
+
+std::mutex& logMutex() {
     static std::mutex mutex;
     return mutex;
 }
-
-} // namespace
 
 std::ofstream& logFile() {
     static std::ofstream file;
@@ -62,9 +63,9 @@ std::string logCategoryTag(const char* category) {
     return std::string(": ") + category;
 }
 
-int logLevelFromWord(const QString& lowerCaseWord) {
+int logLevelFromWord(const QString& word) {
     for (std::size_t i = 0; i < kLevelWords.size(); ++i) {
-        if (lowerCaseWord == QLatin1String(kLevelWords[i]))
+        if (word.compare(QLatin1String(kLevelWords[i]), Qt::CaseInsensitive) == 0)
             return static_cast<int>(i);
     }
     return -1;
@@ -104,9 +105,9 @@ LogLine::~LogLine() {
     if (line.find_first_of("\r\n", start) != std::string::npos)
         line.replace(start, std::string::npos, logSingleLine(line.substr(start)));
     line += '\n';
+    const std::lock_guard<std::mutex> guard(logMutex());
     std::cerr << line;
     if (logToFile) {
-        const std::lock_guard<std::mutex> guard(logFileMutex());
         logFile() << line;
         logFile().flush();
     }

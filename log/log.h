@@ -1,9 +1,12 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 
 #include <QByteArray>
 #include <QString>
 
 #include <fstream>
+#include <mutex>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -24,6 +27,10 @@ enum class LogLevel : int {
 extern int currentLogLevel;
 extern bool logToFile;
 
+// Held while a line is written to its sinks: the GUI and worker threads both log, and neither the
+// log file's stream nor a buffer given to std::cerr (a redirection, a test's capture) is safe for
+// two threads at once.
+std::mutex& logMutex();
 // The process-wide log file; start-up opens it, process exit flushes and closes it.
 std::ofstream& logFile();
 // Opens the log file, truncated, and logs to it from then on when that worked.
@@ -33,8 +40,9 @@ std::string logTimestamp();
 const char* logLevelName(int level);
 std::string logCategoryTag(const char* category);
 
-// Maps a command-line word ("debug", "info", ...) to its level; -1 when unknown.
-int logLevelFromWord(const QString& lowerCaseWord);
+// Maps a command-line word ("debug", "info", ...; the case does not matter) to its level; -1
+// when unknown.
+int logLevelFromWord(const QString& word);
 
 inline bool logEnabled(LogLevel level) {
     return static_cast<int>(level) <= currentLogLevel;

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Helper of scripts/mutants: reads a list of seeded faults, applies one of them, and answers the
 questions about the build tree that decide which tests judge a mutant.
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "hssettingsdlg.h"
 #include "ui_hssettingsdlg.h"
 
@@ -5,72 +7,104 @@
 #include "log.h"
 #include "themestylesheet.h"
 
-#include <QApplication>
+#include <QFormLayout>
 #include <QListView>
 #include <QNetworkInterface>
 #include <QSignalBlocker>
 
 namespace {
 
-struct ThemeEntry {
-    const char* text;
-    const char* id;
-};
-constexpr ThemeEntry kThemes[] = {
-    {"System Default", "default"}, {"Dark Teal", "dark_teal"},   {"Dark Amber", "dark_amber"},
-    {"Dark Cyan", "dark_cyan"},    {"Light Blue", "light_blue"},
-};
+// The virtual cable's own devices, which "Use predefined UMX devices" selects.
+const QString kPredefinedOutputDevice = QStringLiteral("Line Volume (2- UMX VAC)");
+const QString kPredefinedInputDevice = QStringLiteral("Line In (UMX VAC)");
 
 void selectText(QComboBox* box, const QString& text) {
     const QSignalBlocker quiet(box);
     box->setCurrentIndex(box->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive));
 }
 
+// Checks the button of `depth`, or "Auto" for a depth no button stands for.
+void checkBufferButton(const QList<std::pair<int, QRadioButton*>>& buttons, int depth) {
+    QRadioButton* chosen = buttons.first().second;
+    for (const auto& [blocks, button] : buttons)
+        if (blocks == depth)
+            chosen = button;
+    chosen->setChecked(true);
+}
+
+template <class... Visitors>
+struct Overloaded : Visitors... {
+    using Visitors::operator()...;
+};
+template <class... Visitors>
+Overloaded(Visitors...) -> Overloaded<Visitors...>;
+
 } // namespace
 
-HSSettingsDlg::HSSettingsDlg(QWidget* parent, HSRigLink* link)
+HSSettingsDlg::HSSettingsDlg(QWidget* parent, HSRigLink* link, const PanelSettings& settings)
     : QDialog(parent)
     , ui(new Ui::HSSettingsDlg)
-    , link(link) {
+    , link(link)
+    , values(settings) {
     ui->setupUi(this);
     ui->cbLocalP->setView(new QListView(ui->cbLocalP));
-    adjustSize();
+    addOptions();
 
     connect(ui->pbRefreshSnd, &QPushButton::clicked, this, &HSSettingsDlg::UpdateUi);
     connect(ui->cbUsePredefined, &QCheckBox::toggled, this,
             &HSSettingsDlg::usePredefinedDeviceChecked);
-    connect(ui->cbAcceptAnySender, &QCheckBox::toggled, this,
-            [this](bool checked) { acceptAnySender = checked; });
-    connect(ui->cbStartWithSession, &QCheckBox::toggled, this,
-            [this](bool checked) { startWithSession = checked; });
-    connect(ui->cbConnectAtStart, &QCheckBox::toggled, this,
-            [this](bool checked) { connectAtStart = checked; });
     connectBufferButtons();
-    for (const ThemeEntry& entry : kThemes)
-        ui->cbTheme->addItem(entry.text, QString(entry.id));
+    for (const QString& theme : QStringList{kDefaultTheme} + themeIds())
+        ui->cbTheme->addItem(themeTitle(theme), theme);
     connect(ui->cbTheme, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &HSSettingsDlg::themeChanged);
+    UpdateUi();
+}
+
+// One check box for each flag of the settings' table that names its place in the dialog.
+void HSSettingsDlg::addOptions() {
+    const auto flag = [this](const char* key, bool& value, SettingOption option) {
+        addOption(key, value, option);
+    };
+    forEachSetting(values, Overloaded{flag, [](const char*, auto&&...) {
+                                      }});
+}
+
+void HSSettingsDlg::addOption(const char* key, bool& value, const SettingOption& option) {
+    auto* box = new QCheckBox(option.text);
+    box->setObjectName(key);
+    auto* group = findChild<QGroupBox*>(option.group);
+    if (auto* form = qobject_cast<QFormLayout*>(group->layout()))
+        form->addRow(box);
+    else
+        group->layout()->addWidget(box);
+    connect(box, &QCheckBox::toggled, this, [&value](bool checked) { value = checked; });
+    options.append({box, &value});
 }
 
 HSSettingsDlg::~HSSettingsDlg() {
     delete ui;
 }
 
+// The buffer buttons and the depths in blocks they stand for, "Auto" (one block) first.
+QList<std::pair<int, QRadioButton*>> HSSettingsDlg::rxButtons() const {
+    return {{1, ui->chOutFr1}, {2, ui->chOutFr2}, {4, ui->chOutFr3}, {8, ui->chOutFr4}};
+}
+
+QList<std::pair<int, QRadioButton*>> HSSettingsDlg::txButtons() const {
+    return {{1, ui->chInFr1}, {2, ui->chInFr2}, {3, ui->chInFr3}, {4, ui->chInFr4}};
+}
+
 void HSSettingsDlg::connectBufferButtons() {
-    const auto bind = [this](QRadioButton* button, qint16* member, qint16 value) {
-        connect(button, &QRadioButton::toggled, this, [member, value](bool checked) {
-            if (checked)
-                *member = value;
-        });
+    const auto bind = [this](const QList<std::pair<int, QRadioButton*>>& buttons, int* depth) {
+        for (const auto& [blocks, button] : buttons)
+            connect(button, &QRadioButton::toggled, this, [depth, blocks = blocks](bool checked) {
+                if (checked)
+                    *depth = blocks;
+            });
     };
-    bind(ui->chOutFr1, &frameOutMult, 1);
-    bind(ui->chOutFr2, &frameOutMult, 2);
-    bind(ui->chOutFr3, &frameOutMult, 4);
-    bind(ui->chOutFr4, &frameOutMult, 8);
-    bind(ui->chInFr1, &frameInMult, 1);
-    bind(ui->chInFr2, &frameInMult, 2);
-    bind(ui->chInFr3, &frameInMult, 3);
-    bind(ui->chInFr4, &frameInMult, 4);
+    bind(rxButtons(), &values.link.frameOutMult);
+    bind(txButtons(), &values.link.frameInMult);
 }
 
 void HSSettingsDlg::connectValueSlots() {
@@ -113,10 +147,11 @@ void HSSettingsDlg::UpdateUi() {
             ui->cbLocalP->addItem(address.toString());
     }
 
-    selectText(ui->cbOutputSnd, outputDevice);
-    selectText(ui->cbOutputAudio, audioDevice);
-    selectText(ui->cbInputSnd, inputDevice);
+    selectText(ui->cbOutputSnd, values.link.outputDevice);
+    selectText(ui->cbOutputAudio, values.link.audioDevice);
+    selectText(ui->cbInputSnd, values.link.inputDevice);
 
+    const QString& localIP = values.link.localIP;
     HSLOG(LogLevel::Info, "Settings") << "localIP: " << localIP;
     {
         const QSignalBlocker quiet(ui->cbLocalP);
@@ -127,46 +162,19 @@ void HSSettingsDlg::UpdateUi() {
         }
         ui->cbLocalP->setCurrentIndex(index);
     }
-    ui->cbUsePredefined->setChecked(usePredefinedDevice);
-    ui->cbAcceptAnySender->setChecked(acceptAnySender);
-    ui->cbStartWithSession->setChecked(startWithSession);
-    ui->cbConnectAtStart->setChecked(connectAtStart);
+    ui->cbUsePredefined->setChecked(values.usePredefinedDevice);
+    for (const auto& [box, flag] : qAsConst(options))
+        box->setChecked(*flag);
     {
         const QSignalBlocker quiet(ui->sbLocalUDPPort);
-        ui->sbLocalUDPPort->setValue(localUDPPort);
+        ui->sbLocalUDPPort->setValue(values.link.inUDPPort);
     }
-
-    switch (frameOutMult) {
-    case 4:
-        ui->chOutFr3->setChecked(true);
-        break;
-    case 8:
-        ui->chOutFr4->setChecked(true);
-        break;
-    case 2:
-        ui->chOutFr2->setChecked(true);
-        break;
-    default:
-        ui->chOutFr1->setChecked(true);
-        break;
-    }
-    switch (frameInMult) {
-    case 3:
-        ui->chInFr3->setChecked(true);
-        break;
-    case 4:
-        ui->chInFr4->setChecked(true);
-        break;
-    case 2:
-        ui->chInFr2->setChecked(true);
-        break;
-    default:
-        ui->chInFr1->setChecked(true);
-        break;
-    }
+    // Not blocked: a depth no button stands for becomes the checked button's, "Auto".
+    checkBufferButton(rxButtons(), values.link.frameOutMult);
+    checkBufferButton(txButtons(), values.link.frameInMult);
     {
         const QSignalBlocker quiet(ui->cbTheme);
-        const int index = ui->cbTheme->findData(theme);
+        const int index = ui->cbTheme->findData(values.theme);
         if (index >= 0)
             ui->cbTheme->setCurrentIndex(index);
     }
@@ -175,54 +183,50 @@ void HSSettingsDlg::UpdateUi() {
 }
 
 void HSSettingsDlg::indexOutChanged(int idx) {
-    outputDevice = ui->cbOutputSnd->itemText(idx);
+    values.link.outputDevice = ui->cbOutputSnd->itemText(idx);
 }
 
 void HSSettingsDlg::indexAudioChanged(int idx) {
-    audioDevice = ui->cbOutputAudio->itemText(idx);
+    values.link.audioDevice = ui->cbOutputAudio->itemText(idx);
 }
 
 void HSSettingsDlg::indexInChanged(int idx) {
-    inputDevice = ui->cbInputSnd->itemText(idx);
+    values.link.inputDevice = ui->cbInputSnd->itemText(idx);
 }
 
 void HSSettingsDlg::localIPChanged(int idx) {
-    localIP = ui->cbLocalP->itemText(idx);
+    values.link.localIP = ui->cbLocalP->itemText(idx);
 }
 
 void HSSettingsDlg::localIpTextInChanged(QString str) {
-    localIP = str;
+    values.link.localIP = str;
 }
 
 void HSSettingsDlg::localUDPPortChanged(int idx) {
-    localUDPPort = static_cast<quint16>(idx);
+    values.link.inUDPPort = static_cast<quint16>(idx);
 }
 
 void HSSettingsDlg::usePredefinedDeviceChecked(bool checked) {
-    usePredefinedDevice = checked;
+    values.usePredefinedDevice = checked;
     applyPredefinedDevices();
 }
 
 // While the option is on, the virtual cable's own devices are the choice and their boxes are
 // locked on them; switching it off leaves them selected for the operator to change.
 void HSSettingsDlg::applyPredefinedDevices() {
-    ui->cbOutputSnd->setEnabled(!usePredefinedDevice);
-    ui->cbInputSnd->setEnabled(!usePredefinedDevice);
-    if (!usePredefinedDevice)
+    ui->cbOutputSnd->setEnabled(!values.usePredefinedDevice);
+    ui->cbInputSnd->setEnabled(!values.usePredefinedDevice);
+    if (!values.usePredefinedDevice)
         return;
-    outputDevice = predefinedOutputDevice;
-    inputDevice = predefinedInputDevice;
-    selectText(ui->cbOutputSnd, outputDevice);
-    selectText(ui->cbInputSnd, inputDevice);
+    values.link.outputDevice = kPredefinedOutputDevice;
+    values.link.inputDevice = kPredefinedInputDevice;
+    selectText(ui->cbOutputSnd, values.link.outputDevice);
+    selectText(ui->cbInputSnd, values.link.inputDevice);
 }
 
 void HSSettingsDlg::themeChanged(int idx) {
-    theme = ui->cbTheme->itemData(idx).toString();
-    if (theme == QLatin1String("default")) {
-        qApp->setStyleSheet(QString());
-    } else if (const auto sheet = themeStyleSheet(theme)) {
-        qApp->setStyleSheet(*sheet);
-    }
+    values.theme = ui->cbTheme->itemData(idx).toString();
+    applyTheme(values.theme);
     adjustSize();
     if (parentWidget())
         parentWidget()->adjustSize();

@@ -1,40 +1,38 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 
+#include "panelsettings.h"
+
 #include <QDialog>
+#include <QList>
 #include <QString>
 
+#include <utility>
+
+class QCheckBox;
+class QRadioButton;
 class HSRigLink;
 
 namespace Ui {
 class HSSettingsDlg;
 }
 
-// Edits plain values that its caller fills in before UpdateUi() and reads back after an accepted
-// exec(): the three sound devices, the buffer multipliers, the local address and UDP port, the
-// theme. A theme choice restyles the whole application at once.
+// Edits a copy of the panel's settings: the three sound devices, the buffer depths, the local
+// address and UDP port, the theme and the flags of the settings' table, each a check box. A theme
+// choice restyles the whole application at once. The caller reads settings() after an accepted
+// exec(); the dialog stores nothing itself.
 class HSSettingsDlg : public QDialog {
     Q_OBJECT
 
 public:
-    HSSettingsDlg(QWidget* parent, HSRigLink* link);
+    HSSettingsDlg(QWidget* parent, HSRigLink* link, const PanelSettings& settings);
     ~HSSettingsDlg() override;
 
-    QString outputDevice;
-    QString inputDevice;
-    QString audioDevice;
-    QString localIP;
-    quint16 localUDPPort = 0;
-    qint16 frameOutMult = 0;
-    qint16 frameInMult = 0;
-    QString theme = "default";
-    bool usePredefinedDevice = false;
-    bool acceptAnySender = false;
-    bool startWithSession = false;
-    bool connectAtStart = false;
-    QString predefinedOutputDevice = "Line Volume (2- UMX VAC)";
-    QString predefinedInputDevice = "Line In (UMX VAC)";
+    const PanelSettings& settings() const { return values; }
 
 public slots:
+    // Lists the devices and addresses afresh and shows the values.
     void UpdateUi();
 
 private slots:
@@ -50,9 +48,16 @@ private slots:
 private:
     void connectValueSlots();
     void disconnectValueSlots();
+    QList<std::pair<int, QRadioButton*>> rxButtons() const;
+    QList<std::pair<int, QRadioButton*>> txButtons() const;
     void connectBufferButtons();
+    void addOptions();
+    void addOption(const char* key, bool& value, const SettingOption& option);
     void applyPredefinedDevices();
 
     Ui::HSSettingsDlg* ui;
     HSRigLink* link;
+    PanelSettings values;
+    // The check boxes of the table's flags and the values they switch.
+    QList<std::pair<QCheckBox*, bool*>> options;
 };

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
@@ -29,11 +31,12 @@ const QString kNoticeTitle = QStringLiteral("Connection status changed");
 
 } // namespace
 
-MainWindow::MainWindow(HSRigLink* link, QWidget* parent)
+MainWindow::MainWindow(HSRigLink* link, const PanelSettings& settings, QWidget* parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
     , windowTitleText(QStringLiteral("UMX control panel ") + kUmxVersion)
     , link(link)
+    , settings(settings)
     , iconDisconnected16(":/icons/disconnected-icon-16.png")
     , iconConnected16(":/icons/connected-icon-16.png")
     , iconDisconnected256(":/icons/icons/disconnected-icon-256.png")
@@ -77,13 +80,14 @@ MainWindow::MainWindow(HSRigLink* link, QWidget* parent)
 }
 
 MainWindow::~MainWindow() {
-    storeSettings();
+    settings.geometry = saveGeometry();
+    settings.windowState = saveState(0);
+    settings.selectedRig = ui->cbRig->currentIndex();
+    savePanelSettings(settings);
     delete ui;
 }
 
 void MainWindow::applySettings() {
-    QSettings store("Hoska", "uMX");
-    settings = loadPanelSettings(store);
     if (!settings.geometry.isEmpty())
         restoreGeometry(settings.geometry);
     if (!settings.windowState.isEmpty())
@@ -91,14 +95,6 @@ void MainWindow::applySettings() {
     link->setSettings(settings.link);
     ui->cbRig->addItems(settings.listRigs);
     ui->cbRig->setCurrentIndex(settings.selectedRig);
-}
-
-void MainWindow::storeSettings() {
-    settings.geometry = saveGeometry();
-    settings.windowState = saveState(0);
-    settings.selectedRig = ui->cbRig->currentIndex();
-    QSettings store("Hoska", "uMX");
-    savePanelSettings(store, settings);
 }
 
 void MainWindow::connectLink() {

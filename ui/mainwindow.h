@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 
 #include "hsriglink.h"
@@ -23,12 +25,12 @@ class MainWindow;
 // The panel's window: the operator's actions, the connection as the operator sees it (buttons,
 // spinner, status line, tray) and the three level meters. The connection itself, and everything
 // below it, is HSRigLink's: the window reaches the sound card only through it. The link must
-// outlive the window.
+// outlive the window. It keeps the settings it is given and saves them when it is destroyed.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 
 public:
-    explicit MainWindow(HSRigLink* link, QWidget* parent = nullptr);
+    MainWindow(HSRigLink* link, const PanelSettings& settings, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // Connects to the selected rig when the operator asked for it at start.
@@ -65,7 +67,7 @@ private slots:
 
 private:
     void applySettings();
-    void storeSettings();
+    void takeDialogSettings(const PanelSettings& chosen);
     void connectLink();
     void showStatus(quint32 rxBytes, quint32 txBytes, float latency);
     void showSpinner();

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The operator's actions on the window that do not open or close a connection: receiver choice,
 // speaker, rig deletion, settings, quitting, the tray and visibility.
 #include "mainwindow.h"
@@ -8,6 +9,7 @@
 #include "hssmeterwidget.h"
 #include "hsspinner.h"
 #include "log.h"
+#include "windowbehaviour.h"
 
 #include <QAction>
 #include <QApplication>
@@ -62,41 +64,22 @@ void MainWindow::deleteCurrentRig() {
 }
 
 void MainWindow::actionSettings(bool) {
-    LinkSettings& chosen = settings.link;
-    HSSettingsDlg dialog(this, link);
-    dialog.usePredefinedDevice = settings.usePredefinedDevice;
-    dialog.outputDevice = chosen.outputDevice;
-    dialog.inputDevice = chosen.inputDevice;
-    dialog.audioDevice = chosen.audioDevice;
-    dialog.localIP = chosen.localIP;
-    dialog.localUDPPort = chosen.inUDPPort;
-    dialog.frameOutMult = static_cast<qint16>(chosen.frameOutMult);
-    dialog.frameInMult = static_cast<qint16>(chosen.frameInMult);
-    dialog.theme = settings.theme;
-    dialog.acceptAnySender = chosen.acceptAnySender;
-    dialog.startWithSession = settings.startWithSession;
-    dialog.connectAtStart = settings.connectAtStart;
-    dialog.UpdateUi();
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    settings.usePredefinedDevice = dialog.usePredefinedDevice;
-    chosen.outputDevice = dialog.outputDevice;
-    HSLOG(LogLevel::Info, kCategory) << "output device: " << chosen.outputDevice;
-    chosen.inputDevice = dialog.inputDevice;
-    HSLOG(LogLevel::Info, kCategory) << "input device: " << chosen.inputDevice;
-    chosen.audioDevice = dialog.audioDevice;
-    HSLOG(LogLevel::Info, kCategory) << "audio device: " << chosen.audioDevice;
-    chosen.localIP = dialog.localIP;
-    chosen.inUDPPort = dialog.localUDPPort;
-    chosen.frameOutMult = dialog.frameOutMult;
-    chosen.frameInMult = dialog.frameInMult;
-    settings.theme = dialog.theme;
-    chosen.acceptAnySender = dialog.acceptAnySender;
-    settings.connectAtStart = dialog.connectAtStart;
-    if (dialog.startWithSession != settings.startWithSession &&
-        setStartWithSession(dialog.startWithSession))
-        settings.startWithSession = dialog.startWithSession;
-    link->setSettings(chosen);
+    HSSettingsDlg dialog(this, link, settings);
+    if (dialog.exec() == QDialog::Accepted)
+        takeDialogSettings(dialog.settings());
+}
+
+void MainWindow::takeDialogSettings(const PanelSettings& chosen) {
+    HSLOG(LogLevel::Info, kCategory) << "output device: " << chosen.link.outputDevice;
+    HSLOG(LogLevel::Info, kCategory) << "input device: " << chosen.link.inputDevice;
+    HSLOG(LogLevel::Info, kCategory) << "audio device: " << chosen.link.audioDevice;
+    const bool startWithSession = settings.startWithSession;
+    settings = chosen;
+    // The autostart entry is a file of its own: the flag follows it only when it could be written.
+    if (chosen.startWithSession != startWithSession &&
+        !setStartWithSession(chosen.startWithSession))
+        settings.startWithSession = startWithSession;
+    link->setSettings(settings.link);
     showStatus(0, 0, inputLatency);
 }
 
@@ -122,28 +105,30 @@ void MainWindow::endSession() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (spinner && spinner->isVisible()) {
-        event->ignore();
+    const bool connected = connectAction->isChecked();
+    event->ignore();
+    switch (closeStep(spinner && spinner->isVisible(), isVisible(), connected,
+                      QSystemTrayIcon::isSystemTrayAvailable())) {
+    case CloseStep::Stay:
         return;
-    }
-    if (isVisible() && connectAction->isChecked()) {
+    case CloseStep::ToTray:
         hide();
-        event->ignore();
         return;
-    }
-    if (connectAction->isChecked()) {
+    case CloseStep::AskToDisconnect:
         show();
         QMessageBox::warning(this, windowTitleText, "Please, disconnect from the remote RIG");
-        event->ignore();
+        return;
+    case CloseStep::AskToQuit:
+        if (QMessageBox::information(this, windowTitleText, "Do you want to quit?",
+                                     QMessageBox::Ok | QMessageBox::Cancel,
+                                     QMessageBox::Ok) == QMessageBox::Cancel)
+            return;
+        if (connected)
+            endSession();
+        else
+            event->accept();
         return;
     }
-    const auto answer =
-        QMessageBox::information(this, windowTitleText, "Do you want to quit?",
-                                 QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok);
-    if (answer == QMessageBox::Cancel)
-        event->ignore();
-    else
-        event->accept();
 }
 
 void MainWindow::iconActivated(QSystemTrayIcon::ActivationReason reason) {

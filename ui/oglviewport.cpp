@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "oglviewport.h"
 
 GLViewport computeViewport(int w, int h, double dpr, float aspectRatio) {

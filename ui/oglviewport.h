@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 
 // Letterboxing of a fixed-shape drawing space onto a widget: the largest rectangle of the given

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # cmake -DOUTPUT=<file.qrc> -DTABLE=<palettes.txt> -DIMAGE_TEMPLATE_DIR=<dir> -DFONT_DIR=<dir>
 #     -DFONTS=<a.ttf,b.ttf> -DICONS=<icons/x.png,...> -P GenerateQrc.cmake
 # Writes the resource collection under the root prefix: the fonts from the source tree, and from

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # cmake -DTEMPLATE_DIR=<dir of *.svg> -DOUTPUT_DIR=<dir> -DCOLOR=<#rrggbb> -P GenerateThemeImages.cmake
 # Writes every SVG template of TEMPLATE_DIR into OUTPUT_DIR with @COLOR@ replaced by the colour.
 cmake_minimum_required(VERSION 3.18)

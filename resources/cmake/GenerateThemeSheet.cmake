@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # cmake -DTABLE=<palettes.txt> -DTHEME=<id> -DTEMPLATE=<theme.qss.in> -DOUTPUT=<id.qss>
 #     -P GenerateThemeSheet.cmake
 # Fills the style-sheet template with one row of the palette table. The template names colours as

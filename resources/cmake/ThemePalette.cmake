@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Reading the theme palette table (themes/palettes.txt), shared by the configure step and the
 # generator scripts so both see the same rows.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real umx executable's command line, for what ends it at once: with no display at all (an ssh
 // session, a package's post-install check), as it ends before it needs one.
 #include <QProcess>
@@ -17,6 +18,9 @@ private slots:
         QTest::newRow("help: every option")
             << QStringList{"--help"} << 0
             << "(?s)-l, --log-file <file>.*-L, --log-level <level>.*-t, --theme <theme>";
+        QTest::newRow("Qt's own options taken as in any Qt program")
+            << QStringList{"-style", "Fusion", "-session", "ID", "-reverse", "--version"} << 0
+            << "(?m)^uMX " + QRegularExpression::escape(UMX_VERSION) + "$";
         QTest::newRow("unknown option")
             << QStringList{"--frobnicate"} << 1 << "Unknown option 'frobnicate'";
         QTest::newRow("missing value") << QStringList{"-L"} << 1 << "Missing value after '-L'";

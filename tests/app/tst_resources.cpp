@@ -1,5 +1,8 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The compiled-in resources as the windows load them: icons through Qt's image plugins, fonts
 // through the font database, theme style sheets and their images through the style engine.
+#include "umxthemes.h"
+
 #include <QtTest>
 #include <QtWidgets>
 
@@ -23,12 +26,14 @@ private slots:
                      QStringList{"Roboto"});
     }
 
-    // Each theme's sheet styles a widget without a complaint from Qt, and every image it names is
-    // in the resources.
+    // The palette table's themes are those that stored settings and command lines name, and each
+    // has a sheet that styles a widget without a complaint from Qt, every image it names there.
     void themeSheetsApplyCleanly() {
+        QCOMPARE(QStringList(std::begin(kUmxThemes), std::end(kUmxThemes)),
+                 QStringList({"dark_teal", "dark_amber", "dark_cyan", "light_blue"}));
         qInstallMessageHandler(
             [](QtMsgType, const QMessageLogContext&, const QString& text) { qtMessages << text; });
-        for (const char* theme : {"dark_teal", "dark_amber", "dark_cyan", "light_blue"}) {
+        for (const char* theme : kUmxThemes) {
             QFile file(QString(":/themes/%1.qss").arg(theme));
             QVERIFY2(file.open(QIODevice::ReadOnly), theme);
             const QString sheet = QString::fromLatin1(file.readAll());

@@ -1,53 +1,36 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
+
+#include "log.h"
 
 #include <QString>
 #include <QStringList>
 
 #include <iostream>
-#include <mutex>
-#include <string>
+#include <sstream>
 
 // Swaps std::cerr's buffer for one of its own while it lives, so a test reads the log lines the
-// code under test wrote. Writes from several threads (the audio worker's, the GUI's) are safe.
+// code under test wrote, from any thread: the log writes each line under its lock.
 class LogCapture {
 public:
-    LogCapture()
-        : old(std::cerr.rdbuf(&captured)) {}
-    ~LogCapture() { std::cerr.rdbuf(old); }
+    LogCapture() { swap(&captured); }
+    ~LogCapture() { swap(old); }
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
-    QString text() const { return QString::fromStdString(captured.str()); }
+    QString text() const {
+        const std::lock_guard<std::mutex> guard(logMutex());
+        return QString::fromStdString(captured.str());
+    }
     QStringList lines() const { return text().split('\n', Qt::SkipEmptyParts); }
 
 private:
-    // No put area: every character goes through the locked overrides.
-    class LockedBuffer : public std::streambuf {
-    public:
-        std::string str() const {
-            const std::lock_guard<std::mutex> guard(mutex);
-            return text;
-        }
+    void swap(std::streambuf* buffer) {
+        const std::lock_guard<std::mutex> guard(logMutex());
+        old = std::cerr.rdbuf(buffer);
+    }
 
-    protected:
-        int_type overflow(int_type c) override {
-            if (!traits_type::eq_int_type(c, traits_type::eof())) {
-                const std::lock_guard<std::mutex> guard(mutex);
-                text.push_back(traits_type::to_char_type(c));
-            }
-            return traits_type::not_eof(c);
-        }
-        std::streamsize xsputn(const char* s, std::streamsize n) override {
-            const std::lock_guard<std::mutex> guard(mutex);
-            text.append(s, static_cast<size_t>(n));
-            return n;
-        }
-
-    private:
-        mutable std::mutex mutex;
-        std::string text;
-    };
-
-    LockedBuffer captured;
-    std::streambuf* old;
+    std::stringbuf captured;
+    std::streambuf* old = nullptr;
 };

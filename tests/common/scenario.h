@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 
 #include "hostpeer.h"
@@ -42,7 +44,8 @@ public:
     explicit Scenario(const QString& rigAddress = {},
                       const std::function<void(QSettings&)>& configure = {}) {
         host.listen();
-        QSettings store("Hoska", "uMX");
+        setApplicationIdentity();
+        QSettings store;
         store.clear();
         store.setValue("listRigs", QStringList{rigAddress.isEmpty() ? host.address() : rigAddress});
         store.setValue("selectedRig", 0);
@@ -54,7 +57,7 @@ public:
             configure(store);
         store.sync();
         rigLink = std::make_unique<HSRigLink>(&card);
-        window = std::make_unique<MainWindow>(rigLink.get());
+        window = std::make_unique<MainWindow>(rigLink.get(), loadPanelSettings());
         window->show();
         timer("statusTimer")->stop();
     }

@@ -1,17 +1,21 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real executables as their operator runs them, for what only real processes and devices
 // show: umx under the X server with its connect button pressed through the keyboard, umx-rigsim at
 // the far end of the control channel, and the cables of the suite's own audio server at the far
-// ends of the sound devices.
+// ends of the sound devices. With UMX_SOAK_MINUTES set, faultsAreRiddenOut is the fault soak.
 
+#include "panelsettings.h"
 #include "rigprocess.h"
 #include "toneanalysis.h"
 #include "wavfile.h"
 
+#include <QRandomGenerator>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QUdpSocket>
 #include <QtTest>
 
+#include <csignal>
 #include <functional>
 #include <memory>
 
@@ -35,6 +39,17 @@ constexpr int kAttempts = 5;
 // A second of a far end, judged by its best quarter: a loaded machine leaves a gap in the
 // playback now and then.
 constexpr int kListenMs = 1000;
+
+// The host away in an outage: long enough for the third reconnection attempt and beyond.
+constexpr int kOutageMs = 20000;
+// A silence or a flood of the host, as long as its hang: long enough for low status ticks,
+// short of a give-up.
+constexpr int kFaultMs = 4000;
+// The soak reads the panel's figures this long after audio flows again, in its steady state.
+constexpr int kSteadyMs = 2000;
+// Audio flows again this soon after the host is back: the next attempt after the host returns
+// comes at most 30 s later, and connecting takes a moment.
+constexpr int kRecoveryMs = 35000;
 
 const QRegularExpression kClientConnected("^client \\S+ connected$");
 const QRegularExpression kAudioStarted("^audio started to ");
@@ -97,17 +112,19 @@ public:
         return process.readAllStandardOutput();
     }
 
-    // A visible window of process `pid` with a title that matches, once there is one; the tray
-    // icon, a small window of the same title, is passed over by its width.
-    QString findWindow(qint64 pid, const QString& title, int timeoutMs = kWaitMs) {
-        static const QRegularExpression big("Window (\\d+)\\n.*\\n\\s*Geometry: \\d{3,}x");
+    // A visible window of process `pid` with a title that matches, once there is one: a window
+    // at least 100 pixels wide, or a smaller one (the tray icon, a menu) when `small`.
+    QString findWindow(qint64 pid, const QString& title, int timeoutMs = kWaitMs,
+                       bool small = false) {
+        const QRegularExpression size(
+            QString("Window (\\d+)\\n.*\\n\\s*Geometry: \\d{%1}x").arg(small ? "1,2" : "3,"));
         const QStringList search =
             QString("search --all --onlyvisible --pid %1 --name").arg(pid).split(' ')
             << title << "getwindowgeometry"
             << "%@";
         QString found;
         (void)QTest::qWaitFor(
-            [&] { return !(found = big.match(run("xdotool", search)).captured(1)).isEmpty(); },
+            [&] { return !(found = size.match(run("xdotool", search)).captured(1)).isEmpty(); },
             timeoutMs);
         return found;
     }
@@ -150,7 +167,9 @@ public:
         close();
         QFile log(dir.filePath("panel.log"));
         if (QTest::currentTestFailed() && log.open(QIODevice::ReadOnly))
-            qWarning("panel, the end of its log:\n%s", log.readAll().right(20000).constData());
+            qWarning("panel, the end of its log:\n%s\nrig, its last lines:\n%s",
+                     log.readAll().right(20000).constData(),
+                     rig ? qPrintable(rig->lines.mid(rig->lines.size() - 30).join('\n')) : "");
     }
 
     // A rig started later replaces the one before, on the port given.
@@ -161,20 +180,23 @@ public:
     }
 
     // The settings the panel finds: the rig, the audio server's devices, the receivers for the
-    // speaker, a free local UDP port.
+    // speaker, a free local UDP port, a theme.
     void seed(int audioOutMode) {
-        QSettings store(dir.filePath("Hoska/uMX.conf"), QSettings::IniFormat);
-        store.setValue("listRigs", QStringList{QString("127.0.0.1:%1").arg(rig->url.port())});
-        store.setValue("selectedRig", 0);
-        store.setValue("outputDevice", "Line Volume (2- UMX VAC)");
-        store.setValue("inputDevice", "Line In (UMX VAC)");
-        store.setValue("audioDevice", "UMX Speaker");
-        store.setValue("speakerOn", true);
-        store.setValue("audioOutMode", audioOutMode);
         QUdpSocket probe;
         probe.bind(QHostAddress::LocalHost, 0);
-        store.setValue("inUDPPort", probe.localPort());
-        store.setValue("localIP", "127.0.0.1");
+        seeded = {{"listRigs", QStringList{QString("127.0.0.1:%1").arg(rig->url.port())}},
+                  {"selectedRig", 0},
+                  {"outputDevice", "Line Volume (2- UMX VAC)"},
+                  {"inputDevice", "Line In (UMX VAC)"},
+                  {"audioDevice", "UMX Speaker"},
+                  {"speakerOn", true},
+                  {"audioOutMode", audioOutMode},
+                  {"inUDPPort", probe.localPort()},
+                  {"localIP", "127.0.0.1"},
+                  {"theme", "dark_amber"}};
+        QSettings store(dir.filePath("Hoska/uMX.conf"), QSettings::IniFormat);
+        for (auto key = seeded.cbegin(); key != seeded.cend(); ++key)
+            store.setValue(key.key(), key.value());
     }
 
     // Whether its window shows within `timeoutMs`.
@@ -201,17 +223,87 @@ public:
         return startPanel() && pressConnect(kClientConnected) && rig->waitFor(kAudioStarted);
     }
 
-    // A logout's SIGTERM: the panel ends as Quit ends it, the link and the streams closed, so the
-    // audio server keeps no clients of it.
-    void close() {
-        panel.terminate();
-        panel.waitForFinished(kWaitMs);
+    // What ends a session (a logout's SIGTERM, SIGINT, SIGHUP): whether the panel ended as Quit
+    // ends it, with status 0, the link and the streams closed, so the audio server keeps no
+    // clients of it.
+    bool close(int signal = SIGTERM) {
+        if (panel.state() == QProcess::NotRunning)
+            return false;
+        ::kill(static_cast<pid_t>(panel.processId()), signal);
+        return panel.waitForFinished(kWaitMs) && panel.exitStatus() == QProcess::NormalExit &&
+               panel.exitCode() == 0;
     }
 
     std::unique_ptr<RigProcess> rig;
     QProcess panel;
     QString window;
+    QVariantMap seeded;
 };
+
+// The faults of a rig's host, in turn: the rig is killed and comes back playing the fault (its
+// arguments) until it says the fault is over (its line), or after `lastsMs` (a silence, a host
+// away); then a good rig is back, and audio must flow again without anyone touching the panel.
+// A flood is noise at the panel's UDP port from the rig's address for `lastsMs`, the link up.
+struct Fault {
+    const char* rig;
+    const char* over;
+    int lastsMs;
+    bool flood;
+};
+const Fault kFaults[] = {
+    {"", "", 0, false}, // killed, and back at once
+    {"--hang-after 2 --hang-for 4", "^fault: hang over$", 0, false},
+    {"--send-malformed", "disconnected", 0, false},
+    {"--send-oversized 1048576", "disconnected", 0, false},
+    {"--silent-after 1", "^fault: going silent", kFaultMs, false},
+    {"", "", kFaultMs, true},
+    {"", "", kOutageMs, false}, // away for a while, as a rig's computer restarting
+};
+
+// Odd-sized datagrams of noise, 1 byte to 64 KiB, at `port` for `ms`.
+void flood(quint16 port, int ms) {
+    QUdpSocket noise;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    for (int i = 0; !elapsed.hasExpired(ms); ++i) {
+        QByteArray datagram(1 + QRandomGenerator::global()->bounded(65507), Qt::Uninitialized);
+        QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(datagram.data()),
+                                              datagram.size() / 4);
+        noise.writeDatagram(datagram, QHostAddress::LocalHost, port);
+        if (i % 100 == 0)
+            QCoreApplication::processEvents();
+    }
+}
+
+// Milliseconds from a good rig's start to its audio flowing to the panel, or -1 when it did not
+// within kRecoveryMs. A flood leaves the link up: 0, or -1 when it broke.
+int recovery(Session& s, const Fault& fault) {
+    static const QRegularExpression broken("disconnected \\(close code");
+    if (fault.flood) {
+        flood(s.seeded.value("inUDPPort").value<quint16>(), fault.lastsMs);
+        return s.rig->lines.filter(broken).isEmpty() ? 0 : -1;
+    }
+    const int port = s.rig->url.port();
+    s.rig->process.kill();
+    if (*fault.rig && !(s.startRig(QString(fault.rig).split(' '), port) &&
+                        s.rig->waitFor(QRegularExpression(fault.over), 0, kWaitMs)))
+        return -1;
+    QTest::qWait(fault.lastsMs);
+    QElapsedTimer taken;
+    taken.start();
+    return s.startRig({}, port) && s.rig->waitFor(kAudioStarted, 0, kRecoveryMs) ? taken.elapsed()
+                                                                                 : -1;
+}
+
+// The panel's open descriptors and threads, from /proc: what a fault must not leave behind.
+QPair<int, int> leftovers(qint64 pid) {
+    QFile status(QString("/proc/%1/status").arg(pid));
+    const int threads =
+        status.open(QIODevice::ReadOnly)
+            ? QRegularExpression("Threads:\\s+(\\d+)").match(status.readAll()).captured(1).toInt()
+            : 0;
+    return {int(QDir(QString("/proc/%1/fd").arg(pid)).count()), threads};
+}
 
 class TestEndToEnd : public QObject {
     Q_OBJECT
@@ -239,34 +331,23 @@ private slots:
     }
     void cleanupTestCase() { audioServer("stop"); }
 
-    void receivedTonesAtTheFarEnds_data() {
-        QTest::addColumn<int>("audioOutMode");
-        QTest::addColumn<double>("speakerLeftHz");
-        QTest::addColumn<double>("speakerRightHz");
-        QTest::newRow("RX1+RX2: both receivers as sent") << 0 << kLeftHz << kRightHz;
-        QTest::newRow("RX1: the right channel on both sides") << 1 << kRightHz << kRightHz;
-        QTest::newRow("RX2: the left channel on both sides") << 2 << kLeftHz << kLeftHz;
-    }
-    void receivedTonesAtTheFarEnds() {
-        QFETCH(int, audioOutMode);
-        QFETCH(double, speakerLeftHz);
-        QFETCH(double, speakerRightHz);
-        Session s;
-        QVERIFY(s.connectToRig(audioOutMode));
-        // The virtual cable carries what the rig sent, whatever the speaker is given.
-        QString wrong = wrongTones(s.listen("UMX VAC RX Out"), kLeftHz, kRightHz);
-        QVERIFY2(wrong.isEmpty(), qPrintable("virtual cable: " + wrong));
-        wrong = wrongTones(s.listen("UMX Speaker Monitor"), speakerLeftHz, speakerRightHz);
-        QVERIFY2(wrong.isEmpty(), qPrintable("speaker: " + wrong));
-    }
-
-    void transmittedToneReachesTheRigAtItsPitchAndRate() {
+    // Both ways through the real devices. The cable carries what the rig sent; the speaker, set
+    // to RX1, the right channel on both sides. A tone played into the capture cable at the
+    // host's rate reaches the rig at its pitch and the host's rate (the panel captures at twice
+    // it). The window wears the stored theme (the window colour #31363b); SIGHUP ends the panel.
+    void audioAtTheFarEnds() {
         Session s;
         const QString recording = s.dir.filePath("at-the-rig.wav");
-        QVERIFY(s.connectToRig(0, {"--record", recording}));
+        QVERIFY(s.connectToRig(1, {"--record", recording}));
+        QString wrong = wrongTones(s.listen("UMX VAC RX Out"), kLeftHz, kRightHz);
+        QVERIFY2(wrong.isEmpty(), qPrintable("virtual cable: " + wrong));
+        wrong = wrongTones(s.listen("UMX Speaker Monitor"), kRightHz, kRightHz);
+        QVERIFY2(wrong.isEmpty(), qPrintable("speaker: " + wrong));
+        const QByteArray corner =
+            s.run("import", {"-window", s.window, "-crop", "1x1+2+2", "txt:-"});
+        QVERIFY2(corner.contains("srgb(49,54,59)"), corner.constData());
 
-        // 1.5 s of a tone at the host's rate from other software into the cable the panel
-        // captures at twice that rate: a wrong reduction shows as a wrong pitch at the rig.
+        // 1.5 s of the tone from other software, then silence.
         QByteArray mono(kHostRate * 3, Qt::Uninitialized);
         for (int i = 0; i < kHostRate * 3 / 2; ++i)
             qToLittleEndian(qint16(16384 * std::sin(2 * M_PI * kTransmitHz * i / kHostRate)),
@@ -279,7 +360,7 @@ private slots:
         // Five at least, so that whole seconds remain without the first and the last.
         const int awaited = qMax(s.rig->lines.filter(kReceived).size() + 3, 5);
         QTRY_VERIFY_WITH_TIMEOUT(s.rig->lines.filter(kReceived).size() >= awaited, kWaitMs);
-        s.close();
+        QVERIFY(s.close(SIGHUP));
         s.rig->terminate();
 
         // The reports of whole seconds (all but the first and the last) say the host's rate on
@@ -301,37 +382,90 @@ private slots:
         QVERIFY2(loudest > kMinTone && loudest < kMaxTone, qPrintable(QString::number(loudest)));
     }
 
-    // The host stops and is back on the same port; nobody touches the panel. Then a logout or a
-    // `kill` ends the panel the way Quit does.
-    void restartedRigIsRejoinedAndTerminationEndsLikeQuit() {
+    // The rig's host fails, and nobody touches the panel: audio flows again each time. In the
+    // main suite the host is killed and back at once; with UMX_SOAK_MINUTES every fault comes in
+    // turn for that long, and no descriptor or thread is left behind. Then a logout's SIGTERM
+    // ends the panel as Quit does, its settings saved.
+    void faultsAreRiddenOut() {
+        const double minutes = qEnvironmentVariable("UMX_SOAK_MINUTES").toDouble();
         Session s;
         const QByteArray serverPorts = s.run("jack_lsp", {});
         QVERIFY(s.connectToRig());
-        QVERIFY(s.startRig({}, s.rig->url.port()));
-        QVERIFY(s.rig->waitFor(kAudioStarted, 0, kWaitMs));
+        QList<QPair<int, int>> left; // after each fault, in the steady state
+        QList<int> recoveries;
+        QElapsedTimer soak;
+        soak.start();
+        for (int n = 0; n == 0 || soak.elapsed() < minutes * 60000; ++n) {
+            recoveries << recovery(s, kFaults[n % std::size(kFaults)]);
+            QVERIFY2(recoveries.last() >= 0, qPrintable(QString("fault %1").arg(n)));
+            if (minutes > 0) {
+                QTest::qWait(kSteadyMs);
+                left << leftovers(s.panel.processId());
+            }
+        }
         const QString wrong = wrongTones(s.listen("UMX VAC RX Out"), kLeftHz, kRightHz);
         QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+        if (minutes > 0) {
+            std::sort(recoveries.begin(), recoveries.end());
+            qInfo("soak: %d faults in %.1f min, audio again after a median %d ms, at most %d ms; "
+                  "descriptors %d -> %d, threads %d -> %d",
+                  int(recoveries.size()), soak.elapsed() / 60000.0,
+                  recoveries[recoveries.size() / 2], recoveries.last(), left.first().first,
+                  left.last().first, left.first().second, left.last().second);
+            // No more at the end than at any point of the first round of faults.
+            int descriptors = 0, threads = 0;
+            for (const auto& [d, t] : left.mid(0, std::size(kFaults))) {
+                descriptors = qMax(descriptors, d);
+                threads = qMax(threads, t);
+            }
+            QVERIFY(left.last().first <= descriptors && left.last().second <= threads);
+        }
 
-        s.panel.terminate();
-        QVERIFY(s.panel.waitForFinished(3000));
-        QVERIFY(s.panel.exitStatus() == QProcess::NormalExit && s.panel.exitCode() == 0);
+        QVERIFY(s.close());
         QVERIFY(s.rig->waitFor(QRegularExpression("^<- .*\"stopOutput\"")));
         QVERIFY(s.rig->waitFor(QRegularExpression("disconnected \\(close code 1000\\)$")));
-        QVERIFY(
-            QSettings(s.dir.filePath("Hoska/uMX.conf"), QSettings::IniFormat).contains("geometry"));
+        // Every key written, the seeded ones as they were, the window's geometry with them.
+        const QSettings saved(s.dir.filePath("Hoska/uMX.conf"), QSettings::IniFormat);
+        const PanelSettings keys;
+        forEachSetting(keys, [&](const char* key, auto&&...) {
+            QVERIFY2(saved.contains(key), key);
+            QVERIFY2(!s.seeded.contains(key) || saved.value(key) == s.seeded.value(key), key);
+        });
+        QVERIFY(!saved.value("geometry").toByteArray().isEmpty());
         // A JACK server waits out every client that dies without closing; PipeWire does not.
         if (audioClients().contains("JACK_DEFAULT_SERVER"))
             QCOMPARE(s.run("jack_lsp", {}), serverPorts);
     }
 
-    // With a tray, --hidden starts the panel there, with no window. A second panel is refused
-    // before it touches the running one's log file.
+    // Nonsense where a value goes is taken as no value, and Qt's own options as in any Qt
+    // program: the panel runs (its window shows), and SIGINT ends it as Quit does.
+    void anOddCommandLineRuns() {
+        Session s;
+        QVERIFY(s.startPanel({"-L", "%s%n%x", "--theme", "../../etc/passwd", "--log-file",
+                              "/proc/umx.log", "x😀", "-style", "Fusion", "-session", "ID"}));
+        QVERIFY(s.close(SIGINT));
+    }
+
+    // With a tray, --hidden starts the panel there: once its tray menu has opened, no window has
+    // shown. A second panel is refused before it touches the running one's log file, which
+    // keeps the first panel's lines at the level it asked for.
     void hiddenInTheTrayAndTheSecondPanelIsRefused() {
         Session s;
         const QString log = s.dir.filePath("shared.log");
-        QVERIFY(!s.startPanel({"--hidden", "--log-file", log}, 3000));
-        QCOMPARE(s.panel.state(), QProcess::Running);
-        const qint64 logged = QFileInfo(log).size();
+        QVERIFY(!s.startPanel({"--hidden", "--log-file", log}, 0));
+        const QString icon = s.findWindow(s.panel.processId(), "", kWaitMs, true);
+        QVERIFY(!icon.isEmpty());
+        s.run("xdotool", {"mousemove", "--window", icon, "4", "4", "click", "3"});
+        const QStringList search = {
+            "search", "--onlyvisible", "--pid", QString::number(s.panel.processId()), "--name", ""};
+        QTRY_VERIFY_WITH_TIMEOUT(s.run("xdotool", search).count('\n') >= 2, kWaitMs);
+        QVERIFY(s.findWindow(s.panel.processId(), "^UMX control panel", 0).isEmpty());
+        s.run("xdotool", {"key", "Escape"});
+
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray before = file.readAll();
+        QVERIFY2(before.contains("     Debug: "), before.constData());
         QProcess second;
         second.setProcessEnvironment(s.env());
         second.start(qEnvironmentVariable("UMX_BIN_DIR") + "/umx", {"--log-file", log});
@@ -344,7 +478,8 @@ private slots:
         }));
         QCOMPARE(second.exitCode(), 1);
         QCOMPARE(s.panel.state(), QProcess::Running);
-        QVERIFY(logged > 0 && QFileInfo(log).size() >= logged);
+        file.seek(0);
+        QVERIFY(file.readAll().startsWith(before));
     }
 };
 

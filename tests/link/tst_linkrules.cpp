@@ -1,7 +1,9 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The rules a connection goes by: which rig addresses can carry audio, what counts as a low
-// receive rate, and the status line's texts.
+// receive rate, the status line's texts, and where the window goes at start and when closed.
 #include "linkrules.h"
 #include "statusline.h"
+#include "windowbehaviour.h"
 
 #include <QtTest>
 
@@ -58,6 +60,21 @@ private slots:
                  QString("Speed: 0/16 KBit|Latency: 0.043 s"));
         QCOMPARE(reconnectNoticeText(1999), QString("Reconnecting in 1s..."));
         QCOMPARE(reconnectNoticeText(30000), QString("Reconnecting in 30s..."));
+    }
+
+    // Closing the window by what the panel is doing (connecting, visible, connected, tray: 1 or
+    // 0), and where it starts (--hidden asked, tray): S stays, T goes to the tray, D asks for a
+    // disconnect first, Q asks to quit; H starts hidden, W shows the window.
+    void closingAndStarting() {
+        const auto on = [](const char* flags, int i) {
+            return flags[i] == '1';
+        };
+        QString steps;
+        for (const char* c : {"1101", "1111", "0111", "0011", "0101", "0110"})
+            steps += "STDQ"[int(closeStep(on(c, 0), on(c, 1), on(c, 2), on(c, 3)))];
+        for (const char* h : {"11", "10", "01"})
+            steps += startsHidden(on(h, 0), on(h, 1)) ? 'H' : 'W';
+        QCOMPARE(steps, "SSTDQQHWW");
     }
 };
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "autostart.h"
 #include "log.h"
 #include "logcapture.h"
@@ -7,44 +9,60 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-// Each key as key=good value:value when absent, the numbers and flags first.
-static const QStringList kKeys =
-    QString("frameOutMult=8:1 frameInMult=4:1 selectedRig=0:-1 inUDPPort=4590:16742 "
-            "audioOutMode=2:0 speakerOn=1:false settingsUsePredefinedDevice=1:false "
-            "acceptAnySender=1:false startWithSession=1:false connectAtStart=1:false "
-            "outputDevice=O: inputDevice=I: audioDevice=S: localIP=1.2.3.4:127.0.0.1 "
-            "theme=t:default geometry=: windowState=: listRigs=:")
-        .split(' ');
+// A value of a member's kind other than its default (a number within its limits).
+template <typename T, typename... Limits>
+QVariant otherThan(const T& value, Limits... limits) {
+    if constexpr (std::is_same_v<T, bool>)
+        return !value;
+    else if constexpr (std::is_same_v<T, int>)
+        return value == std::max({limits...}) ? std::min({limits...}) : std::max({limits...});
+    else if constexpr (std::is_enum_v<T>)
+        return 2;
+    else if constexpr (std::is_same_v<T, quint16>)
+        return 4590;
+    else if constexpr (std::is_same_v<T, QStringList>)
+        return QStringList{"", "10.0.0.1:4590"};
+    else
+        return QVariant::fromValue(T("\x01t"));
+}
+
+// A member's value as the store holds it: a receiver choice as its number.
+template <typename T>
+QVariant stored(const T& value) {
+    if constexpr (std::is_enum_v<T>)
+        return static_cast<int>(value);
+    else
+        return QVariant::fromValue(value);
+}
 
 class TestPanelSettings : public QObject {
     Q_OBJECT
 
-    static QString key(const QString& k) { return k.section('=', 0, 0); }
-    static QVariant good(const QString& k) { return k.section('=', 1).section(':', 0, 0); }
-    static QVariant absent(const QString& k) { return k.section(':', 1); }
-
 private slots:
     void initTestCase() { currentLogLevel = int(LogLevel::Warning); }
 
-    // Each key stored with a good value and with each kind of damage, loaded and saved again: a
-    // good value comes back as it was; a damaged one as when the key is absent (the port keeps its
-    // low 16 bits), with one Warning that names the key.
+    // Each key stored alone, loaded and saved again: a good value comes back as it was, a damaged
+    // one as its default with one Warning that names the key.
     void loadedAndSavedAgain_data() {
         QTest::addColumn<QString>("key");
         QTest::addColumn<QVariant>("stored");
         QTest::addColumn<QVariant>("saved");
-        const QVariant wrongType = QRect(), garbage = QString("x"), bytes = QByteArray("\x01\xff");
-        const QVariant rigs = QStringList{"", "10.0.0.1:4590"};
-        for (const QString& k : kKeys.mid(0, 15))
-            QTest::addRow("%s: good", qPrintable(key(k))) << key(k) << good(k) << good(k);
-        for (const QString& k : kKeys)
-            QTest::addRow("%s: wrong type", qPrintable(key(k))) << key(k) << wrongType << absent(k);
-        for (const QString& k : kKeys.mid(0, 10))
-            QTest::addRow("%s: garbage", qPrintable(key(k))) << key(k) << garbage << absent(k);
-        QTest::newRow("audioOutMode=3") << QString("audioOutMode") << QVariant("3") << QVariant(0);
-        QTest::newRow("port=70000") << QString("inUDPPort") << QVariant("70000") << QVariant(4464);
-        QTest::newRow("geometry: good") << QString("geometry") << bytes << bytes;
-        QTest::newRow("listRigs: good") << QString("listRigs") << rigs << rigs;
+        const PanelSettings defaults;
+        forEachSetting(defaults, [](const char* key, const auto& value, auto... limits) {
+            using Kind = std::decay_t<decltype(value)>;
+            const QVariant fallback = stored(value);
+            const QVariant good = otherThan(value, limits...);
+            QTest::addRow("%s: good", key) << QString(key) << good << good;
+            QTest::addRow("%s: wrong type", key) << QString(key) << QVariant(QRect()) << fallback;
+            if (!std::is_class_v<Kind>)
+                QTest::addRow("%s: garbage", key) << QString(key) << QVariant("x") << fallback;
+        });
+        QTest::newRow("frameOutMult: above its range")
+            << "frameOutMult" << QVariant(9) << QVariant(1);
+        QTest::newRow("audioOutMode: above its range")
+            << "audioOutMode" << QVariant(3) << QVariant(0);
+        QTest::newRow("inUDPPort: its low 16 bits")
+            << "inUDPPort" << QVariant(70000) << QVariant(4464);
     }
     void loadedAndSavedAgain() {
         QFETCH(QString, key);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shows the panel's three level meters and its busy spinner with moving levels, so their look
 // and cost can be judged without a rig. --screenshot writes a still picture with fixed levels.
 

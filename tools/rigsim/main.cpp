@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // umx-rigsim: a stand-in for the remote host at the rig's end, for tests, demonstrations and
 // trying the panel without a rig.
 #include "rigsimoptions.h"
