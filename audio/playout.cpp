@@ -48,6 +48,7 @@ void Playout::reset(int rate, int streamRate, int datagramFrames, std::int64_t p
         counter->store(0);
     delayMs = 0.0;
     skewPpm = 0.0;
+    statsRate = rate;
 }
 
 void Playout::push(std::int64_t position, const qint16* frames, int count, std::int64_t dueNs) {
@@ -90,7 +91,7 @@ PlayoutStats Playout::stats() const {
     s.lostDatagrams = lostDatagrams;
     s.delayMs = delayMs;
     s.skewPpm = skewPpm;
-    s.hostRate = hostRate;
+    s.hostRate = statsRate;
     return s;
 }
 

@@ -82,4 +82,6 @@ private:
     std::atomic<quint64> lostDatagrams{0};
     std::atomic<double> delayMs{0.0};
     std::atomic<double> skewPpm{0.0};
+    // The host's rate as stats() gives it, which any thread may call while the worker resets.
+    std::atomic<int> statsRate{0};
 };
