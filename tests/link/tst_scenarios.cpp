@@ -49,7 +49,7 @@ private slots:
         // show silence, and the right's lift R's more (the top half of a meter is its bars).
         const QList<HSSMeterWidget*> meters = s.window->findChildren<HSSMeterWidget*>(); // L R M
         auto bars = [&](int i) {
-            return meters[i]->grabFramebuffer().copy(0, 0, 500, 40);
+            return meters[i]->grab(QRect(0, 0, 500, 40)).toImage();
         };
         QTRY_VERIFY(bars(0) != bars(2) && bars(0) != bars(1));
 
