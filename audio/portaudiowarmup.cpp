@@ -25,6 +25,7 @@ std::function<void()> callback;
 
 PaError warmUp() {
     const PaError result = Pa_Initialize();
+    releaseAudioProbeLeftovers();
     const std::lock_guard<std::mutex> lock(callbackMutex);
     warmUpFinished = true;
     if (callback)
