@@ -127,7 +127,8 @@ private slots:
         QCOMPARE(s.card.played().contains(QByteArray(16, '\x55')), anySender);
     }
 
-    // A device that stops is reopened after 0.5, 1, 2 and then every 5 s; the link stays up.
+    // A device that stops is reopened after 0.5, 1, 2 and then every 5 s, and found by its name
+    // when it is back; the link stays up.
     void aSoundDeviceThatStopsIsReopenedWhileTheLinkStaysUp() {
         Scenario s;
         QVERIFY(s.connectAndStream());
@@ -148,11 +149,13 @@ private slots:
         QCOMPARE(s.status(), notice);
 
         QTRY_VERIFY(s.timer("deviceRetryTimer")->isActive());
+        s.card.captureIndex = 3; // plugged back in under another index
         s.card.capturePresent = true;
         s.card.delivering = true;
         s.fire("deviceRetryTimer");
         QTRY_COMPARE(s.state(), State::Streaming);
         QVERIFY(s.card.running());
+        QCOMPARE(s.card.openedCapture, 3);
     }
 
     void connectAtStartConnectsToTheSelectedRig() {
