@@ -164,6 +164,18 @@ private slots:
         QTRY_COMPARE(s.state(), State::Streaming);
     }
 
+    // A capture device plugged in after the panel read its device list is found when connecting.
+    void aDevicePluggedInAfterTheListWasReadIsFoundAtConnect() {
+        Scenario s;
+        s.card.capturePresent = false;
+        for (int list = 0; list < 2; ++list) // the first list is start-up's, not read again
+            s.card.EnumerateAudioDevices();
+        QVERIFY(!s.card.captureDeviceNames().contains(StandInSoundCard::kCapture));
+        s.card.capturePresent = true;
+        QVERIFY(s.connectAndStream());
+        QVERIFY(s.card.running());
+    }
+
     void aMissingSpeakerLeavesTheCablePlaying() {
         Scenario s({}, [](QSettings& store) { store.setValue("audioDevice", "No such speaker"); });
         QVERIFY(s.connectAndStream());
