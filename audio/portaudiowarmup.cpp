@@ -45,11 +45,7 @@ PortAudioWarmUp::PortAudioWarmUp() {
 }
 
 PortAudioWarmUp::~PortAudioWarmUp() {
-    awaitPortAudioWarmUp();
-    if (warmUpHoldsReference) {
-        Pa_Terminate();
-        warmUpHoldsReference = false;
-    }
+    releasePortAudioWarmUp();
 }
 
 bool portAudioWarmUpPending() {
@@ -59,6 +55,14 @@ bool portAudioWarmUpPending() {
 void awaitPortAudioWarmUp() {
     if (pendingWarmUp.valid())
         warmUpHoldsReference = pendingWarmUp.get() == paNoError;
+}
+
+void releasePortAudioWarmUp() {
+    awaitPortAudioWarmUp();
+    if (warmUpHoldsReference) {
+        Pa_Terminate();
+        warmUpHoldsReference = false;
+    }
 }
 
 void whenPortAudioWarmedUp(QObject* context, std::function<void()> onDone) {
