@@ -42,7 +42,9 @@ QVector<DeviceDescription> describeDevices(int count) {
 PaError initialisePortAudio() {
     routePlatformAudioDiagnostics();
     awaitPortAudioWarmUp();
-    return Pa_Initialize();
+    const PaError result = Pa_Initialize();
+    releasePortAudioWarmUp();
+    return result;
 }
 
 } // namespace
@@ -75,6 +77,17 @@ void HSPortAudio::finishInitialisation() {
 bool HSPortAudio::available() {
     finishInitialisation();
     return paInitError == paNoError;
+}
+
+// PortAudio reads the sound system's devices only when it is initialised.
+void HSPortAudio::restartSoundSystem() {
+    if (available())
+        Pa_Terminate();
+    paInitError = Pa_Initialize();
+    HSLOG(LogLevel::Info, kCategory) << "PortAudio restarted to read the sound devices again";
+    if (paInitError != paNoError)
+        HSLOG(LogLevel::Error, kCategory)
+            << "PortAudio cannot start: " << Pa_GetErrorText(paInitError);
 }
 
 DeviceCatalogue HSPortAudio::listDevices() {

@@ -9,6 +9,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QRecursiveMutex>
 #include <QString>
 #include <QStringList>
 
@@ -33,18 +34,23 @@ StreamFormat streamFormatForHost(int hostSampleRate, int hostFrameSize);
 // supplies the device list and the streams.
 //
 // Threads: the GUI thread configures, enumerates, looks devices up and calls StartAudio; the audio
-// worker's thread calls StreamOut and StopAudio and takes the capture block after inDataReady();
-// the implementation's capture thread calls deliverCapture. The connection orders StartAudio
-// before the worker's use of the streams and StopAudio after it.
+// worker's thread calls StreamOut, StopAudio and RestartAudio and takes the capture block after
+// inDataReady(); the implementation's capture thread calls deliverCapture. The connection orders
+// StartAudio before the worker's use of the streams and StopAudio after it. Enumerations, lookups,
+// starts, stops and restarts take one lock, so the sound system is never restarted while another
+// thread opens or closes a stream; the streams' own paths never take it.
 class HSSoundCard : public QObject {
     Q_OBJECT
 
 public:
     explicit HSSoundCard(QObject* parent = nullptr);
 
+    // Reads the device list. While no stream is open the sound system is restarted first (but not
+    // for the first list, which it has just read), so that a device plugged in since, or plugged
+    // back under another index, is listed; the devices chosen last are looked up again by name.
     void EnumerateAudioDevices();
-    QStringList captureDeviceNames() const { return catalogue.inputDevices.keys(); }
-    QStringList playbackDeviceNames() const { return catalogue.outputDevices.keys(); }
+    QStringList captureDeviceNames() const;
+    QStringList playbackDeviceNames() const;
     // Each lookup records its device for the next StartAudio and returns its index, -1 if unknown.
     int findOutputDevice(const QString& name);
     int findSpeakerDevice(const QString& name);
@@ -68,8 +74,8 @@ public:
     // that has delivered nothing for four of its buffers (at least 500 ms), or a stream that
     // reported an error.
     QString failedDevice() const;
-    // Opens the streams again as last started, with the devices looked up again by name (a device
-    // plugged back in has a new index).
+    // Opens the streams again as last started, the device list read anew after they were closed
+    // and the devices looked up again by name (a device plugged back in may have a new index).
     bool RestartAudio();
     // The streams were started and not stopped since.
     bool isStarted() const { return started; }
@@ -100,6 +106,9 @@ protected:
 
     // The devices of this sound system, by direction.
     virtual DeviceCatalogue listDevices() = 0;
+    // Restarts the sound system so that its device list is read again; only while no stream is
+    // open.
+    virtual void restartSoundSystem() = 0;
     // False when the sound system could not be initialised: nothing is played or opened then.
     virtual bool available() = 0;
     // The cable and the capture, and the speaker when `devices.speaker` is not -1; true when the
@@ -130,6 +139,7 @@ private:
                int& chosenIndex);
     void meterPlayback(const char* block, int frames);
 
+    mutable QRecursiveMutex deviceLock;
     DeviceCatalogue catalogue;
     bool catalogued = false;
     DeviceChoice devices;

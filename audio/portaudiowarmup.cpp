@@ -46,11 +46,7 @@ PortAudioWarmUp::PortAudioWarmUp() {
 }
 
 PortAudioWarmUp::~PortAudioWarmUp() {
-    awaitPortAudioWarmUp();
-    if (warmUpHoldsReference) {
-        Pa_Terminate();
-        warmUpHoldsReference = false;
-    }
+    releasePortAudioWarmUp();
 }
 
 bool portAudioWarmUpPending() {
@@ -60,6 +56,14 @@ bool portAudioWarmUpPending() {
 void awaitPortAudioWarmUp() {
     if (pendingWarmUp.valid())
         warmUpHoldsReference = pendingWarmUp.get() == paNoError;
+}
+
+void releasePortAudioWarmUp() {
+    awaitPortAudioWarmUp();
+    if (warmUpHoldsReference) {
+        Pa_Terminate();
+        warmUpHoldsReference = false;
+    }
 }
 
 void whenPortAudioWarmedUp(QObject* context, std::function<void()> onDone) {

@@ -117,6 +117,7 @@ private:
     void stopAudio();
     void scheduleReconnect(int delayMs);
     bool soundDevicesFound();
+    bool soundDevicesListed(bool reportMissing);
     void onTick();
 
     HSSoundCard* soundCard;

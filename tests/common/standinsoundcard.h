@@ -13,7 +13,8 @@
 // A sound card in memory, standing in for the real one where a test is about logic. It records
 // every block played to the cable and the speaker, captures silence every 40 ms while its streams
 // run (as a live capture does), lets a test push its own captured samples, and can be made to
-// stop capturing, to fail opening, or to lose its capture device.
+// stop capturing, to fail opening, or to lose its capture device and have it plugged back under
+// another index. Like PortAudio it lists its devices as they were at its last restart.
 class StandInSoundCard : public HSSoundCard {
 public:
     static inline const QString kCapture = QStringLiteral("Stand-in capture");
@@ -29,6 +30,7 @@ public:
                 pushCapture(QVector<qint16>(kSilenceSamples));
         });
         captureClock.start(kCapturePeriodMs);
+        listed = plugged();
     }
 
     QByteArray played() const { return value(cable); }
@@ -39,6 +41,10 @@ public:
     std::atomic<bool> delivering{true};
     std::atomic<bool> failOpen{false};
     std::atomic<bool> capturePresent{true};
+    std::atomic<int> captureIndex{0};
+    std::atomic<int> restarts{0};
+    // The capture device the streams were opened on last.
+    std::atomic<int> openedCapture{-1};
 
     // As the capture thread delivers: mono samples at the streams' rate.
     void pushCapture(const QVector<qint16>& samples, float latency = 0.0f) {
@@ -46,13 +52,11 @@ public:
     }
 
 protected:
-    DeviceCatalogue listDevices() override {
-        DeviceCatalogue catalogue;
-        if (capturePresent)
-            catalogue.inputDevices.insert(kCapture, 0);
-        catalogue.outputDevices.insert(kCable, 1);
-        catalogue.outputDevices.insert(kSpeaker, 2);
-        return catalogue;
+    DeviceCatalogue listDevices() override { return value(listed); }
+    void restartSoundSystem() override {
+        ++restarts;
+        const QMutexLocker guard(&mutex);
+        listed = plugged();
     }
     bool available() override { return true; }
     bool openStreams(const StreamFormat& format, const DeviceChoice& devices) override {
@@ -60,6 +64,7 @@ protected:
         prepareCapture(format.frameSizeIn * frameInMult());
         open = !failOpen && devices.output >= 0 && devices.input >= 0;
         opened += open ? 1 : 0;
+        openedCapture = devices.input;
         speakerRunning = open && devices.speaker >= 0;
         return open;
     }
@@ -80,6 +85,14 @@ private:
     static constexpr int kCapturePeriodMs = 40;
     static constexpr int kSilenceSamples = 1024;
 
+    DeviceCatalogue plugged() const {
+        DeviceCatalogue catalogue;
+        if (capturePresent)
+            catalogue.inputDevices.insert(kCapture, captureIndex);
+        catalogue.outputDevices.insert(kCable, 1);
+        catalogue.outputDevices.insert(kSpeaker, 2);
+        return catalogue;
+    }
     template <typename T>
     T value(const T& member) const {
         const QMutexLocker guard(&mutex);
@@ -95,6 +108,7 @@ private:
     QTimer captureClock;
     QByteArray cable;
     QByteArray speaker;
+    DeviceCatalogue listed;
     bool open = false;
     bool speakerRunning = false;
 };
