@@ -88,6 +88,7 @@ void HSPortAudio::restartSoundSystem() {
     if (paInitError != paNoError)
         HSLOG(LogLevel::Error, kCategory)
             << "PortAudio cannot start: " << Pa_GetErrorText(paInitError);
+    releaseAudioProbeLeftovers();
 }
 
 DeviceCatalogue HSPortAudio::listDevices() {
