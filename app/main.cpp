@@ -48,20 +48,21 @@ const QStringList kQtOptionsWithValue = {
 };
 const QStringList kQtFlags = {"reverse", "sync", "widgetcount", "testability"};
 
-// High-DPI, software OpenGL and the event loop must be chosen before the application object exists.
+// High-DPI, the event loop and the window system's OpenGL must be chosen before the application
+// object exists.
 void prepareApplicationAttributes() {
     // Qt's own event loop rather than GLib's: the audio worker and the window wake a few hundred
     // times a second while audio flows, and each wake-up through GLib's loop costs about half as
     // much again (locks, several passes over its sources). An operator's own setting stands.
     if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
-    // Mesa's software renderer draws the meters' small frames in the thread that asks for them
-    // rather than handing them to rasterizer threads: the hand-over costs more than the pixels.
-    if (!qEnvironmentVariableIsSet("LP_NUM_THREADS"))
-        qputenv("LP_NUM_THREADS", "0");
+    // Nothing in the panel draws with OpenGL, but Qt's X11 platform would load its OpenGL
+    // integration at start, and with it the system's driver (Mesa's software renderer is some
+    // 60 MB). An operator's own setting stands.
+    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
     QApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
-    QApplication::setAttribute(Qt::AA_UseSoftwareOpenGL, true);
 }
 
 void configureCommandLine(QCommandLineParser& parser) {

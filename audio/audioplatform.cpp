@@ -32,8 +32,14 @@ void routePlatformAudioDiagnostics() {
     snd_lib_error_set_handler(&logAlsaDiagnostic);
 }
 
+void releaseAudioProbeLeftovers() {
+    // Frees the global configuration and closes the plugin libraries no open PCM holds.
+    snd_config_update_free_global();
+}
+
 #else
 
 void routePlatformAudioDiagnostics() {}
+void releaseAudioProbeLeftovers() {}
 
 #endif

@@ -44,3 +44,10 @@ constexpr long long captureBufferFrames(int frameSizeIn, int frameInMult,
 // and the like on a machine without those cards); those go to the log at Debug level. Elsewhere
 // this does nothing.
 void routePlatformAudioDiagnostics();
+
+// Unloads what the sound system loaded only to probe the devices, once no device is open. ALSA
+// loads the library of every configured PCM plugin that PortAudio's probe opens (a52 brings
+// libavcodec and the codecs behind it) and keeps them after the probe has closed its PCMs; the
+// next stream reloads ALSA's configuration and only the plugins it uses. Elsewhere this does
+// nothing.
+void releaseAudioProbeLeftovers();

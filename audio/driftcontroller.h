@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 
 // Keeps a playout's fill at its target by steering the rate at which the playback takes host

@@ -43,7 +43,9 @@ QVector<DeviceDescription> describeDevices(int count) {
 PaError initialisePortAudio() {
     routePlatformAudioDiagnostics();
     awaitPortAudioWarmUp();
-    return Pa_Initialize();
+    const PaError result = Pa_Initialize();
+    releasePortAudioWarmUp();
+    return result;
 }
 
 } // namespace
@@ -76,6 +78,18 @@ void HSPortAudio::finishInitialisation() {
 bool HSPortAudio::available() {
     finishInitialisation();
     return paInitError == paNoError;
+}
+
+// PortAudio reads the sound system's devices only when it is initialised.
+void HSPortAudio::restartSoundSystem() {
+    if (available())
+        Pa_Terminate();
+    paInitError = Pa_Initialize();
+    HSLOG(LogLevel::Info, kCategory) << "PortAudio restarted to read the sound devices again";
+    if (paInitError != paNoError)
+        HSLOG(LogLevel::Error, kCategory)
+            << "PortAudio cannot start: " << Pa_GetErrorText(paInitError);
+    releaseAudioProbeLeftovers();
 }
 
 DeviceCatalogue HSPortAudio::listDevices() {

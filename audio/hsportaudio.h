@@ -10,7 +10,8 @@
 // playback streams whose callbacks pull from the playouts, and one capture stream with a callback.
 //
 // Built while the panel's PortAudio warm-up is still probing, it completes its own initialisation
-// when first needed (enumeration, a lookup, StartAudio) and otherwise at construction.
+// when first needed (enumeration, a lookup, StartAudio) and otherwise at construction. It then
+// holds PortAudio's only reference, so that a restart reads the devices again.
 class HSPortAudio : public HSSoundCard {
     Q_OBJECT
 
@@ -30,6 +31,7 @@ public:
 
 protected:
     DeviceCatalogue listDevices() override;
+    void restartSoundSystem() override;
     bool available() override;
     bool openStreams(const StreamFormat& format, const DeviceChoice& devices) override;
     void closeStreams() override;

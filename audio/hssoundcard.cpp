@@ -44,17 +44,34 @@ HSSoundCard::HSSoundCard(QObject* parent)
     : QObject(parent) {}
 
 void HSSoundCard::EnumerateAudioDevices() {
-    catalogued = true;
+    const QMutexLocker guard(&deviceLock);
+    if (catalogued && !streamsOpen())
+        restartSoundSystem();
     catalogue = listDevices();
+    catalogued = true;
+    devices.output = catalogue.outputDevices.value(deviceNames.output, -1);
+    devices.speaker = catalogue.outputDevices.value(deviceNames.speaker, -1);
+    devices.input = catalogue.inputDevices.value(deviceNames.input, -1);
     HSLOG(LogLevel::Info, kCategory)
         << "Audio devices: " << catalogue.inputDevices.size() << " capture, "
         << catalogue.outputDevices.size() << " playback";
+}
+
+QStringList HSSoundCard::captureDeviceNames() const {
+    const QMutexLocker guard(&deviceLock);
+    return catalogue.inputDevices.keys();
+}
+
+QStringList HSSoundCard::playbackDeviceNames() const {
+    const QMutexLocker guard(&deviceLock);
+    return catalogue.outputDevices.keys();
 }
 
 // A lookup before any enumeration (a connect pressed while the device probe still ran) builds the
 // catalogue first. The name is kept for reopening the device later, when its index may differ.
 int HSSoundCard::lookUp(const QMap<QString, int>& direction, const QString& name,
                         QString& chosenName, int& chosenIndex) {
+    const QMutexLocker guard(&deviceLock);
     if (!catalogued)
         EnumerateAudioDevices();
     chosenName = name;
@@ -80,6 +97,7 @@ void HSSoundCard::setBufferMultipliers(int playback, int capture) {
 }
 
 bool HSSoundCard::StartAudio(const StreamFormat& format) {
+    const QMutexLocker guard(&deviceLock);
     if (!available())
         return false;
     if (streamsOpen()) {
@@ -118,6 +136,7 @@ void HSSoundCard::followSpeakerSwitch() {
     const bool wanted = speaker;
     if (wanted == speakerAttached)
         return;
+    const QMutexLocker guard(&deviceLock);
     speakerAttached = wanted;
     if (wanted) {
         attachSpeaker();
@@ -138,15 +157,14 @@ void HSSoundCard::attachSpeaker() {
 }
 
 bool HSSoundCard::RestartAudio() {
+    const QMutexLocker guard(&deviceLock);
     StopAudio();
     EnumerateAudioDevices();
-    findOutputDevice(deviceNames.output);
-    findSpeakerDevice(deviceNames.speaker);
-    findInputDevice(deviceNames.input);
     return StartAudio(streamFormat);
 }
 
 QString HSSoundCard::failedDevice() const {
+    const QMutexLocker guard(&deviceLock);
     if (faulted)
         return faultedDevice;
     if (stalled(lastCaptureMs, captureBufferFrames(streamFormat.frameSizeIn, captureMult)))
@@ -195,6 +213,7 @@ bool HSSoundCard::configurationIsPlayable(const StreamFormat& f) const {
 }
 
 void HSSoundCard::StopAudio() {
+    const QMutexLocker guard(&deviceLock);
     started = false;
     if (!available())
         return;

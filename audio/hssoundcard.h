@@ -12,6 +12,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QRecursiveMutex>
 #include <QString>
 #include <QStringList>
 
@@ -39,18 +40,23 @@ StreamFormat streamFormatForHost(int hostSampleRate, int hostFrameSize);
 // streams, whose callbacks call pullCable, pullSpeaker and deliverCapture.
 //
 // Threads: the GUI thread configures, enumerates, looks devices up and calls StartAudio; the audio
-// worker's thread calls StreamOut and StopAudio and takes the capture block after inDataReady();
-// the implementation's callback threads pull and deliver. The connection orders StartAudio before
-// the worker's use of the streams and StopAudio after it.
+// worker's thread calls StreamOut, StopAudio and RestartAudio and takes the capture block after
+// inDataReady(); the implementation's callback threads pull and deliver. The connection orders
+// StartAudio before the worker's use of the streams and StopAudio after it. Enumerations, lookups,
+// starts, stops, restarts and the speaker's switches take one lock, so the sound system is never
+// restarted while another thread opens or closes a stream; the streams' own paths never take it.
 class HSSoundCard : public QObject {
     Q_OBJECT
 
 public:
     explicit HSSoundCard(QObject* parent = nullptr);
 
+    // Reads the device list. While no stream is open the sound system is restarted first (but not
+    // for the first list, which it has just read), so that a device plugged in since, or plugged
+    // back under another index, is listed; the devices chosen last are looked up again by name.
     void EnumerateAudioDevices();
-    QStringList captureDeviceNames() const { return catalogue.inputDevices.keys(); }
-    QStringList playbackDeviceNames() const { return catalogue.outputDevices.keys(); }
+    QStringList captureDeviceNames() const;
+    QStringList playbackDeviceNames() const;
     // Each lookup records its device for the next StartAudio and returns its index, -1 if unknown.
     int findOutputDevice(const QString& name);
     int findSpeakerDevice(const QString& name);
@@ -74,8 +80,8 @@ public:
     // whose callback has not run for four of its buffers (at least 500 ms), or that reported an
     // error.
     QString failedDevice() const;
-    // Opens the streams again as last started, with the devices looked up again by name (a device
-    // plugged back in has a new index).
+    // Opens the streams again as last started, the device list read anew after they were closed
+    // and the devices looked up again by name (a device plugged back in may have a new index).
     bool RestartAudio();
     // The streams were started and not stopped since.
     bool isStarted() const { return started; }
@@ -108,6 +114,9 @@ protected:
 
     // The devices of this sound system, by direction.
     virtual DeviceCatalogue listDevices() = 0;
+    // Restarts the sound system so that its device list is read again; only while no stream is
+    // open.
+    virtual void restartSoundSystem() = 0;
     // False when the sound system could not be initialised: nothing is played or opened then.
     virtual bool available() = 0;
     // Opens and starts the cable's and the capture's streams; true when both run.
@@ -147,6 +156,7 @@ private:
                int& chosenIndex);
     void meterPlayback(const qint16* block, int frames);
 
+    mutable QRecursiveMutex deviceLock;
     DeviceCatalogue catalogue;
     bool catalogued = false;
     DeviceChoice devices;

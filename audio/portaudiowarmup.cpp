@@ -25,6 +25,7 @@ std::function<void()> callback;
 
 PaError warmUp() {
     const PaError result = Pa_Initialize();
+    releaseAudioProbeLeftovers();
     const std::lock_guard<std::mutex> lock(callbackMutex);
     warmUpFinished = true;
     if (callback)
@@ -45,11 +46,7 @@ PortAudioWarmUp::PortAudioWarmUp() {
 }
 
 PortAudioWarmUp::~PortAudioWarmUp() {
-    awaitPortAudioWarmUp();
-    if (warmUpHoldsReference) {
-        Pa_Terminate();
-        warmUpHoldsReference = false;
-    }
+    releasePortAudioWarmUp();
 }
 
 bool portAudioWarmUpPending() {
@@ -59,6 +56,14 @@ bool portAudioWarmUpPending() {
 void awaitPortAudioWarmUp() {
     if (pendingWarmUp.valid())
         warmUpHoldsReference = pendingWarmUp.get() == paNoError;
+}
+
+void releasePortAudioWarmUp() {
+    awaitPortAudioWarmUp();
+    if (warmUpHoldsReference) {
+        Pa_Terminate();
+        warmUpHoldsReference = false;
+    }
 }
 
 void whenPortAudioWarmedUp(QObject* context, std::function<void()> onDone) {

@@ -11,8 +11,9 @@ class QObject;
 // can, so that the window is built and shown meanwhile; HSPortAudio's own initialisation waits
 // for it and then merely adds a reference (PortAudio counts its initialisations).
 //
-// GUI thread only. The warm-up keeps its reference until the object dies, so PortAudio is not
-// torn down and probed again between the warm-up and HSPortAudio.
+// GUI thread only. The warm-up keeps its reference until HSPortAudio has taken its own
+// (releasePortAudioWarmUp) or the object dies, so PortAudio is not torn down and probed again
+// between the warm-up and HSPortAudio, and is no longer held up when HSPortAudio restarts it.
 class PortAudioWarmUp {
 public:
     PortAudioWarmUp();
@@ -26,6 +27,9 @@ bool portAudioWarmUpPending();
 
 // Waits for a warm-up in progress; returns at once when there is none.
 void awaitPortAudioWarmUp();
+
+// Waits for a warm-up in progress and gives up its reference to PortAudio, if it holds one.
+void releasePortAudioWarmUp();
 
 // Runs onDone in context's thread as soon as the warm-up in progress has finished, or right here
 // when there is none or it has finished. One callback at a time: a later call replaces one not yet

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Cost of a playout per second of audio, as the share of one core: the callback's pull (ring,
 // resampler and drift controller, from 48 kHz to 96 kHz for a host 1000 ppm fast) in callbacks of
 // 256 and 1024 frames, and the audio worker's jitter estimator for 200 datagrams a second.

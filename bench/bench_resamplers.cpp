@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Cost of the candidate resamplers per second of stereo audio at the stream's rate (96 kHz), in
 // 1024-frame callbacks with the ratio set before each, held at 2 x 1.001 or steered. The
 // "core_%" counter is the share of one core the conversion takes in real time.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 
 // The share of one core a piece of audio work takes in real time: CPU seconds of this thread per

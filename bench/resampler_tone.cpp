@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Writes what a candidate resampler makes of a 1 kHz tone at -6 dBFS (48 kHz -> 96 kHz x 1.001,
 // the ratio held or steered at every 1024-frame callback) to standard output as 16-bit stereo
 // PCM, for bench/resampler-quality to measure.

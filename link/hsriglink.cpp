@@ -268,10 +268,19 @@ void HSRigLink::startAudio() {
     handle(Event::AudioStarted);
 }
 
-// Resolves the stored names of the cable and the capture, stopping at the first that the sound
-// card does not know: without both the connection goes on without audio, so the operator can see
-// why in the log. The speaker is looked up too, but is not needed for audio to flow.
+// Resolves the stored names of the cable and the capture. A name missing from the list read last
+// may belong to a device plugged in since, so the list is read again once (the streams are
+// stopped here, so the sound system is restarted to read it). Without both the connection goes on
+// without audio, and the log names the first device missing. The speaker is looked up too, but is
+// not needed for audio to flow.
 bool HSRigLink::soundDevicesFound() {
+    if (soundDevicesListed(false))
+        return true;
+    soundCard->EnumerateAudioDevices();
+    return soundDevicesListed(true);
+}
+
+bool HSRigLink::soundDevicesListed(bool reportMissing) {
     soundCard->findSpeakerDevice(linkSettings.audioDevice);
     const struct {
         int (HSSoundCard::*find)(const QString&);
@@ -283,9 +292,10 @@ bool HSRigLink::soundDevicesFound() {
     };
     for (const auto& lookup : lookups) {
         if ((soundCard->*lookup.find)(lookup.name) == -1) {
-            HSLOG(LogLevel::Warning, kCategory)
-                << "No audio: the " << lookup.role << " device \"" << lookup.name
-                << "\" is not among the sound devices";
+            if (reportMissing)
+                HSLOG(LogLevel::Warning, kCategory)
+                    << "No audio: the " << lookup.role << " device \"" << lookup.name
+                    << "\" is not among the sound devices";
             return false;
         }
     }

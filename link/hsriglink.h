@@ -120,6 +120,7 @@ private:
     void stopAudio();
     void scheduleReconnect(int delayMs);
     bool soundDevicesFound();
+    bool soundDevicesListed(bool reportMissing);
     void onTick();
     void logPlayoutStats();
 

@@ -52,22 +52,19 @@ HSUDPAudioSocket::~HSUDPAudioSocket() {
     outSocket.close();
 }
 
+// One datagram per notification: playing it may wait for the sound card, and the thread's other
+// work (the capture going out, the sound watchdog) must have its turn in between, or a backlog
+// that playback at the card's pace never drains holds the thread for good. The socket notifies
+// again while datagrams are pending.
 void HSUDPAudioSocket::readyRead() {
-    QByteArray buffer;
+    if (!inSocket.hasPendingDatagrams())
+        return;
+    QByteArray buffer(static_cast<int>(std::max<qint64>(inSocket.pendingDatagramSize(), 0)), 0);
     QHostAddress sender;
     quint16 senderPort = 0;
-    while (inSocket.hasPendingDatagrams()) {
-        buffer.resize(static_cast<int>(std::max<qint64>(inSocket.pendingDatagramSize(), 0)));
-        buffer.fill(0);
-        const qint64 read =
-            inSocket.readDatagram(buffer.data(), buffer.size(), &sender, &senderPort);
-        if (anySender || fromHost(sender))
-            emit inDataReady(buffer);
-        // A read that failed may not have consumed the datagram; the next notification retries
-        // instead of spinning here.
-        if (read < 0)
-            break;
-    }
+    if (inSocket.readDatagram(buffer.data(), buffer.size(), &sender, &senderPort) >= 0 &&
+        (anySender || fromHost(sender)))
+        emit inDataReady(buffer);
 }
 
 // Anyone who reaches the port could otherwise play into the cable.

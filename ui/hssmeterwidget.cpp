@@ -2,11 +2,10 @@
 
 #include "hssmeterwidget.h"
 
-#include "hstexturedquadrenderer.h"
+#include "letterbox.h"
 #include "log.h"
 
-#include <QImage>
-#include <QOpenGLTexture>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPen>
 #include <QTimer>
@@ -19,39 +18,32 @@ constexpr int labelWeight = 50;
 constexpr int dialPenWidth = 2;
 constexpr float thinTickOffset = 1.0f;
 const QColor defaultScaleColor(255, 165, 0);
+constexpr int barCount = 51;
 
-QVector3D toGl(const MeterRgb& c) {
-    return QVector3D(c.r / 255.0f, c.g / 255.0f, c.b / 255.0f);
+QColor toQColor(const MeterRgb& c) {
+    return QColor(c.r, c.g, c.b);
 }
 } // namespace
 
 HSSMeterWidget::HSSMeterWidget(QWidget* parent, const QString& label)
-    : HSOGLWidget(parent)
+    : QWidget(parent)
     , label(label)
     , scaleColor(defaultScaleColor)
     , meterLevel(MeterScale::defaultMinDb, MeterScale::defaultMaxDb)
     , frameTimer(new QTimer(this)) {
+    // Every paint covers its whole region.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_NoSystemBackground);
+    frameTimer->setObjectName(QStringLiteral("frameTimer"));
     frameTimer->setSingleShot(true);
     frameTimer->setTimerType(Qt::PreciseTimer);
-    connect(frameTimer, &QTimer::timeout, this, QOverload<>::of(&QWidget::update));
+    connect(frameTimer, &QTimer::timeout, this, &HSSMeterWidget::showFrame);
     labelFont.setFamily(QStringLiteral("Tahoma, Regular"));
     labelFont.setPixelSize(labelPixelSize);
     labelFont.setWeight(labelWeight);
-
-    logicalWidth = fixedWidth;
-    logicalHeight = fixedHeight;
     setFixedSize(fixedWidth, fixedHeight);
+    shownBars = litBars();
     peakTimer.start();
-}
-
-// Programs, buffers and the texture belong to the shared context: they go while it is current.
-HSSMeterWidget::~HSSMeterWidget() {
-    if (makeCurrent()) {
-        dialTexture.reset();
-        textureRenderer.reset();
-        lineRenderer.reset();
-        doneCurrent();
-    }
 }
 
 void HSSMeterWidget::setDBm(float value) {
@@ -60,34 +52,6 @@ void HSSMeterWidget::setDBm(float value) {
             << "meter " << label << ": reading is not a number, shown as silence";
     meterLevel.setDb(value, peakTimer.elapsed());
     repaintIfChanged();
-}
-
-quint64 HSSMeterWidget::litBars() const {
-    MeterBarWalk walk(meterLevel.value(), meterLevel.peak());
-    const int first = static_cast<int>(meterLevel.minDb());
-    const int last = static_cast<int>(std::floor(meterLevel.maxDb()));
-    quint64 lit = 0;
-    for (int d = first; d <= last; ++d) {
-        if (walk.next(d) != MeterBarLight::Dark)
-            lit |= quint64(1) << (d - first);
-    }
-    return lit;
-}
-
-void HSSMeterWidget::repaintIfChanged() {
-    if (!painted || litBars() != paintedBars)
-        requestRepaint();
-}
-
-void HSSMeterWidget::requestRepaint() {
-    if (frameTimer->isActive())
-        return;
-    // Every meter repaints on the same frame boundaries of the monotonic clock, so the readings of
-    // all meters in one frame period cost one composition of the window.
-    const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                         std::chrono::steady_clock::now().time_since_epoch())
-                         .count();
-    frameTimer->start(static_cast<int>(frameIntervalMs - now % frameIntervalMs));
 }
 
 void HSSMeterWidget::resetPeak() {
@@ -100,21 +64,69 @@ void HSSMeterWidget::updateValues() {
     repaintIfChanged();
 }
 
-void HSSMeterWidget::initializeGL() {
-    HSOGLWidget::initializeGL();
-    lineRenderer = std::make_unique<HSLineRenderer>();
-    textureRenderer = std::make_unique<HSTexturedQuadRenderer>();
+quint64 HSSMeterWidget::litBars() const {
+    MeterBarWalk walk(meterLevel.value(), meterLevel.peak());
+    const int first = static_cast<int>(meterLevel.minDb());
+    quint64 lit = 0;
+    for (int bar = 0; bar < barCount; ++bar) {
+        if (walk.next(first + bar) != MeterBarLight::Dark)
+            lit |= quint64(1) << bar;
+    }
+    return lit;
 }
 
-void HSSMeterWidget::resizeGL(int w, int h) {
-    HSOGLWidget::resizeGL(w, h);
-    lineRenderer->setProjection(mvpMatrix);
-    textureRenderer->setProjection(mvpMatrix);
-    scale.layout(w, h);
-    buildDialTexture(w, h);
+void HSSMeterWidget::repaintIfChanged() {
+    if (litBars() == shownBars || frameTimer->isActive())
+        return;
+    // Every meter repaints on the same frame boundaries of the monotonic clock, so the readings of
+    // all meters in one frame period cost one composition of the window.
+    const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::steady_clock::now().time_since_epoch())
+                         .count();
+    frameTimer->start(static_cast<int>(frameIntervalMs - now % frameIntervalMs));
 }
 
-void HSSMeterWidget::buildDialTexture(int w, int h) {
+void HSSMeterWidget::showFrame() {
+    const quint64 lit = litBars();
+    const quint64 changed = lit ^ shownBars;
+    shownBars = lit;
+    if (changed == 0)
+        return;
+    layoutFor(size() * devicePixelRatioF());
+    QRect region;
+    for (int bar = 0; bar < barCount; ++bar) {
+        if (changed & (quint64(1) << bar))
+            region |= barPixels[bar];
+    }
+    update(toWidget(region));
+}
+
+QRect HSSMeterWidget::toWidget(const QRect& devicePixels) const {
+    const qreal ratio = devicePixelRatioF();
+    return QRectF(devicePixels.topLeft() / ratio, devicePixels.size() / ratio).toAlignedRect();
+}
+
+void HSSMeterWidget::layoutFor(QSize devicePixels) {
+    if (!background.isNull() && background.size() == devicePixels)
+        return;
+    const QRect area = letterbox(devicePixels, aspectRatio);
+    scale.layout(width(), height());
+    barPixels.clear();
+    const int first = static_cast<int>(meterLevel.minDb());
+    for (int bar = 0; bar < barCount; ++bar)
+        barPixels << meterBarPixels(scale, first + bar, size(), area);
+
+    QImage picture(devicePixels, QImage::Format_RGB32);
+    picture.fill(Qt::black);
+    QPainter painter(&picture);
+    painter.drawImage(area.topLeft(), stretchImage(dialImage(width(), height()), area.size()));
+    for (const QRect& bar : qAsConst(barPixels))
+        painter.fillRect(bar, toQColor(meterDarkColor));
+    painter.end();
+    background = QPixmap::fromImage(picture);
+}
+
+QImage HSSMeterWidget::dialImage(int w, int h) const {
     QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::black);
     QPainter painter(&image);
@@ -144,36 +156,21 @@ void HSSMeterWidget::buildDialTexture(int w, int h) {
         const int y = scale.labelY - box.height();
         painter.drawText(x, y, text.text);
     }
-    painter.end();
-
-    dialTexture.reset();
-    dialTexture = std::make_unique<QOpenGLTexture>(image, QOpenGLTexture::DontGenerateMipMaps);
-    dialTexture->setMinificationFilter(QOpenGLTexture::Linear);
-    dialTexture->setMagnificationFilter(QOpenGLTexture::Linear);
-    dialTexture->setWrapMode(QOpenGLTexture::ClampToEdge);
+    return image;
 }
 
-void HSSMeterWidget::paintGL() {
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    // Takes effect from the next frame on.
-    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
-    glDisable(GL_DEPTH_TEST);
-    glViewport(viewport.x, viewport.y, viewport.width, viewport.height);
-
-    if (dialTexture) {
-        textureRenderer->drawTexture(QVector2D(logicalWidth / 2, logicalHeight / 2),
-                                     QVector2D(logicalWidth, logicalHeight), dialTexture.get());
+void HSSMeterWidget::paintEvent(QPaintEvent* event) {
+    const qreal ratio = devicePixelRatioF();
+    layoutFor(size() * ratio);
+    QPainter painter(this);
+    painter.scale(1.0 / ratio, 1.0 / ratio);
+    const QRect dirty(event->rect().topLeft() * ratio, event->rect().size() * ratio);
+    painter.drawPixmap(dirty, background, dirty);
+    const int first = static_cast<int>(meterLevel.minDb());
+    for (int bar = 0; bar < barCount; ++bar) {
+        if ((shownBars & (quint64(1) << bar)) && barPixels[bar].intersects(dirty))
+            painter.fillRect(barPixels[bar],
+                             toQColor(meterBarColor(first + bar, MeterBarLight::Lit)));
     }
-
-    MeterBarWalk walk(meterLevel.value(), meterLevel.peak());
-    const int last = static_cast<int>(std::floor(meterLevel.maxDb()));
-    bars.clear();
-    for (int d = static_cast<int>(meterLevel.minDb()); d <= last; ++d) {
-        const float x = scale.xOf(static_cast<float>(d));
-        bars.append({QVector2D(x, scale.barY1), QVector2D(x, scale.barY2),
-                     toGl(meterBarColor(d, walk.next(d))), scale.barWidth});
-    }
-    lineRenderer->drawLines(bars);
-    paintedBars = litBars();
-    painted = true;
+    emit frameDrawn();
 }

@@ -4,10 +4,13 @@
 
 #include <QPainter>
 #include <QTimer>
+#include <QtMath>
+#include <cmath>
 
 namespace {
 constexpr int sizeMargin = 14;
 constexpr int fullTurn = 360;
+constexpr double outlineReach = 2.0; // the one-pixel pen, antialiased
 } // namespace
 
 HSSpinner::HSSpinner(QWidget* parent)
@@ -38,8 +41,18 @@ void HSSpinner::stop() {
 }
 
 void HSSpinner::rotate() {
+    // Only the dot that turns grey and the one that turns red change.
+    update(dotBounds(static_cast<int>(angle) / stepDegrees));
     angle = static_cast<float>((static_cast<int>(angle) + stepDegrees) % fullTurn);
-    update();
+    update(dotBounds(static_cast<int>(angle) / stepDegrees));
+}
+
+QRect HSSpinner::dotBounds(int step) const {
+    const double turn = qDegreesToRadians(static_cast<double>(step * stepDegrees));
+    const QPointF centre =
+        QPointF(width() / 2, height() / 2) + QPointF(std::cos(turn), std::sin(turn)) * radius;
+    const double reach = dotSize / 2.0 + outlineReach;
+    return QRectF(centre - QPointF(reach, reach), centre + QPointF(reach, reach)).toAlignedRect();
 }
 
 void HSSpinner::paintEvent(QPaintEvent*) {

@@ -30,6 +30,9 @@ private slots:
     void rotate();
 
 private:
+    // The square the dot at `step` and its antialiased outline may touch.
+    QRect dotBounds(int step) const;
+
     QTimer* animationTimer;
     int radius = 20;
     float angle = 0.0f; // of the red dot, a multiple of stepDegrees

@@ -5,6 +5,7 @@
 #include <QtGlobal>
 #include <array>
 #include <cmath>
+#include <utility>
 
 namespace {
 constexpr int tickStepDb = 5;
@@ -71,4 +72,23 @@ MeterRgb meterBarColor(int db, MeterBarLight light) {
     if (db < meterHighZoneDb)
         return meterMidColor;
     return meterHighColor;
+}
+
+namespace {
+// The first and one past the last pixel whose centre lies in [from, to).
+std::pair<int, int> pixelsCentredIn(double from, double to) {
+    return {static_cast<int>(std::ceil(from - 0.5)), static_cast<int>(std::ceil(to - 0.5))};
+}
+} // namespace
+
+QRect meterBarPixels(const MeterScale& scale, int db, QSize logical, const QRect& area) {
+    const double sx = static_cast<double>(area.width()) / logical.width();
+    const double sy = static_cast<double>(area.height()) / logical.height();
+    const double x = scale.xOf(static_cast<float>(db));
+    const double half = scale.barWidth * 0.5;
+    const auto [left, right] =
+        pixelsCentredIn(area.x() + (x - half) * sx, area.x() + (x + half) * sx);
+    const double bottom = area.y() + area.height();
+    const auto [top, end] = pixelsCentredIn(bottom - scale.barY2 * sy, bottom - scale.barY1 * sy);
+    return {QPoint(left, top), QPoint(right - 1, end - 1)};
 }

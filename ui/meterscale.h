@@ -2,6 +2,8 @@
 
 #pragma once
 
+#include <QRect>
+#include <QSize>
 #include <QString>
 #include <QVector>
 
@@ -84,3 +86,8 @@ inline constexpr int meterMidZoneDb = -12; // first green bar
 inline constexpr int meterHighZoneDb = -3; // first red bar
 
 MeterRgb meterBarColor(int db, MeterBarLight light);
+
+// The pixels of the bar at `db` when the scale's drawing space (`logical` units, y up) is stretched
+// onto `area`: those whose centres lie inside the bar's rectangle, as a rasterizer fills a shape
+// without antialiasing, so a bar is whole pixels of one colour.
+QRect meterBarPixels(const MeterScale& scale, int db, QSize logical, const QRect& area);

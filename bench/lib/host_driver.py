@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Plays the panel's part of the control exchange with the rig simulator, for software that has no
 control channel of its own (a GStreamer pipeline): announces ADDRESS:PORT in "localInfo", asks for
 audio with "startOutput" once "hostInfo" arrives, answers pings, and holds the connection until

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Whether the panel's meters move: grabs the panel's window GRABS times (ImageMagick's
 `import`), finds the three meters by their black faces (top to bottom L, R, M) and prints in how
 many grabs each face differed from the grab before, e.g. "L 7 R 7 M 0 of 7". A meter on a steady

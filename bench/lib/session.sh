@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # shellcheck shell=bash
 # Shared set-up of the measuring scripts, sourced by them: a private sandbox (settings store,
 # TMPDIR, XDG_RUNTIME_DIR), the audio server (started here only when it is not running, and then

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Plays a test tone into an ALSA playback device until it is terminated, standing in for the
 software that transmits through the panel (or through a pipeline in its place):
 

@@ -2,6 +2,7 @@
 
 #include "hsportaudio.h"
 #include "logcapture.h"
+#include "portaudiowarmup.h"
 
 #include <QtTest>
 
@@ -28,7 +29,26 @@ static void choose(HSPortAudio& card, bool wrongCapture = false) {
 class TestHSPortAudio : public QObject {
     Q_OBJECT
 
+    // Devices "plugged in" while the test runs: ALSA reads this file after its own configuration.
+    QTemporaryDir dir;
+    QString lateDevices() const { return dir.filePath("late-devices.conf"); }
+    void plugIn(const QString& capture) {
+        QFile file(lateDevices());
+        QVERIFY(file.open(QIODevice::Append));
+        file.write(QString("pcm.\"%1\" { type plug; slave.pcm \"%2\"; hint.description \"x\" }\n")
+                       .arg(capture, kCapture)
+                       .toUtf8());
+    }
+
 private slots:
+    void initTestCase() {
+        QFile(lateDevices()).open(QIODevice::WriteOnly);
+        const QByteArray path = qgetenv("ALSA_CONFIG_PATH");
+        qputenv("ALSA_CONFIG_PATH",
+                (path.isEmpty() ? QByteArray("/usr/share/alsa/alsa.conf") : path) + ':' +
+                    lateDevices().toUtf8());
+    }
+
     // The cable's devices are listed; the streams start, also over running ones, the speaker's
     // only while it is on, and capture blocks come reduced to half the buffer's samples.
     void cableDevicesStreamAndCapture() {
@@ -76,6 +96,28 @@ private slots:
         choose(card);
         QVERIFY(card.StartAudio(kFormat));
         QCOMPARE(serverPorts(), 3);
+    }
+
+    // PortAudio reads the device list only when it starts: the card restarts it to read the list
+    // again while no stream is open (not for the first list), even after the panel's warm-up,
+    // and starts the streams after it; under open streams the list stays as it was.
+    void devicesPluggedInLaterAreListed() {
+        PortAudioWarmUp warmUp;
+        HSPortAudio card;
+        choose(card);
+        currentLogLevel = int(LogLevel::Info);
+        LogCapture log;
+        plugIn("UMX Late Capture");
+        card.EnumerateAudioDevices();
+        QVERIFY(card.captureDeviceNames().contains("UMX Late Capture"));
+        QVERIFY(card.StartAudio(kFormat));
+        QCOMPARE(serverPorts(), 3);
+        plugIn("UMX Later Capture");
+        card.EnumerateAudioDevices();
+        QVERIFY(!card.captureDeviceNames().contains("UMX Later Capture"));
+        currentLogLevel = int(LogLevel::Error);
+        QCOMPARE(log.lines().filter("PortAudio restarted to read the sound devices again").size(),
+                 1);
     }
 };
 

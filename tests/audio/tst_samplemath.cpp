@@ -103,6 +103,31 @@ private slots:
         QTEST(card.running(), "accepted");
     }
 
+    // The sound system is restarted to read its device list again, so that a device plugged back
+    // in under another index is opened by its name, but never under open streams, and not for the
+    // first list, which it has just read.
+    void deviceListReadAgain_data() {
+        QTest::addColumn<bool>("streaming");
+        QTest::addColumn<int>("restarts");
+        QTest::addColumn<int>("opened"); // the capture's index at the next start
+        QTest::newRow("no stream open") << false << 1 << 5;
+        QTest::newRow("streams open") << true << 0 << 0;
+    }
+    void deviceListReadAgain() {
+        QFETCH(bool, streaming);
+        const StreamFormat format = streamFormatForHost(48000, 128);
+        StandInSoundCard card;
+        card.findOutputDevice(card.kCable);
+        card.findInputDevice(card.kCapture);
+        QVERIFY(!streaming || card.StartAudio(format));
+        card.captureIndex = 5;
+        card.EnumerateAudioDevices();
+        QTEST(card.restarts.load(), "restarts");
+        card.StopAudio();
+        QVERIFY(card.StartAudio(format));
+        QTEST(card.openedCapture.load(), "opened");
+    }
+
     void captureBuffer_data() {
         QTest::addColumn<int>("frameSizeIn");
         QTest::addColumn<int>("multiplier");

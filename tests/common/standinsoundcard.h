@@ -17,7 +17,9 @@
 // no datagram move it on by 40 ms. Its playback callbacks pull one host block at the streams' rate
 // whenever the clock passes their time, and it records what they played. It captures silence every
 // 40 ms while its streams run (as a live capture does), lets a test push its own captured samples,
-// and can be made to stop capturing, to fail opening, or to lose its capture device.
+// and can be made to stop capturing, to fail opening, or to lose its capture device and have it
+// plugged back under another index. Like PortAudio it lists its devices as they were at its last
+// restart.
 class StandInSoundCard : public HSSoundCard {
 public:
     static inline const QString kCapture = QStringLiteral("Stand-in capture");
@@ -36,6 +38,7 @@ public:
             arrivedSinceTick = false;
         });
         wallClock.start(kWallTickMs);
+        listed = plugged();
     }
 
     QByteArray played() const { return value(cable); }
@@ -52,6 +55,10 @@ public:
     // How much faster the host's clock runs than this card's, in parts per million.
     std::atomic<double> hostPpm{0.0};
     std::atomic<bool> idleClock{true};
+    std::atomic<int> captureIndex{0};
+    std::atomic<int> restarts{0};
+    // The capture device the streams were opened on last.
+    std::atomic<int> openedCapture{-1};
 
     // As the capture thread delivers: mono samples at the streams' rate.
     void pushCapture(const QVector<qint16>& samples, float latency = 0.0f) {
@@ -59,13 +66,11 @@ public:
     }
 
 protected:
-    DeviceCatalogue listDevices() override {
-        DeviceCatalogue catalogue;
-        if (capturePresent)
-            catalogue.inputDevices.insert(kCapture, 0);
-        catalogue.outputDevices.insert(kCable, 1);
-        catalogue.outputDevices.insert(kSpeaker, 2);
-        return catalogue;
+    DeviceCatalogue listDevices() override { return value(listed); }
+    void restartSoundSystem() override {
+        ++restarts;
+        const QMutexLocker guard(&mutex);
+        listed = plugged();
     }
     bool available() override { return true; }
     bool openStreams(const StreamFormat& format, const DeviceChoice& devices) override {
@@ -75,6 +80,7 @@ protected:
         opened += open ? 1 : 0;
         streams = format;
         nextCableNs = nowNs;
+        openedCapture = devices.input;
         return open;
     }
     void closeStreams() override {
@@ -107,6 +113,14 @@ private:
     static constexpr int kWallTickMs = 40;
     static constexpr int kSilenceSamples = 1024;
 
+    DeviceCatalogue plugged() const {
+        DeviceCatalogue catalogue;
+        if (capturePresent)
+            catalogue.inputDevices.insert(kCapture, captureIndex);
+        catalogue.outputDevices.insert(kCable, 1);
+        catalogue.outputDevices.insert(kSpeaker, 2);
+        return catalogue;
+    }
     template <typename T>
     T value(const T& member) const {
         const QMutexLocker guard(&mutex);
@@ -139,6 +153,7 @@ private:
     std::int64_t nextSpeakerNs = 0;
     qint64 arrivals = 0;
     bool arrivedSinceTick = false;
+    DeviceCatalogue listed;
     bool open = false;
     bool speakerRunning = false;
 };

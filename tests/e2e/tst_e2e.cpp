@@ -305,6 +305,20 @@ QPair<int, int> leftovers(qint64 pid) {
     return {int(QDir(QString("/proc/%1/fd").arg(pid)).count()), threads};
 }
 
+// The OpenGL drivers a process maps, and what loads them. Qt's GUI library links the
+// vendor-neutral dispatch itself (libGL, libGLX, libGLdispatch: no driver), so those do not count.
+QStringList openGlDrivers(qint64 pid) {
+    static const QRegularExpression driver(
+        R"((lib(GLX_|EGL|GLES|OpenGL|LLVM|gallium|glapi)|_dri\.so|xcbglintegrations/))");
+    QFile maps(QString("/proc/%1/maps").arg(pid));
+    QStringList found;
+    if (maps.open(QIODevice::ReadOnly))
+        for (const QString& line : QString::fromLocal8Bit(maps.readAll()).split('\n'))
+            if (line.contains(driver) && !found.contains(line.section(' ', -1)))
+                found << line.section(' ', -1);
+    return found;
+}
+
 class TestEndToEnd : public QObject {
     Q_OBJECT
 
@@ -334,7 +348,8 @@ private slots:
     // Both ways through the real devices. The cable carries what the rig sent; the speaker, set
     // to RX1, the right channel on both sides. A tone played into the capture cable at the
     // host's rate reaches the rig at its pitch and the host's rate (the panel captures at twice
-    // it). The window wears the stored theme (the window colour #31363b); SIGHUP ends the panel.
+    // it). The window wears the stored theme (the window colour #31363b); the shown,
+    // connected panel maps no OpenGL driver; SIGHUP ends the panel.
     void audioAtTheFarEnds() {
         Session s;
         const QString recording = s.dir.filePath("at-the-rig.wav");
@@ -346,6 +361,8 @@ private slots:
         const QByteArray corner =
             s.run("import", {"-window", s.window, "-crop", "1x1+2+2", "txt:-"});
         QVERIFY2(corner.contains("srgb(49,54,59)"), corner.constData());
+        const QStringList drivers = openGlDrivers(s.panel.processId());
+        QVERIFY2(drivers.isEmpty(), qPrintable(drivers.join('\n')));
 
         // 1.5 s of the tone from other software, then silence.
         QByteArray mono(kHostRate * 3, Qt::Uninitialized);

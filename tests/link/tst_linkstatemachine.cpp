@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The connection's recovery: every state against every event, with the state it leads to and the
 // actions in their order. Each row starts with two reconnections and two device retries behind it,
 // so a row shows which delay a schedule takes next.

@@ -61,7 +61,7 @@ private slots:
         // show silence, and the right's lift R's more (the top half of a meter is its bars).
         const QList<HSSMeterWidget*> meters = s.window->findChildren<HSSMeterWidget*>(); // L R M
         auto bars = [&](int i) {
-            return meters[i]->grabFramebuffer().copy(0, 0, 500, 40);
+            return meters[i]->grab(QRect(0, 0, 500, 40)).toImage();
         };
         QTRY_VERIFY(bars(0) != bars(2) && bars(0) != bars(1));
 
@@ -214,7 +214,8 @@ private slots:
         QCOMPARE(s.card.played().contains(QByteArray(16, '\x55')), anySender);
     }
 
-    // A device that stops is reopened after 0.5, 1, 2 and then every 5 s; the link stays up.
+    // A device that stops is reopened after 0.5, 1, 2 and then every 5 s, and found by its name
+    // when it is back; the link stays up.
     void aSoundDeviceThatStopsIsReopenedWhileTheLinkStaysUp() {
         Scenario s;
         QVERIFY(s.connectAndStream());
@@ -235,11 +236,13 @@ private slots:
         QCOMPARE(s.status(), notice);
 
         QTRY_VERIFY(s.timer("deviceRetryTimer")->isActive());
+        s.card.captureIndex = 3; // plugged back in under another index
         s.card.capturePresent = true;
         s.card.delivering = true;
         s.fire("deviceRetryTimer");
         QTRY_COMPARE(s.state(), State::Streaming);
         QVERIFY(s.card.running());
+        QCOMPARE(s.card.openedCapture, 3);
     }
 
     // With callbacks there is no write to time out: a playback stream whose callback stops
@@ -260,6 +263,18 @@ private slots:
         Scenario s({}, [](QSettings& store) { store.setValue("connectAtStart", true); });
         s.window->connectIfAskedAtStart();
         QTRY_COMPARE(s.state(), State::Streaming);
+    }
+
+    // A capture device plugged in after the panel read its device list is found when connecting.
+    void aDevicePluggedInAfterTheListWasReadIsFoundAtConnect() {
+        Scenario s;
+        s.card.capturePresent = false;
+        for (int list = 0; list < 2; ++list) // the first list is start-up's, not read again
+            s.card.EnumerateAudioDevices();
+        QVERIFY(!s.card.captureDeviceNames().contains(StandInSoundCard::kCapture));
+        s.card.capturePresent = true;
+        QVERIFY(s.connectAndStream());
+        QVERIFY(s.card.running());
     }
 
     void aMissingSpeakerLeavesTheCablePlaying() {

@@ -41,6 +41,33 @@ private slots:
         QTEST(sizes, "sizes");
         QCOMPARE(datagrams.join(), block);
     }
+
+    // Datagrams queue up while playing each one waits for the sound card (after the audio server
+    // stalled, say): work queued to the socket's thread meanwhile, a capture block to send or the
+    // sound watchdog's check, runs before the backlog has drained, which at the card's pace it
+    // never does. The datagrams still come in order.
+    void aBacklogLeavesTheThreadItsTurn() {
+        QUdpSocket probe;
+        QVERIFY(probe.bind(QHostAddress::LocalHost, 0));
+        const quint16 port = probe.localPort();
+        probe.close();
+        HSUDPAudioSocket socket(nullptr, "127.0.0.1", 0, port);
+        QVERIFY(socket.bindError().isEmpty());
+        QStringList order;
+        connect(&socket, &HSUDPAudioSocket::inDataReady, this, [&](QByteArray& data) {
+            order << QString(data);
+            if (order.size() == 1)
+                QMetaObject::invokeMethod(
+                    this, [&] { order << "queued"; }, Qt::QueuedConnection);
+        });
+        QUdpSocket host;
+        for (const char* payload : {"1", "2", "3", "4"})
+            host.writeDatagram(payload, 1, QHostAddress::LocalHost, port);
+        QTRY_COMPARE(order.size(), 5);
+        QVERIFY2(order.indexOf("queued") < order.indexOf("4"), qPrintable(order.join(' ')));
+        order.removeOne("queued");
+        QCOMPARE(order, (QStringList{"1", "2", "3", "4"}));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestHSUDPAudioSocket)

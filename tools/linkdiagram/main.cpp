@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Prints the connection's state machine as a Graphviz graph, taken from the transition function
 // itself: an edge for every state and event that changes the state or does something, the events
 // that lead from one state to the same next one on one edge. Events that change nothing are left

@@ -93,7 +93,7 @@ int main(int argc, char* argv[]) {
 
     qint64 frames = 0;
     for (HSSMeterWidget* m : {meters.left, meters.right, meters.captured})
-        QObject::connect(m, &HSOGLWidget::frameDrawn, [&frames] { ++frames; });
+        QObject::connect(m, &HSSMeterWidget::frameDrawn, [&frames] { ++frames; });
 
     if (!parser.isSet(noSpinnerOption)) {
         auto* spinnerRow = new QWidget(&window);
