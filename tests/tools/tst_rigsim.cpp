@@ -128,24 +128,24 @@ private slots:
               "outcome");
     }
 
-    // When a frame is produced on the host's clock: exactly, however fast or slow it runs.
+    // When datagram k of 480 frames is due on the host's clock: exactly, however fast or slow it
+    // runs.
     void pacing_data() {
         QTest::addColumn<double>("ppm");
-        QTest::addColumn<qint64>("frame");
+        QTest::addColumn<qint64>("k");
         QTest::addColumn<qint64>("ns");
-        QTest::newRow("nominal, the third datagram of 480")
-            << 0.0 << qint64(1440) << qint64(30000000);
+        QTest::newRow("nominal, the fourth") << 0.0 << qint64(3) << qint64(30000000);
         QTest::newRow("fast clock: a second's frames early")
-            << 1000.0 << qint64(48000) << qint64(999000999);
-        QTest::newRow("slow clock: late") << -1000.0 << qint64(48000) << qint64(1001001001);
-        QTest::newRow("half a ppm") << 0.5 << qint64(48000) << qint64(999999500);
-        QTest::newRow("a day's frames, no overflow")
-            << 100.0 << qint64(48000) * 86400 << qint64(86391360863913);
+            << 1000.0 << qint64(100) << qint64(999000999);
+        QTest::newRow("slow clock: late") << -1000.0 << qint64(100) << qint64(1001001001);
+        QTest::newRow("half a ppm") << 0.5 << qint64(100) << qint64(999999500);
+        QTest::newRow("a day, no overflow")
+            << 100.0 << qint64(100) * 86400 << qint64(86391360863913);
     }
     void pacing() {
         QFETCH(double, ppm);
-        QFETCH(qint64, frame);
-        QTEST(PacingSchedule(48000, 480, ppm).frameNs(frame), "ns");
+        QFETCH(qint64, k);
+        QTEST(PacingSchedule(48000, 480, ppm).dueNs(k), "ns");
     }
 
     // 10000 datagrams at 93.75 per second through the network's faults: the share lost, the
