@@ -8,19 +8,20 @@
 
 #include <QVector>
 
-#include <algorithm>
 #include <chrono>
 #include <climits>
-#include <thread>
 
 namespace {
 
 constexpr const char* kCategory = "PortAudio";
 constexpr int kPlaybackChannels = 2;
 constexpr int kCaptureChannels = 1;
-// How long a playback write may wait for room: this many blocks, and never less than kMinWriteWait.
-constexpr int kWriteWaitBlocks = 4;
-constexpr std::chrono::microseconds kMinWriteWait(500000);
+
+std::int64_t steadyNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 QVector<DeviceDescription> describeDevices(int count) {
     QVector<DeviceDescription> devices(count);
@@ -87,26 +88,41 @@ DeviceCatalogue HSPortAudio::listDevices() {
 }
 
 bool HSPortAudio::openStreams(const StreamFormat& format, const DeviceChoice& devices) {
-    sampleRate = format.sampleRate;
-    if (!openPlayback(&outputStream, devices.output, format, "Error opening AUDIO output"))
+    if (!openPlayback(&outputStream, devices.output, format, &HSPortAudio::cableCallback,
+                      "Error opening AUDIO output"))
         return false;
-    if (devices.speaker >= 0)
-        openPlayback(&speakerStream, devices.speaker, format, "Error opening AUDIO SPK output");
-    if (!openCapture(devices.input, format) || Pa_StartStream(outputStream) != paNoError)
+    return openCapture(devices.input, format) && Pa_StartStream(outputStream) == paNoError &&
+           Pa_StartStream(inputStream) == paNoError;
+}
+
+bool HSPortAudio::openSpeaker(const StreamFormat& format, int device) {
+    if (!openPlayback(&speakerStream, device, format, &HSPortAudio::speakerCallback,
+                      "Error opening AUDIO SPK output"))
         return false;
-    if (speakerStream && Pa_StartStream(speakerStream) != paNoError) {
-        Pa_CloseStream(speakerStream);
-        speakerStream = nullptr;
-    }
-    return Pa_StartStream(inputStream) == paNoError;
+    if (Pa_StartStream(speakerStream) == paNoError)
+        return true;
+    closeSpeaker();
+    return false;
+}
+
+// Aborted rather than stopped: what it still holds is of no use once the speaker is off, and
+// waiting for it to play out would hold the worker.
+void HSPortAudio::closeSpeaker() {
+    if (!speakerStream)
+        return;
+    Pa_AbortStream(speakerStream);
+    Pa_CloseStream(speakerStream);
+    speakerStream = nullptr;
 }
 
 bool HSPortAudio::speakerOpen() const {
     return speakerStream != nullptr;
 }
 
+// One host block at the streams' rate per callback: the playout's target, not the card's buffer,
+// holds the received audio's margin.
 bool HSPortAudio::openPlayback(PaStream** stream, int deviceIndex, const StreamFormat& format,
-                               const char* failureText) {
+                               PaStreamCallback* callback, const char* failureText) {
     const PaDeviceInfo* info = Pa_GetDeviceInfo(deviceIndex);
     if (!info)
         return false;
@@ -115,9 +131,9 @@ bool HSPortAudio::openPlayback(PaStream** stream, int deviceIndex, const StreamF
     parameters.channelCount = kPlaybackChannels;
     parameters.sampleFormat = paInt16;
     parameters.suggestedLatency = info->defaultLowOutputLatency;
-    const PaError error = Pa_OpenStream(stream, nullptr, &parameters, format.sampleRate,
-                                        static_cast<unsigned long>(playbackBufferFrames()),
-                                        paClipOff, nullptr, nullptr);
+    const PaError error =
+        Pa_OpenStream(stream, nullptr, &parameters, format.sampleRate,
+                      static_cast<unsigned long>(format.frameSizeOut), paClipOff, callback, this);
     if (error != paNoError) {
         *stream = nullptr;
         HSLOG(LogLevel::Error, kCategory) << failureText;
@@ -162,40 +178,6 @@ bool HSPortAudio::streamsOpen() const {
     return outputStream || speakerStream || inputStream;
 }
 
-void HSPortAudio::writePlayback(const char* frames, int frameCount) {
-    if (outputStream)
-        writeWithin(outputStream, Stream::Cable, frames, frameCount);
-}
-
-void HSPortAudio::writeSpeaker(const char* frames, int frameCount) {
-    if (speakerStream)
-        writeWithin(speakerStream, Stream::Speaker, frames, frameCount);
-}
-
-// Waits for room as a blocking write would, which paces the worker at the device's rate, but
-// never for longer than a device that still plays could need: a dead device must not hold the
-// worker. Such a block is dropped and the stream reported.
-void HSPortAudio::writeWithin(PaStream* stream, Stream role, const char* frames, int frameCount) {
-    const auto blockTime = std::chrono::microseconds(1000000LL * frameCount / sampleRate);
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::max(kWriteWaitBlocks * blockTime, kMinWriteWait);
-    for (;;) {
-        const long room = Pa_GetStreamWriteAvailable(stream);
-        if (room < 0)
-            break;
-        if (room >= frameCount) {
-            Pa_WriteStream(stream, frames, static_cast<unsigned long>(frameCount));
-            return;
-        }
-        if (std::chrono::steady_clock::now() > deadline)
-            break;
-        const auto missing =
-            std::chrono::microseconds(1000000LL * (frameCount - room) / sampleRate);
-        std::this_thread::sleep_for(std::max(missing, std::chrono::microseconds(500)));
-    }
-    reportStreamFault(role);
-}
-
 int HSPortAudio::captureCallback(const void* input, void* /*output*/, unsigned long frameCount,
                                  const PaStreamCallbackTimeInfo* timeInfo,
                                  PaStreamCallbackFlags /*statusFlags*/, void* userData) {
@@ -206,5 +188,23 @@ int HSPortAudio::captureCallback(const void* input, void* /*output*/, unsigned l
         self->deliverCapture(static_cast<const qint16*>(input), static_cast<int>(frameCount),
                              latency);
     }
+    return paContinue;
+}
+
+int HSPortAudio::cableCallback(const void* /*input*/, void* output, unsigned long frameCount,
+                               const PaStreamCallbackTimeInfo* /*timeInfo*/,
+                               PaStreamCallbackFlags /*statusFlags*/, void* userData) {
+    if (frameCount <= static_cast<unsigned long>(INT_MAX))
+        static_cast<HSPortAudio*>(userData)->pullCable(static_cast<qint16*>(output),
+                                                       static_cast<int>(frameCount), steadyNs());
+    return paContinue;
+}
+
+int HSPortAudio::speakerCallback(const void* /*input*/, void* output, unsigned long frameCount,
+                                 const PaStreamCallbackTimeInfo* /*timeInfo*/,
+                                 PaStreamCallbackFlags /*statusFlags*/, void* userData) {
+    if (frameCount <= static_cast<unsigned long>(INT_MAX))
+        static_cast<HSPortAudio*>(userData)->pullSpeaker(static_cast<qint16*>(output),
+                                                         static_cast<int>(frameCount), steadyNs());
     return paContinue;
 }

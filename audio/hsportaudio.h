@@ -7,7 +7,7 @@
 #include <portaudio.h>
 
 // The sound card over PortAudio: the devices of the platform's host API (audioplatform.h), two
-// blocking playback streams and one capture stream with a callback.
+// playback streams whose callbacks pull from the playouts, and one capture stream with a callback.
 //
 // Built while the panel's PortAudio warm-up is still probing, it completes its own initialisation
 // when first needed (enumeration, a lookup, StartAudio) and otherwise at construction.
@@ -21,28 +21,32 @@ public:
     static int captureCallback(const void* input, void* output, unsigned long frameCount,
                                const PaStreamCallbackTimeInfo* timeInfo,
                                PaStreamCallbackFlags statusFlags, void* userData);
+    static int cableCallback(const void* input, void* output, unsigned long frameCount,
+                             const PaStreamCallbackTimeInfo* timeInfo,
+                             PaStreamCallbackFlags statusFlags, void* userData);
+    static int speakerCallback(const void* input, void* output, unsigned long frameCount,
+                               const PaStreamCallbackTimeInfo* timeInfo,
+                               PaStreamCallbackFlags statusFlags, void* userData);
 
 protected:
     DeviceCatalogue listDevices() override;
     bool available() override;
     bool openStreams(const StreamFormat& format, const DeviceChoice& devices) override;
     void closeStreams() override;
+    bool openSpeaker(const StreamFormat& format, int device) override;
+    void closeSpeaker() override;
     bool speakerOpen() const override;
     bool streamsOpen() const override;
-    void writePlayback(const char* frames, int frameCount) override;
-    void writeSpeaker(const char* frames, int frameCount) override;
 
 private:
     void finishInitialisation();
     bool openPlayback(PaStream** stream, int deviceIndex, const StreamFormat& format,
-                      const char* failureText);
+                      PaStreamCallback* callback, const char* failureText);
     bool openCapture(int deviceIndex, const StreamFormat& format);
-    void writeWithin(PaStream* stream, Stream role, const char* frames, int frameCount);
 
     PaError paInitError = paNotInitialized;
     bool initialisationPending = true;
     PaStream* outputStream = nullptr;
     PaStream* speakerStream = nullptr;
     PaStream* inputStream = nullptr;
-    int sampleRate = 0;
 };

@@ -89,28 +89,48 @@ bool HSSoundCard::StartAudio(const StreamFormat& format) {
     if (!configurationIsPlayable(format))
         return false;
     streamFormat = format;
-    if (!openAll(streamFormat)) {
+    // "Auto" (one block) asks for the smallest target that works; deeper buffers set its floor.
+    const int floorFrames = playbackMult > 1 ? playbackMult * format.frameSizeOut / 2 : 0;
+    estimator.reset(format.sampleRate / 2, floorFrames);
+    resetPlayout(cable);
+    speakerAttached = false;
+    const qint64 now = steadyMs();
+    lastCaptureMs = lastCableMs = now;
+    if (!openStreams(streamFormat, devices)) {
         closeStreams();
         return false;
     }
     latency = 0.0f;
     faulted = false;
-    lastCaptureMs = steadyMs();
     started = true;
+    followSpeakerSwitch();
     return true;
 }
 
-bool HSSoundCard::openAll(const StreamFormat& format) {
-    speakerWanted = speaker;
-    DeviceChoice chosen = devices;
-    if (!speakerWanted)
-        chosen.speaker = -1;
-    if (!openStreams(format, chosen))
-        return false;
-    if (speakerWanted && !speakerOpen())
+// A playout joins the stream where the next datagram goes, so a speaker attached to a running
+// stream starts with the cable's next audio.
+void HSSoundCard::resetPlayout(Playout& playout) {
+    playout.reset(streamFormat.sampleRate / 2, streamFormat.sampleRate,
+                  streamFormat.frameSizeOut / 2, estimator.nextPosition());
+}
+
+void HSSoundCard::followSpeakerSwitch() {
+    const bool wanted = speaker;
+    if (wanted == speakerAttached)
+        return;
+    speakerAttached = wanted;
+    if (wanted)
+        attachSpeaker();
+    else
+        closeSpeaker();
+}
+
+void HSSoundCard::attachSpeaker() {
+    resetPlayout(speakerPlayout);
+    lastSpeakerMs = steadyMs();
+    if (devices.speaker < 0 || !openSpeaker(streamFormat, devices.speaker))
         HSLOG(LogLevel::Warning, kCategory) << "Speaker \"" << deviceNames.speaker
                                             << "\" cannot be opened; the virtual cable plays on";
-    return true;
 }
 
 bool HSSoundCard::RestartAudio() {
@@ -125,11 +145,18 @@ bool HSSoundCard::RestartAudio() {
 QString HSSoundCard::failedDevice() const {
     if (faulted)
         return faultedDevice;
-    const qint64 bufferMs = captureBufferFrames(streamFormat.frameSizeIn, captureMult) * 1000 /
-                            std::max(streamFormat.sampleRate, 1);
-    if (steadyMs() - lastCaptureMs > std::max(kSilentBuffers * bufferMs, kMinSilenceMs))
+    if (stalled(lastCaptureMs, captureBufferFrames(streamFormat.frameSizeIn, captureMult)))
         return deviceNames.input;
+    if (stalled(lastCableMs, streamFormat.frameSizeOut))
+        return deviceNames.output;
+    if (speakerOpen() && stalled(lastSpeakerMs, streamFormat.frameSizeOut))
+        return deviceNames.speaker;
     return {};
+}
+
+bool HSSoundCard::stalled(const std::atomic<qint64>& lastMs, qint64 bufferFrames) const {
+    const qint64 bufferMs = bufferFrames * 1000 / std::max(streamFormat.sampleRate, 1);
+    return steadyMs() - lastMs > std::max(kSilentBuffers * bufferMs, kMinSilenceMs);
 }
 
 void HSSoundCard::reportStreamFault(Stream stream) {
@@ -171,47 +198,57 @@ void HSSoundCard::StopAudio() {
     latency = 0.0f;
 }
 
-void HSSoundCard::StreamOut(QByteArray& dataIn) {
-    if (!available())
+std::int64_t HSSoundCard::arrivalNs(int /*hostFrames*/) {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// A trailing partial frame is left out: a frame is only played whole.
+void HSSoundCard::StreamOut(const QByteArray& datagram) {
+    if (!started)
         return;
-    const int frames = streamFormat.frameSizeOut;
-    if (frames <= 0 || frames > kMaxBufferFrames)
+    followSpeakerSwitch();
+    const int frames = datagram.size() / kBytesPerStereoFrame;
+    if (frames <= 0)
         return;
-    const char* block = playableBlock(dataIn, frames);
-    writePlayback(block, frames);
-    meterPlayback(block, frames);
-    if (speaker != speakerWanted)
-        RestartAudio();
+    const auto* block = reinterpret_cast<const qint16*>(datagram.constData());
+    const JitterEstimator::Placement at = estimator.arrival(arrivalNs(frames), frames);
+    cable.push(at.position, block, frames, at.dueNs);
+    cable.setTarget(at.target);
     if (speakerOpen())
-        playToSpeaker(block, frames);
+        queueForSpeaker(block, frames, at);
+    meterPlayback(block, frames);
 }
 
-// A block shorter than one write is padded with silence, so no write reads past its end.
-const char* HSSoundCard::playableBlock(const QByteArray& dataIn, int frames) {
-    const int bytes = frames * kBytesPerStereoFrame;
-    if (dataIn.size() >= bytes)
-        return dataIn.constData();
-    paddedBlock.resize(bytes);
-    std::memcpy(paddedBlock.data(), dataIn.constData(), dataIn.size());
-    std::memset(paddedBlock.data() + dataIn.size(), 0, bytes - dataIn.size());
-    return paddedBlock.constData();
-}
-
-void HSSoundCard::meterPlayback(const char* block, int frames) {
-    const StereoLevels levels = stereoBlockLevelDb(reinterpret_cast<const qint16*>(block), frames);
+void HSSoundCard::meterPlayback(const qint16* block, int frames) {
+    const StereoLevels levels = stereoBlockLevelDb(block, frames);
     HSVUMeter& m = vuMeterOut;
     m.valueLeft = smoothLevel(m.valueLeft, levels.left, m.riseFactor, m.fallFactor);
     m.valueRight = smoothLevel(m.valueRight, levels.right, m.riseFactor, m.fallFactor);
 }
 
-void HSSoundCard::playToSpeaker(const char* block, int frames) {
+void HSSoundCard::queueForSpeaker(const qint16* block, int frames,
+                                  const JitterEstimator::Placement& at) {
     const int bytes = frames * kBytesPerStereoFrame;
     if (speakerCopy.size() < bytes)
         speakerCopy.resize(bytes);
-    if (copyForSpeaker(block, bytes, receiver, speakerCopy.data()))
-        writeSpeaker(speakerCopy.constData(), frames);
-    else
-        writeSpeaker(block, frames);
+    const bool copied =
+        copyForSpeaker(reinterpret_cast<const char*>(block), bytes, receiver, speakerCopy.data());
+    speakerPlayout.push(at.position,
+                        copied ? reinterpret_cast<const qint16*>(speakerCopy.constData()) : block,
+                        frames, at.dueNs);
+    speakerPlayout.setTarget(at.target);
+}
+
+void HSSoundCard::pullCable(qint16* out, int frames, std::int64_t nowNs) {
+    cable.pull(out, frames, nowNs);
+    lastCableMs.store(steadyMs(), std::memory_order_relaxed);
+}
+
+void HSSoundCard::pullSpeaker(qint16* out, int frames, std::int64_t nowNs) {
+    speakerPlayout.pull(out, frames, nowNs);
+    lastSpeakerMs.store(steadyMs(), std::memory_order_relaxed);
 }
 
 void HSSoundCard::prepareCapture(int bufferFrames) {

@@ -5,6 +5,9 @@
 #include "capturehandover.h"
 #include "devicecatalogue.h"
 #include "hsvumeter.h"
+#include "jitterestimator.h"
+#include "playout.h"
+#include "playoutstats.h"
 #include "samplemath.h"
 
 #include <QByteArray>
@@ -13,9 +16,10 @@
 #include <QStringList>
 
 #include <atomic>
+#include <cstdint>
 
-// The streams' format: twice the host's sample rate and frame size (every received frame is
-// played twice, every second pair of captured samples is sent).
+// The streams' format: twice the host's sample rate and frame size (received audio is resampled
+// to twice the host's rate, every second pair of captured samples is sent).
 struct StreamFormat {
     int sampleRate = 0;
     int frameSizeOut = 0;
@@ -26,16 +30,18 @@ StreamFormat streamFormatForHost(int hostSampleRate, int hostFrameSize);
 
 // What the audio worker and the connection need of a sound card: the catalogue of devices by
 // name, the three streams of an audio connection (virtual-cable playback, speaker playback,
-// capture), the playback writes, the latest captured block, the levels and the capture latency.
+// capture), the received audio, the latest captured block, the levels, the capture latency and
+// the playout's counts.
 //
-// This class holds what every sound card shares: the configuration, the lookups, the padding,
-// metering and speaker copies of playback blocks, and the capture hand-over. A derived class
-// supplies the device list and the streams.
+// This class holds what every sound card shares: the configuration, the lookups, the jitter
+// estimator and the two playouts the playback callbacks pull from, metering and speaker copies of
+// received blocks, and the capture hand-over. A derived class supplies the device list and the
+// streams, whose callbacks call pullCable, pullSpeaker and deliverCapture.
 //
 // Threads: the GUI thread configures, enumerates, looks devices up and calls StartAudio; the audio
 // worker's thread calls StreamOut and StopAudio and takes the capture block after inDataReady();
-// the implementation's capture thread calls deliverCapture. The connection orders StartAudio
-// before the worker's use of the streams and StopAudio after it.
+// the implementation's callback threads pull and deliver. The connection orders StartAudio before
+// the worker's use of the streams and StopAudio after it.
 class HSSoundCard : public QObject {
     Q_OBJECT
 
@@ -55,18 +61,18 @@ public:
     // logged and leaves the others running.
     bool StartAudio(const StreamFormat& format);
     void StopAudio();
-    // Plays one block of interleaved stereo frames (one write of frameSizeOut frames) to the
-    // virtual cable and, while the speaker is on, the chosen receiver to the speaker. After the
-    // speaker was switched on or off it first opens the streams again with or without it: a
-    // stream added beside a running capture may stall the capture on some sound servers.
-    void StreamOut(QByteArray& dataIn);
+    // A datagram of interleaved stereo frames at the host's rate, as it arrives: placed in the
+    // stream by the jitter estimator and queued for the cable and, while the speaker is on, the
+    // chosen receiver for the speaker; never waits. A speaker switched on or off since the last
+    // datagram is first opened or closed alone; the cable and the capture run on untouched.
+    void StreamOut(const QByteArray& datagram);
     // Worker thread, after inDataReady(): the newest complete capture block, intact until the next
     // call.
     const QByteArray& latestCapturedData();
 
-    // The device that stopped working, or an empty text while every stream is healthy: a capture
-    // that has delivered nothing for four of its buffers (at least 500 ms), or a stream that
-    // reported an error.
+    // The device that stopped working, or an empty text while every stream is healthy: a stream
+    // whose callback has not run for four of its buffers (at least 500 ms), or that reported an
+    // error.
     QString failedDevice() const;
     // Opens the streams again as last started, with the devices looked up again by name (a device
     // plugged back in has a new index).
@@ -83,6 +89,8 @@ public:
     ReceiverMode receiverMode() const { return receiver; }
     // Seconds from the capture of the latest block to its delivery.
     float inputLatency() const { return latency; }
+    // The virtual cable's playout since the streams were started; any thread.
+    PlayoutStats playoutStats() const { return cable.stats(); }
     StreamFormat format() const { return streamFormat; }
 
     const HSVUMeter* playbackMeter() const { return &vuMeterOut; }
@@ -102,19 +110,26 @@ protected:
     virtual DeviceCatalogue listDevices() = 0;
     // False when the sound system could not be initialised: nothing is played or opened then.
     virtual bool available() = 0;
-    // The cable and the capture, and the speaker when `devices.speaker` is not -1; true when the
-    // cable and the capture run.
+    // Opens and starts the cable's and the capture's streams; true when both run.
     virtual bool openStreams(const StreamFormat& format, const DeviceChoice& devices) = 0;
+    // Closes every stream, the speaker's too.
     virtual void closeStreams() = 0;
+    // Opens and starts the speaker's stream beside the running ones, or closes it alone.
+    virtual bool openSpeaker(const StreamFormat& format, int device) = 0;
+    virtual void closeSpeaker() = 0;
     virtual bool speakerOpen() const = 0;
     virtual bool streamsOpen() const = 0;
-    virtual void writePlayback(const char* frames, int frameCount) = 0;
-    virtual void writeSpeaker(const char* frames, int frameCount) = 0;
+    // When a datagram of `hostFrames` frames arrives, on the clock the pulls are given (ns). The
+    // steady clock; a card running a clock of its own gives that.
+    virtual std::int64_t arrivalNs(int hostFrames);
 
-    int playbackBufferFrames() const { return streamFormat.frameSizeOut * playbackMult; }
     enum class Stream { Cable, Speaker, Capture };
-    // Worker thread: a stream failed.
+    // Any thread: a stream failed.
     void reportStreamFault(Stream stream);
+    // Playback callbacks: `frames` stereo frames at the stream's rate into `out`, at `nowNs`. No
+    // lock, no allocation, no log.
+    void pullCable(qint16* out, int frames, std::int64_t nowNs);
+    void pullSpeaker(qint16* out, int frames, std::int64_t nowNs);
     // Reserves the capture hand-over for buffers of `bufferFrames` before the capture can run.
     void prepareCapture(int bufferFrames);
     // Capture thread: reduces the samples to a transmit block, publishes it, announces it and
@@ -123,12 +138,14 @@ protected:
 
 private:
     bool configurationIsPlayable(const StreamFormat& format) const;
-    const char* playableBlock(const QByteArray& dataIn, int frames);
-    void playToSpeaker(const char* block, int frames);
-    bool openAll(const StreamFormat& format);
+    void resetPlayout(Playout& playout);
+    void followSpeakerSwitch();
+    void attachSpeaker();
+    void queueForSpeaker(const qint16* block, int frames, const JitterEstimator::Placement& at);
+    bool stalled(const std::atomic<qint64>& lastMs, qint64 bufferFrames) const;
     int lookUp(const QMap<QString, int>& direction, const QString& name, QString& chosenName,
                int& chosenIndex);
-    void meterPlayback(const char* block, int frames);
+    void meterPlayback(const qint16* block, int frames);
 
     DeviceCatalogue catalogue;
     bool catalogued = false;
@@ -138,8 +155,10 @@ private:
         QString speaker;
         QString input;
     } deviceNames;
-    // Steady-clock milliseconds of the latest capture block (or of the start).
+    // Steady-clock milliseconds of each stream's latest callback (or of its start).
     std::atomic<qint64> lastCaptureMs{0};
+    std::atomic<qint64> lastCableMs{0};
+    std::atomic<qint64> lastSpeakerMs{0};
     std::atomic<bool> faulted{false};
     std::atomic<bool> started{false};
     QString faultedDevice;
@@ -147,16 +166,19 @@ private:
     int playbackMult = 1;
     int captureMult = 1;
     std::atomic<bool> speaker{false};
-    // The speaker switch as the streams were last opened.
-    bool speakerWanted = false;
+    // The speaker switch as the speaker's stream last followed it.
+    bool speakerAttached = false;
     std::atomic<ReceiverMode> receiver{ReceiverMode::Both};
     std::atomic<float> latency{0.0f};
     HSVUMeter vuMeterOut;
     HSVUMeter vuMeterIn;
     CaptureHandOver captureHandOver;
     QByteArray capturedData;
-    // Worker-thread scratch blocks, grown once to the write size: a short block padded with
-    // silence, and the speaker's copy for one receiver.
-    QByteArray paddedBlock;
+    // Owned by the worker's thread, but for the playouts' pulls.
+    JitterEstimator estimator;
+    Playout cable;
+    Playout speakerPlayout;
+    // Worker-thread scratch block, grown to the largest datagram: the speaker's copy for one
+    // receiver.
     QByteArray speakerCopy;
 };

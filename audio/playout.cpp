@@ -90,6 +90,7 @@ PlayoutStats Playout::stats() const {
     s.lostDatagrams = lostDatagrams;
     s.delayMs = delayMs;
     s.skewPpm = skewPpm;
+    s.hostRate = hostRate;
     return s;
 }
 

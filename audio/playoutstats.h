@@ -20,4 +20,6 @@ struct PlayoutStats {
     double delayMs = 0.0;
     // How much faster the host's clock runs than the card's, in parts per million.
     double skewPpm = 0.0;
+    // The host's frames per second, by which the frame counts above are times.
+    int hostRate = 0;
 };

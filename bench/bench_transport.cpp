@@ -1,37 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Frame doubling of one received datagram against a plain copy of its output size, and the
-// transmit path: a capture block leaving as 1460-byte datagrams on loopback.
-#include "framedoubling.h"
+// The transmit path: a capture block leaving as 1460-byte datagrams on loopback.
 #include "hsudpaudiosocket.h"
 
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
 #include <QUdpSocket>
-
-#include <cstring>
-
-static void BM_DoubleFrames(benchmark::State& state) {
-    const QByteArray datagram(static_cast<int>(state.range(0)), '\x11');
-    for (auto _ : state) {
-        QByteArray out = doubleFrames(datagram);
-        benchmark::DoNotOptimize(out.data());
-    }
-    state.SetBytesProcessed(state.iterations() * state.range(0));
-}
-BENCHMARK(BM_DoubleFrames)->Arg(2048);
-
-// The floor: allocating and filling the 2n-byte output with one memcpy.
-static void BM_MemcpyOutput(benchmark::State& state) {
-    const QByteArray source(static_cast<int>(2 * state.range(0)), '\x11');
-    for (auto _ : state) {
-        QByteArray out(source.size(), Qt::Uninitialized);
-        std::memcpy(out.data(), source.constData(), static_cast<size_t>(source.size()));
-        benchmark::DoNotOptimize(out.data());
-    }
-    state.SetBytesProcessed(state.iterations() * state.range(0));
-}
-BENCHMARK(BM_MemcpyOutput)->Arg(2048);
 
 // A 1 MB block sent to a host on loopback; the host does not read, so the figure is the
 // sender's own cost (the kernel drops what overflows the receiver's buffer).

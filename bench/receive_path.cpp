@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Receive path latency: a sender thread sends host datagrams (48000 Hz, 240 frames: 200 a second,
 // the rate the playback stream consumes them) to the panel's UDP socket; the receiving thread runs
-// what the audio worker runs for each datagram (frame doubling, then HSPortAudio::StreamOut on the
-// real streams of the audio server) and notes the time from the datagram's send to the StreamOut
-// call. Each datagram carries its send time in its first 8 bytes (one clock, one machine).
+// what the audio worker runs for each datagram (HSPortAudio::StreamOut, which queues it for the
+// playback callbacks of the real streams of the audio server) and notes the time from the
+// datagram's send to the StreamOut call. Each datagram carries its send time in its first 8 bytes
+// (one clock, one machine).
 //
 //   bench_receive_path [seconds] [playback buffer multiplier, default 1 ("Auto")]
-#include "framedoubling.h"
 #include "hsportaudio.h"
 #include "hsudpaudiosocket.h"
 
@@ -87,9 +87,8 @@ int main(int argc, char** argv) {
             QObject::connect(socket, &HSUDPAudioSocket::inDataReady, [&](QByteArray& data) {
                 qint64 sent = 0;
                 std::memcpy(&sent, data.constData(), sizeof sent);
-                QByteArray playback = doubleFrames(data);
                 micros.push_back(static_cast<double>(nowNs() - sent) / 1000.0);
-                audio.StreamOut(playback);
+                audio.StreamOut(data);
             });
         },
         Qt::BlockingQueuedConnection);

@@ -18,6 +18,8 @@ using LinkStateMachine::Event;
 namespace {
 
 constexpr const char* kCategory = "MainWindow";
+// The playout's counts go to the log at most once a minute, and only when they have changed.
+constexpr quint32 kStatsLogTicks = 60000 / HSRigLink::kStatusIntervalMs;
 
 template <typename Enum>
 const char* nameOf(Enum value) {
@@ -124,6 +126,10 @@ bool HSRigLink::controlChannelOpen() const {
 AudioLevels HSRigLink::levels() const {
     const HSVUMeter* playback = soundCard->playbackMeter();
     return {playback->valueLeft, playback->valueRight, soundCard->captureMeter()->value};
+}
+
+PlayoutStats HSRigLink::playoutStats() const {
+    return soundCard->playoutStats();
 }
 
 SoundDevices HSRigLink::soundDevices() {
@@ -310,6 +316,29 @@ void HSRigLink::onTick() {
             ++lowRateTicks;
         if (lowRateTicks > kLowRateLimit)
             handle(Event::LowRate);
+        logPlayoutStats();
     }
     emit statusMeasured(rxBytes, txBytes, soundCard->inputLatency());
+}
+
+void HSRigLink::logPlayoutStats() {
+    if (++ticksSinceStatsLog < kStatsLogTicks)
+        return;
+    ticksSinceStatsLog = 0;
+    const PlayoutStats s = soundCard->playoutStats();
+    const double msPerFrame = s.hostRate > 0 ? 1000.0 / s.hostRate : 0.0;
+    const QString line =
+        QString("Playout: delay %1 ms, skew %2 ppm, %3 underruns (%4 ms of silence), %5 ms "
+                "dropped, %6 late and %7 lost datagrams")
+            .arg(qRound(s.delayMs))
+            .arg(qRound(s.skewPpm))
+            .arg(s.underruns)
+            .arg(qRound64(s.underrunFrames * msPerFrame))
+            .arg(qRound64(s.droppedFrames * msPerFrame))
+            .arg(s.lateDatagrams)
+            .arg(s.lostDatagrams);
+    if (line == loggedStats)
+        return;
+    loggedStats = line;
+    HSLOG(LogLevel::Info, kCategory) << line;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "linkstatemachine.h"
+#include "playoutstats.h"
 #include "receivermode.h"
 
 #include <QObject>
@@ -76,6 +77,8 @@ public:
     bool controlChannelOpen() const;
     // Read by the window at its own frame rate; nothing is queued per block.
     AudioLevels levels() const;
+    // The received audio's faults and where its playout stands, on the virtual cable.
+    PlayoutStats playoutStats() const;
     // The devices as the sound system lists them now.
     SoundDevices soundDevices();
 
@@ -118,6 +121,7 @@ private:
     void scheduleReconnect(int delayMs);
     bool soundDevicesFound();
     void onTick();
+    void logPlayoutStats();
 
     HSSoundCard* soundCard;
     HSRemoteController* remoteController;
@@ -135,4 +139,6 @@ private:
     bool handling = false;
     QString unavailableDevice;
     quint32 lowRateTicks = 0;
+    quint32 ticksSinceStatsLog = 0;
+    QString loggedStats;
 };

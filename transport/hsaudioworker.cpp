@@ -2,7 +2,6 @@
 
 #include "hsaudioworker.h"
 
-#include "framedoubling.h"
 #include "hssoundcard.h"
 #include "hsudpaudiosocket.h"
 #include "log.h"
@@ -74,8 +73,7 @@ void HSAudioWorker::onMicDataReady() {
 }
 
 void HSAudioWorker::onUdpDataReceived(QByteArray& dataIn) {
-    QByteArray playback = doubleFrames(dataIn);
-    soundCard->StreamOut(playback);
+    soundCard->StreamOut(dataIn);
     bytesIn += static_cast<quint32>(dataIn.size());
 }
 

@@ -13,7 +13,7 @@ class HSUDPAudioSocket;
 class QTimer;
 
 // Runs the audio path of one connection in a thread of its own: every datagram from the host is
-// played with each frame written twice, and every capture block is sent to the host. It watches
+// queued for playback as it arrives, and every capture block is sent to the host. It watches
 // the sound devices and reports one that stopped working; stopping and reopening the streams then
 // is done here too, when the link says so, so the GUI never waits on a failed device.
 class HSAudioWorker : public QObject {

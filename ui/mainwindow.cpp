@@ -300,6 +300,7 @@ void MainWindow::showStatus(quint32 rxBytes, quint32 txBytes, float latency) {
         ui->statusBar->showMessage(soundDeviceNoticeText(unavailableDevice));
     else
         ui->statusBar->showMessage(statusLineText(rxBytes, txBytes, latency));
+    ui->statusBar->setToolTip(playoutToolTipText(link->playoutStats()));
 }
 
 void MainWindow::showSpinner() {

@@ -13,6 +13,19 @@ QString statusLineText(quint32 rxBytes, quint32 txBytes, float inputLatency) {
         .arg(QString::number(std::fabs(static_cast<double>(inputLatency)), 'f', 3));
 }
 
+QString playoutToolTipText(const PlayoutStats& s) {
+    const double msPerFrame = s.hostRate > 0 ? 1000.0 / s.hostRate : 0.0;
+    return QString("Playout delay: %1 ms\nClock skew: %2 ppm\nUnderruns: %3 (%4 ms of silence)\n"
+                   "Dropped audio: %5 ms\nLate datagrams: %6\nLost datagrams: %7")
+        .arg(qRound(s.delayMs))
+        .arg(qRound(s.skewPpm))
+        .arg(s.underruns)
+        .arg(qRound64(s.underrunFrames * msPerFrame))
+        .arg(qRound64(s.droppedFrames * msPerFrame))
+        .arg(s.lateDatagrams)
+        .arg(s.lostDatagrams);
+}
+
 QString reconnectNoticeText(int delayMs) {
     return QString("Reconnecting in %1s...").arg(delayMs / 1000);
 }

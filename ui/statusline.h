@@ -2,6 +2,8 @@
 
 #pragma once
 
+#include "hsriglink.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -9,6 +11,10 @@
 // capture time minus the stream's time when it is handled, so it is shown as its size, to the
 // millisecond.
 QString statusLineText(quint32 rxBytes, quint32 txBytes, float inputLatency);
+
+// The status line's tool tip: the received audio's playout delay and clock skew, and its faults,
+// one a line.
+QString playoutToolTipText(const PlayoutStats& stats);
 
 // "Reconnecting in <whole seconds>s..."
 QString reconnectNoticeText(int delayMs);

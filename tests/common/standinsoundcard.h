@@ -9,11 +9,15 @@
 #include <QVector>
 
 #include <atomic>
+#include <cmath>
 
-// A sound card in memory, standing in for the real one where a test is about logic. It records
-// every block played to the cable and the speaker, captures silence every 40 ms while its streams
-// run (as a live capture does), lets a test push its own captured samples, and can be made to
-// stop capturing, to fail opening, or to lose its capture device.
+// A sound card in memory, standing in for the real one where a test is about logic. Its streams
+// run on a simulated clock: each datagram that arrives moves the clock on by the datagram's length
+// at the host's rate (skewed by `hostPpm`), and while `idleClock` is on, 40 ms of wall clock with
+// no datagram move it on by 40 ms. Its playback callbacks pull one host block at the streams' rate
+// whenever the clock passes their time, and it records what they played. It captures silence every
+// 40 ms while its streams run (as a live capture does), lets a test push its own captured samples,
+// and can be made to stop capturing, to fail opening, or to lose its capture device.
 class StandInSoundCard : public HSSoundCard {
 public:
     static inline const QString kCapture = QStringLiteral("Stand-in capture");
@@ -23,22 +27,31 @@ public:
     StandInSoundCard() {
         // Under the lock, so that a restart in the worker's thread never reserves the capture
         // hand-over while a block is being delivered.
-        connect(&captureClock, &QTimer::timeout, this, [this] {
+        connect(&wallClock, &QTimer::timeout, this, [this] {
             const QMutexLocker guard(&mutex);
             if (open && delivering)
                 pushCapture(QVector<qint16>(kSilenceSamples));
+            if (open && idleClock && !arrivedSinceTick)
+                runUntil(nowNs + kWallTickMs * 1000000LL);
+            arrivedSinceTick = false;
         });
-        captureClock.start(kCapturePeriodMs);
+        wallClock.start(kWallTickMs);
     }
 
     QByteArray played() const { return value(cable); }
     QByteArray speakerPlayed() const { return value(speaker); }
     bool running() const { return streamsOpen(); }
+    qint64 datagrams() const { return value(arrivals); }
 
+    // Openings of the cable's and the capture's streams, and of the speaker's.
     std::atomic<int> opened{0};
+    std::atomic<int> speakerOpened{0};
     std::atomic<bool> delivering{true};
     std::atomic<bool> failOpen{false};
     std::atomic<bool> capturePresent{true};
+    // How much faster the host's clock runs than this card's, in parts per million.
+    std::atomic<double> hostPpm{0.0};
+    std::atomic<bool> idleClock{true};
 
     // As the capture thread delivers: mono samples at the streams' rate.
     void pushCapture(const QVector<qint16>& samples, float latency = 0.0f) {
@@ -60,24 +73,38 @@ protected:
         prepareCapture(format.frameSizeIn * frameInMult());
         open = !failOpen && devices.output >= 0 && devices.input >= 0;
         opened += open ? 1 : 0;
-        speakerRunning = open && devices.speaker >= 0;
+        streams = format;
+        nextCableNs = nowNs;
         return open;
     }
     void closeStreams() override {
         const QMutexLocker guard(&mutex);
         open = speakerRunning = false;
     }
+    bool openSpeaker(const StreamFormat&, int) override {
+        const QMutexLocker guard(&mutex);
+        speakerRunning = open;
+        speakerOpened += speakerRunning ? 1 : 0;
+        nextSpeakerNs = nowNs;
+        return speakerRunning;
+    }
+    void closeSpeaker() override {
+        const QMutexLocker guard(&mutex);
+        speakerRunning = false;
+    }
     bool speakerOpen() const override { return value(speakerRunning); }
     bool streamsOpen() const override { return value(open); }
-    void writePlayback(const char* frames, int count) override { append(cable, frames, count); }
-    void writeSpeaker(const char* frames, int count) override {
+    std::int64_t arrivalNs(int hostFrames) override {
         const QMutexLocker guard(&mutex);
-        if (speakerRunning)
-            speaker.append(frames, count * kBytesPerStereoFrame);
+        ++arrivals;
+        arrivedSinceTick = true;
+        const double hostNs = 1e9 * hostFrames / (streams.sampleRate / 2);
+        runUntil(nowNs + std::llround(hostNs / (1.0 + hostPpm * 1e-6)));
+        return nowNs;
     }
 
 private:
-    static constexpr int kCapturePeriodMs = 40;
+    static constexpr int kWallTickMs = 40;
     static constexpr int kSilenceSamples = 1024;
 
     template <typename T>
@@ -85,16 +112,33 @@ private:
         const QMutexLocker guard(&mutex);
         return member;
     }
-    void append(QByteArray& to, const char* frames, int count) {
-        const QMutexLocker guard(&mutex);
-        if (open)
-            to.append(frames, count * kBytesPerStereoFrame);
+    // The callbacks due up to `ns`, each one host block at the streams' rate.
+    void runUntil(std::int64_t ns) {
+        nowNs = ns;
+        const int frames = streams.frameSizeOut;
+        const std::int64_t periodNs = 1000000000LL * frames / streams.sampleRate;
+        block.resize(2 * frames);
+        for (; open && nextCableNs <= nowNs; nextCableNs += periodNs) {
+            pullCable(block.data(), frames, nextCableNs);
+            cable.append(reinterpret_cast<const char*>(block.constData()), frames * 4);
+        }
+        for (; speakerRunning && nextSpeakerNs <= nowNs; nextSpeakerNs += periodNs) {
+            pullSpeaker(block.data(), frames, nextSpeakerNs);
+            speaker.append(reinterpret_cast<const char*>(block.constData()), frames * 4);
+        }
     }
 
     mutable QMutex mutex;
-    QTimer captureClock;
+    QTimer wallClock;
     QByteArray cable;
     QByteArray speaker;
+    QVector<qint16> block;
+    StreamFormat streams;
+    std::int64_t nowNs = 0;
+    std::int64_t nextCableNs = 0;
+    std::int64_t nextSpeakerNs = 0;
+    qint64 arrivals = 0;
+    bool arrivedSinceTick = false;
     bool open = false;
     bool speakerRunning = false;
 };

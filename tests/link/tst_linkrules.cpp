@@ -60,6 +60,10 @@ private slots:
                  QString("Speed: 0/16 KBit|Latency: 0.043 s"));
         QCOMPARE(reconnectNoticeText(1999), QString("Reconnecting in 1s..."));
         QCOMPARE(reconnectNoticeText(30000), QString("Reconnecting in 30s..."));
+        const PlayoutStats faults{3, 1440, 96000, 5, 2, 23.6, -101.4, 48000};
+        QCOMPARE(playoutToolTipText(faults),
+                 QString("Playout delay: 24 ms\nClock skew: -101 ppm\nUnderruns: 3 (30 ms of "
+                         "silence)\nDropped audio: 2000 ms\nLate datagrams: 5\nLost datagrams: 2"));
     }
 
     // Closing the window by what the panel is doing (connecting, visible, connected, tray: 1 or

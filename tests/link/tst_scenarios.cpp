@@ -3,11 +3,13 @@
 // what the sound card played and what the window shows.
 #include "hssmeterwidget.h"
 #include "scenario.h"
+#include "statusline.h"
 
 #include <QLabel>
 #include <QSystemTrayIcon>
 #include <QToolButton>
 
+#include <algorithm>
 #include <numeric>
 
 namespace {
@@ -18,6 +20,15 @@ QByteArray numberedFrames(int frames) {
     for (int n = 0; n < frames; ++n)
         samples << qint16(n) << qint16(1000 + n);
     return QByteArray(reinterpret_cast<const char*>(samples.constData()), samples.size() * 2);
+}
+
+// Right minus left of every stereo frame.
+QVector<int> channelDifferences(const QByteArray& played) {
+    const auto* samples = reinterpret_cast<const qint16*>(played.constData());
+    QVector<int> differences;
+    for (int i = 0; i + 1 < played.size() / 2; i += 2)
+        differences << samples[i + 1] - samples[i];
+    return differences;
 }
 
 using State = HSRigLink::State;
@@ -39,12 +50,13 @@ private slots:
         QCOMPARE(s.card.format().sampleRate, 2 * s.host.sampleRate);
         QCOMPARE(s.card.frameOutMult(), 4); // the stored RX buffer depth
 
-        QVERIFY(s.streamUntilPlayed(numberedFrames(s.host.frameSize), 8 * s.host.frameSize));
-        // Each frame twice on the cable: frame n is the last 4 bytes of n + 1 numbered frames.
-        QByteArray doubled;
-        for (int n : {0, 0, 1, 1})
-            doubled += numberedFrames(n + 1).right(4);
-        QCOMPARE(s.card.played().left(16), doubled);
+        // Resampled to twice the host's rate, each channel in its place: right - left is 1000.
+        QVERIFY(QTest::qWaitFor([&] {
+            s.host.sendAudio(numberedFrames(s.host.frameSize));
+            return channelDifferences(s.card.played()).count(1000) > s.host.frameSize;
+        }));
+        const QVector<int> differences = channelDifferences(s.card.played());
+        QVERIFY(*std::min_element(differences.begin(), differences.end()) >= 0);
         // The left channel's small numbers lift the L meter's bars a little above M's, which
         // show silence, and the right's lift R's more (the top half of a meter is its bars).
         const QList<HSSMeterWidget*> meters = s.window->findChildren<HSSMeterWidget*>(); // L R M
@@ -67,6 +79,81 @@ private slots:
         QVERIFY(QRegularExpression(R"(^Speed: [1-9]\d*/[1-9]\d* KBit\|Latency: )")
                     .match(s.status())
                     .hasMatch());
+    }
+
+    // The card's clock runs at its own pace against a host 1000 ppm fast or slow: after the
+    // controller has learnt the skew the playout delay holds, at the "RX buffer" floor when one is
+    // set, with no underrun and nothing dropped. 20 ms datagrams over 60 s of the card's time.
+    void theCableHoldsItsDelayAgainstASkewedHostClock_data() {
+        QTest::addColumn<double>("ppm");
+        QTest::addColumn<int>("rxBuffer");
+        QTest::addColumn<double>("leastMs");
+        QTest::addColumn<double>("mostMs");
+        QTest::newRow("host fast, Auto") << 1000.0 << 1 << 20.0 << 40.0;
+        QTest::newRow("host slow, x4") << -1000.0 << 4 << 75.0 << 100.0;
+    }
+    void theCableHoldsItsDelayAgainstASkewedHostClock() {
+        QFETCH(double, ppm);
+        QFETCH(int, rxBuffer);
+        Scenario s({}, [&](QSettings& store) { store.setValue("frameOutMult", rxBuffer); });
+        s.card.idleClock = false;
+        s.card.hostPpm = ppm;
+        s.host.frameSize = 960;
+        QVERIFY(s.connectAndStream());
+        const QByteArray datagram = numberedFrames(s.host.frameSize);
+        QVector<double> delays; // once a second of the card's time, from 20 s on
+        for (int second = 0; second < 60; ++second) {
+            for (int burst = 0; burst < 2; ++burst) {
+                const qint64 sent = s.card.datagrams() + 25;
+                for (int i = 0; i < 25; ++i)
+                    s.host.sendAudio(datagram);
+                QVERIFY(QTest::qWaitFor([&] { return s.card.datagrams() >= sent; }));
+            }
+            if (second >= 20)
+                delays << s.link()->playoutStats().delayMs;
+        }
+        const PlayoutStats stats = s.link()->playoutStats();
+        QCOMPARE(stats.underruns + stats.droppedFrames + stats.lostDatagrams, 0u);
+        QVERIFY2(qAbs(stats.skewPpm - ppm) < 50, qPrintable(QString::number(stats.skewPpm)));
+        const auto [least, most] = std::minmax_element(delays.begin(), delays.end());
+        QVERIFY2(*most - *least < 2.0, qPrintable(QString("%1..%2 ms").arg(*least).arg(*most)));
+        QFETCH(double, leastMs);
+        QFETCH(double, mostMs);
+        QVERIFY(*least >= leastMs && *most <= mostMs);
+        s.fire("statusTimer");
+        QVERIFY(s.window->statusBar()->toolTip().contains("\nUnderruns: 0 (0 ms of silence)\n"));
+    }
+
+    // Switched on and off while connected, the speaker's stream opens and closes alone: the
+    // cable's and the capture's streams stay as they were and the cable never runs short. The
+    // speaker joins the stream at once, with the chosen receiver on both sides.
+    void theSpeakerComesAndGoesAlone() {
+        Scenario s;
+        s.card.idleClock = false;
+        QVERIFY(s.connectAndStream());
+        s.action("RX1")->trigger();
+        auto* speaker = s.window->findChild<QToolButton*>("tbAudio");
+        const QByteArray datagram = numberedFrames(s.host.frameSize);
+        for (int round = 1; round <= 3; ++round) {
+            speaker->setChecked(true);
+            const int heard = s.card.speakerPlayed().size();
+            const qint64 sent = s.card.datagrams();
+            QVERIFY(QTest::qWaitFor([&] {
+                s.host.sendAudio(datagram);
+                const QByteArray played = s.card.speakerPlayed().mid(heard);
+                const auto* samples = reinterpret_cast<const qint16*>(played.constData());
+                for (int i = 0; i + 1 < played.size() / 2; i += 2)
+                    if (samples[i] > 900 && samples[i] == samples[i + 1])
+                        return true;
+                return false;
+            }));
+            QVERIFY(s.card.datagrams() - sent < 20);
+            speaker->setChecked(false);
+            QVERIFY(s.streamUntilPlayed(datagram, s.card.played().size() + 4096));
+            QCOMPARE(s.card.speakerOpened, round);
+        }
+        QCOMPARE(s.card.opened, 1);
+        QCOMPARE(s.link()->playoutStats().underruns, 0u);
     }
 
     // A host that closes the connection and then accepts each attempt but never describes its
@@ -153,6 +240,20 @@ private slots:
         s.fire("deviceRetryTimer");
         QTRY_COMPARE(s.state(), State::Streaming);
         QVERIFY(s.card.running());
+    }
+
+    // With callbacks there is no write to time out: a playback stream whose callback stops
+    // running is found by the watchdog and reopened like any other device.
+    void aCableThatStopsCallingBackIsReopened() {
+        Scenario s;
+        QVERIFY(s.connectAndStream());
+        s.card.idleClock = false;
+        QTRY_COMPARE(s.status(), soundDeviceNoticeText(StandInSoundCard::kCable));
+        s.card.idleClock = true;
+        QTRY_VERIFY(s.timer("deviceRetryTimer")->isActive());
+        s.fire("deviceRetryTimer");
+        QTRY_COMPARE(s.state(), State::Streaming);
+        QCOMPARE(s.card.opened, 2);
     }
 
     void connectAtStartConnectsToTheSelectedRig() {
