@@ -119,16 +119,20 @@ void HSSoundCard::followSpeakerSwitch() {
     if (wanted == speakerAttached)
         return;
     speakerAttached = wanted;
-    if (wanted)
+    if (wanted) {
         attachSpeaker();
-    else
-        closeSpeaker();
+        return;
+    }
+    closeSpeaker();
+    HSLOG(LogLevel::Info, kCategory) << "Speaker off";
 }
 
 void HSSoundCard::attachSpeaker() {
     resetPlayout(speakerPlayout);
     lastSpeakerMs = steadyMs();
-    if (devices.speaker < 0 || !openSpeaker(streamFormat, devices.speaker))
+    if (devices.speaker >= 0 && openSpeaker(streamFormat, devices.speaker))
+        HSLOG(LogLevel::Info, kCategory) << "Speaker on: \"" << deviceNames.speaker << "\"";
+    else
         HSLOG(LogLevel::Warning, kCategory) << "Speaker \"" << deviceNames.speaker
                                             << "\" cannot be opened; the virtual cable plays on";
 }

@@ -71,6 +71,24 @@ QString wrongTones(const QByteArray& stereo, double leftHz, double rightHz) {
     return wrong;
 }
 
+// Stretches of at least half a millisecond of silence in a stereo recording's left channel,
+// between its first and its last sound: the gaps in a tone that should run throughout.
+int gapsIn(const QByteArray& stereo) {
+    const QVector<double> left = channelOf(stereo, 2, 0);
+    const auto loud = [](double sample) {
+        return std::abs(sample) > 0.1;
+    };
+    const auto first = std::find_if(left.begin(), left.end(), loud);
+    const auto last = std::find_if(left.rbegin(), left.rend(), loud).base();
+    int gaps = 0;
+    int quiet = 0;
+    for (auto at = first; at < last; ++at) {
+        quiet = std::abs(*at) < 0.01 ? quiet + 1 : 0;
+        gaps += quiet == kCableRate / 2000 ? 1 : 0;
+    }
+    return gaps;
+}
+
 // What the audio server's clients need in their environment, as `audio-server env` prints it:
 // the JACK server's name, or for PipeWire the ALSA configuration that leads to its cables.
 QProcessEnvironment& audioClients() {
@@ -380,6 +398,38 @@ private slots:
         const double loudest = toneAmplitude(
             loudestStretch(samples, kHostRate / 2, kTransmitHz, kHostRate), kTransmitHz, kHostRate);
         QVERIFY2(loudest > kMinTone && loudest < kMaxTone, qPrintable(QString::number(loudest)));
+    }
+
+    // The speaker switched off and on 10 times while connected (from the keyboard: the speaker's
+    // button is two tabs back from the connect button) opens and closes its own stream only: the
+    // cable's tone, recorded at its far end throughout, has no gap.
+    void theSpeakerSwitchesWithoutAGapOnTheCable() {
+        Session s;
+        QVERIFY(s.connectToRig());
+        QVERIFY(!s.listen("UMX VAC RX Out").isEmpty());
+        QProcess cable;
+        cable.setProcessEnvironment(s.env());
+        cable.start("arecord",
+                    QString("-q -t raw -f S16_LE -c 2 -r %1 -d 8 -D").arg(kCableRate).split(' ')
+                        << "UMX VAC RX Out");
+        QVERIFY(QTest::qWaitFor([&] { return cable.bytesAvailable() > 0; }, kWaitMs));
+        QFile log(s.dir.filePath("panel.log"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        // The panel logs each switch once its worker has followed it.
+        static const QRegularExpression switched("PortAudio: Speaker (on|off)");
+        QString logged;
+        const auto switches = [&] {
+            return int((logged += log.readAll()).count(switched));
+        };
+        s.run("xdotool", {"windowfocus", "--sync", s.window, "key", "shift+Tab", "shift+Tab"});
+        for (int n = 0; n < 20; ++n) {
+            const int before = switches();
+            QVERIFY(s.press(s.window, "space", [&] {
+                return QTest::qWaitFor([&] { return switches() > before; }, kKeyEffectMs);
+            }));
+        }
+        QVERIFY(cable.waitForFinished(kWaitMs));
+        QCOMPARE(gapsIn(cable.readAll()), 0);
     }
 
     // The rig's host fails, and nobody touches the panel: audio flows again each time. In the
