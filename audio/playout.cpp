@@ -25,6 +25,9 @@ constexpr double kDropHeadroomSeconds = 0.1;
 // A schedule this far ahead of the audio that came means the host has gone quiet: the ratio is
 // then held rather than steered after audio that is not coming.
 constexpr double kStaleScheduleSeconds = 0.5;
+// The card's largest burst is held, then forgotten at this rate: a sound server's period does not
+// change while a stream runs, but one late wake-up of its thread must not hold latency for good.
+constexpr double kBurstDecayPerSecond = 0.001;
 
 } // namespace
 
@@ -43,6 +46,10 @@ void Playout::reset(int rate, int streamRate, int datagramFrames, std::int64_t p
     pushedEnd = position;
     priming = true;
     underrunning = false;
+    lastPullNs = 0;
+    burstFrames = 0;
+    burstHold = 0.0;
+    pulledSinceSteer = 0.0;
     target = datagramFrames;
     scheduleOriginNs = kNoSchedule;
     for (auto* counter : {&underruns, &underrunFrames, &refusedFrames, &discardedFrames,
@@ -72,16 +79,22 @@ void Playout::setTarget(int frames) {
 }
 
 void Playout::pull(qint16* out, int frames, std::int64_t nowNs) {
-    const double wanted = target.load(std::memory_order_relaxed);
+    const double wanted = target.load(std::memory_order_relaxed) + cardBurst(nowNs, frames);
+    if (burstFrames == frames)
+        steer(wanted);
     const int silent = priming ? primingFrames(nowNs, wanted, frames) : 0;
     std::memset(out, 0, static_cast<size_t>(silent) * kFrameBytes);
-    if (silent == frames)
+    if (silent == frames) {
+        pulledSinceSteer = 0.0;
         return;
+    }
     dropPastBound(wanted);
     input.missing = 0;
     resampler.produce(out + kChannels * silent, frames - silent, input);
     countUnderrun(input.missing);
-    steer(nowNs, frames, wanted);
+    fillAfterPull = scheduledFill(nowNs);
+    overdueAfterPull = fillAfterPull - static_cast<double>(ring.fill());
+    pulledSinceSteer += frames / streamFramesPerHostFrame;
 }
 
 PlayoutStats Playout::stats() const {
@@ -109,6 +122,20 @@ double Playout::scheduledFill(std::int64_t nowNs) const {
         return 0.0;
     const double scheduledEnd = static_cast<double>(nowNs - origin) / nsPerFrame;
     return scheduledEnd - static_cast<double>(ring.readPosition()) + resampler.staged();
+}
+
+// The host frames the card takes at one moment. A sound server that runs in periods longer than
+// the stream's callbacks asks for a whole period in callbacks back to back, and the fill must hold
+// that much on top of what the network's jitter needs, or the last callbacks of each period
+// find their audio not yet come.
+double Playout::cardBurst(std::int64_t nowNs, int frames) {
+    const double framesNs = frames * nsPerFrame / streamFramesPerHostFrame;
+    const std::int64_t sinceNs = nowNs - lastPullNs;
+    burstFrames = sinceNs < framesNs / 2 ? burstFrames + frames : frames;
+    lastPullNs = nowNs;
+    const double decayed = burstHold - kBurstDecayPerSecond * hostRate * sinceNs / kNsPerSecond;
+    burstHold = std::max(decayed, burstFrames / streamFramesPerHostFrame);
+    return burstHold;
 }
 
 // The frames of this callback to play as silence while priming: all of them until the fill
@@ -145,12 +172,14 @@ void Playout::countUnderrun(int missing) {
     priming = true;
 }
 
-void Playout::steer(std::int64_t nowNs, int frames, double wanted) {
-    const double fill = scheduledFill(nowNs);
-    const double overdue = fill - static_cast<double>(ring.fill());
-    if (overdue > kStaleScheduleSeconds * hostRate)
+// Once a burst of the card's callbacks, with the fill they left: between the callbacks of one
+// burst the fill only steps down by what each took, which is no news of the clocks.
+void Playout::steer(double wanted) {
+    const double pulled = pulledSinceSteer;
+    pulledSinceSteer = 0.0;
+    if (pulled <= 0.0 || overdueAfterPull > kStaleScheduleSeconds * hostRate)
         return;
-    const double correction = controller.update(fill, frames / streamFramesPerHostFrame, wanted);
+    const double correction = controller.update(fillAfterPull, pulled, wanted);
     resampler.setRatio(streamFramesPerHostFrame / (1.0 + correction));
     delayMs.store(controller.smoothedFill() * 1000.0 / hostRate, std::memory_order_relaxed);
     skewPpm.store(controller.skewPpm(), std::memory_order_relaxed);

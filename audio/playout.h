@@ -56,10 +56,11 @@ private:
     };
 
     double scheduledFill(std::int64_t nowNs) const;
+    double cardBurst(std::int64_t nowNs, int frames);
     int primingFrames(std::int64_t nowNs, double wanted, int frames);
     void dropPastBound(double target);
     void countUnderrun(int missing);
-    void steer(std::int64_t nowNs, int frames, double target);
+    void steer(double target);
 
     PlayoutRing ring;
     Resampler resampler;
@@ -71,6 +72,15 @@ private:
     std::int64_t pushedEnd = 0;
     bool priming = true;
     bool underrunning = false;
+    // The card's pulls that come at one moment (one period of its sound server handed out in
+    // several callbacks): the frames of the current one and the largest lately, in host frames.
+    std::int64_t lastPullNs = 0;
+    int burstFrames = 0;
+    double burstHold = 0.0;
+    // What the callbacks since the last steering took and left, in host frames.
+    double pulledSinceSteer = 0.0;
+    double fillAfterPull = 0.0;
+    double overdueAfterPull = 0.0;
 
     std::atomic<int> target{0};
     // When stream position 0 was due on the latest schedule (steady clock, ns); kNoSchedule

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+#include "faultschedule.h"
 #include "pacing.h"
+#include "rigsimoptions.h"
 #include "rigsimprotocol.h"
+#include "timingmarks.h"
 #include "wavfile.h"
 
 #include <QtEndian>
@@ -30,7 +33,10 @@ const QByteArray kMonoHeader =
 
 } // namespace
 
-// The simulator's own rules: the WAV files it streams, the panel's port it streams to, its pacing.
+Q_DECLARE_METATYPE(NetworkFaults)
+
+// The simulator's own rules: the WAV files it streams, the panel's port it streams to, its
+// command line, its pacing, the network faults it plays and the timing marks in its signal.
 class TestRigSim : public QObject {
     Q_OBJECT
 
@@ -83,10 +89,153 @@ private slots:
         QTEST(parsePanelMessage(text).localPort, "parsed");
     }
 
-    // Datagram k leaves k frame periods after the start: the first at once.
+    // The clock and network switches as the streamer gets them, or why they are refused.
+    void options_data() {
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("defaults") << ""
+                                  << "ppm 0 jitter 0 for -1 loss 0 seed 1 marks 0";
+        QTest::newRow("every switch")
+            << "--clock-ppm -1000.5 --jitter 50 --jitter-for 60 --loss 1.5 --seed 7 --marks"
+            << "ppm -1000.5 jitter 50 for 60 loss 1.5 seed 7 marks 1";
+        QTest::newRow("ppm not a number")
+            << "--clock-ppm fast"
+            << "--clock-ppm wants a number from -100000 to 100000, not \"fast\"";
+        QTest::newRow("loss over 100 %") << "--loss 101"
+                                         << "--loss wants a number from 0 to 100, not \"101\"";
+        QTest::newRow("negative jitter")
+            << "--jitter -5"
+            << "--jitter wants a whole number from 0 to 1000, not \"-5\"";
+        QTest::newRow("negative seed") << "--seed -1"
+                                       << "--seed wants a whole number from 0, not \"-1\"";
+        QTest::newRow("burst without jitter") << "--jitter-for 60"
+                                              << "--jitter-for needs --jitter";
+    }
+    void options() {
+        QFETCH(QString, arguments);
+        const ParsedOptions parsed = parseRigSimOptions(QStringList{"umx-rigsim"} +
+                                                        arguments.split(' ', Qt::SkipEmptyParts));
+        const RigSimOptions& o = parsed.options;
+        QTEST(parsed.outcome != OptionsOutcome::Run
+                  ? parsed.text
+                  : QStringLiteral("ppm %1 jitter %2 for %3 loss %4 seed %5 marks %6")
+                        .arg(o.clockPpm)
+                        .arg(o.network.jitterMs)
+                        .arg(o.network.jitterForS)
+                        .arg(o.network.lossPercent)
+                        .arg(o.network.seed)
+                        .arg(o.marks),
+              "outcome");
+    }
+
+    // When datagram k of 480 frames is due on the host's clock: exactly, however fast or slow it
+    // runs.
+    void pacing_data() {
+        QTest::addColumn<double>("ppm");
+        QTest::addColumn<qint64>("k");
+        QTest::addColumn<qint64>("ns");
+        QTest::newRow("nominal, the fourth") << 0.0 << qint64(3) << qint64(30000000);
+        QTest::newRow("fast clock: a second's frames early")
+            << 1000.0 << qint64(100) << qint64(999000999);
+        QTest::newRow("slow clock: late") << -1000.0 << qint64(100) << qint64(1001001001);
+        QTest::newRow("half a ppm") << 0.5 << qint64(100) << qint64(999999500);
+        QTest::newRow("a day, no overflow")
+            << 100.0 << qint64(100) * 86400 << qint64(86391360863913);
+    }
     void pacing() {
-        const PacingSchedule schedule(48000, 480);
-        QVERIFY(schedule.dueNs(0) == 0 && schedule.dueNs(3) == 30000000);
+        QFETCH(double, ppm);
+        QFETCH(qint64, k);
+        QTEST(PacingSchedule(48000, 480, ppm).dueNs(k), "ns");
+    }
+
+    // 10000 datagrams at 93.75 per second through the network's faults: the share lost, the
+    // delays within 0..jitter and in order, calm after a burst, and the same faults from a seed.
+    void faults_data() {
+        QTest::addColumn<NetworkFaults>("faults");
+        QTest::addColumn<double>("lostPercent");
+        QTest::addColumn<int>("calmAfterS"); // no delay from then on (-1: delays to the end)
+        QTest::newRow("clean network") << NetworkFaults{} << 0.0 << 0;
+        QTest::newRow("50 ms of jitter") << NetworkFaults{50, -1, 0.0, 3} << 0.0 << -1;
+        QTest::newRow("a 20 s burst that stops") << NetworkFaults{50, 20, 0.0, 3} << 0.0 << 20;
+        QTest::newRow("1 % loss") << NetworkFaults{0, -1, 1.0, 3} << 1.0 << 0;
+        QTest::newRow("loss under jitter") << NetworkFaults{20, -1, 5.0, 9} << 5.0 << -1;
+    }
+    void faults() {
+        QFETCH(NetworkFaults, faults);
+        QFETCH(double, lostPercent);
+        QFETCH(int, calmAfterS);
+        const PacingSchedule schedule(48000, 512);
+        const auto run = [&](quint64 seed) {
+            NetworkFaults seeded = faults;
+            seeded.seed = seed;
+            FaultSchedule network(seeded);
+            QList<FaultSchedule::Decision> decisions;
+            for (qint64 k = 0; k < 10000; ++k)
+                decisions << network.next(schedule.dueNs(k));
+            return decisions;
+        };
+        const QList<FaultSchedule::Decision> decisions = run(faults.seed);
+        int lost = 0;
+        qint64 largestDelay = 0;
+        qint64 lastSent = 0;
+        for (qint64 k = 0; k < decisions.size(); ++k) {
+            const FaultSchedule::Decision& d = decisions[k];
+            const qint64 delay = d.sendNs - schedule.dueNs(k);
+            lost += d.dropped;
+            QVERIFY2(delay >= 0 && delay <= faults.jitterMs * 1000000LL,
+                     qPrintable(QString::number(k)));
+            QVERIFY2(d.sendNs >= lastSent, "a datagram left before the one ahead of it");
+            if (!d.dropped)
+                lastSent = d.sendNs;
+            const bool calm =
+                calmAfterS >= 0 &&
+                schedule.dueNs(k) >= calmAfterS * 1000000000LL + faults.jitterMs * 1000000LL;
+            if (calm)
+                QCOMPARE(delay, 0);
+            else
+                largestDelay = std::max(largestDelay, delay);
+        }
+        // 10000 draws: three standard deviations of the lost count, and delays up to the bound.
+        const double expected = lostPercent * 100;
+        QVERIFY2(std::abs(lost - expected) <= 3 * std::sqrt(expected) + 0.5,
+                 qPrintable(QString::number(lost)));
+        QVERIFY(largestDelay >= faults.jitterMs * 900000LL);
+        const auto pattern = [](const QList<FaultSchedule::Decision>& list) {
+            QString text;
+            for (const FaultSchedule::Decision& d : list)
+                text += QString::number(d.dropped ? -1 : d.sendNs) + ' ';
+            return text;
+        };
+        QCOMPARE(pattern(run(faults.seed)), pattern(decisions));
+        const bool random = faults.jitterMs > 0 || faults.lossPercent > 0;
+        QCOMPARE(pattern(run(faults.seed + 1)) != pattern(decisions), random);
+    }
+
+    // Marks start at the peak of a burst at every whole second, silence between; left untouched.
+    void marks() {
+        const TimingMarks marks(48000);
+        QByteArray left;
+        QByteArray right;
+        QList<qint64> begun;
+        for (qint64 first = 0; first < 48000 * 2 + 512; first += 512) {
+            QByteArray block = QByteArray(512 * 4, '\x11');
+            const qint64 mark = marks.apply(&block, first);
+            if (mark >= 0)
+                begun << mark << first;
+            for (int at = 0; at < block.size(); at += 4) {
+                left += block.mid(at, 2);
+                right += block.mid(at + 2, 2);
+            }
+        }
+        QCOMPARE(begun, (QList<qint64>{0, 0, 1, 47616, 2, 95744}));
+        QCOMPARE(left, QByteArray(left.size(), '\x11'));
+        const auto sample = [&](qint64 frame) {
+            return qFromLittleEndian<qint16>(right.constData() + 2 * frame);
+        };
+        QCOMPARE(sample(48000), qint16(16384));
+        QCOMPARE(sample(48000 - 1), qint16(0));
+        QVERIFY(std::abs(sample(48000 + 479)) > 1000); // the burst's last sample
+        QCOMPARE(sample(48000 + 480), qint16(0));
     }
 };
 

@@ -3,6 +3,8 @@
 #include "audiostreamer.h"
 
 #include "pacing.h"
+#include "rigsimulator.h"
+#include "timingmarks.h"
 #include "tonegenerator.h"
 
 #include <QUdpSocket>
@@ -64,10 +66,11 @@ private:
 
 } // namespace
 
-AudioStreamer::AudioStreamer(int sampleRate_, int frameSize_, Source source_)
+AudioStreamer::AudioStreamer(int sampleRate_, int frameSize_, Source source_, Path path_)
     : sampleRate(sampleRate_)
     , frameSize(frameSize_)
-    , source(std::move(source_)) {}
+    , source(std::move(source_))
+    , path(path_) {}
 
 AudioStreamer::~AudioStreamer() {
     stop();
@@ -93,24 +96,39 @@ void AudioStreamer::run(QHostAddress address, quint16 port) {
     if (source.moving)
         tones.setLevelMovement(ToneGenerator::kMovingLeftHz, ToneGenerator::kMovingRightHz);
     LoopReader loop(source.stereoLoop);
-    const PacingSchedule schedule(sampleRate, frameSize);
+    const TimingMarks marks(sampleRate);
+    const PacingSchedule schedule(sampleRate, frameSize, path.clockPpm);
+    FaultSchedule faults(path.faults);
     const int bytes = frameSize * 4;
     qint64 start = monotonicNs();
     qint64 k = 0;
     while (!stopRequested.load()) {
-        const qint64 due = start + schedule.dueNs(k);
-        sleepUntil(due);
+        const FaultSchedule::Decision decision = faults.next(schedule.dueNs(k));
+        sleepUntil(start + decision.sendNs);
         if (stopRequested.load())
             break;
-        const QByteArray datagram =
+        QByteArray datagram =
             source.stereoLoop.isEmpty() ? tones.nextFrames(frameSize) : loop.next(bytes);
-        socket.writeDatagram(datagram, address, port);
-        ++sent;
+        const qint64 mark =
+            source.marks ? marks.apply(&datagram, k * frameSize) : static_cast<qint64>(-1);
+        if (decision.dropped) {
+            ++dropped;
+            say(QStringLiteral("loss: datagram %1 dropped").arg(k));
+        } else {
+            socket.writeDatagram(datagram, address, port);
+            ++sent;
+        }
+        // The mark's time is when the host's clock produced it, so the network's delay counts
+        // as latency at the far end.
+        if (mark >= 0)
+            say(QStringLiteral("mark %1 at %2 ns")
+                    .arg(mark)
+                    .arg(start + schedule.frameNs(marks.markFrame(mark))));
         ++k;
         const qint64 now = monotonicNs();
-        if (now - (start + schedule.dueNs(k)) > kStallNs) {
+        if (now - (start + decision.sendNs) > kStallNs) {
             ++stallCount;
-            start = now - schedule.dueNs(k);
+            start = now - decision.sendNs;
         }
     }
 }

@@ -2,37 +2,24 @@
 
 #include "pacing.h"
 
+#include <cmath>
+
 namespace {
 
 constexpr qint64 kNsPerSecond = 1000000000;
+constexpr qint64 kRateScale = 1000000000;
+constexpr double kPpmScale = 1000.0; // kRateScale / 1e6
+__extension__ typedef __int128 Wide;
 
 } // namespace
 
-PacingSchedule::PacingSchedule(int sampleRate_, int frameSize_)
-    : sampleRate(sampleRate_)
-    , frameSize(frameSize_) {}
+PacingSchedule::PacingSchedule(int sampleRate, int frameSize_, double clockPpm)
+    : frameSize(frameSize_)
+    , scaledRate(static_cast<qint64>(sampleRate) *
+                 (kRateScale + static_cast<qint64>(std::llround(clockPpm * kPpmScale)))) {}
 
-qint64 PacingSchedule::dueNs(qint64 k) const {
-    // Split into whole seconds and remainder so that the products stay far from overflow.
-    const qint64 frames = k * frameSize;
-    return frames / sampleRate * kNsPerSecond + frames % sampleRate * kNsPerSecond / sampleRate;
-}
-
-qint64 PacingSchedule::dueCount(qint64 elapsedNs) const {
-    if (elapsedNs < 0)
-        return 0;
-    const qint64 seconds = elapsedNs / kNsPerSecond;
-    const qint64 restNs = elapsedNs % kNsPerSecond;
-    const qint64 frames = seconds * sampleRate + restNs * sampleRate / kNsPerSecond;
-    qint64 count = frames / frameSize + 1;
-    // The integer division above can round a due time down by a nanosecond; trust dueNs.
-    while (count > 0 && dueNs(count - 1) > elapsedNs)
-        --count;
-    while (dueNs(count) <= elapsedNs)
-        ++count;
-    return count;
-}
-
-double PacingSchedule::datagramsPerSecond() const {
-    return static_cast<double>(sampleRate) / static_cast<double>(frameSize);
+qint64 PacingSchedule::frameNs(qint64 f) const {
+    // 128 bits keep frames * 1e18 exact for any stream a process can live through.
+    const Wide scaled = static_cast<Wide>(f) * kNsPerSecond * kRateScale;
+    return static_cast<qint64>(scaled / scaledRate);
 }

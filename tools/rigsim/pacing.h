@@ -5,21 +5,23 @@
 #include <QtGlobal>
 
 // When each audio datagram is due, counted from the start of a stream. Datagram k is due at
-// k * frameSize / sampleRate seconds, computed exactly in integers, so a stream paced from a
-// monotonic clock keeps its average rate over hours instead of accumulating timer error.
+// k * frameSize / (sampleRate * (1 + ppm * 1e-6)) seconds, computed exactly in integers, so a
+// stream paced from a monotonic clock keeps its average rate over hours instead of accumulating
+// timer error. A positive ppm is a host whose sample clock runs fast.
 class PacingSchedule {
 public:
-    PacingSchedule(int sampleRate, int frameSize);
+    PacingSchedule(int sampleRate, int frameSize, double clockPpm = 0.0);
+
+    // Nanoseconds from the stream's start at which sample frame f is produced.
+    qint64 frameNs(qint64 f) const;
 
     // Nanoseconds from the stream's start at which datagram k is due.
-    qint64 dueNs(qint64 k) const;
+    qint64 dueNs(qint64 k) const { return frameNs(k * frameSize); }
 
-    // How many datagrams are due by elapsedNs after the start (datagram 0 is due at 0).
-    qint64 dueCount(qint64 elapsedNs) const;
-
-    double datagramsPerSecond() const;
+    int framesPerDatagram() const { return static_cast<int>(frameSize); }
 
 private:
-    qint64 sampleRate;
     qint64 frameSize;
+    // The sample rate in units of 1e-9 frames per second: millionths of a ppm stay exact.
+    qint64 scaledRate;
 };

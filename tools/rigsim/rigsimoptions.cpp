@@ -15,6 +15,9 @@ constexpr int kMaxFrameSize = 16384;
 constexpr int kMaxChannels = 8;
 constexpr int kMaxSeconds = 86400;
 constexpr double kMaxToneHz = 100000.0;
+// Far beyond any real sound card (they differ by up to a few hundred ppm), still audio.
+constexpr double kMaxClockPpm = 100000.0;
+constexpr int kMaxJitterMs = 1000;
 // Large enough to exceed any frame a WebSocket library keeps in one piece.
 constexpr int kMaxOversizedBytes = 64 * 1024 * 1024;
 
@@ -39,6 +42,21 @@ double hzValue(const QCommandLineParser& parser, const QString& name, QString* e
     if ((!ok || !(value > 0.0) || value > kMaxToneHz) && error->isEmpty()) {
         *error = QStringLiteral("--%1 wants a frequency in Hz above 0, not \"%2\"")
                      .arg(name, parser.value(name));
+        return 0.0;
+    }
+    return value;
+}
+
+double numberValue(const QCommandLineParser& parser, const QString& name, double low, double high,
+                   QString* error) {
+    bool ok = false;
+    const double value = parser.value(name).toDouble(&ok);
+    if ((!ok || !(value >= low && value <= high)) && error->isEmpty()) {
+        *error = QStringLiteral("--%1 wants a number from %2 to %3, not \"%4\"")
+                     .arg(name)
+                     .arg(low)
+                     .arg(high)
+                     .arg(parser.value(name));
         return 0.0;
     }
     return value;
@@ -117,6 +135,11 @@ ParsedOptions parseRigSimOptions(const QStringList& arguments) {
          QStringLiteral("Stream this 16-bit PCM WAV file (mono or stereo, looped) instead of "
                         "the tones."),
          QStringLiteral("file")},
+        {QStringLiteral("marks"),
+         QStringLiteral("Timing marks: the right channel carries silence and, at every whole "
+                        "second of the host's sample time, a 10 ms 2000 Hz burst that starts at "
+                        "its peak; each is logged as \"mark N at NS ns\", NS being when the "
+                        "host's clock produced it on the monotonic clock (CLOCK_MONOTONIC).")},
         {QStringLiteral("record"),
          QStringLiteral("Record the panel's audio to this WAV file (mono, 16-bit)."),
          QStringLiteral("file")},
@@ -145,6 +168,25 @@ ParsedOptions parseRigSimOptions(const QStringList& arguments) {
         {QStringLiteral("send-oversized"),
          QStringLiteral("Fault: pad hostInfo with an unknown member to at least N bytes."),
          QStringLiteral("bytes")},
+        {QStringLiteral("clock-ppm"),
+         QStringLiteral("Fault: the host's sample clock runs P ppm fast (positive) or slow "
+                        "(negative): datagrams leave at rate x (1 + P/1000000) in real time."),
+         QStringLiteral("ppm")},
+        {QStringLiteral("jitter"),
+         QStringLiteral("Fault: hold each datagram back by a random 0 to MS ms; a datagram never "
+                        "leaves before the one ahead of it."),
+         QStringLiteral("ms")},
+        {QStringLiteral("jitter-for"),
+         QStringLiteral("Jitter only for the stream's first S seconds, then none."),
+         QStringLiteral("seconds")},
+        {QStringLiteral("loss"),
+         QStringLiteral("Fault: drop PCT per cent of the datagrams at random; each is logged as "
+                        "\"loss: datagram K dropped\"."),
+         QStringLiteral("pct")},
+        {QStringLiteral("seed"),
+         QStringLiteral("Seed of the jitter and loss draws: the same seed gives the same faults. "
+                        "Default 1."),
+         QStringLiteral("n"), QStringLiteral("1")},
         {QStringLiteral("announce-dead-port"),
          QStringLiteral("Fault: announce a UDP input port that nobody listens on.")},
     });
@@ -202,6 +244,22 @@ ParsedOptions parseRigSimOptions(const QStringList& arguments) {
     if (parser.isSet(QStringLiteral("send-oversized")))
         o.oversizedBytes =
             intValue(parser, QStringLiteral("send-oversized"), 0, kMaxOversizedBytes, &error);
+    o.marks = parser.isSet(QStringLiteral("marks"));
+    if (parser.isSet(QStringLiteral("clock-ppm")))
+        o.clockPpm =
+            numberValue(parser, QStringLiteral("clock-ppm"), -kMaxClockPpm, kMaxClockPpm, &error);
+    if (parser.isSet(QStringLiteral("jitter")))
+        o.network.jitterMs = intValue(parser, QStringLiteral("jitter"), 0, kMaxJitterMs, &error);
+    seconds("jitter-for", &o.network.jitterForS);
+    if (parser.isSet(QStringLiteral("loss")))
+        o.network.lossPercent = numberValue(parser, QStringLiteral("loss"), 0.0, 100.0, &error);
+    bool seedOk = false;
+    o.network.seed = parser.value(QStringLiteral("seed")).toULongLong(&seedOk);
+    if (!seedOk && error.isEmpty())
+        error = QStringLiteral("--seed wants a whole number from 0, not \"%1\"")
+                    .arg(parser.value(QStringLiteral("seed")));
+    if (o.network.jitterForS >= 0 && o.network.jitterMs == 0 && error.isEmpty())
+        error = QStringLiteral("--jitter-for needs --jitter");
     o.hangForS = intValue(parser, QStringLiteral("hang-for"), 0, kMaxSeconds, &error);
     o.hangKeepsAudio = parser.isSet(QStringLiteral("hang-keeps-audio"));
     if (o.hangKeepsAudio && o.hangAfterS < 0)

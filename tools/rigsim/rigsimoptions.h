@@ -2,6 +2,8 @@
 
 #pragma once
 
+#include "faultschedule.h"
+
 #include <QHostAddress>
 #include <QString>
 #include <QStringList>
@@ -24,6 +26,11 @@ struct RigSimOptions {
     bool moving = false;
     QString wavPath;
     QString recordPath;
+    bool marks = false;
+
+    // The host's sample clock runs this many ppm fast (+) or slow (-).
+    double clockPpm = 0.0;
+    NetworkFaults network;
 
     // Fault switches; a negative number of seconds means off.
     bool refuse = false;

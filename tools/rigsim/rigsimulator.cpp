@@ -35,8 +35,8 @@ QHostAddress plainAddress(const QHostAddress& address) {
 std::atomic<bool> RigSimulator::shutdownRequested{false};
 
 void say(const QString& line) {
-    std::fputs(line.toUtf8().constData(), stdout);
-    std::fputc('\n', stdout);
+    // One call per line: the audio thread's lines never break into another's.
+    std::fputs((line + QLatin1Char('\n')).toUtf8().constData(), stdout);
     std::fflush(stdout);
 }
 
@@ -47,7 +47,8 @@ RigSession::RigSession(QWebSocket* socket_, const RigSimOptions& options_, quint
     , options(options_)
     , announcedPort(announcedPort_)
     , peer(endpoint(plainAddress(socket_->peerAddress()), socket_->peerPort()))
-    , streamer(options_.sampleRate, options_.frameSize, source)
+    , streamer(options_.sampleRate, options_.frameSize, source,
+               AudioStreamer::Path{options_.clockPpm, options_.network})
     , silentTimer(this) {
     socket->setParent(this);
     say(QStringLiteral("client %1 connected").arg(peer));
@@ -138,9 +139,10 @@ void RigSession::stopAudio(const QString& why) {
     audioWanted = false;
     silentTimer.stop();
     streamer.stop();
-    say(QStringLiteral("audio stopped (%1) after %2 datagrams")
+    say(QStringLiteral("audio stopped (%1) after %2 datagrams, %3 dropped")
             .arg(why)
-            .arg(streamer.datagramsSent()));
+            .arg(streamer.datagramsSent())
+            .arg(streamer.datagramsDropped()));
 }
 
 void RigSession::pauseAudio() {
@@ -160,6 +162,7 @@ RigSimulator::RigSimulator(const RigSimOptions& options_, QByteArray stereoLoop,
     source.leftHz = options.leftHz;
     source.rightHz = options.rightHz;
     source.moving = options.moving;
+    source.marks = options.marks;
     source.stereoLoop = std::move(stereoLoop);
     connect(&server, &QWebSocketServer::newConnection, this, &RigSimulator::onNewConnection);
     connect(&server, &QWebSocketServer::originAuthenticationRequired, this,

@@ -1,0 +1,174 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The recording end of bench/playout: captures the virtual cable's far end ("UMX VAC RX Out",
+// 96000 Hz stereo int16) for SECONDS, or until SIGINT or SIGTERM, and prints what the analysis
+// needs instead of the audio itself:
+//
+//   cable_recorder SECONDS
+//
+//   cb NS FRAMES       one per capture callback: CLOCK_MONOTONIC when it ran, frames captured
+//                      up to the end of its block (the sample clock, mapped to time later)
+//   silence FROM TO    a run of frames [FROM, TO) in which the left channel stays below the
+//                      silence level, at least kMinSilenceFrames long: a gap (or the time before
+//                      the first sound)
+//   onset FRAME        the first frame of a timing mark on the right channel: the first sample at
+//                      or above the mark level after at least half a second without one
+//   frames N           frames captured in all
+//
+// The callback only compares samples and writes into storage allocated before the stream
+// starts; everything is printed after it stops.
+#include <portaudio.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+namespace {
+
+constexpr int kCableRate = 96000;
+constexpr int kCableChannels = 2;
+constexpr int kFramesPerBuffer = 256;
+constexpr int kCallbacksPerSecond = kCableRate / kFramesPerBuffer + 1;
+// -44 dBFS: far below the -6 dBFS test tone, whose samples pass below it only for a fraction of
+// a sample at each zero crossing, and far above what a resampler leaves in silence.
+constexpr int kSilenceLevel = 200;
+constexpr int64_t kMinSilenceFrames = kCableRate / 2000; // 0.5 ms
+// Half the marks' -6 dBFS: the burst starts at its peak, so its first sample passes it.
+constexpr int kMarkLevel = 8192;
+constexpr int64_t kMarkSpacingFrames = kCableRate / 2;
+constexpr std::size_t kMaxRuns = 1 << 20;
+constexpr std::size_t kMaxOnsets = 1 << 16;
+constexpr const char* kCableFarEnd = "UMX VAC RX Out";
+
+std::atomic<bool> stopRequested{false};
+
+void onSignal(int) {
+    stopRequested = true;
+}
+
+int64_t monotonicNs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+struct Recording {
+    explicit Recording(std::size_t maxCallbacks)
+        : callbackNs(maxCallbacks)
+        , framesAfter(maxCallbacks) {}
+    std::vector<int64_t> callbackNs;
+    std::vector<int64_t> framesAfter;
+    std::size_t callbacks = 0;
+    std::vector<int64_t> runFrom = std::vector<int64_t>(kMaxRuns);
+    std::vector<int64_t> runTo = std::vector<int64_t>(kMaxRuns);
+    std::size_t runs = 0;
+    std::vector<int64_t> onsets = std::vector<int64_t>(kMaxOnsets);
+    std::size_t onsetCount = 0;
+    int64_t frames = 0;
+    int64_t silentSince = 0; // -1 while the left channel sounds
+    int64_t lastOnset = -kMarkSpacingFrames;
+
+    void endSilence(int64_t at) {
+        if (silentSince >= 0 && at - silentSince >= kMinSilenceFrames && runs < kMaxRuns) {
+            runFrom[runs] = silentSince;
+            runTo[runs] = at;
+            ++runs;
+        }
+        silentSince = -1;
+    }
+};
+
+int captureCallback(const void* input, void*, unsigned long frameCount,
+                    const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* userData) {
+    auto* r = static_cast<Recording*>(userData);
+    const int64_t now = monotonicNs();
+    const auto* samples = static_cast<const int16_t*>(input);
+    for (unsigned long i = 0; i < frameCount; ++i) {
+        const int64_t frame = r->frames + static_cast<int64_t>(i);
+        const int left = samples ? std::abs(samples[2 * i]) : 0;
+        const int right = samples ? std::abs(samples[2 * i + 1]) : 0;
+        if (left < kSilenceLevel) {
+            if (r->silentSince < 0)
+                r->silentSince = frame;
+        } else {
+            r->endSilence(frame);
+        }
+        if (right >= kMarkLevel) {
+            if (frame - r->lastOnset >= kMarkSpacingFrames && r->onsetCount < kMaxOnsets)
+                r->onsets[r->onsetCount++] = frame;
+            r->lastOnset = frame;
+        }
+    }
+    r->frames += static_cast<int64_t>(frameCount);
+    if (r->callbacks < r->callbackNs.size()) {
+        r->callbackNs[r->callbacks] = now;
+        r->framesAfter[r->callbacks] = r->frames;
+        ++r->callbacks;
+    }
+    return paContinue;
+}
+
+PaDeviceIndex findCapture() {
+    for (PaDeviceIndex i = 0; i < Pa_GetDeviceCount(); ++i) {
+        const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
+        if (info && std::strcmp(info->name, kCableFarEnd) == 0 &&
+            info->maxInputChannels >= kCableChannels)
+            return i;
+    }
+    return paNoDevice;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const double seconds = argc > 1 ? std::atof(argv[1]) : 0.0;
+    if (argc != 2 || !(seconds > 0.0)) {
+        std::fprintf(stderr, "usage: cable_recorder SECONDS\n");
+        return 2;
+    }
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    Recording recording(static_cast<std::size_t>((seconds + 10.0) * kCallbacksPerSecond));
+    if (Pa_Initialize() != paNoError)
+        return 1;
+    const PaDeviceIndex device = findCapture();
+    if (device == paNoDevice) {
+        std::fprintf(stderr, "cable_recorder: no capture device \"%s\"\n", kCableFarEnd);
+        Pa_Terminate();
+        return 1;
+    }
+    const PaStreamParameters parameters{device, kCableChannels, paInt16,
+                                        Pa_GetDeviceInfo(device)->defaultLowInputLatency, nullptr};
+    PaStream* stream = nullptr;
+    if (Pa_OpenStream(&stream, &parameters, nullptr, kCableRate, kFramesPerBuffer, paClipOff,
+                      captureCallback, &recording) != paNoError ||
+        Pa_StartStream(stream) != paNoError) {
+        std::fprintf(stderr, "cable_recorder: cannot open \"%s\"\n", kCableFarEnd);
+        Pa_Terminate();
+        return 1;
+    }
+    std::printf("started %lld\n", static_cast<long long>(monotonicNs()));
+    std::fflush(stdout);
+    const int64_t end = monotonicNs() + static_cast<int64_t>(seconds * 1e9);
+    const timespec slice{0, 50000000};
+    while (!stopRequested.load() && monotonicNs() < end)
+        nanosleep(&slice, nullptr);
+    Pa_StopStream(stream);
+    Pa_CloseStream(stream);
+    Pa_Terminate();
+    recording.endSilence(recording.frames);
+    for (std::size_t i = 0; i < recording.callbacks; ++i)
+        std::printf("cb %lld %lld\n", static_cast<long long>(recording.callbackNs[i]),
+                    static_cast<long long>(recording.framesAfter[i]));
+    for (std::size_t i = 0; i < recording.runs; ++i)
+        std::printf("silence %lld %lld\n", static_cast<long long>(recording.runFrom[i]),
+                    static_cast<long long>(recording.runTo[i]));
+    for (std::size_t i = 0; i < recording.onsetCount; ++i)
+        std::printf("onset %lld\n", static_cast<long long>(recording.onsets[i]));
+    std::printf("frames %lld\n", static_cast<long long>(recording.frames));
+    return 0;
+}

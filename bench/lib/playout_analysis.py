@@ -1,0 +1,249 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
+"""What bench/playout measures at the cable, from the cable recorder's output (callback times,
+silent runs, mark onsets) and the rig simulator's log (when each mark was produced, which datagrams
+were dropped): the latency of every mark over time, its settled value and drift, the gaps, and the
+recovery after a burst of jitter. Pure functions over parsed text, so they can be checked alone.
+
+Times are CLOCK_MONOTONIC nanoseconds, shared by the simulator and the recorder.
+"""
+import bisect
+import re
+import statistics
+from dataclasses import dataclass, field
+
+CABLE_RATE = 96000
+NS = 1_000_000_000
+# A capture callback runs some time after its block entered the cable, never before; the earliest
+# (callback time - frames so far / rate) within this window of a frame maps it to time.
+FIT_WINDOW_FRAMES = CABLE_RATE
+# Successive marks are a second apart; a latency step larger than half of that cannot be told from
+# a mark paired with its neighbour.
+MAX_LATENCY_STEP_NS = NS // 2
+# The cable hands its audio over a server period at a time (JACK's default 2048 frames at 96000
+# Hz): a frame is there for the software reading the cable at the end of its period at the latest.
+SERVER_PERIOD_NS = 2048 * NS // CABLE_RATE
+# A mark whose onset comes this soon after a gap may have lost its start: its time is not trusted.
+GAP_SHADOW_FRAMES = CABLE_RATE // 50
+
+
+@dataclass
+class Recording:
+    callbacks: list = field(default_factory=list)  # (ns, frames after the callback's block)
+    silences: list = field(default_factory=list)  # (from frame, to frame)
+    onsets: list = field(default_factory=list)  # frames
+    frames: int = 0
+
+
+@dataclass
+class SimulatorLog:
+    marks: dict = field(default_factory=dict)  # mark index -> ns produced
+    dropped: list = field(default_factory=list)  # datagram indices
+
+
+def parse_recording(lines):
+    r = Recording()
+    for line in lines:
+        word, *values = line.split()
+        if word == "cb":
+            r.callbacks.append((int(values[0]), int(values[1])))
+        elif word == "silence":
+            r.silences.append((int(values[0]), int(values[1])))
+        elif word == "onset":
+            r.onsets.append(int(values[0]))
+        elif word == "frames":
+            r.frames = int(values[0])
+    return r
+
+
+MARK_LINE = re.compile(r"^mark (\d+) at (\d+) ns$")
+LOSS_LINE = re.compile(r"^loss: datagram (\d+) dropped$")
+
+
+def parse_simulator_log(lines):
+    log = SimulatorLog()
+    for line in lines:
+        if m := MARK_LINE.match(line.strip()):
+            log.marks[int(m[1])] = int(m[2])
+        elif m := LOSS_LINE.match(line.strip()):
+            log.dropped.append(int(m[1]))
+    return log
+
+
+def frame_clock(callbacks):
+    """A function giving when a captured frame entered the cable, from the callbacks around it."""
+    after = [f for _, f in callbacks]
+    offsets = [ns - f * NS // CABLE_RATE for ns, f in callbacks]
+
+    def frame_ns(frame):
+        lo = bisect.bisect_left(after, frame - FIT_WINDOW_FRAMES)
+        hi = bisect.bisect_right(after, frame + FIT_WINDOW_FRAMES)
+        return min(offsets[lo:hi] or offsets) + frame * NS // CABLE_RATE + SERVER_PERIOD_NS
+
+    return frame_ns
+
+
+def trusted_onsets(recording):
+    """Mark onsets not just after (or inside) a gap."""
+    kept = []
+    for onset in recording.onsets:
+        shadowed = any(start <= onset < end + GAP_SHADOW_FRAMES for start, end in recording.silences)
+        if not shadowed:
+            kept.append(onset)
+    return kept
+
+
+def pair_marks(arrivals_ns, marks):
+    """Latency series [(mark's ns, latency ns)]: each arrival is paired with the mark that keeps
+    the latency closest to the one before (the first with the nearest mark: the path starts with
+    well under half a second), so slow drift of any size is followed and a lost mark is only
+    missing."""
+    produced = sorted(marks.values())
+    series = []
+    previous = 0
+    for arrival in arrivals_ns:
+        if not produced:
+            break
+        best = min(produced, key=lambda m: abs(arrival - m - previous))
+        if series and abs(arrival - best - previous) > MAX_LATENCY_STEP_NS:
+            continue
+        previous = arrival - best
+        series.append((best, previous))
+    return series
+
+
+def latency_summary(series, settle_s=15.0):
+    """Median, settled value (median from settle_s after the first mark on), the largest deviation
+    from it from then on, and the slope from then on (least squares), all in ms (slope in ms/min)."""
+    if not series:
+        return None
+    t0 = series[0][0]
+    ms = [lat / 1e6 for _, lat in series]
+    late = [((t - t0) / NS, lat / 1e6) for t, lat in series if (t - t0) / NS >= settle_s]
+    summary = {"median": statistics.median(ms), "marks": len(series)}
+    if len(late) >= 2:
+        settled = statistics.median(lat for _, lat in late)
+        mean_t = statistics.fmean(t for t, _ in late)
+        mean_l = statistics.fmean(lat for _, lat in late)
+        var_t = sum((t - mean_t) ** 2 for t, _ in late)
+        slope = sum((t - mean_t) * (lat - mean_l) for t, lat in late) / var_t if var_t else 0.0
+        summary.update(settled=settled, max_dev=max(abs(lat - settled) for _, lat in late),
+                       slope_per_min=60 * slope)
+    return summary
+
+
+def gaps(recording, frame_ns, from_ns):
+    """Silent runs on the left channel after from_ns (the first sound), ended before the end of
+    the recording: (count, missing ms, 10 ms blocks they cover)."""
+    count, missing, blocks = 0, 0.0, 0
+    for start, end in recording.silences:
+        if end >= recording.frames or frame_ns(start) < from_ns:
+            continue
+        count += 1
+        length_ms = (end - start) * 1000 / CABLE_RATE
+        missing += length_ms
+        blocks += -(-int(length_ms) // 10)
+    return count, missing, blocks
+
+
+def first_sound_frame(recording):
+    """The first frame after the silence the recording starts with."""
+    for start, end in recording.silences:
+        if start == 0:
+            return end
+    return 0
+
+
+def recovery_s(series, calm_from_ns, reference_ns, tolerance_ns=10_000_000):
+    """Seconds from calm_from_ns until the latency comes, and stays, within tolerance of the
+    reference; None when it never does."""
+    after = [(t, lat) for t, lat in series if t >= calm_from_ns]
+    if not after:
+        return None
+    recovered_at = None
+    for t, lat in after:
+        if abs(lat - reference_ns) > tolerance_ns:
+            recovered_at = None
+        elif recovered_at is None:
+            recovered_at = t
+    return None if recovered_at is None else (recovered_at - calm_from_ns) / NS
+
+
+def dropped_within(log, from_ns, to_ns, sample_rate=48000, frame_size=512):
+    """Datagrams the simulator dropped that were due between the two times."""
+    if 0 not in log.marks:
+        return len(log.dropped)
+    start = log.marks[0]
+    return sum(1 for k in log.dropped
+               if from_ns <= start + k * frame_size * NS // sample_rate <= to_ns)
+
+
+def analyse_cell(recording, log, cpu_percent, calm_from_s=None):
+    """One cell's figures, as a dict the table is made of."""
+    frame_ns = frame_clock(recording.callbacks)
+    arrivals = [frame_ns(f) for f in trusted_onsets(recording)]
+    series = pair_marks(arrivals, log.marks)
+    first_ns = frame_ns(first_sound_frame(recording))
+    end_ns = frame_ns(recording.frames)
+    count, missing, blocks = gaps(recording, frame_ns, first_ns)
+    latency = series[0][1] if series else 0
+    cell = {"latency": latency_summary(series), "gaps": count, "missing_ms": missing,
+            "gap_blocks": blocks, "cpu": cpu_percent,
+            "lost": dropped_within(log, first_ns - latency, end_ns - latency),
+            "seconds": (end_ns - first_ns) / NS, "series": series}
+    if calm_from_s is not None and 0 in log.marks:
+        cell["calm_from_ns"] = log.marks[0] + int(calm_from_s * NS)
+    return cell
+
+
+def recovery_of(cell, reference_ms):
+    if "calm_from_ns" not in cell or reference_ms is None:
+        return None
+    return recovery_s(cell["series"], cell["calm_from_ns"], reference_ms * 1e6)
+
+
+def _fmt(value, digits=1):
+    return "–" if value is None else f"{value:.{digits}f}"
+
+
+def markdown_table(cells):
+    """cells: [(label, cell)] in the matrix's order; the first is the clean run, the reference for
+    the latency added and the recovery."""
+    reference = cells[0][1]["latency"] if cells else None
+    reference_ms = reference.get("settled") if reference else None
+    rows = ["| cell | latency median (ms) | settled from 15 s (ms) | added over clean (ms) | "
+            "max deviation from settled (ms) | slope (ms/min) | gaps (missing ms) | "
+            "lost datagrams | recovery after the burst (s) | panel CPU (% of a core) |",
+            "|---|---|---|---|---|---|---|---|---|---|"]
+    for label, cell in cells:
+        lat = cell["latency"] or {}
+        settled = lat.get("settled")
+        added = None if settled is None or reference_ms is None else settled - reference_ms
+        recovery = "–"
+        if "calm_from_ns" in cell:
+            r = recovery_of(cell, reference_ms)
+            recovery = "not within 10 ms" if r is None else f"{r:.1f}"
+        rows.append(
+            f"| {label} | {_fmt(lat.get('median'))} | {_fmt(settled)} | {_fmt(added)} | "
+            f"{_fmt(lat.get('max_dev'))} | {_fmt(lat.get('slope_per_min'), 2)} | "
+            f"{cell['gaps']} ({cell['missing_ms']:.0f}) | {cell['lost']} | {recovery} | "
+            f"{cell['cpu']:.1f} |")
+    return "\n".join(rows)
+
+
+if __name__ == "__main__":
+    import json
+    import sys
+
+    if len(sys.argv) >= 6 and sys.argv[1] == "cell":
+        # cell LABEL RECORDING SIMULATOR_LOG CPU_PERCENT [CALM_FROM_S] -> one JSON line
+        label, rec_path, log_path, cpu = sys.argv[2:6]
+        calm = float(sys.argv[6]) if len(sys.argv) > 6 else None
+        with open(rec_path) as rec, open(log_path) as log:
+            cell = analyse_cell(parse_recording(rec), parse_simulator_log(log), float(cpu), calm)
+        print(json.dumps([label, cell]))
+    elif len(sys.argv) == 3 and sys.argv[1] == "table":
+        with open(sys.argv[2]) as results:
+            print(markdown_table([json.loads(line) for line in results if line.strip()]))
+    else:
+        sys.exit("usage: playout_analysis.py cell LABEL RECORDING SIMULATOR_LOG CPU [CALM_FROM_S]"
+                 " | table RESULTS")

@@ -1,0 +1,36 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#pragma once
+
+#include <QtGlobal>
+
+#include <random>
+
+// What the network between the host and the panel does to the audio datagrams.
+struct NetworkFaults {
+    int jitterMs = 0;    // each datagram held back by a random 0..jitterMs
+    int jitterForS = -1; // jitter only for datagrams due in the stream's first seconds (<0: always)
+    double lossPercent = 0.0;
+    quint64 seed = 1;
+};
+
+// Decides, datagram by datagram and reproducibly from the seed, which ones are lost and when the
+// others leave. A datagram never leaves before the one ahead of it: a held-back datagram holds
+// back the ones behind it, as one queue on a slow path does.
+class FaultSchedule {
+public:
+    struct Decision {
+        bool dropped = false;
+        qint64 sendNs = 0; // when it leaves, in the stream's time (never before it is due)
+    };
+
+    explicit FaultSchedule(const NetworkFaults& faults);
+
+    // For the next datagram in order, due dueNs after the stream's start.
+    Decision next(qint64 dueNs);
+
+private:
+    NetworkFaults faults;
+    std::mt19937_64 random;
+    qint64 lastSendNs = 0;
+};
