@@ -12,9 +12,6 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("says");
-        QTest::newRow("version: the project's")
-            << QStringList{"--version"} << 0
-            << "(?m)^uMX " + QRegularExpression::escape(UMX_VERSION) + "$";
         QTest::newRow("help: every option")
             << QStringList{"--help"} << 0
             << "(?s)-l, --log-file <file>.*-L, --log-level <level>.*-t, --theme <theme>";

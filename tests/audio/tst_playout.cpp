@@ -58,8 +58,6 @@ private slots:
     void ring_data() {
         QTest::addColumn<QString>("script"); // "capacity: operations"
         QTest::addColumn<QString>("result");
-        QTest::newRow("in order") << "8: w0+4 r4"
-                                  << "0/0/0 1,2,3,4/4";
         QTest::newRow("late frames skipped, counted") << "8: w0+2 r4 w2+4 r2"
                                                       << "0/0/0 1,2,_,_/2 2/0/0 5,6/2";
         QTest::newRow("a block wholly late") << "8: r4 w0+3 r1"
@@ -117,9 +115,7 @@ private slots:
         QTest::addColumn<Network>("net");
         QTest::addColumn<int>("floor");
         QTest::addColumn<QString>("gaps"); // frames the position moved on by, in order
-        QTest::newRow("steady") << Network{0, 0, 0, 0, {}} << 0 << "";
         QTest::newRow("host 1000 ppm fast") << Network{1000, 1000, 0, 0, {}} << 0 << "";
-        QTest::newRow("host 1000 ppm slow") << Network{-1000, -1000, 0, 0, {}} << 0 << "";
         QTest::newRow("skew steps from -500 to +500 ppm")
             << Network{-500, 500, 0, 0, {}} << 0 << "";
         QTest::newRow("jitter burst of 0-50 ms that stops") << Network{0, 0, 50, 0, {}} << 0 << "";
@@ -180,7 +176,6 @@ private slots:
         QTest::addColumn<double>("startS");
         QTest::addColumn<int>("burst");
         QTest::newRow("host 1000 ppm fast") << Network{1000, 1000, 0, 0, {}} << 0.0 << 1;
-        QTest::newRow("host 1000 ppm slow") << Network{-1000, -1000, 0, 0, {}} << 0.0 << 1;
         QTest::newRow("host 300 ppm fast, 0-4 ms of jitter from 20 s to 40 s")
             << Network{300, 300, 4, 0, {}} << 0.0 << 1;
         QTest::newRow("started 10 s into the stream")

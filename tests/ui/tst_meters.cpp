@@ -77,8 +77,6 @@ private slots:
         QTest::addColumn<QString>("label");
         QTest::addColumn<QList<float>>("readings");
         QTest::newRow("rest-L") << "L" << QList<float>{};
-        QTest::newRow("rest-R") << "R" << QList<float>{};
-        QTest::newRow("rest-M") << "M" << QList<float>{};
         QTest::newRow("lit-L") << "L" << QList<float>{-1, -8};
         QTest::newRow("lit-R") << "R" << QList<float>{-6, -20};
         QTest::newRow("lit-M") << "M" << QList<float>{-24, -33};
