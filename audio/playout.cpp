@@ -124,10 +124,10 @@ double Playout::scheduledFill(std::int64_t nowNs) const {
     return scheduledEnd - static_cast<double>(ring.readPosition()) + resampler.staged();
 }
 
-// The host frames the card takes at one moment. A sound server that runs in periods longer than
-// the stream's callbacks asks for a whole period in callbacks back to back, and the fill must hold
-// that much on top of what the network's jitter needs, or the last callbacks of each period
-// find their audio not yet come.
+// The host frames the card will still take at this moment, after this callback. A sound server
+// that runs in periods longer than the stream's callbacks asks for a whole period in callbacks
+// back to back: the fill is steered once a burst, with what the burst left, and priming must
+// leave room for the rest of the burst, or its last callbacks find their audio not yet come.
 double Playout::cardBurst(std::int64_t nowNs, int frames) {
     const double framesNs = frames * nsPerFrame / streamFramesPerHostFrame;
     const std::int64_t sinceNs = nowNs - lastPullNs;
@@ -135,7 +135,7 @@ double Playout::cardBurst(std::int64_t nowNs, int frames) {
     lastPullNs = nowNs;
     const double decayed = burstHold - kBurstDecayPerSecond * hostRate * sinceNs / kNsPerSecond;
     burstHold = std::max(decayed, burstFrames / streamFramesPerHostFrame);
-    return burstHold;
+    return burstHold - burstFrames / streamFramesPerHostFrame;
 }
 
 // The frames of this callback to play as silence while priming: all of them until the fill
