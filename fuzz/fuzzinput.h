@@ -39,6 +39,7 @@ protected:
     bool available() override { return true; }
     bool openStreams(const StreamFormat&, const DeviceChoice&) override { return true; }
     void closeStreams() override {}
+    void restartSoundSystem() override {}
     bool streamsOpen() const override { return false; }
     bool openSpeaker(const StreamFormat&, int) override { return true; }
     void closeSpeaker() override {}
