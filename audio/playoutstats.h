@@ -24,4 +24,12 @@ struct PlayoutStats {
     double skewPpm = 0.0;
     // The host's frames per second, by which the frame counts above are times.
     int hostRate = 0;
+
+    qint64 underrunMs() const { return framesToMs(underrunFrames); }
+    qint64 droppedMs() const { return framesToMs(droppedFrames); }
+
+private:
+    qint64 framesToMs(quint64 frames) const {
+        return hostRate > 0 ? qRound64(frames * 1000.0 / hostRate) : 0;
+    }
 };

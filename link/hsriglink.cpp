@@ -336,15 +336,14 @@ void HSRigLink::logPlayoutStats() {
         return;
     ticksSinceStatsLog = 0;
     const PlayoutStats s = soundCard->playoutStats();
-    const double msPerFrame = s.hostRate > 0 ? 1000.0 / s.hostRate : 0.0;
     const QString line =
         QString("Playout: delay %1 ms, skew %2 ppm, %3 underruns (%4 ms of silence), %5 ms "
                 "dropped, %6 late and %7 lost datagrams")
             .arg(qRound(s.delayMs))
             .arg(qRound(s.skewPpm))
             .arg(s.underruns)
-            .arg(qRound64(s.underrunFrames * msPerFrame))
-            .arg(qRound64(s.droppedFrames * msPerFrame))
+            .arg(s.underrunMs())
+            .arg(s.droppedMs())
             .arg(s.lateDatagrams)
             .arg(s.lostDatagrams);
     if (line == loggedStats)

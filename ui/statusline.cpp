@@ -14,14 +14,13 @@ QString statusLineText(quint32 rxBytes, quint32 txBytes, float inputLatency) {
 }
 
 QString playoutToolTipText(const PlayoutStats& s) {
-    const double msPerFrame = s.hostRate > 0 ? 1000.0 / s.hostRate : 0.0;
     return QString("Playout delay: %1 ms\nClock skew: %2 ppm\nUnderruns: %3 (%4 ms of silence)\n"
                    "Dropped audio: %5 ms\nLate datagrams: %6\nLost datagrams: %7")
         .arg(qRound(s.delayMs))
         .arg(qRound(s.skewPpm))
         .arg(s.underruns)
-        .arg(qRound64(s.underrunFrames * msPerFrame))
-        .arg(qRound64(s.droppedFrames * msPerFrame))
+        .arg(s.underrunMs())
+        .arg(s.droppedMs())
         .arg(s.lateDatagrams)
         .arg(s.lostDatagrams);
 }
