@@ -102,7 +102,8 @@ DeviceCatalogue HSPortAudio::listDevices() {
 }
 
 bool HSPortAudio::openStreams(const StreamFormat& format, const DeviceChoice& devices) {
-    if (!openPlayback(&outputStream, devices.output, format, &HSPortAudio::cableCallback,
+    if (!openPlayback(&outputStream, devices.output, format,
+                      &HSPortAudio::playbackCallback<&HSPortAudio::pullCable>,
                       "Error opening AUDIO output"))
         return false;
     return openCapture(devices.input, format) && Pa_StartStream(outputStream) == paNoError &&
@@ -110,7 +111,8 @@ bool HSPortAudio::openStreams(const StreamFormat& format, const DeviceChoice& de
 }
 
 bool HSPortAudio::openSpeaker(const StreamFormat& format, int device) {
-    if (!openPlayback(&speakerStream, device, format, &HSPortAudio::speakerCallback,
+    if (!openPlayback(&speakerStream, device, format,
+                      &HSPortAudio::playbackCallback<&HSPortAudio::pullSpeaker>,
                       "Error opening AUDIO SPK output"))
         return false;
     if (Pa_StartStream(speakerStream) == paNoError)
@@ -205,20 +207,12 @@ int HSPortAudio::captureCallback(const void* input, void* /*output*/, unsigned l
     return paContinue;
 }
 
-int HSPortAudio::cableCallback(const void* /*input*/, void* output, unsigned long frameCount,
-                               const PaStreamCallbackTimeInfo* /*timeInfo*/,
-                               PaStreamCallbackFlags /*statusFlags*/, void* userData) {
+template <void (HSSoundCard::*pull)(qint16*, int, std::int64_t)>
+int HSPortAudio::playbackCallback(const void* /*input*/, void* output, unsigned long frameCount,
+                                  const PaStreamCallbackTimeInfo* /*timeInfo*/,
+                                  PaStreamCallbackFlags /*statusFlags*/, void* userData) {
     if (frameCount <= static_cast<unsigned long>(INT_MAX))
-        static_cast<HSPortAudio*>(userData)->pullCable(static_cast<qint16*>(output),
-                                                       static_cast<int>(frameCount), steadyNs());
-    return paContinue;
-}
-
-int HSPortAudio::speakerCallback(const void* /*input*/, void* output, unsigned long frameCount,
-                                 const PaStreamCallbackTimeInfo* /*timeInfo*/,
-                                 PaStreamCallbackFlags /*statusFlags*/, void* userData) {
-    if (frameCount <= static_cast<unsigned long>(INT_MAX))
-        static_cast<HSPortAudio*>(userData)->pullSpeaker(static_cast<qint16*>(output),
-                                                         static_cast<int>(frameCount), steadyNs());
+        (static_cast<HSPortAudio*>(userData)->*pull)(static_cast<qint16*>(output),
+                                                     static_cast<int>(frameCount), steadyNs());
     return paContinue;
 }

@@ -22,12 +22,11 @@ public:
     static int captureCallback(const void* input, void* output, unsigned long frameCount,
                                const PaStreamCallbackTimeInfo* timeInfo,
                                PaStreamCallbackFlags statusFlags, void* userData);
-    static int cableCallback(const void* input, void* output, unsigned long frameCount,
-                             const PaStreamCallbackTimeInfo* timeInfo,
-                             PaStreamCallbackFlags statusFlags, void* userData);
-    static int speakerCallback(const void* input, void* output, unsigned long frameCount,
-                               const PaStreamCallbackTimeInfo* timeInfo,
-                               PaStreamCallbackFlags statusFlags, void* userData);
+    // A playback stream's callback: `pull` fills the card's buffer from the stream's playout.
+    template <void (HSSoundCard::*pull)(qint16*, int, std::int64_t)>
+    static int playbackCallback(const void* input, void* output, unsigned long frameCount,
+                                const PaStreamCallbackTimeInfo* timeInfo,
+                                PaStreamCallbackFlags statusFlags, void* userData);
 
 protected:
     DeviceCatalogue listDevices() override;
