@@ -39,6 +39,8 @@ constexpr int kAttempts = 5;
 // A second of a far end, judged by its best quarter: a loaded machine leaves a gap in the
 // playback now and then.
 constexpr int kListenMs = 1000;
+// Sound first reaches a far end while the playout still primes and grows its target.
+constexpr int kSettleMs = 2000;
 
 // The host away in an outage: long enough for the third reconnection attempt and beyond.
 constexpr int kOutageMs = 20000;
@@ -163,6 +165,8 @@ public:
                 return std::any_of(heard.begin(), heard.end(), [](double s) { return s > 0.1; });
             },
             kWaitMs);
+        // The playout's fill is steered to its target in the first seconds of a stream.
+        QTest::qWait(kSettleMs);
         return record(kListenMs);
     }
 
