@@ -72,9 +72,11 @@ void HSAudioWorker::onMicDataReady() {
     udpSocket->outData(block);
 }
 
+// Counted as it arrives, before it is played, so that the speed read for a window covers every
+// datagram the card has seen.
 void HSAudioWorker::onUdpDataReceived(QByteArray& dataIn) {
-    soundCard->StreamOut(dataIn);
     bytesIn += static_cast<quint32>(dataIn.size());
+    soundCard->StreamOut(dataIn);
 }
 
 // Runs while the connection is up; a device that has stopped is reported once, and watched again

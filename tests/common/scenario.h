@@ -104,6 +104,27 @@ public:
         });
     }
 
+    // True once the worker listens for audio (it opens its socket after the link has reported the
+    // stream): the datagram is sent until the card has taken one.
+    bool awaitListening(const QByteArray& datagram) {
+        const qint64 before = card.datagrams();
+        return QTest::qWaitFor([&] {
+            host.sendAudio(datagram);
+            return card.datagrams() > before;
+        });
+    }
+    // `count` datagrams from the host, a few at a time so that none overflows the socket, and true
+    // once the worker has taken every one of them.
+    bool streamDatagrams(const QByteArray& datagram, int count) {
+        const qint64 target = card.datagrams() + count;
+        int sent = 0;
+        return QTest::qWaitFor([&] {
+            for (int burst = 0; burst < 8 && sent < count; ++burst, ++sent)
+                host.sendAudio(datagram);
+            return card.datagrams() >= target;
+        });
+    }
+
     StandInSoundCard card;
     HostPeer host;
     BoxCatcher boxes;
