@@ -15,10 +15,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QVector<qint16> samples(count);
     std::memcpy(samples.data(), data, size_t(count) * 2);
     card->deliverCapture(samples.constData(), count, 0.0f);
-    // Of every group of four samples two are kept, the last group completed with silence; which
-    // ones is the unit tests' business, reads and writes past the ends the sanitizers'.
-    if (card->latestCapturedData().size() != (count + 3) / 4 * 4 ||
-        std::isnan(card->captureMeter()->value.load()))
+    card->latestCapturedData();
+    // Which samples the reduction keeps is the unit tests' business, reads and writes past the
+    // ends the sanitizers'; no samples make the level NaN.
+    if (std::isnan(card->captureMeter()->value.load()))
         std::abort();
     return 0;
 }

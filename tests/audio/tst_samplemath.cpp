@@ -49,23 +49,10 @@ private slots:
         QTEST(out, "out");
     }
 
-    void blockLevel_data() {
-        QTest::addColumn<Samples>("samples");
-        QTest::addColumn<float>("db");
-        QTest::newRow("silence") << Samples(1024, 0) << -250.31f;
-        QTest::newRow("full scale") << Samples(1024, 32767) << 0.0f;
-        QTest::newRow("every other sample full scale") << Samples{0, -32767} << -3.01f;
-    }
-    void blockLevel() {
-        QFETCH(Samples, samples);
-        const float level = blockLevelDb(samples.constData(), samples.size());
-        QFETCH(float, db);
-        QVERIFY2(qAbs(level - db) < 0.01f, qPrintable(QString::number(level)));
-    }
-
-    // From -30 dB: the playback meter smooths the left and right samples of one write (left
-    // first, falling by half, rising by 70 %); the capture meter the samples before the 2:1
-    // reduction, which here keeps only silent ones.
+    // From -30 dB: the playback meter smooths the RMS levels of the left and right samples of one
+    // write (left first: silence, which reads -250.31 dB, falling by half; full scale rising by
+    // 70 %); the capture meter the samples before the 2:1 reduction (every other pair full scale,
+    // -3.01 dB), which here keeps only silent ones.
     void soundCardMetersItsBlocks() {
         StandInSoundCard card;
         card.findOutputDevice(card.kCable);
@@ -82,7 +69,8 @@ private slots:
         QCOMPARE(readings, QStringList({"-140.2", "-9.0", "-11.1"}));
     }
 
-    // A host's description sizes the card's buffers: one beyond the bounds is refused.
+    // A host's description sizes the card's buffers: one beyond the bounds is refused, as is one
+    // with no rate.
     void cardBuffers_data() {
         QTest::addColumn<StreamFormat>("format");
         QTest::addColumn<int>("multiplier"); // of both buffers
@@ -91,6 +79,7 @@ private slots:
         QTest::newRow("capture buffer over") << StreamFormat{96000, 8, 32769} << 2 << false;
         QTest::newRow("largest playback buffer") << StreamFormat{96000, 65536, 8} << 8 << true;
         QTest::newRow("playback block over") << StreamFormat{96000, 65537, 8} << 1 << false;
+        QTest::newRow("no rate") << StreamFormat{0, 2048, 2048} << 1 << false;
     }
     void cardBuffers() {
         QFETCH(StreamFormat, format);
