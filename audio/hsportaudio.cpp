@@ -58,6 +58,8 @@ HSPortAudio::HSPortAudio(QObject* parent)
 
 HSPortAudio::~HSPortAudio() {
     HSLOG(LogLevel::Info, kCategory) << "Terminate audio";
+    // A speaker switch still running would call into this object from its thread.
+    awaitSpeakerSwitch();
     if (initialisationPending) {
         // Never needed PortAudio, so it holds no reference; the probe must not outlive it.
         awaitPortAudioWarmUp();
@@ -129,10 +131,6 @@ void HSPortAudio::closeSpeaker() {
     Pa_AbortStream(speakerStream);
     Pa_CloseStream(speakerStream);
     speakerStream = nullptr;
-}
-
-bool HSPortAudio::speakerOpen() const {
-    return speakerStream != nullptr;
 }
 
 // One host block at the streams' rate per callback: the playout's target, not the card's buffer,

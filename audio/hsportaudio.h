@@ -36,7 +36,6 @@ protected:
     void closeStreams() override;
     bool openSpeaker(const StreamFormat& format, int device) override;
     void closeSpeaker() override;
-    bool speakerOpen() const override;
     bool streamsOpen() const override;
 
 private:

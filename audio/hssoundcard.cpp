@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 
 namespace {
 
@@ -41,7 +42,17 @@ StreamFormat streamFormatForHost(int hostSampleRate, int hostFrameSize) {
 }
 
 HSSoundCard::HSSoundCard(QObject* parent)
-    : QObject(parent) {}
+    : QObject(parent) {
+    speakerSwitches.setMaxThreadCount(1);
+}
+
+void HSSoundCard::switchSpeaker(std::function<void()> job) {
+    speakerSwitches.start(std::move(job));
+}
+
+void HSSoundCard::awaitSpeakerSwitch() {
+    speakerSwitches.waitForDone();
+}
 
 void HSSoundCard::EnumerateAudioDevices() {
     const QMutexLocker guard(&deviceLock);
@@ -111,7 +122,7 @@ bool HSSoundCard::StartAudio(const StreamFormat& format) {
     const int floorFrames = playbackMult > 1 ? playbackMult * format.frameSizeOut / 2 : 0;
     estimator.reset(format.sampleRate / 2, floorFrames);
     resetPlayout(cable);
-    speakerAttached = false;
+    speakerStream = SpeakerStream::Closed;
     const qint64 now = steadyMs();
     lastCaptureMs = lastCableMs = now;
     if (!openStreams(streamFormat, devices)) {
@@ -132,46 +143,76 @@ void HSSoundCard::resetPlayout(Playout& playout) {
                   streamFormat.frameSizeOut / 2, estimator.nextPosition());
 }
 
+// A switch still under way is followed up when it has ended, by the next datagram. The speaker's
+// playout is reset only while its stream is closed, so never under a running callback.
 void HSSoundCard::followSpeakerSwitch() {
     const bool wanted = speaker;
-    if (wanted == speakerAttached)
+    switch (speakerStream.load()) {
+    case SpeakerStream::Closed:
+        if (wanted) {
+            resetPlayout(speakerPlayout);
+            speakerStream = SpeakerStream::Opening;
+            switchSpeaker([this] { attachSpeaker(); });
+        }
         return;
-    const QMutexLocker guard(&deviceLock);
-    speakerAttached = wanted;
-    if (wanted) {
-        attachSpeaker();
+    case SpeakerStream::Open:
+    case SpeakerStream::Refused:
+        if (!wanted) {
+            speakerStream = SpeakerStream::Closing;
+            switchSpeaker([this] { detachSpeaker(); });
+        }
+        return;
+    case SpeakerStream::Opening:
+    case SpeakerStream::Closing:
         return;
     }
-    closeSpeaker();
-    HSLOG(LogLevel::Info, kCategory) << "Speaker off";
 }
 
+// The switch's thread. Streams stopped meanwhile have closed the speaker with them.
 void HSSoundCard::attachSpeaker() {
-    resetPlayout(speakerPlayout);
+    const QMutexLocker guard(&deviceLock);
+    if (speakerStream != SpeakerStream::Opening)
+        return;
     lastSpeakerMs = steadyMs();
-    if (devices.speaker >= 0 && openSpeaker(streamFormat, devices.speaker))
+    const bool opened = devices.speaker >= 0 && openSpeaker(streamFormat, devices.speaker);
+    speakerStream = opened ? SpeakerStream::Open : SpeakerStream::Refused;
+    if (opened)
         HSLOG(LogLevel::Info, kCategory) << "Speaker on: \"" << deviceNames.speaker << "\"";
     else
         HSLOG(LogLevel::Warning, kCategory) << "Speaker \"" << deviceNames.speaker
                                             << "\" cannot be opened; the virtual cable plays on";
 }
 
+void HSSoundCard::detachSpeaker() {
+    const QMutexLocker guard(&deviceLock);
+    if (speakerStream != SpeakerStream::Closing)
+        return;
+    closeSpeaker();
+    speakerStream = SpeakerStream::Closed;
+    HSLOG(LogLevel::Info, kCategory) << "Speaker off";
+}
+
 bool HSSoundCard::RestartAudio() {
+    awaitSpeakerSwitch();
     const QMutexLocker guard(&deviceLock);
     StopAudio();
     EnumerateAudioDevices();
     return StartAudio(streamFormat);
 }
 
+// Asked on the worker's thread: while another thread opens or closes a stream the devices are
+// judged at the next check, rather than the worker waiting for the sound system.
 QString HSSoundCard::failedDevice() const {
-    const QMutexLocker guard(&deviceLock);
+    std::unique_lock<QRecursiveMutex> guard(deviceLock, std::try_to_lock);
+    if (!guard.owns_lock())
+        return {};
     if (faulted)
         return faultedDevice;
     if (stalled(lastCaptureMs, captureBufferFrames(streamFormat.frameSizeIn, captureMult)))
         return deviceNames.input;
     if (stalled(lastCableMs, streamFormat.frameSizeOut))
         return deviceNames.output;
-    if (speakerOpen() && stalled(lastSpeakerMs, streamFormat.frameSizeOut))
+    if (speakerStream == SpeakerStream::Open && stalled(lastSpeakerMs, streamFormat.frameSizeOut))
         return deviceNames.speaker;
     return {};
 }
@@ -218,6 +259,7 @@ void HSSoundCard::StopAudio() {
     if (!available())
         return;
     closeStreams();
+    speakerStream = SpeakerStream::Closed;
     latency = 0.0f;
 }
 
@@ -239,7 +281,9 @@ void HSSoundCard::StreamOut(const QByteArray& datagram) {
     const JitterEstimator::Placement at = estimator.arrival(arrivalNs(frames), frames);
     cable.push(at.position, block, frames, at.dueNs);
     cable.setTarget(at.target);
-    if (speakerOpen())
+    // Queued from the moment the speaker's stream is asked for: it starts with the latest audio.
+    const SpeakerStream speakerState = speakerStream;
+    if (speakerState == SpeakerStream::Opening || speakerState == SpeakerStream::Open)
         queueForSpeaker(block, frames, at);
     meterPlayback(block, frames);
 }

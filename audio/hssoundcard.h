@@ -15,9 +15,11 @@
 #include <QRecursiveMutex>
 #include <QString>
 #include <QStringList>
+#include <QThreadPool>
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 // The streams' format: twice the host's sample rate and frame size (received audio is resampled
 // to twice the host's rate, every second pair of captured samples is sent).
@@ -45,6 +47,8 @@ StreamFormat streamFormatForHost(int hostSampleRate, int hostFrameSize);
 // StartAudio before the worker's use of the streams and StopAudio after it. Enumerations, lookups,
 // starts, stops, restarts and the speaker's switches take one lock, so the sound system is never
 // restarted while another thread opens or closes a stream; the streams' own paths never take it.
+// The speaker is opened and closed on a thread of its own (switchSpeaker): opening a stream can
+// take a sound server a tenth of a second, which the worker spends feeding the cable instead.
 class HSSoundCard : public QObject {
     Q_OBJECT
 
@@ -70,7 +74,8 @@ public:
     // A datagram of interleaved stereo frames at the host's rate, as it arrives: placed in the
     // stream by the jitter estimator and queued for the cable and, while the speaker is on, the
     // chosen receiver for the speaker; never waits. A speaker switched on or off since the last
-    // datagram is first opened or closed alone; the cable and the capture run on untouched.
+    // datagram is opened or closed alone, off this thread; the cable and the capture run on
+    // untouched.
     void StreamOut(const QByteArray& datagram);
     // Worker thread, after inDataReady(): the newest complete capture block, intact until the next
     // call.
@@ -126,7 +131,10 @@ protected:
     // Opens and starts the speaker's stream beside the running ones, or closes it alone.
     virtual bool openSpeaker(const StreamFormat& format, int device) = 0;
     virtual void closeSpeaker() = 0;
-    virtual bool speakerOpen() const = 0;
+    // Runs a switch of the speaker's stream away from the audio worker's thread; one at a time.
+    virtual void switchSpeaker(std::function<void()> job);
+    // Waits for a switch still running.
+    void awaitSpeakerSwitch();
     virtual bool streamsOpen() const = 0;
     // When a datagram of `hostFrames` frames arrives, on the clock the pulls are given (ns). The
     // steady clock; a card running a clock of its own gives that.
@@ -150,6 +158,7 @@ private:
     void resetPlayout(Playout& playout);
     void followSpeakerSwitch();
     void attachSpeaker();
+    void detachSpeaker();
     void queueForSpeaker(const qint16* block, int frames, const JitterEstimator::Placement& at);
     bool stalled(const std::atomic<qint64>& lastMs, qint64 bufferFrames) const;
     int lookUp(const QMap<QString, int>& direction, const QString& name, QString& chosenName,
@@ -176,8 +185,11 @@ private:
     int playbackMult = 1;
     int captureMult = 1;
     std::atomic<bool> speaker{false};
-    // The speaker switch as the speaker's stream last followed it.
-    bool speakerAttached = false;
+    // The speaker's stream: the worker moves it from Closed to Opening and from Open (or Refused)
+    // to Closing; the switch's thread ends each move. Audio is queued for it once it is Open.
+    enum class SpeakerStream { Closed, Opening, Open, Refused, Closing };
+    std::atomic<SpeakerStream> speakerStream{SpeakerStream::Closed};
+    QThreadPool speakerSwitches;
     std::atomic<ReceiverMode> receiver{ReceiverMode::Both};
     std::atomic<float> latency{0.0f};
     HSVUMeter vuMeterOut;

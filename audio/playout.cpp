@@ -45,6 +45,7 @@ void Playout::reset(int rate, int streamRate, int datagramFrames, std::int64_t p
     input.ring = &ring;
     pushedEnd = position;
     priming = true;
+    heard = false;
     underrunning = false;
     lastPullNs = 0;
     burstFrames = 0;
@@ -142,13 +143,23 @@ double Playout::cardBurst(std::int64_t nowNs, int frames) {
 // passes the target, then those that leave it exactly at the target after the callback, which
 // ends the priming.
 int Playout::primingFrames(std::int64_t nowNs, double wanted, int frames) {
+    if (!heard)
+        skipToTarget(nowNs, wanted + frames / streamFramesPerHostFrame);
     const double spare = (scheduledFill(nowNs) - wanted) * streamFramesPerHostFrame;
     const int audible = static_cast<int>(std::clamp(spare, 0.0, static_cast<double>(frames)));
     if (audible > 0) {
         priming = false;
+        heard = true;
         controller.settle();
     }
     return frames - audible;
+}
+
+// Leaves `keep` host frames: the target, and what this callback plays of it.
+void Playout::skipToTarget(std::int64_t nowNs, double keep) {
+    const std::int64_t excess = std::llround(scheduledFill(nowNs) - keep);
+    if (excess > 0)
+        ring.discardOldest(std::max<std::int64_t>(ring.fill() - excess, 0));
 }
 
 void Playout::dropPastBound(double wanted) {

@@ -21,7 +21,9 @@
 // the audio the host has sent by now is known to the frame, and neither the datagrams' size nor
 // their jitter moves the ratio. Jitter is what the target is for.
 //
-// It starts silent and plays silence until the fill first reaches the target (priming). An
+// It starts silent and plays silence until the fill first reaches the target (priming); audio
+// beyond the target before anything has been heard is only delay (a stream that starts after its
+// datagrams, as a speaker switched on does) and is skipped, so the stream starts at its target. An
 // underrun plays silence for exactly the frames missing and keeps the timeline; the playout then
 // primes again, so that a target grown to cover the late audio is filled at once rather than
 // by a string of underruns. Audio past the fill's bound is dropped, oldest first, down to the
@@ -58,6 +60,7 @@ private:
     double scheduledFill(std::int64_t nowNs) const;
     double cardBurst(std::int64_t nowNs, int frames);
     int primingFrames(std::int64_t nowNs, double wanted, int frames);
+    void skipToTarget(std::int64_t nowNs, double keep);
     void dropPastBound(double target);
     void countUnderrun(int missing);
     void steer(double target);
@@ -71,6 +74,7 @@ private:
     double streamFramesPerHostFrame = 1.0;
     std::int64_t pushedEnd = 0;
     bool priming = true;
+    bool heard = false;
     bool underrunning = false;
     // The card's pulls that come at one moment (one period of its sound server handed out in
     // several callbacks): the frames of the current one and the largest lately, in host frames.

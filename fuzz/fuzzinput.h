@@ -43,5 +43,5 @@ protected:
     bool streamsOpen() const override { return false; }
     bool openSpeaker(const StreamFormat&, int) override { return true; }
     void closeSpeaker() override {}
-    bool speakerOpen() const override { return true; }
+    void switchSpeaker(std::function<void()> job) override { job(); }
 };

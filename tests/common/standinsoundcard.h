@@ -98,7 +98,8 @@ protected:
         const QMutexLocker guard(&mutex);
         speakerRunning = false;
     }
-    bool speakerOpen() const override { return value(speakerRunning); }
+    // At once, on the worker's thread: a scenario sees a switch by the next datagram.
+    void switchSpeaker(std::function<void()> job) override { job(); }
     bool streamsOpen() const override { return value(open); }
     std::int64_t arrivalNs(int hostFrames) override {
         const QMutexLocker guard(&mutex);
