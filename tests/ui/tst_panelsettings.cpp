@@ -26,15 +26,6 @@ QVariant otherThan(const T& value, Limits... limits) {
         return QVariant::fromValue(T("\x01t"));
 }
 
-// A member's value as the store holds it: a receiver choice as its number.
-template <typename T>
-QVariant stored(const T& value) {
-    if constexpr (std::is_enum_v<T>)
-        return static_cast<int>(value);
-    else
-        return QVariant::fromValue(value);
-}
-
 class TestPanelSettings : public QObject {
     Q_OBJECT
 
@@ -47,14 +38,16 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QVariant>("stored");
         QTest::addColumn<QVariant>("saved");
-        const PanelSettings defaults;
-        forEachSetting(defaults, [](const char* key, const auto& value, auto... limits) {
-            using Kind = std::decay_t<decltype(value)>;
-            const QVariant fallback = stored(value);
+        QTemporaryDir dir;
+        QSettings defaults(dir.filePath("defaults.ini"), QSettings::IniFormat);
+        const PanelSettings initial;
+        savePanelSettings(defaults, initial);
+        forEachSetting(initial, [&](const char* key, const auto& value, auto... limits) {
+            const QVariant fallback = defaults.value(key);
             const QVariant good = otherThan(value, limits...);
             QTest::addRow("%s: good", key) << QString(key) << good << good;
             QTest::addRow("%s: wrong type", key) << QString(key) << QVariant(QRect()) << fallback;
-            if (!std::is_class_v<Kind>)
+            if (!std::is_class_v<std::decay_t<decltype(value)>>)
                 QTest::addRow("%s: garbage", key) << QString(key) << QVariant("x") << fallback;
         });
         QTest::newRow("frameOutMult: above its range")
