@@ -95,7 +95,6 @@ private slots:
         level.setDb(-10, 0);
         level.setDb(-10, 900);
         level.setDb(-30, 1899);
-        QVERIFY(level.peakHeld());
         QStringList peaks;
         for (qint64 ms : {1900, 1901, 1902, 1903}) {
             level.setDb(-45, ms);
