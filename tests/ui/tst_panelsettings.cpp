@@ -16,10 +16,8 @@ QVariant otherThan(const T& value, Limits... limits) {
         return !value;
     else if constexpr (std::is_same_v<T, int>)
         return value == std::max({limits...}) ? std::min({limits...}) : std::max({limits...});
-    else if constexpr (std::is_enum_v<T>)
+    else if constexpr (std::is_enum_v<T> || std::is_same_v<T, quint16>)
         return 2;
-    else if constexpr (std::is_same_v<T, quint16>)
-        return 4590;
     else if constexpr (std::is_same_v<T, QStringList>)
         return QStringList{"", "10.0.0.1:4590"};
     else
