@@ -13,7 +13,6 @@ class TestResources : public QObject {
 
 private slots:
     void iconsAndFontsLoad() {
-        QVERIFY(QImageReader::supportedImageFormats().contains("webp"));
         for (const char* icon :
              {"connected-icon-16.png", "disconnected-icon-16.png", "icons/cog.png",
               "icons/connected-icon-256.png", "icons/disconnected-icon-256.png",
@@ -26,11 +25,9 @@ private slots:
                      QStringList{"Roboto"});
     }
 
-    // The palette table's themes are those that stored settings and command lines name, and each
-    // has a sheet that styles a widget without a complaint from Qt, every image it names there.
+    // Each theme of the palette table has a sheet that styles a widget without a complaint from
+    // Qt, every image it names there.
     void themeSheetsApplyCleanly() {
-        QCOMPARE(QStringList(std::begin(kUmxThemes), std::end(kUmxThemes)),
-                 QStringList({"dark_teal", "dark_amber", "dark_cyan", "light_blue"}));
         qInstallMessageHandler(
             [](QtMsgType, const QMessageLogContext&, const QString& text) { qtMessages << text; });
         for (const char* theme : kUmxThemes) {

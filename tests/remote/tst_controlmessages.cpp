@@ -8,12 +8,9 @@
 static QString described(const std::optional<HostDescription>& h) {
     if (!h)
         return "refused";
-    QStringList texts;
-    for (const QVariant& v :
-         QVariantList{h->protocol, h->channel, h->sampleRate, h->sampleSize, h->frameSize,
-                      h->udpInPort, h->input, h->output, h->codec, h->callSign})
-        texts << v.toString();
-    return texts.join(' ');
+    const QVariantList members{h->protocol,  h->channel, h->sampleRate, h->sampleSize, h->frameSize,
+                               h->udpInPort, h->input,   h->output,     h->codec,      h->callSign};
+    return QVariant(members).toStringList().join(' ');
 }
 
 class TestControlMessages : public QObject {
