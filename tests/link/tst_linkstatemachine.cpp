@@ -86,6 +86,17 @@ private slots:
         QTEST(steps.join(' '), "steps");
     }
 
+    // Failure after failure, each schedule doubles up to its last delay and stays there.
+    void schedules() {
+        QList<int> reconnects, retries;
+        for (int n = 0; n < 7; ++n)
+            reconnects << reconnectDelayMs(n);
+        for (int n = 0; n < 5; ++n)
+            retries << deviceRetryDelayMs(n);
+        QCOMPARE(reconnects, (QList<int>{1000, 2000, 4000, 8000, 16000, 30000, 30000}));
+        QCOMPARE(retries, (QList<int>{500, 1000, 2000, 5000, 5000}));
+    }
+
 private:
     // A row named "State x Event" for each state and event given, all leading to `to`, or staying.
     void rows(const QList<State>& from, const QList<Event>& events, std::optional<State> to,
