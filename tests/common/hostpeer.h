@@ -47,12 +47,11 @@ public:
         return heard;
     }
 
-    QString reply;       // sent instead of "hostInfo" when set
-    bool silent = false; // accepts, but never describes its stream
-    int frameSize = 256;
+    QString reply;                        // sent instead of "hostInfo" when set
+    bool silent = false;                  // accepts, but never describes its stream
+    static constexpr int frameSize = 256; // host frames in each of its datagrams
     QStringList received;
     QList<int> closeCodes;
-    QList<QWebSocket*> clients;
     quint16 panelPort = 0;
 
 private:
@@ -70,6 +69,7 @@ private:
     }
 
     QWebSocketServer server;
+    QList<QWebSocket*> clients;
     QUdpSocket audioIn;
     QUdpSocket audioOut;
     QByteArray heard;
