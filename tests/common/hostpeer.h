@@ -36,15 +36,8 @@ public:
             socket->disconnect(this);
         qDeleteAll(clients);
     }
-    bool listen(quint16 port = 0) { return server.listen(QHostAddress::LocalHost, port); }
-    quint16 port() const { return server.serverPort(); }
-    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(port()); }
-    // Goes away completely: the connection is dropped and nobody listens on the port.
-    void vanish() {
-        server.close();
-        for (QWebSocket* socket : qAsConst(clients))
-            socket->abort();
-    }
+    bool listen() { return server.listen(QHostAddress::LocalHost); }
+    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(server.serverPort()); }
     void sendAudio(const QByteArray& datagram) {
         audioOut.writeDatagram(datagram, QHostAddress::LocalHost, panelPort);
     }
@@ -54,13 +47,11 @@ public:
         return heard;
     }
 
-    QString reply;       // sent instead of "hostInfo" when set
-    bool silent = false; // accepts, but never describes its stream
-    int sampleRate = 48000;
-    int frameSize = 256;
+    QString reply;                        // sent instead of "hostInfo" when set
+    bool silent = false;                  // accepts, but never describes its stream
+    static constexpr int frameSize = 256; // host frames in each of its datagrams
     QStringList received;
     QList<int> closeCodes;
-    QList<QWebSocket*> clients;
     quint16 panelPort = 0;
 
 private:
@@ -71,13 +62,14 @@ private:
             return;
         panelPort = static_cast<quint16>(message.value("localPort").toInt());
         const QJsonObject info{{"message", "hostInfo"},
-                               {"sampleRate", sampleRate},
+                               {"sampleRate", 48000},
                                {"frameSize", frameSize},
                                {"udpInPort", audioIn.localPort()}};
         socket->sendTextMessage(reply.isEmpty() ? QJsonDocument(info).toJson() : reply);
     }
 
     QWebSocketServer server;
+    QList<QWebSocket*> clients;
     QUdpSocket audioIn;
     QUdpSocket audioOut;
     QByteArray heard;

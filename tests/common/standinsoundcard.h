@@ -13,13 +13,12 @@
 
 // A sound card in memory, standing in for the real one where a test is about logic. Its streams
 // run on a simulated clock: each datagram that arrives moves the clock on by the datagram's length
-// at the host's rate (skewed by `hostPpm`), and while `idleClock` is on, 40 ms of wall clock with
-// no datagram move it on by 40 ms. Its playback callbacks pull one host block at the streams' rate
-// whenever the clock passes their time, and it records what they played. It captures silence every
-// 40 ms while its streams run (as a live capture does), lets a test push its own captured samples,
-// and can be made to stop capturing, to fail opening, or to lose its capture device and have it
-// plugged back under another index. Like PortAudio it lists its devices as they were at its last
-// restart.
+// at the host's rate, and while `idleClock` is on, 40 ms of wall clock with no datagram move it on
+// by 40 ms. Its playback callbacks pull one host block at the streams' rate whenever the clock
+// passes their time, and it records what they played. It captures silence every 40 ms while its
+// streams run (as a live capture does), lets a test push its own captured samples, and can be made
+// to fail opening, or to lose its capture device (which then stops capturing) and have it plugged
+// back under another index. Like PortAudio it lists its devices as they were at its last restart.
 class StandInSoundCard : public HSSoundCard {
 public:
     static inline const QString kCapture = QStringLiteral("Stand-in capture");
@@ -31,7 +30,7 @@ public:
         // hand-over while a block is being delivered.
         connect(&wallClock, &QTimer::timeout, this, [this] {
             const QMutexLocker guard(&mutex);
-            if (open && delivering)
+            if (open && capturePresent)
                 pushCapture(QVector<qint16>(kSilenceSamples));
             if (open && idleClock && !arrivedSinceTick)
                 runUntil(nowNs + kWallTickMs * 1000000LL);
@@ -49,11 +48,8 @@ public:
     // Openings of the cable's and the capture's streams, and of the speaker's.
     std::atomic<int> opened{0};
     std::atomic<int> speakerOpened{0};
-    std::atomic<bool> delivering{true};
     std::atomic<bool> failOpen{false};
     std::atomic<bool> capturePresent{true};
-    // How much faster the host's clock runs than this card's, in parts per million.
-    std::atomic<double> hostPpm{0.0};
     std::atomic<bool> idleClock{true};
     std::atomic<int> captureIndex{0};
     std::atomic<int> restarts{0};
@@ -61,8 +57,8 @@ public:
     std::atomic<int> openedCapture{-1};
 
     // As the capture thread delivers: mono samples at the streams' rate.
-    void pushCapture(const QVector<qint16>& samples, float latency = 0.0f) {
-        deliverCapture(samples.constData(), samples.size(), latency);
+    void pushCapture(const QVector<qint16>& samples) {
+        deliverCapture(samples.constData(), samples.size(), 0.0f);
     }
 
 protected:
@@ -105,8 +101,7 @@ protected:
         const QMutexLocker guard(&mutex);
         ++arrivals;
         arrivedSinceTick = true;
-        const double hostNs = 1e9 * hostFrames / (streams.sampleRate / 2);
-        runUntil(nowNs + std::llround(hostNs / (1.0 + hostPpm * 1e-6)));
+        runUntil(nowNs + std::llround(1e9 * hostFrames / (streams.sampleRate / 2)));
         return nowNs;
     }
 
