@@ -5,19 +5,17 @@
 // ends of the sound devices. With UMX_SOAK_MINUTES set, faultsAreRiddenOut is the fault soak.
 
 #include "panelsettings.h"
-#include "rigprocess.h"
-#include "toneanalysis.h"
-#include "wavfile.h"
 
 #include <QRandomGenerator>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QUdpSocket>
+#include <QtEndian>
 #include <QtTest>
 
+#include <cmath>
 #include <csignal>
 #include <functional>
-#include <memory>
 
 namespace {
 
@@ -39,6 +37,7 @@ constexpr int kAttempts = 5;
 // A second of a far end, judged by its best quarter: a loaded machine leaves a gap in the
 // playback now and then.
 constexpr int kListenMs = 1000;
+constexpr int kQuarter = kCableRate / 4;
 // Sound first reaches a far end while the playout still primes and grows its target.
 constexpr int kSettleMs = 2000;
 
@@ -55,26 +54,61 @@ constexpr int kRecoveryMs = 35000;
 
 const QRegularExpression kClientConnected("^client \\S+ connected$");
 const QRegularExpression kAudioStarted("^audio started to ");
-const QRegularExpression kReceived("^rx (\\d+) samples/s");
+// The rig's report of a second of the panel's audio: how many samples came, and their peak.
+const QRegularExpression kReceived("^rx (\\d+) samples/s.* peak (\\S+) dBFS$");
+
+// One channel of 16-bit little-endian stereo, scaled to [-1, 1).
+QVector<double> channelOf(const QByteArray& stereo, int channel) {
+    QVector<double> samples;
+    for (int at = 2 * channel; at + 1 < stereo.size(); at += 4)
+        samples << qFromLittleEndian<qint16>(stereo.constData() + at) / 32768.0;
+    return samples;
+}
+
+// Peak amplitude (full scale 1.0) of the component at `hz` in audio at the cables' rate: a
+// Goertzel filter over the whole block, Hann-windowed so that a neighbouring tone does not leak
+// into it. A tone reads at its amplitude only within about one 1/duration of `hz`.
+double toneAmplitude(const QVector<double>& samples, double hz) {
+    const double coefficient = 2.0 * std::cos(2.0 * M_PI * hz / kCableRate);
+    double s1 = 0.0;
+    double s2 = 0.0;
+    double windowSum = 0.0;
+    for (int i = 0; i < samples.size(); ++i) {
+        const double window = 0.5 - 0.5 * std::cos(2.0 * M_PI * i / samples.size());
+        const double s0 = samples.at(i) * window + coefficient * s1 - s2;
+        windowSum += window;
+        s2 = s1;
+        s1 = s0;
+    }
+    const double power = s1 * s1 + s2 * s2 - coefficient * s1 * s2;
+    return windowSum > 0.0 ? 2.0 * std::sqrt(std::max(power, 0.0)) / windowSum : 0.0;
+}
 
 // A tone's amplitude anywhere within the drift controller's reach: while it steers the playout's
 // fill (at the start, after a fault) the received audio plays up to 0.5 % fast or slow.
 double steeredToneAmplitude(const QVector<double>& samples, double hz) {
     double amplitude = 0.0;
     for (int step = -4; step <= 4; ++step)
-        amplitude = qMax(amplitude, toneAmplitude(samples, hz * (1 + step * 0.00125), kCableRate));
+        amplitude = qMax(amplitude, toneAmplitude(samples, hz * (1 + step * 0.00125)));
     return amplitude;
 }
 
-// What is wrong with a stereo recording that should carry one tone per channel at about -6 dBFS
-// and not the other tone of the pair; empty when nothing is.
-QString wrongTones(const QByteArray& stereo, double leftHz, double rightHz) {
+// What is wrong with a recording of the cable, which should carry the left tone on the left and
+// the right tone on the right at about -6 dBFS, and not the other tone of the pair; empty when
+// nothing is. Each channel is judged by its quarter second where its tone reads loudest.
+QString wrongTones(const QByteArray& stereo) {
     QString wrong;
-    for (const auto& [channel, hz] : {std::pair{0, leftHz}, std::pair{1, rightHz}}) {
-        const QVector<double> samples =
-            loudestStretch(channelOf(stereo, 2, channel), kCableRate / 4, hz, kCableRate);
-        const double level = steeredToneAmplitude(samples, hz);
-        const double leak = toneAmplitude(samples, kLeftHz + kRightHz - hz, kCableRate);
+    for (const auto& [channel, hz] : {std::pair{0, kLeftHz}, std::pair{1, kRightHz}}) {
+        const QVector<double> samples = channelOf(stereo, channel);
+        double level = 0.0;
+        double leak = 0.0;
+        for (int at = 0; at + kQuarter <= samples.size(); at += kQuarter / 10) {
+            const QVector<double> stretch = samples.mid(at, kQuarter);
+            if (const double amplitude = steeredToneAmplitude(stretch, hz); amplitude > level) {
+                level = amplitude;
+                leak = toneAmplitude(stretch, kLeftHz + kRightHz - hz);
+            }
+        }
         if (level < kMinTone || level > kMaxTone || leak > kCrosstalk * level)
             wrong += QString::asprintf("channel %d: %g Hz at %.3f, the other tone at %.3f; ",
                                        channel, hz, level, leak);
@@ -84,19 +118,35 @@ QString wrongTones(const QByteArray& stereo, double leftHz, double rightHz) {
 
 // What the audio server's clients need in their environment, as `audio-server env` prints it:
 // the JACK server's name, or for PipeWire the ALSA configuration that leads to its cables.
-QProcessEnvironment& audioClients() {
-    static QProcessEnvironment variables;
-    return variables;
-}
+QProcessEnvironment audioClients;
 
 } // namespace
 
 // A folder for settings, temporary files (the single-instance lock) and runtime files, and the
-// suite's own audio server: what every program started from here sees, and the tools that drive
-// them. The server is named after the suite's process, with no "_": the audio server script clears
-// what a server X left behind by the pattern X_*, which would take in a running "umx_e2e_PID".
-class Sandbox {
+// suite's own audio server: what every program started from here sees; and one panel there with
+// the rig it connects to. The server is named after the suite's process, with no "_": the audio
+// server script clears what a server X left behind by the pattern X_*, which would take in a
+// running "umx_e2e_PID".
+class Session {
 public:
+    // Every line the rig prints is kept, so a check can wait for one.
+    Session() {
+        QObject::connect(&rig, &QProcess::readyReadStandardOutput, &rig, [this] {
+            while (rig.canReadLine())
+                rigLines << QString::fromUtf8(rig.readLine()).trimmed();
+        });
+    }
+    ~Session() {
+        close();
+        rig.terminate();
+        rig.waitForFinished(kWaitMs);
+        QFile log(dir.filePath("panel.log"));
+        if (QTest::currentTestFailed() && log.open(QIODevice::ReadOnly))
+            qWarning("panel, the end of its log:\n%s\nrig, its last lines:\n%s",
+                     log.readAll().right(20000).constData(),
+                     qPrintable(rigLines.mid(rigLines.size() - 30).join('\n')));
+    }
+
     QProcessEnvironment env() const {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         const QString server = QString("umx-e2e-%1").arg(QCoreApplication::applicationPid());
@@ -106,7 +156,7 @@ public:
         env.insert("UMX_AUDIO_RUN_DIR", dir.filePath("audio-server"));
         for (const char* folder : {"XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "TMPDIR"})
             env.insert(folder, dir.path());
-        env.insert(audioClients());
+        env.insert(audioClients);
         return env;
     }
 
@@ -161,7 +211,7 @@ public:
         };
         (void)QTest::qWaitFor(
             [&] {
-                const QVector<double> heard = channelOf(record(kListenMs / 4), 2, 0);
+                const QVector<double> heard = channelOf(record(kListenMs / 4), 0);
                 return std::any_of(heard.begin(), heard.end(), [](double s) { return s > 0.1; });
             },
             kWaitMs);
@@ -170,46 +220,26 @@ public:
         return record(kListenMs);
     }
 
-    QTemporaryDir dir;
-};
-
-// One panel and the rig it connects to.
-class Session : public Sandbox {
-public:
-    ~Session() {
-        close();
-        QFile log(dir.filePath("panel.log"));
-        if (QTest::currentTestFailed() && log.open(QIODevice::ReadOnly))
-            qWarning("panel, the end of its log:\n%s\nrig, its last lines:\n%s",
-                     log.readAll().right(20000).constData(),
-                     rig ? qPrintable(rig->lines.mid(rig->lines.size() - 30).join('\n')) : "");
-    }
-
-    // A rig started later replaces the one before, on the port given.
+    // umx-rigsim as operators and scripts run it, on a free port unless told which. A rig started
+    // later replaces the one before.
     bool startRig(const QStringList& arguments = {}, int port = 0) {
-        rig.reset();
-        rig = std::make_unique<RigProcess>(arguments, static_cast<quint16>(port));
-        return rig->waitReady();
+        static const QRegularExpression ready(R"(^ready ws://[\d.]+:(\d+) udp-in \d+$)");
+        rig.kill();
+        rig.waitForFinished(kWaitMs);
+        rigLines.clear();
+        rig.start(qEnvironmentVariable("UMX_BIN_DIR") + "/umx-rigsim",
+                  QStringList{"--listen", QString("127.0.0.1:%1").arg(port), "--udp-in-port", "0"} +
+                      arguments);
+        if (!waitFor(ready))
+            return false;
+        rigPort = ready.match(rigLines.filter(ready).constFirst()).captured(1).toInt();
+        return true;
     }
 
-    // The settings the panel finds: the rig, the audio server's devices, the receivers for the
-    // speaker, a free local UDP port, a theme.
-    void seed(int audioOutMode) {
-        QUdpSocket probe;
-        probe.bind(QHostAddress::LocalHost, 0);
-        seeded = {{"listRigs", QStringList{QString("127.0.0.1:%1").arg(rig->url.port())}},
-                  {"selectedRig", 0},
-                  {"outputDevice", "Line Volume (2- UMX VAC)"},
-                  {"inputDevice", "Line In (UMX VAC)"},
-                  {"audioDevice", "UMX Speaker"},
-                  {"speakerOn", true},
-                  {"audioOutMode", audioOutMode},
-                  {"inUDPPort", probe.localPort()},
-                  {"localIP", "127.0.0.1"},
-                  {"theme", "dark_amber"}};
-        QSettings store(dir.filePath("Hoska/uMX.conf"), QSettings::IniFormat);
-        for (auto key = seeded.cbegin(); key != seeded.cend(); ++key)
-            store.setValue(key.key(), key.value());
+    // Whether a line of the rig's from `from` on matches, once it is there.
+    bool waitFor(const QRegularExpression& pattern, int from = 0, int timeoutMs = kWaitMs) {
+        return QTest::qWaitFor([&] { return !rigLines.mid(from).filter(pattern).isEmpty(); },
+                               timeoutMs);
     }
 
     // Whether its window shows within `timeoutMs`.
@@ -222,18 +252,32 @@ public:
         return !window.isEmpty();
     }
 
-    // The connect button has the keyboard focus; the space bar presses it.
-    bool pressConnect(const QRegularExpression& effect) {
-        const int from = rig->lines.size();
-        return press(window, "space", [&] { return rig->waitFor(effect, from, kKeyEffectMs); });
-    }
-
-    // A rig, settings that lead to it, and a panel connected to it, the rig sending.
-    bool connectToRig(int audioOutMode = 0, const QStringList& rigArguments = {}) {
-        if (!startRig(rigArguments))
+    // A rig; the settings the panel finds: the rig, the audio server's devices, the speaker on, a
+    // free local UDP port, a theme; and the panel connected to the rig, the rig sending. The
+    // connect button has the keyboard focus; the space bar presses it.
+    bool connectToRig() {
+        if (!startRig())
             return false;
-        seed(audioOutMode);
-        return startPanel() && pressConnect(kClientConnected) && rig->waitFor(kAudioStarted);
+        const auto freePort = [] { // free once the probe is gone, before the panel binds it
+            QUdpSocket probe;
+            probe.bind(QHostAddress::LocalHost, 0);
+            return probe.localPort();
+        };
+        seeded = {{"listRigs", QStringList{QString("127.0.0.1:%1").arg(rigPort)}},
+                  {"selectedRig", 0},
+                  {"outputDevice", "Line Volume (2- UMX VAC)"},
+                  {"inputDevice", "Line In (UMX VAC)"},
+                  {"audioDevice", "UMX Speaker"},
+                  {"speakerOn", true},
+                  {"inUDPPort", freePort()},
+                  {"localIP", "127.0.0.1"},
+                  {"theme", "dark_amber"}};
+        QSettings store(dir.filePath("Hoska/uMX.conf"), QSettings::IniFormat);
+        for (auto key = seeded.cbegin(); key != seeded.cend(); ++key)
+            store.setValue(key.key(), key.value());
+        return startPanel() &&
+               press(window, "space", [&] { return waitFor(kClientConnected, 0, kKeyEffectMs); }) &&
+               waitFor(kAudioStarted);
     }
 
     // What ends a session (a logout's SIGTERM, SIGINT, SIGHUP): whether the panel ended as Quit
@@ -247,7 +291,10 @@ public:
                panel.exitCode() == 0;
     }
 
-    std::unique_ptr<RigProcess> rig;
+    QTemporaryDir dir;
+    QStringList rigLines;
+    QProcess rig;
+    int rigPort = 0;
     QProcess panel;
     QString window;
     QVariantMap seeded;
@@ -256,21 +303,21 @@ public:
 // The faults of a rig's host, in turn: the rig is killed and comes back playing the fault (its
 // arguments) until it says the fault is over (its line), or after `lastsMs` (a silence, a host
 // away); then a good rig is back, and audio must flow again without anyone touching the panel.
-// A flood is noise at the panel's UDP port from the rig's address for `lastsMs`, the link up.
+// A fault without a rig is a flood: noise at the panel's UDP port from the rig's address for
+// `lastsMs`, the link up.
 struct Fault {
     const char* rig;
     const char* over;
     int lastsMs;
-    bool flood;
 };
 const Fault kFaults[] = {
-    {"", "", 0, false}, // killed, and back at once
-    {"--hang-after 2 --hang-for 4", "^fault: hang over$", 0, false},
-    {"--send-malformed", "disconnected", 0, false},
-    {"--send-oversized 1048576", "disconnected", 0, false},
-    {"--silent-after 1", "^fault: going silent", kFaultMs, false},
-    {"", "", kFaultMs, true},
-    {"", "", kOutageMs, false}, // away for a while, as a rig's computer restarting
+    {"", "", 0}, // killed, and back at once
+    {"--hang-after 2 --hang-for 4", "^fault: hang over$", 0},
+    {"--send-malformed", "disconnected", 0},
+    {"--send-oversized 1048576", "disconnected", 0},
+    {"--silent-after 1", "^fault: going silent", kFaultMs},
+    {nullptr, "", kFaultMs},
+    {"", "", kOutageMs}, // away for a while, as a rig's computer restarting
 };
 
 // Odd-sized datagrams of noise, 1 byte to 64 KiB, at `port` for `ms`.
@@ -292,30 +339,19 @@ void flood(quint16 port, int ms) {
 // within kRecoveryMs. A flood leaves the link up: 0, or -1 when it broke.
 int recovery(Session& s, const Fault& fault) {
     static const QRegularExpression broken("disconnected \\(close code");
-    if (fault.flood) {
+    if (!fault.rig) {
         flood(s.seeded.value("inUDPPort").value<quint16>(), fault.lastsMs);
-        return s.rig->lines.filter(broken).isEmpty() ? 0 : -1;
+        return s.rigLines.filter(broken).isEmpty() ? 0 : -1;
     }
-    const int port = s.rig->url.port();
-    s.rig->process.kill();
-    if (*fault.rig && !(s.startRig(QString(fault.rig).split(' '), port) &&
-                        s.rig->waitFor(QRegularExpression(fault.over), 0, kWaitMs)))
+    s.rig.kill();
+    if (*fault.rig && !(s.startRig(QString(fault.rig).split(' '), s.rigPort) &&
+                        s.waitFor(QRegularExpression(fault.over), 0, kWaitMs)))
         return -1;
     QTest::qWait(fault.lastsMs);
     QElapsedTimer taken;
     taken.start();
-    return s.startRig({}, port) && s.rig->waitFor(kAudioStarted, 0, kRecoveryMs) ? taken.elapsed()
+    return s.startRig({}, s.rigPort) && s.waitFor(kAudioStarted, 0, kRecoveryMs) ? taken.elapsed()
                                                                                  : -1;
-}
-
-// The panel's open descriptors and threads, from /proc: what a fault must not leave behind.
-QPair<int, int> leftovers(qint64 pid) {
-    QFile status(QString("/proc/%1/status").arg(pid));
-    const int threads =
-        status.open(QIODevice::ReadOnly)
-            ? QRegularExpression("Threads:\\s+(\\d+)").match(status.readAll()).captured(1).toInt()
-            : 0;
-    return {int(QDir(QString("/proc/%1/fd").arg(pid)).count()), threads};
 }
 
 // The OpenGL drivers a process maps, and what loads them. Qt's GUI library links the
@@ -335,7 +371,7 @@ QStringList openGlDrivers(qint64 pid) {
 class TestEndToEnd : public QObject {
     Q_OBJECT
 
-    Sandbox audio;
+    Session audio;
 
     QByteArray audioServer(const QString& command) {
         return audio.run(qEnvironmentVariable("UMX_SOURCE_DIR") + "/scripts/audio-server",
@@ -353,24 +389,20 @@ private slots:
         const QString variables = audioServer("env");
         for (const QString& line : variables.split('\n'))
             if (const QRegularExpressionMatch match = assignment.match(line); match.hasMatch())
-                audioClients().insert(match.captured(1), match.captured(2));
-        QVERIFY2(!audioClients().isEmpty(), qPrintable(variables));
+                audioClients.insert(match.captured(1), match.captured(2));
+        QVERIFY2(!audioClients.isEmpty(), qPrintable(variables));
     }
     void cleanupTestCase() { audioServer("stop"); }
 
-    // Both ways through the real devices. The cable carries what the rig sent; the speaker, set
-    // to RX1, the right channel on both sides. A tone played into the capture cable at the
-    // host's rate reaches the rig at its pitch and the host's rate (the panel captures at twice
-    // it). The window wears the stored theme (the window colour #31363b); the shown,
-    // connected panel maps no OpenGL driver; SIGHUP ends the panel.
+    // Both ways through the real devices. The cable carries what the rig sent. A tone played
+    // into the capture cable at the host's rate reaches the rig at the host's rate (the panel
+    // captures at twice it) and at its level. The window wears the stored theme (the window
+    // colour #31363b); the shown, connected panel maps no OpenGL driver; SIGHUP ends the panel.
     void audioAtTheFarEnds() {
         Session s;
-        const QString recording = s.dir.filePath("at-the-rig.wav");
-        QVERIFY(s.connectToRig(1, {"--record", recording}));
-        QString wrong = wrongTones(s.listen("UMX VAC RX Out"), kLeftHz, kRightHz);
-        QVERIFY2(wrong.isEmpty(), qPrintable("virtual cable: " + wrong));
-        wrong = wrongTones(s.listen("UMX Speaker Monitor"), kRightHz, kRightHz);
-        QVERIFY2(wrong.isEmpty(), qPrintable("speaker: " + wrong));
+        QVERIFY(s.connectToRig());
+        const QString wrong = wrongTones(s.listen("UMX VAC RX Out"));
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
         const QByteArray corner =
             s.run("import", {"-window", s.window, "-crop", "1x1+2+2", "txt:-"});
         QVERIFY2(corner.contains("srgb(49,54,59)"), corner.constData());
@@ -388,28 +420,25 @@ private slots:
               mono);
         // Three more reports: the tail of the tone has arrived, and whole seconds after it.
         // Five at least, so that whole seconds remain without the first and the last.
-        const int awaited = qMax(s.rig->lines.filter(kReceived).size() + 3, 5);
-        QTRY_VERIFY_WITH_TIMEOUT(s.rig->lines.filter(kReceived).size() >= awaited, kWaitMs);
+        const int awaited = qMax(s.rigLines.filter(kReceived).size() + 3, 5);
+        QTRY_VERIFY_WITH_TIMEOUT(s.rigLines.filter(kReceived).size() >= awaited, kWaitMs);
         QVERIFY(s.close(SIGHUP));
-        s.rig->terminate();
 
         // The reports of whole seconds (all but the first and the last) say the host's rate on
-        // average: a second counts whole capture blocks (43 ms), so it reads a block more or less.
-        const QStringList reports = s.rig->lines.filter(kReceived);
-        QVERIFY(reports.size() >= 5);
+        // average: a second counts whole capture blocks (43 ms), so it reads a block more or
+        // less. The loudest of them holds the tone's peak.
+        const QStringList reports = s.rigLines.filter(kReceived);
         double sum = 0.0;
-        for (int i = 1; i + 1 < reports.size(); ++i)
-            sum += kReceived.match(reports.at(i)).captured(1).toDouble();
+        double peakDbfs = -100.0;
+        for (int i = 1; i + 1 < reports.size(); ++i) {
+            const QRegularExpressionMatch report = kReceived.match(reports.at(i));
+            sum += report.captured(1).toDouble();
+            peakDbfs = qMax(peakDbfs, report.captured(2).toDouble());
+        }
         const double rate = sum / (reports.size() - 2);
         QVERIFY2(qAbs(rate - kHostRate) < kHostRate * 0.04, qPrintable(reports.join('\n')));
-        QFile file(recording);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const std::optional<WavAudio> heard = parseWav(file.readAll(), nullptr);
-        QVERIFY(heard && heard->channels == 1);
-        const QVector<double> samples = channelOf(heard->samples, 1, 0);
-        const double loudest = toneAmplitude(
-            loudestStretch(samples, kHostRate / 2, kTransmitHz, kHostRate), kTransmitHz, kHostRate);
-        QVERIFY2(loudest > kMinTone && loudest < kMaxTone, qPrintable(QString::number(loudest)));
+        QVERIFY2(peakDbfs > 20 * std::log10(kMinTone) && peakDbfs < 20 * std::log10(kMaxTone),
+                 qPrintable(reports.join('\n')));
     }
 
     // The rig's host fails, and nobody touches the panel: audio flows again each time. In the
@@ -421,7 +450,15 @@ private slots:
         Session s;
         const QByteArray serverPorts = s.run("jack_lsp", {});
         QVERIFY(s.connectToRig());
-        QList<QPair<int, int>> left; // after each fault, in the steady state
+        // The panel's open descriptors and threads after each fault, in the steady state: what a
+        // fault must not leave behind.
+        const auto entries = [&](const char* folder) {
+            return QDir(QString("/proc/%1/%2").arg(s.panel.processId()).arg(folder))
+                .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+                .size();
+        };
+        QList<int> descriptors;
+        QList<int> threads;
         QList<int> recoveries;
         QElapsedTimer soak;
         soak.start();
@@ -430,30 +467,31 @@ private slots:
             QVERIFY2(recoveries.last() >= 0, qPrintable(QString("fault %1").arg(n)));
             if (minutes > 0) {
                 QTest::qWait(kSteadyMs);
-                left << leftovers(s.panel.processId());
+                descriptors << entries("fd");
+                threads << entries("task");
             }
         }
-        const QString wrong = wrongTones(s.listen("UMX VAC RX Out"), kLeftHz, kRightHz);
+        const QString wrong = wrongTones(s.listen("UMX VAC RX Out"));
         QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
         if (minutes > 0) {
             std::sort(recoveries.begin(), recoveries.end());
             qInfo("soak: %d faults in %.1f min, audio again after a median %d ms, at most %d ms; "
                   "descriptors %d -> %d, threads %d -> %d",
                   int(recoveries.size()), soak.elapsed() / 60000.0,
-                  recoveries[recoveries.size() / 2], recoveries.last(), left.first().first,
-                  left.last().first, left.first().second, left.last().second);
+                  recoveries[recoveries.size() / 2], recoveries.last(), descriptors.first(),
+                  descriptors.last(), threads.first(), threads.last());
             // No more at the end than at any point of the first round of faults.
-            int descriptors = 0, threads = 0;
-            for (const auto& [d, t] : left.mid(0, std::size(kFaults))) {
-                descriptors = qMax(descriptors, d);
-                threads = qMax(threads, t);
-            }
-            QVERIFY(left.last().first <= descriptors && left.last().second <= threads);
+            const auto mostInFirstRound = [](const QList<int>& counts) {
+                const QList<int> first = counts.mid(0, std::size(kFaults));
+                return *std::max_element(first.begin(), first.end());
+            };
+            QVERIFY(descriptors.last() <= mostInFirstRound(descriptors));
+            QVERIFY(threads.last() <= mostInFirstRound(threads));
         }
 
         QVERIFY(s.close());
-        QVERIFY(s.rig->waitFor(QRegularExpression("^<- .*\"stopOutput\"")));
-        QVERIFY(s.rig->waitFor(QRegularExpression("disconnected \\(close code 1000\\)$")));
+        QVERIFY(s.waitFor(QRegularExpression("^<- .*\"stopOutput\"")));
+        QVERIFY(s.waitFor(QRegularExpression("disconnected \\(close code 1000\\)$")));
         // Every key written, the seeded ones as they were, the window's geometry with them.
         const QSettings saved(s.dir.filePath("Hoska/uMX.conf"), QSettings::IniFormat);
         const PanelSettings keys;
@@ -463,7 +501,7 @@ private slots:
         });
         QVERIFY(!saved.value("geometry").toByteArray().isEmpty());
         // A JACK server waits out every client that dies without closing; PipeWire does not.
-        if (audioClients().contains("JACK_DEFAULT_SERVER"))
+        if (audioClients.contains("JACK_DEFAULT_SERVER"))
             QCOMPARE(s.run("jack_lsp", {}), serverPorts);
     }
 
