@@ -514,6 +514,44 @@ private slots:
         QVERIFY(s.close(SIGINT));
     }
 
+    // The speaker switched off and on ten times from the tray's menu while the cable records: the
+    // cable's tone goes on without a gap (half a millisecond of silence).
+    void theSpeakerSwitchesWithoutAGapOnTheCable() {
+        Session s;
+        QVERIFY(s.connectToRig());
+        QVERIFY(!s.listen("UMX VAC RX Out").isEmpty());
+        const QString icon = s.findWindow(s.panel.processId(), "", kWaitMs, true);
+        QProcess recorder;
+        recorder.setProcessEnvironment(s.env());
+        recorder.start("arecord",
+                       QString("-q -t raw -f S16_LE -c 2 -r %1 -D").arg(kCableRate).split(' ')
+                           << "UMX VAC RX Out"
+                           << "-d"
+                           << "20");
+        const auto logged = [&](const QByteArray& line) {
+            QFile log(s.dir.filePath("panel.log"));
+            return log.open(QIODevice::ReadOnly) ? log.readAll().count(line) : -1;
+        };
+        const auto switchTo = [&](const QByteArray& line, int times) {
+            for (int attempt = 0; attempt < kAttempts; ++attempt) {
+                s.run("xdotool", {"mousemove", "--window", icon, "4", "4", "click", "3", "sleep",
+                                  "0.3", "key", "Down", "Down", "Return"});
+                if (QTest::qWaitFor([&] { return logged(line) == times; }, kKeyEffectMs))
+                    return true;
+            }
+            return false;
+        };
+        for (int round = 1; round <= 10; ++round) {
+            QVERIFY(switchTo("Speaker off", round));
+            QVERIFY(switchTo("Speaker on: ", round + 1));
+        }
+        QVERIFY(recorder.waitForFinished(kWaitMs));
+        int silent = 0, longest = 0;
+        for (const double sample : channelOf(recorder.readAllStandardOutput(), 0))
+            longest = std::max(longest, silent = std::abs(sample) < 0.01 ? silent + 1 : 0);
+        QVERIFY2(longest < kCableRate / 2000, qPrintable(QString("%1 silent frames").arg(longest)));
+    }
+
     // With a tray, --hidden starts the panel there: once its tray menu has opened, no window has
     // shown. A second panel is refused before it touches the running one's log file, which
     // keeps the first panel's lines at the level it asked for.
