@@ -186,7 +186,8 @@ private:
     int captureMult = 1;
     std::atomic<bool> speaker{false};
     // The speaker's stream: the worker moves it from Closed to Opening and from Open (or Refused)
-    // to Closing; the switch's thread ends each move. Audio is queued for it once it is Open.
+    // to Closing; the switch's thread ends each move. Audio is queued for it while it is Opening
+    // or Open.
     enum class SpeakerStream { Closed, Opening, Open, Refused, Closing };
     std::atomic<SpeakerStream> speakerStream{SpeakerStream::Closed};
     QThreadPool speakerSwitches;
