@@ -80,9 +80,10 @@ void Playout::setTarget(int frames) {
 }
 
 void Playout::pull(qint16* out, int frames, std::int64_t nowNs) {
-    const double wanted = target.load(std::memory_order_relaxed) + cardBurst(nowNs, frames);
+    const double held = target.load(std::memory_order_relaxed);
+    const double wanted = held + cardBurst(nowNs, frames);
     if (burstFrames == frames)
-        steer(wanted);
+        steer(held);
     const int silent = priming ? primingFrames(nowNs, wanted, frames) : 0;
     std::memset(out, 0, static_cast<size_t>(silent) * kFrameBytes);
     if (silent == frames) {
