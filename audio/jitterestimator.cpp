@@ -39,9 +39,9 @@ constexpr double kShrinkPerSecond = 0.002;
 // A step in the lateness floor counts as lost datagrams when, for half a second, the floor stays
 // within a quarter period of the same whole number of periods, and nearly every datagram (all but
 // 10 %) arrives within a quarter period of it, as on a calm network. Jitter lifts the floor too,
-// but spreads the datagrams far above it. Half a second, because a second loss within the time
-// makes a second step and neither is found: at 1 % loss of 10 ms datagrams one comes every second
-// or so. The fitted schedule takes several blocks to follow a step, so it stays put meanwhile.
+// but spreads the datagrams far above it. Half a second is short because at 1 % loss of 10 ms
+// datagrams the next loss comes a second or so later, and a step is judged on at least its first
+// quarter second; the fitted schedule takes several blocks to follow a step, so it stays put.
 constexpr std::int64_t kLossConfirmNs = 500'000'000;
 constexpr double kLossTolerance = 0.25; // periods
 constexpr double kLossStraggling = 0.1; // of the datagrams
@@ -178,18 +178,32 @@ int JitterEstimator::detectLoss(std::int64_t arrivalNs, double lateness, double 
     if (!loss.active)
         loss = {true, arrivalNs, lateness, std::numeric_limits<double>::infinity(), 0, 0};
     const std::int64_t age = arrivalNs - loss.sinceNs;
+    const double tolerance = kLossTolerance * periodNs;
+    const double lowest = std::min(loss.earlyFloor, loss.lateFloor);
+    // A further loss before this one is confirmed: this one is judged on what it has, and the
+    // next datagram begins the next step's watch.
+    if (age >= kLossConfirmNs / 2 && lateness > lowest + periodNs - tolerance)
+        return confirmLoss(periodNs, true);
     double& floorSoFar = age < kLossConfirmNs / 2 ? loss.earlyFloor : loss.lateFloor;
     floorSoFar = std::min(floorSoFar, lateness);
-    const double tolerance = kLossTolerance * periodNs;
     ++loss.arrivals;
-    if (lateness > std::min(loss.earlyFloor, loss.lateFloor) + tolerance)
+    if (lateness > std::min(lowest, lateness) + tolerance)
         ++loss.straggling;
-    if (age < kLossConfirmNs)
-        return 0;
+    return age < kLossConfirmNs ? 0 : confirmLoss(periodNs, false);
+}
+
+// The candidate's verdict: the whole periods its floor stepped by, if the floor held level on
+// them (over both halves of the watch, or the first when it was cut short) with the datagrams
+// close above it.
+int JitterEstimator::confirmLoss(double periodNs, bool cutShort) {
     loss.active = false;
+    const double tolerance = kLossTolerance * periodNs;
     const long periods = std::lround(loss.earlyFloor / periodNs);
-    const bool level = std::abs(loss.earlyFloor - periods * periodNs) < tolerance &&
-                       std::abs(loss.lateFloor - periods * periodNs) < tolerance;
+    auto onPeriods = [&](double floor) {
+        return std::abs(floor - periods * periodNs) < tolerance;
+    };
+    const bool level = onPeriods(loss.earlyFloor) &&
+                       ((cutShort && std::isinf(loss.lateFloor)) || onPeriods(loss.lateFloor));
     const bool calm = loss.straggling <= kLossStraggling * loss.arrivals;
     return level && calm ? static_cast<int>(periods) : 0;
 }

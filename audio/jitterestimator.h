@@ -26,8 +26,10 @@
 // lateness floor that stays. Once the floor has stayed on the same whole number of periods for
 // the confirmation time with the datagrams close above it (jitter lifts the floor too, but
 // spreads the datagrams; a skew that is still being fitted makes a ramp, not a step), the stream
-// position moves on by those datagrams, leaving a gap of their length. Under jitter a loss is
-// found once the network calms; until then the target covers the period it is short.
+// position moves on by those datagrams, leaving a gap of their length. A further step before
+// then (a second loss) ends the watch early: the first step is judged on the time it had, and the
+// second is watched on its own. Under jitter a loss is found once the network calms; until then
+// the target covers the period it is short.
 //
 // Pure: no clock, no I/O, no allocation after reset(); one thread (the audio worker's).
 class JitterEstimator {
@@ -88,6 +90,7 @@ private:
     void record(const Point& p);
     Line fitSchedule(bool withOpenBlock) const;
     int detectLoss(std::int64_t arrivalNs, double lateness, double periodNs);
+    int confirmLoss(double periodNs, bool cutShort);
     void moveOn(int datagrams, int frames);
     void refit();
     void countLateness(double latenessNs);

@@ -122,11 +122,12 @@ private slots:
         QTest::newRow("a queue adding 10-30 ms for 20 s") << Network{0, 0, 20, 10, {}} << 0 << "";
         QTest::newRow("single datagrams lost, and two in a row")
             << Network{-1000, -1000, 0, 0, {2000, 4000, 6000, 6001}} << 0 << "240 240 480";
-        QList<int> everySecond;
+        QList<int> everySecond{3060};
         for (int k = 1000; k <= 3000; k += 200)
             everySecond << k;
-        QTest::newRow("a datagram lost every second") << Network{1000, 1000, 0, 0, everySecond} << 0
-                                                      << QString("240 ").repeated(11).trimmed();
+        QTest::newRow("a datagram lost every second, then two 0.3 s apart")
+            << Network{1000, 1000, 0, 0, everySecond} << 0
+            << QString("240 ").repeated(12).trimmed();
         QTest::newRow("a datagram lost in a jitter burst")
             << Network{0, 0, 50, 0, {6000}} << 0 << "240";
         QTest::newRow("the operator's floor") << Network{0, 0, 0, 0, {}} << 10 * kDatagram << "";
