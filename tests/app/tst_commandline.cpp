@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The real umx executable's command line, for what ends it at once: with no display at all (an ssh
 // session, a package's post-install check), as it ends before it needs one.
-#include <QProcess>
 #include <QtTest>
 
 class TestCommandLine : public QObject {
@@ -20,7 +19,6 @@ private slots:
             << "(?m)^uMX " + QRegularExpression::escape(UMX_VERSION) + "$";
         QTest::newRow("unknown option")
             << QStringList{"--frobnicate"} << 1 << "Unknown option 'frobnicate'";
-        QTest::newRow("missing value") << QStringList{"-L"} << 1 << "Missing value after '-L'";
     }
     void endsAtOnce() {
         QFETCH(QStringList, arguments);

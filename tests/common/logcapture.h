@@ -4,7 +4,6 @@
 
 #include "log.h"
 
-#include <QString>
 #include <QStringList>
 
 #include <iostream>
@@ -16,8 +15,6 @@ class LogCapture {
 public:
     LogCapture() { swap(&captured); }
     ~LogCapture() { swap(old); }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
 
     QString text() const {
         const std::lock_guard<std::mutex> guard(logMutex());
