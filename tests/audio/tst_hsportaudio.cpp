@@ -17,13 +17,6 @@ static int serverPorts() {
     return QString(lsp.readAll()).count(QString(".%1.").arg(QCoreApplication::applicationPid()));
 }
 
-// Looks the three devices up (building the catalogue); a wrong capture device is a playback one.
-static void choose(HSPortAudio& card, bool wrongCapture = false) {
-    card.findOutputDevice(kCable);
-    card.findSpeakerDevice("UMX Speaker");
-    card.findInputDevice(wrongCapture ? kCable : kCapture);
-}
-
 // The real sound card on the project's audio server (scripts/audio-server start).
 class TestHSPortAudio : public QObject {
     Q_OBJECT
@@ -41,32 +34,27 @@ private slots:
                     lateDevices().toUtf8());
     }
 
-    // A start that fails (a playback device chosen as the capture, a rate no device plays) leaves
-    // nothing open. PortAudio reads the device list only when it starts: the card restarts it to
-    // list a device plugged in later, even after the panel's warm-up, and opens streams after it.
-    // The streams start, also over running ones, the speaker's only while it is on, and capture
-    // blocks come reduced to half the buffer's samples.
+    // A start that fails halfway (a playback device chosen as the capture) leaves nothing open.
+    // PortAudio reads the device list only when it starts: the card restarts it to list a device
+    // plugged in later, even after the panel's warm-up, and opens streams after it. The streams
+    // start, also over running ones, the speaker's only while it is on, and capture blocks come
+    // reduced to half the buffer's samples.
     void theCardOnTheAudioServer() {
         PortAudioWarmUp warmUp;
         HSPortAudio card;
-        const std::pair<bool, int> failing[] = {{true, 48000}, {false, 50}}; // wrong capture, rate
-        for (const auto& [wrongCapture, rate] : failing) {
-            choose(card, wrongCapture);
-            QVERIFY(!card.StartAudio(streamFormatForHost(rate, 1024)));
-            QCOMPARE(serverPorts(), 0);
-        }
-        choose(card);
+        card.findOutputDevice(kCable);
+        card.findSpeakerDevice("UMX Speaker");
+        card.findInputDevice(kCable); // a playback device: the capture fails once the cable is open
+        QVERIFY(!card.StartAudio(kFormat));
+        QCOMPARE(serverPorts(), 0);
+        card.findInputDevice(kCapture);
         QFile plugged(lateDevices());
         QVERIFY(plugged.open(QIODevice::Append));
-        plugged.write(QString("pcm.\"UMX Late Capture\" { type plug; slave.pcm \"%1\"; "
-                              "hint.description \"x\" }\n")
-                          .arg(kCapture)
-                          .toUtf8());
+        plugged.write("pcm.\"UMX Late Capture\" { type plug; slave.pcm \"Line In (UMX VAC)\"; "
+                      "hint.description \"x\" }\n");
         plugged.close();
         card.EnumerateAudioDevices();
-        const QStringList in = card.captureDeviceNames(), out = card.playbackDeviceNames();
-        QVERIFY(in.contains(kCapture) && in.contains("UMX Late Capture") && out.contains(kCable) &&
-                out.contains("UMX Speaker"));
+        QVERIFY(card.captureDeviceNames().contains("UMX Late Capture"));
         QObject worker;
         QSet<int> sizes;
         connect(

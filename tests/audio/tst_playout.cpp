@@ -7,10 +7,8 @@
 #include <QtTest>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <random>
-#include <thread>
 
 static constexpr int kRate = 48000;
 static constexpr int kStreamRate = 2 * kRate;
@@ -62,14 +60,10 @@ private slots:
                                                       << "0/0/0 1,2,_,_/2 2/0/0 5,6/2";
         QTest::newRow("a block wholly late") << "8: r4 w0+3 r1"
                                              << "_,_,_,_/0 3/0/0 _/0";
-        QTest::newRow("silence for skipped positions") << "8: w0+2 w4+2 r6"
-                                                       << "0/0/0 0/2/0 1,2,_,_,5,6/6";
         QTest::newRow("underrun keeps the timeline") << "8: w0+3 r5 w5+2 r2"
                                                      << "0/0/0 1,2,3,_,_/3 0/0/0 6,7/2";
-        QTest::newRow("drop oldest down to the newest") << "8: w0+6 d2 r3"
-                                                        << "0/0/0 4 5,6,_/2";
-        QTest::newRow("drop: nothing past the bound") << "8: w0+2 d2 r2"
-                                                      << "0/0/0 0 1,2/2";
+        QTest::newRow("drop the oldest, then nothing past the bound") << "8: w0+6 d2 d2 r3"
+                                                                      << "0/0/0 4 0 5,6,_/2";
         QTest::newRow("no room taken from unread audio") << "4: w0+2 r1 w2+4"
                                                          << "0/0/0 1/1 0/0/1";
         QTest::newRow("refusal beyond capacity") << "4: w0+6 r4 w6+2 r4"
@@ -115,10 +109,8 @@ private slots:
         QTest::addColumn<Network>("net");
         QTest::addColumn<int>("floor");
         QTest::addColumn<QString>("gaps"); // frames the position moved on by, in order
-        QTest::newRow("host 1000 ppm fast") << Network{1000, 1000, 0, 0, {}} << 0 << "";
         QTest::newRow("skew steps from -500 to +500 ppm")
             << Network{-500, 500, 0, 0, {}} << 0 << "";
-        QTest::newRow("jitter burst of 0-50 ms that stops") << Network{0, 0, 50, 0, {}} << 0 << "";
         QTest::newRow("a queue adding 10-30 ms for 20 s") << Network{0, 0, 20, 10, {}} << 0 << "";
         QTest::newRow("single datagrams lost, and two in a row")
             << Network{-1000, -1000, 0, 0, {2000, 4000, 6000, 6001}} << 0 << "240 240 480";
@@ -154,17 +146,17 @@ private slots:
                 burstMs > 0 && burstMs < 100 && std::abs(s - kBurstToS - 9.45) < 0.05;
             const bool calm = burstMs == 0 || s < kBurstFromS || s > kBurstToS + 15 + burstMs / 2;
             const bool settled = s > 15 && net.lost.isEmpty() && calm;
-            const char* broken = firstBroken({
+            const std::pair<bool, const char*> rules[] = {
                 {off > 0, "ahead of the stream"},
                 {p.target < std::max(kDatagram, floor) || p.target > kRate / 2, "bounds"},
                 {p.target < std::min(kDatagram + lateMs * kFramesPerMs, kRate / 2.0), "cover"},
                 {lastTarget - p.target > 2 * kFramesPerMs * (s - lastS) * 1000 + 1, "shrink"},
                 {inWindow && p.target < kDatagram + (burstMs - 2) * kFramesPerMs, "window"},
                 {settled && p.target > quiet, "quiet"},
-            });
-            if (broken)
-                QFAIL(
-                    qPrintable(QString("%1 at %2 s, target %3").arg(broken).arg(s).arg(p.target)));
+            };
+            for (const auto& [broken, rule] : rules)
+                if (broken)
+                    QFAIL(qPrintable(QString("%1 at %2 s: %3").arg(rule).arg(s).arg(p.target)));
             lastTarget = p.target;
             lastS = s;
         }
@@ -173,20 +165,16 @@ private slots:
     }
 
     // A whole playout in simulated time (see simulate()): the latency settles within 15 s of the
-    // playout's start and then stays within 5 ms, no higher than the target and the card's period
-    // ask for, nothing underruns once primed (but where jitter sets in), the playout finds the
-    // host's skew to a few ppm and the tone comes out clean; also for a playout started on a
-    // running stream (a speaker switched on), and for a card that takes a long period in several
-    // callbacks at once.
+    // playout's start and then stays within 5 ms, no higher than a datagram, the margin and the
+    // card's period ask for, nothing underruns once primed, the playout finds the host's skew to a
+    // few ppm and the tone comes out clean; for a playout started on a running stream (a speaker
+    // switched on), and for a card that takes a long period in several callbacks at once.
     void playoutFollowsTheHostsClock_data() {
         QTest::addColumn<Network>("net");
         QTest::addColumn<double>("startS");
         QTest::addColumn<int>("burst");
-        QTest::newRow("host 1000 ppm fast") << Network{1000, 1000, 0, 0, {}} << 0.0 << 1;
-        QTest::newRow("host 300 ppm fast, 0-4 ms of jitter from 20 s to 40 s")
-            << Network{300, 300, 4, 0, {}} << 0.0 << 1;
-        QTest::newRow("started 10 s into the stream")
-            << Network{-1000, -1000, 0, 0, {}} << 10.0 << 1;
+        QTest::newRow("host 1000 ppm fast, started 10 s into the stream")
+            << Network{1000, 1000, 0, 0, {}} << 10.0 << 1;
         QTest::newRow("a 43 ms period taken in four callbacks at once")
             << Network{-1000, -1000, 0, 0, {}} << 0.0 << 4;
     }
@@ -197,10 +185,9 @@ private slots:
         const Run run = simulate(net, 60, startS, burst);
         const auto [least, most] = latencyRange(run, startS + 15, 60);
         QVERIFY2(most - least <= 5.0, qPrintable(QString("%1 .. %2 ms").arg(least).arg(most)));
-        // Without jitter it holds a datagram, the 2 ms margin and the card's period, within 4 ms.
         const double heldMs = 5 + 2 + burst * 1024 * 1e3 / kStreamRate;
-        QVERIFY2(net.jitterMs > 0 || most <= heldMs + 4, qPrintable(QString::number(most)));
-        QVERIFY2(run.underrunS.isEmpty() || (net.jitterMs > 0 && run.underrunS.last() < 21),
+        QVERIFY2(most <= heldMs + 4, qPrintable(QString::number(most)));
+        QVERIFY2(run.underrunS.isEmpty(),
                  qPrintable(QString("underrun at %1 s").arg(run.underrunS.value(0))));
         QVERIFY2(std::abs(run.stats.skewPpm - net.skewPpm) < 5.0,
                  qPrintable(QString::number(run.stats.skewPpm)));
@@ -221,51 +208,6 @@ private slots:
         QVERIFY2(!run.underrunS.isEmpty() && run.underrunS.last() < 22,
                  qPrintable(QString("underruns until %1 s").arg(run.underrunS.value(0))));
         QCOMPARE(run.stats.droppedFrames, 0u);
-    }
-
-    // The audio worker writes blocks into a small ring while a callback reads and now and then
-    // drops its oldest audio, on two real threads: every sample the callback gets is its own
-    // position's or silence, never another's (and the ThreadSanitizer build sees every hand-over
-    // ordered).
-    void ringHandsOverBetweenThreads() {
-        constexpr std::int64_t kFrames = 400000;
-        auto sample = [](std::int64_t p, int right) {
-            return qint16((right ? p / 32000 : p) % 32000 + 1);
-        };
-        PlayoutRing ring;
-        ring.reset(256, 0);
-        std::atomic<bool> written{false}, stop{false};
-        std::thread worker([&] {
-            qint16 block[2 * 37];
-            for (std::int64_t p = 0; p < kFrames && !stop; p += 37) {
-                for (int i = 0; i < 2 * 37; ++i)
-                    block[i] = sample(p + i / 2, i % 2);
-                if (p % 1000 >= 37) // now and then a datagram never comes
-                    ring.write(p, block, 37);
-                while (ring.fill() > 240 && !stop)
-                    std::this_thread::yield();
-            }
-            written = true;
-        });
-        qint16 out[2 * 29];
-        std::int64_t position = 0, audio = 0, wrong = -1;
-        for (int reads = 0; (!written || ring.fill() > 0) && wrong < 0; ++reads) {
-            if (!written && ring.fill() < 29) { // mostly behind the worker, as a primed playout
-                std::this_thread::yield();
-                continue;
-            }
-            if (reads % 10 == 0)
-                position += ring.discardOldest(64);
-            audio += ring.read(out, 29);
-            for (int i = 0; i < 2 * 29 && wrong < 0; ++i)
-                if (out[i] != 0 && out[i] != sample(position + i / 2, i % 2))
-                    wrong = position + i / 2;
-            position += 29;
-        }
-        stop = true;
-        worker.join();
-        QVERIFY2(wrong < 0, qPrintable(QString("frame %1").arg(wrong)));
-        QVERIFY2(audio > kFrames / 2, qPrintable(QString("%1 frames of audio").arg(audio)));
     }
 
 private:
@@ -357,13 +299,6 @@ private:
             signal += fit;
         }
         return 10 * std::log10(residual / signal);
-    }
-
-    static const char* firstBroken(std::initializer_list<std::pair<bool, const char*>> rules) {
-        for (const auto& [broken, name] : rules)
-            if (broken)
-                return name;
-        return nullptr;
     }
 };
 
