@@ -5,15 +5,14 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
-#include <QNetworkDatagram>
 #include <QStringList>
 #include <QUdpSocket>
 #include <QWebSocket>
 #include <QWebSocketServer>
 
 // A real rig host on loopback: answers "localInfo" with "hostInfo" (unless told otherwise), records
-// the names of the messages the panel sends and how it closes, receives the panel's audio and
-// sends audio to the port the panel announced.
+// the names of the messages the panel sends and how it closes, and sends audio to the port the
+// panel announced (its own UDP input port, where the panel's audio goes, is never read).
 class HostPeer : public QObject {
 public:
     HostPeer()
@@ -41,11 +40,6 @@ public:
     void sendAudio(const QByteArray& datagram) {
         audioOut.writeDatagram(datagram, QHostAddress::LocalHost, panelPort);
     }
-    QByteArray receivedAudio() {
-        while (audioIn.hasPendingDatagrams())
-            heard.append(audioIn.receiveDatagram().data());
-        return heard;
-    }
 
     QString reply;                        // sent instead of "hostInfo" when set
     bool silent = false;                  // accepts, but never describes its stream
@@ -72,5 +66,4 @@ private:
     QList<QWebSocket*> clients;
     QUdpSocket audioIn;
     QUdpSocket audioOut;
-    QByteArray heard;
 };

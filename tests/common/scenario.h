@@ -4,11 +4,9 @@
 
 #include "hostpeer.h"
 #include "hsriglink.h"
-#include "hsspinner.h"
 #include "mainwindow.h"
 #include "standinsoundcard.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -73,42 +71,25 @@ public:
         QMetaObject::invokeMethod(timer(name), "timeout");
         return running;
     }
-    QAction* action(const QString& text) const {
-        for (QAction* a : window->findChildren<QAction*>())
-            if (a->text() == text)
-                return a;
-        return nullptr;
-    }
     void pressConnect() { window->findChild<QPushButton*>("pbConnect")->click(); }
     QString status() const { return window->statusBar()->currentMessage(); }
-    bool spinnerShown() const {
-        const auto* spinner = window->findChild<HSSpinner*>();
-        return spinner && spinner->isVisible();
-    }
 
     // The host hears "startOutput" once the link streams.
     bool connectAndStream() {
         pressConnect();
         return QTest::qWaitFor([this] { return host.received.contains("startOutput"); });
     }
-    // True once the worker listens for audio (it opens its socket after the link has reported the
-    // stream): the datagram is sent until the card has taken one.
-    bool awaitListening(const QByteArray& datagram) {
-        const qint64 before = card.datagrams();
-        return QTest::qWaitFor([&] {
-            host.sendAudio(datagram);
-            return card.datagrams() > before;
-        });
-    }
     // `count` datagrams from the host, a few at a time so that none overflows the socket, and true
-    // once the worker has taken every one of them.
-    bool streamDatagrams(const QByteArray& datagram, int count) {
-        const qint64 target = card.datagrams() + count;
+    // once the worker has taken that many more. It listens only once the link has reported the
+    // stream: until it has taken one, the datagram is sent again.
+    bool stream(const QByteArray& datagram, int count = 1) {
+        const qint64 before = card.datagrams();
         int sent = 0;
         return QTest::qWaitFor([&] {
-            for (int burst = 0; burst < 8 && sent < count; ++burst, ++sent)
+            const bool listening = card.datagrams() > before;
+            for (int burst = 0; burst < 8 && (sent < count || !listening); ++burst, ++sent)
                 host.sendAudio(datagram);
-            return card.datagrams() >= target;
+            return card.datagrams() >= before + count;
         });
     }
 
