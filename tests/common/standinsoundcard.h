@@ -17,8 +17,8 @@
 // by 40 ms. Its playback callbacks pull one host block at the streams' rate whenever the clock
 // passes their time, and it records what they played. It captures silence every 40 ms while its
 // streams run (as a live capture does), lets a test push its own captured samples, and can be made
-// to fail opening, or to lose its capture device (which then stops capturing) and have it plugged
-// back under another index. Like PortAudio it lists its devices as they were at its last restart.
+// to lose its capture device (which then stops capturing) and have it plugged back under another
+// index. Like PortAudio it lists its devices as they were at its last restart.
 class StandInSoundCard : public HSSoundCard {
 public:
     static inline const QString kCapture = QStringLiteral("Stand-in capture");
@@ -48,7 +48,6 @@ public:
     // Openings of the cable's and the capture's streams, and of the speaker's.
     std::atomic<int> opened{0};
     std::atomic<int> speakerOpened{0};
-    std::atomic<bool> failOpen{false};
     std::atomic<bool> capturePresent{true};
     std::atomic<bool> idleClock{true};
     std::atomic<int> captureIndex{0};
@@ -72,7 +71,7 @@ protected:
     bool openStreams(const StreamFormat& format, const DeviceChoice& devices) override {
         const QMutexLocker guard(&mutex);
         prepareCapture(format.frameSizeIn * frameInMult());
-        open = !failOpen && devices.output >= 0 && devices.input >= 0;
+        open = devices.output >= 0 && devices.input >= 0;
         opened += open ? 1 : 0;
         streams = format;
         nextCableNs = nowNs;

@@ -6,7 +6,6 @@
 #include "statusline.h"
 
 #include <QLabel>
-#include <QSystemTrayIcon>
 #include <QToolButton>
 
 namespace {
@@ -30,8 +29,6 @@ int framesWhere(const QByteArray& played, Test test) {
 }
 
 using State = HSRigLink::State;
-
-constexpr int None = 0, SilentHost = 1, CardFails = 2; // how a first connection fails
 
 } // namespace
 
@@ -122,7 +119,6 @@ private slots:
         QTRY_VERIFY(s.timer("reconnectTimer")->isActive());
         s.fire("statusTimer");
         QVERIFY(s.status().startsWith("Reconnecting in "));
-        QCOMPARE(s.window->findChild<QSystemTrayIcon*>()->toolTip(), QString("Reconnecting"));
         s.fire("reconnectTimer");
         QTRY_COMPARE(s.state(), State::Streaming);
         const QByteArray datagram = numberedFrames(s.host.frameSize);
@@ -156,8 +152,6 @@ private slots:
         s.card.capturePresent = false;
         const QString notice = soundDeviceNoticeText(StandInSoundCard::kCapture);
         QTRY_COMPARE(s.status(), notice);
-        s.fire("statusTimer");
-        QCOMPARE(s.status(), notice);
         QTRY_VERIFY(s.timer("deviceRetryTimer")->isActive());
         s.card.captureIndex = 3; // plugged back in under another index
         s.card.capturePresent = true;
@@ -181,28 +175,22 @@ private slots:
     // window usable.
     void aFirstConnectionThatCannotBeMadeIsReported_data() {
         QTest::addColumn<QString>("address"); // empty: the stand-in host's
-        QTest::addColumn<int>("failure");
-        QTest::addColumn<QString>("box");
-        const QString refused = "Unable connect to remote Rig";
-        QTest::newRow("nothing listens") << "127.0.0.1:1" << None << refused;
-        QTest::newRow("never answers") << QString() << SilentHost << refused;
-        QTest::newRow("card fails") << QString() << CardFails << "Unable to configure audio card";
+        QTest::addColumn<bool>("silent");
+        QTest::newRow("nothing listens") << "127.0.0.1:1" << false;
+        QTest::newRow("never answers") << QString() << true;
     }
     void aFirstConnectionThatCannotBeMadeIsReported() {
         QFETCH(QString, address);
-        QFETCH(int, failure);
         Scenario s(address);
-        s.host.silent = failure == SilentHost;
-        s.card.failOpen = failure == CardFails;
+        QFETCH(bool, silent);
+        s.host.silent = silent;
         s.pressConnect();
         if (s.host.silent) {
             QTRY_COMPARE(s.host.received, QStringList{"localInfo"});
             QCOMPARE(s.timer("answerTimer")->interval(), 10000);
             QVERIFY(s.fire("answerTimer"));
         }
-        QTRY_COMPARE(s.boxes.texts.size(), 1);
-        QFETCH(QString, box);
-        QVERIFY(s.boxes.texts.first().startsWith(box));
+        QTRY_COMPARE(s.boxes.texts, QStringList{"Unable connect to remote Rig"});
         QVERIFY(!s.timer("reconnectTimer")->isActive() && s.window->isEnabled());
     }
 
