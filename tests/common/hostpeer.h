@@ -17,6 +17,7 @@ class HostPeer : public QObject {
 public:
     HostPeer()
         : server("test host", QWebSocketServer::NonSecureMode) {
+        server.listen(QHostAddress::LocalHost);
         audioIn.bind(QHostAddress::LocalHost, 0);
         connect(&server, &QWebSocketServer::newConnection, this, [this] {
             while (QWebSocket* socket = server.nextPendingConnection()) {
@@ -35,7 +36,6 @@ public:
             socket->disconnect(this);
         qDeleteAll(clients);
     }
-    bool listen() { return server.listen(QHostAddress::LocalHost); }
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(server.serverPort()); }
     void sendAudio(const QByteArray& datagram) {
         audioOut.writeDatagram(datagram, QHostAddress::LocalHost, panelPort);

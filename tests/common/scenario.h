@@ -41,7 +41,6 @@ class Scenario {
 public:
     explicit Scenario(const QString& rigAddress = {},
                       const std::function<void(QSettings&)>& configure = {}) {
-        host.listen();
         setApplicationIdentity();
         QSettings store;
         store.clear();

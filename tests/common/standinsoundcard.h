@@ -86,7 +86,6 @@ protected:
         const QMutexLocker guard(&mutex);
         speakerRunning = open;
         speakerOpened += speakerRunning ? 1 : 0;
-        nextSpeakerNs = nowNs;
         return speakerRunning;
     }
     void closeSpeaker() override {
@@ -121,7 +120,8 @@ private:
         const QMutexLocker guard(&mutex);
         return member;
     }
-    // The callbacks due up to `ns`, each one host block at the streams' rate.
+    // The callbacks due up to `ns`, each one host block at the streams' rate; the speaker's come
+    // with the cable's.
     void runUntil(std::int64_t ns) {
         nowNs = ns;
         const int frames = streams.frameSizeOut;
@@ -130,10 +130,10 @@ private:
         for (; open && nextCableNs <= nowNs; nextCableNs += periodNs) {
             pullCable(block.data(), frames, nextCableNs);
             cable.append(reinterpret_cast<const char*>(block.constData()), frames * 4);
-        }
-        for (; speakerRunning && nextSpeakerNs <= nowNs; nextSpeakerNs += periodNs) {
-            pullSpeaker(block.data(), frames, nextSpeakerNs);
-            speaker.append(reinterpret_cast<const char*>(block.constData()), frames * 4);
+            if (speakerRunning) {
+                pullSpeaker(block.data(), frames, nextCableNs);
+                speaker.append(reinterpret_cast<const char*>(block.constData()), frames * 4);
+            }
         }
     }
 
@@ -145,7 +145,6 @@ private:
     StreamFormat streams;
     std::int64_t nowNs = 0;
     std::int64_t nextCableNs = 0;
-    std::int64_t nextSpeakerNs = 0;
     qint64 arrivals = 0;
     bool arrivedSinceTick = false;
     DeviceCatalogue listed;
