@@ -18,25 +18,9 @@
 #include <functional>
 #include <memory>
 
-// Answers every message box as it is shown, with its default button, and keeps their texts.
-class BoxCatcher : public QObject {
-public:
-    BoxCatcher() { qApp->installEventFilter(this); }
-    QStringList texts;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        auto* box = qobject_cast<QMessageBox*>(watched);
-        if (box && event->type() == QEvent::Show) {
-            texts << box->text();
-            QTimer::singleShot(0, box, [box] { box->defaultButton()->click(); });
-        }
-        return false;
-    }
-};
-
 // The panel as the operator has it (the window on its connection layer, settings in a private
-// store) with the stand-in sound card and a real host on loopback. Timers are fired by hand.
+// store) with the stand-in sound card and a real host on loopback. Timers are fired by hand, and
+// every message box is answered with its default button as it shows, its text kept.
 class Scenario {
 public:
     explicit Scenario(const QString& rigAddress = {},
@@ -58,6 +42,13 @@ public:
         window = std::make_unique<MainWindow>(&link, loadPanelSettings());
         window->show();
         timer("statusTimer")->stop();
+        QObject::connect(&boxWatch, &QTimer::timeout, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                boxes << box->text();
+                box->defaultButton()->click();
+            }
+        });
+        boxWatch.start(10);
     }
 
     HSRigLink::State state() const { return link.state(); }
@@ -94,7 +85,8 @@ public:
 
     StandInSoundCard card;
     HostPeer host;
-    BoxCatcher boxes;
+    QStringList boxes;
+    QTimer boxWatch;
     HSRigLink link{&card};
     std::unique_ptr<MainWindow> window;
 };

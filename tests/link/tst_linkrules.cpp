@@ -37,7 +37,6 @@ private slots:
         QTest::addColumn<quint32>("bytes");
         QTest::addColumn<QString>("status");
         QTest::addColumn<bool>("low");
-        QTest::newRow("under one kilobit") << 255u << "Speed: 0/0 KBit|Latency: 0.000 s" << true;
         QTest::newRow("199 KBit is low") << 51199u << "Speed: 199/0 KBit|Latency: 0.000 s" << true;
         QTest::newRow("200 KBit is not") << 51200u << "Speed: 200/0 KBit|Latency: 0.000 s" << false;
         QTest::newRow("wraps in 16 bits")

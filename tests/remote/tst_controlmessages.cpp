@@ -35,7 +35,6 @@ private slots:
             << defaults;
         QTest::newRow("not JSON") << "hostInfo" << refused;
         QTest::newRow("other message") << R"({"message":"startOutput"})" << refused;
-        QTest::newRow("array") << R"([{"message":"hostInfo"}])" << refused;
     }
     void hostInfo() {
         QFETCH(QString, text);
