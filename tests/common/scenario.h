@@ -71,14 +71,16 @@ public:
     }
     // `count` datagrams from the host, a few at a time so that none overflows the socket, and true
     // once the worker has taken that many more. It listens only once the link has reported the
-    // stream: until it has taken one, the datagram is sent again.
+    // stream: what is sent before it has taken one does not count.
     bool stream(const QByteArray& datagram, int count = 1) {
         const qint64 before = card.datagrams();
         int sent = 0;
         return QTest::qWaitFor([&] {
             const bool listening = card.datagrams() > before;
-            for (int burst = 0; burst < 8 && (sent < count || !listening); ++burst, ++sent)
+            for (int burst = 0; burst < 8 && sent < count; ++burst) {
                 host.sendAudio(datagram);
+                sent += listening ? 1 : 0;
+            }
             return card.datagrams() >= before + count;
         });
     }
