@@ -31,7 +31,7 @@ public:
         connect(&wallClock, &QTimer::timeout, this, [this] {
             const QMutexLocker guard(&mutex);
             if (open && capturePresent)
-                pushCapture(QVector<qint16>(kSilenceSamples));
+                pushCapture(QVector<qint16>(1024)); // silence
             if (open && idleClock && !arrivedSinceTick)
                 runUntil(nowNs + kWallTickMs * 1000000LL);
             arrivedSinceTick = false;
@@ -105,7 +105,6 @@ protected:
 
 private:
     static constexpr int kWallTickMs = 40;
-    static constexpr int kSilenceSamples = 1024;
 
     DeviceCatalogue plugged() const {
         DeviceCatalogue catalogue;

@@ -211,6 +211,7 @@ private slots:
         QTimer::singleShot(0, s.window.get(), &MainWindow::endSession);
         QApplication::exec();
         QVERIFY(closedAtQuit);
+        QTRY_COMPARE(s.host.closeCodes, QList<int>{1000});
     }
 };
 
