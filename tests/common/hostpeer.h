@@ -5,19 +5,19 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
-#include <QNetworkDatagram>
 #include <QStringList>
 #include <QUdpSocket>
 #include <QWebSocket>
 #include <QWebSocketServer>
 
 // A real rig host on loopback: answers "localInfo" with "hostInfo" (unless told otherwise), records
-// the names of the messages the panel sends and how it closes, receives the panel's audio and
-// sends audio to the port the panel announced.
+// the names of the messages the panel sends and how it closes, and sends audio to the port the
+// panel announced (its own UDP input port, where the panel's audio goes, is never read).
 class HostPeer : public QObject {
 public:
     HostPeer()
         : server("test host", QWebSocketServer::NonSecureMode) {
+        server.listen(QHostAddress::LocalHost);
         audioIn.bind(QHostAddress::LocalHost, 0);
         connect(&server, &QWebSocketServer::newConnection, this, [this] {
             while (QWebSocket* socket = server.nextPendingConnection()) {
@@ -36,15 +36,9 @@ public:
             socket->disconnect(this);
         qDeleteAll(clients);
     }
-    bool listen() { return server.listen(QHostAddress::LocalHost); }
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(server.serverPort()); }
     void sendAudio(const QByteArray& datagram) {
         audioOut.writeDatagram(datagram, QHostAddress::LocalHost, panelPort);
-    }
-    QByteArray receivedAudio() {
-        while (audioIn.hasPendingDatagrams())
-            heard.append(audioIn.receiveDatagram().data());
-        return heard;
     }
 
     QString reply;                        // sent instead of "hostInfo" when set
@@ -72,5 +66,4 @@ private:
     QList<QWebSocket*> clients;
     QUdpSocket audioIn;
     QUdpSocket audioOut;
-    QByteArray heard;
 };

@@ -4,11 +4,9 @@
 
 #include "hostpeer.h"
 #include "hsriglink.h"
-#include "hsspinner.h"
 #include "mainwindow.h"
 #include "standinsoundcard.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -20,30 +18,13 @@
 #include <functional>
 #include <memory>
 
-// Answers every message box as it is shown, with its default button, and keeps their texts.
-class BoxCatcher : public QObject {
-public:
-    BoxCatcher() { qApp->installEventFilter(this); }
-    QStringList texts;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        auto* box = qobject_cast<QMessageBox*>(watched);
-        if (box && event->type() == QEvent::Show) {
-            texts << box->text();
-            QTimer::singleShot(0, box, [box] { box->defaultButton()->click(); });
-        }
-        return false;
-    }
-};
-
 // The panel as the operator has it (the window on its connection layer, settings in a private
-// store) with the stand-in sound card and a real host on loopback. Timers are fired by hand.
+// store) with the stand-in sound card and a real host on loopback. Timers are fired by hand, and
+// every message box is answered with its default button as it shows, its text kept.
 class Scenario {
 public:
     explicit Scenario(const QString& rigAddress = {},
                       const std::function<void(QSettings&)>& configure = {}) {
-        host.listen();
         setApplicationIdentity();
         QSettings store;
         store.clear();
@@ -61,6 +42,13 @@ public:
         window = std::make_unique<MainWindow>(&link, loadPanelSettings());
         window->show();
         timer("statusTimer")->stop();
+        QObject::connect(&boxWatch, &QTimer::timeout, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                boxes << box->text();
+                box->defaultButton()->click();
+            }
+        });
+        boxWatch.start(10);
     }
 
     HSRigLink::State state() const { return link.state(); }
@@ -73,48 +61,34 @@ public:
         QMetaObject::invokeMethod(timer(name), "timeout");
         return running;
     }
-    QAction* action(const QString& text) const {
-        for (QAction* a : window->findChildren<QAction*>())
-            if (a->text() == text)
-                return a;
-        return nullptr;
-    }
     void pressConnect() { window->findChild<QPushButton*>("pbConnect")->click(); }
     QString status() const { return window->statusBar()->currentMessage(); }
-    bool spinnerShown() const {
-        const auto* spinner = window->findChild<HSSpinner*>();
-        return spinner && spinner->isVisible();
-    }
 
     // The host hears "startOutput" once the link streams.
     bool connectAndStream() {
         pressConnect();
         return QTest::qWaitFor([this] { return host.received.contains("startOutput"); });
     }
-    // True once the worker listens for audio (it opens its socket after the link has reported the
-    // stream): the datagram is sent until the card has taken one.
-    bool awaitListening(const QByteArray& datagram) {
-        const qint64 before = card.datagrams();
-        return QTest::qWaitFor([&] {
-            host.sendAudio(datagram);
-            return card.datagrams() > before;
-        });
-    }
     // `count` datagrams from the host, a few at a time so that none overflows the socket, and true
-    // once the worker has taken every one of them.
-    bool streamDatagrams(const QByteArray& datagram, int count) {
-        const qint64 target = card.datagrams() + count;
+    // once the worker has taken that many more. It listens only once the link has reported the
+    // stream: what is sent before it has taken one does not count.
+    bool stream(const QByteArray& datagram, int count = 1) {
+        const qint64 before = card.datagrams();
         int sent = 0;
         return QTest::qWaitFor([&] {
-            for (int burst = 0; burst < 8 && sent < count; ++burst, ++sent)
+            const bool listening = card.datagrams() > before;
+            for (int burst = 0; burst < 8 && sent < count; ++burst) {
                 host.sendAudio(datagram);
-            return card.datagrams() >= target;
+                sent += listening ? 1 : 0;
+            }
+            return card.datagrams() >= before + count;
         });
     }
 
     StandInSoundCard card;
     HostPeer host;
-    BoxCatcher boxes;
+    QStringList boxes;
+    QTimer boxWatch;
     HSRigLink link{&card};
     std::unique_ptr<MainWindow> window;
 };

@@ -17,8 +17,8 @@
 // by 40 ms. Its playback callbacks pull one host block at the streams' rate whenever the clock
 // passes their time, and it records what they played. It captures silence every 40 ms while its
 // streams run (as a live capture does), lets a test push its own captured samples, and can be made
-// to fail opening, or to lose its capture device (which then stops capturing) and have it plugged
-// back under another index. Like PortAudio it lists its devices as they were at its last restart.
+// to lose its capture device (which then stops capturing) and have it plugged back under another
+// index. Like PortAudio it lists its devices as they were at its last restart.
 class StandInSoundCard : public HSSoundCard {
 public:
     static inline const QString kCapture = QStringLiteral("Stand-in capture");
@@ -31,7 +31,7 @@ public:
         connect(&wallClock, &QTimer::timeout, this, [this] {
             const QMutexLocker guard(&mutex);
             if (open && capturePresent)
-                pushCapture(QVector<qint16>(kSilenceSamples));
+                pushCapture(QVector<qint16>(1024)); // silence
             if (open && idleClock && !arrivedSinceTick)
                 runUntil(nowNs + kWallTickMs * 1000000LL);
             arrivedSinceTick = false;
@@ -48,7 +48,6 @@ public:
     // Openings of the cable's and the capture's streams, and of the speaker's.
     std::atomic<int> opened{0};
     std::atomic<int> speakerOpened{0};
-    std::atomic<bool> failOpen{false};
     std::atomic<bool> capturePresent{true};
     std::atomic<bool> idleClock{true};
     std::atomic<int> captureIndex{0};
@@ -72,7 +71,7 @@ protected:
     bool openStreams(const StreamFormat& format, const DeviceChoice& devices) override {
         const QMutexLocker guard(&mutex);
         prepareCapture(format.frameSizeIn * frameInMult());
-        open = !failOpen && devices.output >= 0 && devices.input >= 0;
+        open = devices.output >= 0 && devices.input >= 0;
         opened += open ? 1 : 0;
         streams = format;
         nextCableNs = nowNs;
@@ -87,7 +86,6 @@ protected:
         const QMutexLocker guard(&mutex);
         speakerRunning = open;
         speakerOpened += speakerRunning ? 1 : 0;
-        nextSpeakerNs = nowNs;
         return speakerRunning;
     }
     void closeSpeaker() override {
@@ -107,7 +105,6 @@ protected:
 
 private:
     static constexpr int kWallTickMs = 40;
-    static constexpr int kSilenceSamples = 1024;
 
     DeviceCatalogue plugged() const {
         DeviceCatalogue catalogue;
@@ -122,7 +119,8 @@ private:
         const QMutexLocker guard(&mutex);
         return member;
     }
-    // The callbacks due up to `ns`, each one host block at the streams' rate.
+    // The callbacks due up to `ns`, each one host block at the streams' rate; the speaker's come
+    // with the cable's.
     void runUntil(std::int64_t ns) {
         nowNs = ns;
         const int frames = streams.frameSizeOut;
@@ -131,10 +129,10 @@ private:
         for (; open && nextCableNs <= nowNs; nextCableNs += periodNs) {
             pullCable(block.data(), frames, nextCableNs);
             cable.append(reinterpret_cast<const char*>(block.constData()), frames * 4);
-        }
-        for (; speakerRunning && nextSpeakerNs <= nowNs; nextSpeakerNs += periodNs) {
-            pullSpeaker(block.data(), frames, nextSpeakerNs);
-            speaker.append(reinterpret_cast<const char*>(block.constData()), frames * 4);
+            if (speakerRunning) {
+                pullSpeaker(block.data(), frames, nextCableNs);
+                speaker.append(reinterpret_cast<const char*>(block.constData()), frames * 4);
+            }
         }
     }
 
@@ -146,7 +144,6 @@ private:
     StreamFormat streams;
     std::int64_t nowNs = 0;
     std::int64_t nextCableNs = 0;
-    std::int64_t nextSpeakerNs = 0;
     qint64 arrivals = 0;
     bool arrivedSinceTick = false;
     DeviceCatalogue listed;

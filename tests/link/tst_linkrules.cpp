@@ -17,7 +17,6 @@ private slots:
         const QString notIp = "\"%1\" is not an IP address with a port (host names are not used "
                               "for audio)";
         QTest::newRow("ipv4 with port") << "192.168.1.20:4590" << QString();
-        QTest::newRow("spaces around") << " 10.0.0.1:80 " << QString();
         QTest::newRow("ipv6 with port") << "[::1]:4590" << QString();
         QTest::newRow("empty") << QString() << "no rig address is given";
         QTest::newRow("no port") << "10.0.0.1" << QString("\"10.0.0.1\" has no port");
@@ -26,7 +25,6 @@ private slots:
         QTest::newRow("port too big")
             << "10.0.0.1:65536" << QString("the port 65536 is not between 1 and 65535");
         QTest::newRow("octet 256") << "10.0.0.256:80" << notIp.arg("10.0.0.256:80");
-        QTest::newRow("host name") << "rig.example:80" << notIp.arg("rig.example:80");
         QTest::newRow("bad ipv6") << "[1::2::3]:80" << QString("1::2::3 is not an IPv6 address");
     }
     void rigAddresses() {
@@ -39,8 +37,6 @@ private slots:
         QTest::addColumn<quint32>("bytes");
         QTest::addColumn<QString>("status");
         QTest::addColumn<bool>("low");
-        QTest::newRow("nothing") << 0u << "Speed: 0/0 KBit|Latency: 0.000 s" << true;
-        QTest::newRow("under one kilobit") << 255u << "Speed: 0/0 KBit|Latency: 0.000 s" << true;
         QTest::newRow("199 KBit is low") << 51199u << "Speed: 199/0 KBit|Latency: 0.000 s" << true;
         QTest::newRow("200 KBit is not") << 51200u << "Speed: 200/0 KBit|Latency: 0.000 s" << false;
         QTest::newRow("wraps in 16 bits")
@@ -58,7 +54,6 @@ private slots:
         QCOMPARE(statusLineText(0, 4096, -0.0427146f),
                  QString("Speed: 0/16 KBit|Latency: 0.043 s"));
         QCOMPARE(reconnectNoticeText(1999), QString("Reconnecting in 1s..."));
-        QCOMPARE(reconnectNoticeText(30000), QString("Reconnecting in 30s..."));
         const PlayoutStats faults{3, 1440, 96000, 5, 2, 23.6, -101.4, 48000};
         QCOMPARE(playoutToolTipText(faults),
                  QString("Playout delay: 24 ms\nClock skew: -101 ppm\nUnderruns: 3 (30 ms of "

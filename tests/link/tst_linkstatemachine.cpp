@@ -24,13 +24,12 @@ private slots:
         QTest::addColumn<State>("to");
         QTest::addColumn<QString>("steps");
         const auto same = std::nullopt;
-        const QList<State> rest{S::Idle, S::GivenUp};
         const QList<State> up{S::Connecting, S::Reconnecting, S::Streaming, S::DeviceLost};
         const QString attempt = "OpenChannel StartAnswerTimer";
         const QString hangUp = "StopTimers SendStopOutput CloseChannel StopAudio";
         const QString lost = "StopTimers StopAudio ScheduleReconnect:1000"; // the schedule afresh
 
-        rows(rest, {E::Connect}, S::Connecting, attempt);
+        rows({S::Idle, S::GivenUp}, {E::Connect}, S::Connecting, attempt);
 
         rows(up, {E::Disconnect}, S::Idle, hangUp);
         rows(up, {E::CardFailed}, S::Idle, hangUp + " ReportCardFailed");
@@ -78,12 +77,12 @@ private slots:
     // Failure after failure, each schedule doubles up to its last delay and stays there.
     void schedules() {
         QList<int> reconnects, retries;
-        for (int n = 0; n < 7; ++n)
+        for (int n = 0; n < 7; ++n) {
             reconnects << reconnectDelayMs(n);
-        for (int n = 0; n < 5; ++n)
             retries << deviceRetryDelayMs(n);
+        }
         QCOMPARE(reconnects, (QList<int>{1000, 2000, 4000, 8000, 16000, 30000, 30000}));
-        QCOMPARE(retries, (QList<int>{500, 1000, 2000, 5000, 5000}));
+        QCOMPARE(retries, (QList<int>{500, 1000, 2000, 5000, 5000, 5000, 5000}));
     }
 
 private:

@@ -6,7 +6,6 @@
 #include "statusline.h"
 
 #include <QLabel>
-#include <QSystemTrayIcon>
 #include <QToolButton>
 
 namespace {
@@ -31,8 +30,6 @@ int framesWhere(const QByteArray& played, Test test) {
 
 using State = HSRigLink::State;
 
-constexpr int None = 0, SilentHost = 1, CardFails = 2; // how a first connection fails
-
 } // namespace
 
 class Scenarios : public QObject {
@@ -41,17 +38,26 @@ class Scenarios : public QObject {
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    // Connected at start as stored: the rig's audio is played at twice the host's rate, each
-    // channel in its place, and lifts the meters; both ways are counted on the status line.
-    void audioFlowsBothWays() {
-        Scenario s({}, [](QSettings& store) { store.setValue("connectAtStart", true); });
-        s.window->connectIfAskedAtStart();
-        QTRY_VERIFY(s.host.received.contains("startOutput"));
+    // The rig's audio is played at twice the host's rate, each channel in its place, and lifts the
+    // meters; both ways are counted on the status line. Switched on and off while connected, the
+    // speaker's stream opens and closes alone: the cable's and the capture's streams stay as they
+    // were and the cable never runs short. The speaker joins the stream at once, with the chosen
+    // receiver on both sides. The card's clock moves on only with the host's datagrams, so the
+    // playout's delay settles at the "RX buffer" floor (x4: 21 ms of the host's 256-frame blocks)
+    // instead of the least that works.
+    void audioFlowsAndTheSpeakerComesAndGoesAlone() {
+        Scenario s({}, [](QSettings& store) {
+            store.setValue("frameOutMult", 4);
+            store.setValue("audioOutMode", int(ReceiverMode::RX1));
+        });
+        s.card.idleClock = false;
+        QVERIFY(s.connectAndStream());
         QCOMPARE(s.card.format().sampleRate, 96000); // the host's 48000, doubled
+        const QByteArray datagram = numberedFrames(s.host.frameSize);
 
         // Resampled to twice the host's rate, each channel in its place: right - left is 1000.
         QVERIFY(QTest::qWaitFor([&] {
-            s.host.sendAudio(numberedFrames(s.host.frameSize));
+            s.host.sendAudio(datagram);
             const int inPlace =
                 framesWhere(s.card.played(), [](int l, int r) { return r - l == 1000; });
             return inPlace > s.host.frameSize;
@@ -67,20 +73,8 @@ private slots:
         QVERIFY(QRegularExpression(R"(^Speed: [1-9]\d*/[1-9]\d* KBit\|Latency: )")
                     .match(s.status())
                     .hasMatch());
-    }
 
-    // Switched on and off while connected, the speaker's stream opens and closes alone: the
-    // cable's and the capture's streams stay as they were and the cable never runs short. The
-    // speaker joins the stream at once, with the chosen receiver on both sides. The card's clock
-    // moves on only with the host's datagrams, so the playout's delay settles at the "RX buffer"
-    // floor (x4: 21 ms of the host's 256-frame blocks) instead of the least that works.
-    void theSpeakerComesAndGoesAlone() {
-        Scenario s({}, [](QSettings& store) { store.setValue("frameOutMult", 4); });
-        s.card.idleClock = false;
-        QVERIFY(s.connectAndStream());
-        s.action("RX1")->trigger();
         auto* speaker = s.window->findChild<QToolButton*>("tbAudio");
-        const QByteArray datagram = numberedFrames(s.host.frameSize);
         for (int round = 1; round <= 3; ++round) {
             speaker->setChecked(true);
             const int heard = s.card.speakerPlayed().size();
@@ -92,7 +86,7 @@ private slots:
             }));
             QVERIFY(s.card.datagrams() - sent < 20);
             speaker->setChecked(false);
-            QVERIFY(s.streamDatagrams(datagram, 8));
+            QVERIFY(s.stream(datagram, 8));
             QCOMPARE(s.card.speakerOpened, round);
         }
         QCOMPARE(s.card.opened, 1);
@@ -101,10 +95,9 @@ private slots:
         QVERIFY2(stats.delayMs > 20, qPrintable(QString::number(stats.delayMs)));
     }
 
-    // An answered ping keeps the link, a missing pong ends it. The host then accepts each attempt
-    // but never describes its stream: each attempt waits for its answer, the next follows the
-    // back-off, and the window shows the reconnection. Low status ticks are counted over a stream,
-    // not only in a row, and afresh on the next stream: its fifth gives the link up.
+    // An answered ping keeps the link, a missing pong ends it and the window shows the
+    // reconnection. Low status ticks are counted over a stream, not only in a row, and afresh on
+    // the next stream: its fifth gives the link up.
     void outagesAreRiddenOutAndASilentStreamGivenUp() {
         Scenario s;
         QVERIFY(s.connectAndStream());
@@ -115,93 +108,48 @@ private slots:
         QVERIFY(s.timer("pongTimer")->isActive());
         QTRY_VERIFY(!s.timer("pongTimer")->isActive());
         QCOMPARE(s.state(), State::Streaming);
-        s.host.silent = true;
         s.fire("pingTimer");
         s.fire("pongTimer");
         QCOMPARE(s.state(), State::Reconnecting);
-        QTRY_VERIFY(!s.card.running());
-        for (const int delay : {1000, 2000}) {
-            QTRY_VERIFY(s.timer("reconnectTimer")->isActive());
-            QCOMPARE(s.timer("reconnectTimer")->interval(), delay);
-            s.fire("statusTimer");
-            QVERIFY(s.status().startsWith("Reconnecting in "));
-            QVERIFY(s.spinnerShown());
-            QCOMPARE(s.window->findChild<QSystemTrayIcon*>()->toolTip(), QString("Reconnecting"));
-            const int attempts = s.host.received.count("localInfo");
-            s.fire("reconnectTimer");
-            QTRY_COMPARE(s.host.received.count("localInfo"), attempts + 1);
-            QVERIFY(s.fire("answerTimer"));
-        }
-        s.host.silent = false;
-        QVERIFY(s.fire("reconnectTimer"));
+        s.fire("statusTimer");
+        QVERIFY(s.status().startsWith("Reconnecting in "));
+        s.fire("reconnectTimer");
         QTRY_COMPARE(s.state(), State::Streaming);
-        QVERIFY(!s.spinnerShown());
         const QByteArray datagram = numberedFrames(s.host.frameSize);
-        QVERIFY(s.awaitListening(datagram));
         for (int tick = 0; tick < 3; ++tick)
             s.fire("statusTimer");
-        QVERIFY(s.status().startsWith("Speed: "));
         // 208 KBit/s over a window is not low, 120 over the next is (KBit = bytes received / 256).
         for (const int kbit : {208, 120}) {
-            QVERIFY(s.streamDatagrams(datagram, 256 * kbit / datagram.size()));
+            QVERIFY(s.stream(datagram, 256 * kbit / datagram.size()));
             s.fire("statusTimer");
             QCOMPARE(s.state(), State::Streaming);
         }
         s.fire("statusTimer");
-        QTRY_COMPARE(s.boxes.texts, QStringList{"Lost connection with Rig"});
-        QCOMPARE(s.state(), State::GivenUp);
-        QTRY_COMPARE(s.host.received.last(), QString("stopOutput"));
+        QTRY_COMPARE(s.boxes, QStringList{"Lost connection with Rig"});
     }
 
-    void onlyTheRigsAudioIsPlayed_data() {
-        QTest::addColumn<bool>("anySender");
-        QTest::newRow("from the rig only") << false;
-        QTest::newRow("from any address") << true;
-    }
-    void onlyTheRigsAudioIsPlayed() {
-        QFETCH(bool, anySender);
-        Scenario s({}, [&](QSettings& store) { store.setValue("acceptAnySender", anySender); });
-        QVERIFY(s.connectAndStream());
-        QVERIFY(s.awaitListening(numberedFrames(s.host.frameSize)));
-        QUdpSocket stranger;
-        QVERIFY(stranger.bind(QHostAddress("127.0.0.2"), 0));
-        const QByteArray strange(4 * s.host.frameSize, '\x55');
-        stranger.writeDatagram(strange, QHostAddress::LocalHost, s.host.panelPort);
-        // The rig's next audio, sent after the stranger's, marks when both have been handled.
-        const QByteArray marker(4 * s.host.frameSize, '\x33');
-        QVERIFY(QTest::qWaitFor([&] {
-            s.host.sendAudio(marker);
-            return s.card.played().contains(QByteArray(16, '\x33'));
-        }));
-        QCOMPARE(s.card.played().contains(QByteArray(16, '\x55')), anySender);
-    }
-
-    // A device that stops is reopened on its retry schedule while the link stays up: a cable whose
-    // callback stops running (with callbacks there is no write to time out: the watchdog finds
-    // it), then a capture that goes and comes back under another index (found by its name).
-    void aSoundDeviceThatStopsIsReopenedWhileTheLinkStaysUp() {
+    // Sound devices come and go while the link stays up. A capture plugged in after the panel
+    // read its device list is found at connect. A device that stops is reopened on its retry
+    // schedule: a cable whose callback stops running (with callbacks there is no write to time
+    // out: the watchdog finds it), then a capture that goes and comes back under another index
+    // (found by its name).
+    void soundDevicesComeAndGo() {
         Scenario s;
+        s.card.capturePresent = false;
+        for (int list = 0; list < 2; ++list) // the first list is start-up's, not read again
+            s.card.EnumerateAudioDevices();
+        QVERIFY(!s.card.captureDeviceNames().contains(StandInSoundCard::kCapture));
+        s.card.capturePresent = true;
         QVERIFY(s.connectAndStream());
         s.card.idleClock = false;
         QTRY_COMPARE(s.status(), soundDeviceNoticeText(StandInSoundCard::kCable));
         s.card.idleClock = true;
-        QTRY_VERIFY(s.timer("deviceRetryTimer")->isActive());
         s.fire("deviceRetryTimer");
         QTRY_COMPARE(s.state(), State::Streaming);
-        QCOMPARE(s.card.opened, 2);
 
         s.card.capturePresent = false;
         const QString notice = soundDeviceNoticeText(StandInSoundCard::kCapture);
         QTRY_COMPARE(s.status(), notice);
-        QTRY_VERIFY(!s.card.running());
-        for (const int delay : {500, 1000}) {
-            QTRY_VERIFY(s.timer("deviceRetryTimer")->isActive());
-            QCOMPARE(s.timer("deviceRetryTimer")->interval(), delay);
-            s.fire("deviceRetryTimer");
-        }
-        s.fire("statusTimer");
-        QCOMPARE(s.status(), notice);
-        QTRY_VERIFY(s.timer("deviceRetryTimer")->isActive());
         s.card.captureIndex = 3; // plugged back in under another index
         s.card.capturePresent = true;
         s.fire("deviceRetryTimer");
@@ -209,78 +157,44 @@ private slots:
         QCOMPARE(s.card.openedCapture, 3);
     }
 
-    // At connect, a capture device plugged in after the panel read its device list is found, and
-    // a missing speaker leaves the cable playing.
-    void devicesAreLookedUpAtConnect() {
-        Scenario s({}, [](QSettings& store) { store.setValue("audioDevice", "No such speaker"); });
-        s.card.capturePresent = false;
-        for (int list = 0; list < 2; ++list) // the first list is start-up's, not read again
-            s.card.EnumerateAudioDevices();
-        QVERIFY(!s.card.captureDeviceNames().contains(StandInSoundCard::kCapture));
-        s.card.capturePresent = true;
-        QVERIFY(s.connectAndStream());
-        QVERIFY(s.card.running());
-        s.window->findChild<QToolButton*>("tbAudio")->setChecked(true);
-        QVERIFY(s.awaitListening(numberedFrames(s.host.frameSize)));
-        QVERIFY(s.card.speakerPlayed().isEmpty());
-        QCOMPARE(s.state(), State::Streaming);
-        QVERIFY(s.boxes.texts.isEmpty());
-    }
-
     // A first connection that cannot be made is reported once, not retried, and leaves the
     // window usable.
     void aFirstConnectionThatCannotBeMadeIsReported_data() {
         QTest::addColumn<QString>("address"); // empty: the stand-in host's
-        QTest::addColumn<int>("failure");
-        QTest::addColumn<QString>("box");
-        const QString refused = "Unable connect to remote Rig";
-        QTest::newRow("nothing listens") << "127.0.0.1:1" << None << refused;
-        QTest::newRow("never answers") << QString() << SilentHost << refused;
-        QTest::newRow("no port") << "127.0.0.1" << None
-                                 << "Cannot connect: \"127.0.0.1\" has no port";
-        QTest::newRow("card fails") << QString() << CardFails << "Unable to configure audio card";
+        QTest::addColumn<bool>("silent");
+        QTest::newRow("nothing listens") << "127.0.0.1:1" << false;
+        QTest::newRow("never answers") << QString() << true;
     }
     void aFirstConnectionThatCannotBeMadeIsReported() {
         QFETCH(QString, address);
-        QFETCH(int, failure);
         Scenario s(address);
-        s.host.silent = failure == SilentHost;
-        s.card.failOpen = failure == CardFails;
+        QFETCH(bool, silent);
+        s.host.silent = silent;
         s.pressConnect();
         if (s.host.silent) {
             QTRY_COMPARE(s.host.received, QStringList{"localInfo"});
             QCOMPARE(s.timer("answerTimer")->interval(), 10000);
             QVERIFY(s.fire("answerTimer"));
         }
-        QTRY_COMPARE(s.boxes.texts.size(), 1);
-        QFETCH(QString, box);
-        QVERIFY(s.boxes.texts.first().startsWith(box));
+        QTRY_COMPARE(s.boxes, QStringList{"Unable connect to remote Rig"});
         QVERIFY(!s.timer("reconnectTimer")->isActive() && s.window->isEnabled());
-        QVERIFY(!s.action("Connect to RIG")->isChecked());
     }
 
-    // Text that is not a description, or a description beyond the 64 KiB a host message may
-    // have, closes the connection before any audio.
-    void aHostThatDoesNotDescribeItsStreamIsClosed_data() {
-        QTest::addColumn<QString>("reply");
-        QTest::addColumn<int>("closeCode");
-        QTest::newRow("not JSON") << "{not json" << 1000;
-        QTest::newRow("over 64 KiB")
-            << QString(R"({"message":"hostInfo","sampleRate":48000,"frameSize":256,"pad":"%1"})")
-                   .arg(QString(65536, 'x'))
-            << 1009;
-    }
-    void aHostThatDoesNotDescribeItsStreamIsClosed() {
+    // A description beyond the 64 KiB a host message may have closes the connection before any
+    // audio.
+    void anOversizedHostMessageIsRefused() {
         Scenario s;
-        QFETCH(QString, reply);
-        s.host.reply = reply;
+        s.host.reply =
+            QString(R"({"message":"hostInfo","sampleRate":48000,"frameSize":256,"pad":"%1"})")
+                .arg(QString(65536, 'x'));
         s.pressConnect();
-        QTRY_VERIFY(!s.host.closeCodes.isEmpty());
-        QTEST(s.host.closeCodes.first(), "closeCode");
+        QTRY_COMPARE(s.host.closeCodes, QList<int>{1009});
         QTRY_COMPARE(s.state(), State::Reconnecting);
     }
 
-    void aTakenUdpPortIsShownAndAudioStillGoesOut() {
+    // A taken UDP port is shown. The end of a session (a logout, a termination signal) quits once
+    // "stopOutput" and the close have gone out.
+    void aTakenUdpPortIsShownAndTheSessionEndsDisconnected() {
         Scenario s;
         QUdpSocket squatter;
         const quint16 port = QSettings().value("inUDPPort").toUInt();
@@ -289,20 +203,7 @@ private slots:
         auto* warning = s.window->findChild<QLabel*>("udpPortWarning");
         QTRY_VERIFY(warning->isVisible());
         QCOMPARE(warning->text(), QString("UDP port %1 unavailable: no audio received").arg(port));
-        // The panel's audio still reaches the rig from another port.
-        QTRY_VERIFY(!s.host.receivedAudio().isEmpty());
-    }
 
-    // The end of a session (a logout, a termination signal) quits once "stopOutput" and the close
-    // have gone out; closing the window asks first.
-    void closingWhileConnectedGoesToTheTrayAndQuittingAsksFirst() {
-        Scenario s;
-        QVERIFY(s.connectAndStream());
-        s.window->close();
-        QVERIFY(!s.window->isVisible());
-        s.window->close();
-        QTRY_COMPARE(s.boxes.texts, QStringList{"Please, disconnect from the remote RIG"});
-        QVERIFY(s.window->isVisible());
         bool closedAtQuit = false;
         QObject scope;
         connect(qApp, &QCoreApplication::aboutToQuit, &scope,
@@ -310,8 +211,7 @@ private slots:
         QTimer::singleShot(0, s.window.get(), &MainWindow::endSession);
         QApplication::exec();
         QVERIFY(closedAtQuit);
-        QVERIFY(s.window->close());
-        QCOMPARE(s.boxes.texts.last(), QString("Do you want to quit?"));
+        QTRY_COMPARE(s.host.closeCodes, QList<int>{1000});
     }
 };
 

@@ -27,8 +27,6 @@ private slots:
         const QString defaults = " 0 0 0 0 0 false false  ", refused = "refused";
         QTest::newRow("complete") << full.arg(48000).arg(4591) << stored.arg(48000).arg(4591);
         QTest::newRow("port keeps 16 bits") << full.arg(1).arg(70000) << stored.arg(1).arg(4464);
-        QTest::newRow("32-bit limits")
-            << full.arg(-2147483648LL).arg(4294971887LL) << stored.arg(-2147483648LL).arg(0);
         QTest::newRow("every member missing") << R"({"message":"hostInfo"})" << defaults;
         QTest::newRow("every member mistyped")
             << R"({"message":"hostInfo","protocol":1,"channel":"2","sampleRate":48000.5,)"
@@ -36,9 +34,7 @@ private slots:
                R"("output":"true","codec":[],"callSign":{}})"
             << defaults;
         QTest::newRow("not JSON") << "hostInfo" << refused;
-        QTest::newRow("capital H") << R"({"message":"HostInfo"})" << refused;
         QTest::newRow("other message") << R"({"message":"startOutput"})" << refused;
-        QTest::newRow("array") << R"([{"message":"hostInfo"}])" << refused;
     }
     void hostInfo() {
         QFETCH(QString, text);
@@ -52,8 +48,6 @@ private slots:
             R"({"localAddress": "10.0.0.2","localPort": 2476,"message": "localInfo"})";
         QTest::newRow("localInfo") << 0 << QJsonDocument::fromJson(local).toJson();
         QTest::newRow("startOutput") << 3 << QByteArray("{\n    \"message\": \"startOutput\"\n}\n");
-        QTest::newRow("stopOutput") << 4 << QByteArray("{\n    \"message\": \"stopOutput\"\n}\n");
-        QTest::newRow("unknown type") << 5 << QByteArray();
     }
     void composing() {
         QFETCH(int, type);
