@@ -19,8 +19,10 @@
 namespace {
 
 constexpr int kCableRate = 96000;
+constexpr int kHostRate = 48000;
 constexpr double kLeftHz = 1000.0;
 constexpr double kRightHz = 1500.0;
+constexpr double kTransmitHz = 700.0;
 // Tones are sent at -6 dBFS (amplitude 0.5); the other tone of a pair, where it does not belong,
 // reads at least 40 dB lower.
 constexpr double kMinTone = 0.35;
@@ -52,6 +54,8 @@ constexpr int kRecoveryMs = 35000;
 
 const QRegularExpression kClientConnected("^client \\S+ connected$");
 const QRegularExpression kAudioStarted("^audio started to ");
+// The rig's report of a second of the panel's audio: how many samples came, and their peak.
+const QRegularExpression kReceived("^rx (\\d+) samples/s.* peak (\\S+) dBFS$");
 
 // One channel of 16-bit little-endian stereo, scaled to [-1, 1).
 QVector<double> channelOf(const QByteArray& stereo, int channel) {
@@ -353,13 +357,14 @@ private slots:
     void cleanupTestCase() { audioServer("stop"); }
 
     // A connected panel through the real devices, as a session goes. The window wears the stored
-    // theme (the window colour #31363b). The speaker switched off and on ten times from the
-    // tray's menu leaves no gap in the cable's tone (half a millisecond of silence). The rig's
-    // host fails, and nobody touches the panel: audio flows again each time, the cable carrying
-    // what the rig sent, its left tone on the left and its right one on the right. In the main
-    // suite the host is killed and back at once; with UMX_SOAK_MINUTES every fault comes in turn
-    // for that long, and no descriptor or thread is left behind. Then a logout's SIGTERM ends the
-    // panel as Quit does, its settings saved.
+    // theme (the window colour #31363b). A tone played into the capture cable at the host's rate
+    // reaches the rig at the host's rate (the panel captures at twice it) and at its level. The
+    // speaker switched off and on ten times from the tray's menu leaves no gap in the cable's
+    // tone (half a millisecond of silence). The rig's host fails, and nobody touches the panel:
+    // audio flows again each time, the cable carrying what the rig sent, its left tone on the
+    // left and its right one on the right. In the main suite the host is killed and back at once;
+    // with UMX_SOAK_MINUTES every fault comes in turn for that long, and no descriptor or thread
+    // is left behind. Then a logout's SIGTERM ends the panel as Quit does, its settings saved.
     void faultsAreRiddenOut() {
         const double minutes = qEnvironmentVariable("UMX_SOAK_MINUTES").toDouble();
         Session s;
@@ -369,6 +374,35 @@ private slots:
         const QByteArray corner =
             s.run("import", {"-window", s.window, "-crop", "1x1+2+2", "txt:-"});
         QVERIFY2(corner.contains("srgb(49,54,59)"), corner.constData());
+
+        // 1.5 s of the tone from other software, then silence.
+        QByteArray mono(kHostRate * 3, Qt::Uninitialized);
+        for (int i = 0; i < kHostRate * 3 / 2; ++i)
+            qToLittleEndian(qint16(16384 * std::sin(2 * M_PI * kTransmitHz * i / kHostRate)),
+                            mono.data() + 2 * i);
+        s.run("aplay",
+              QString("-q -t raw -f S16_LE -c 1 -r %1 -D").arg(kHostRate).split(' ')
+                  << "UMX VAC TX In",
+              mono);
+        // Three more reports: the tail of the tone has arrived, and whole seconds after it.
+        // Five at least, so that whole seconds remain without the first and the last.
+        const int awaited = qMax(s.rigLines.filter(kReceived).size() + 3, 5);
+        QTRY_VERIFY_WITH_TIMEOUT(s.rigLines.filter(kReceived).size() >= awaited, kWaitMs);
+        // The reports of whole seconds (all but the first and the last) say the host's rate on
+        // average: a second counts whole capture blocks (43 ms), so it reads a block more or
+        // less. The loudest of them holds the tone's peak.
+        const QStringList reports = s.rigLines.filter(kReceived);
+        double sum = 0.0;
+        double peakDbfs = -100.0;
+        for (int i = 1; i + 1 < reports.size(); ++i) {
+            const QRegularExpressionMatch report = kReceived.match(reports.at(i));
+            sum += report.captured(1).toDouble();
+            peakDbfs = qMax(peakDbfs, report.captured(2).toDouble());
+        }
+        const double rate = sum / (reports.size() - 2);
+        QVERIFY2(qAbs(rate - kHostRate) < kHostRate * 0.04, qPrintable(reports.join('\n')));
+        QVERIFY2(peakDbfs > 20 * std::log10(kMinTone) && peakDbfs < 20 * std::log10(kMaxTone),
+                 qPrintable(reports.join('\n')));
 
         const QString icon = s.findWindow(s.panel.processId(), "", true);
         QProcess recorder;
