@@ -6,7 +6,6 @@
 
 #include "panelsettings.h"
 
-#include <QRandomGenerator>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QUdpSocket>
@@ -34,17 +33,18 @@ constexpr int kWaitMs = 30000;
 // no effect within this time.
 constexpr int kKeyEffectMs = 3000;
 constexpr int kAttempts = 5;
-// A second of a far end, judged by its best quarter: a loaded machine leaves a gap in the
-// playback now and then.
+// A second of a far end, judged by its best sixteenth: a loaded machine leaves a gap in the
+// playback now and then. A sixteenth reads a tone at its level, to within 1.5 dB, up to the
+// drift controller's 0.5 % fast or slow, while the other tone of a pair stays far below it.
 constexpr int kListenMs = 1000;
-constexpr int kQuarter = kCableRate / 4;
+constexpr int kStretch = kCableRate / 16;
 // Sound first reaches a far end while the playout still primes and grows its target.
 constexpr int kSettleMs = 2000;
 
 // The host away in an outage: long enough for the third reconnection attempt and beyond.
 constexpr int kOutageMs = 20000;
-// A silence or a flood of the host, as long as its hang: long enough for low status ticks,
-// short of a give-up.
+// A silence of the host, as long as its hang: long enough for low status ticks, short of a
+// give-up.
 constexpr int kFaultMs = 4000;
 // The soak reads the panel's figures this long after audio flows again, in its steady state.
 constexpr int kSteadyMs = 2000;
@@ -84,27 +84,18 @@ double toneAmplitude(const QVector<double>& samples, double hz) {
     return windowSum > 0.0 ? 2.0 * std::sqrt(std::max(power, 0.0)) / windowSum : 0.0;
 }
 
-// A tone's amplitude anywhere within the drift controller's reach: while it steers the playout's
-// fill (at the start, after a fault) the received audio plays up to 0.5 % fast or slow.
-double steeredToneAmplitude(const QVector<double>& samples, double hz) {
-    double amplitude = 0.0;
-    for (int step = -4; step <= 4; ++step)
-        amplitude = qMax(amplitude, toneAmplitude(samples, hz * (1 + step * 0.00125)));
-    return amplitude;
-}
-
 // What is wrong with a recording of the cable, which should carry the left tone on the left and
 // the right tone on the right at about -6 dBFS, and not the other tone of the pair; empty when
-// nothing is. Each channel is judged by its quarter second where its tone reads loudest.
+// nothing is. Each channel is judged by its sixteenth of a second where its tone reads loudest.
 QString wrongTones(const QByteArray& stereo) {
     QString wrong;
     for (const auto& [channel, hz] : {std::pair{0, kLeftHz}, std::pair{1, kRightHz}}) {
         const QVector<double> samples = channelOf(stereo, channel);
         double level = 0.0;
         double leak = 0.0;
-        for (int at = 0; at + kQuarter <= samples.size(); at += kQuarter / 10) {
-            const QVector<double> stretch = samples.mid(at, kQuarter);
-            if (const double amplitude = steeredToneAmplitude(stretch, hz); amplitude > level) {
+        for (int at = 0; at + kStretch <= samples.size(); at += kStretch / 4) {
+            const QVector<double> stretch = samples.mid(at, kStretch);
+            if (const double amplitude = toneAmplitude(stretch, hz); amplitude > level) {
                 level = amplitude;
                 leak = toneAmplitude(stretch, kLeftHz + kRightHz - hz);
             }
@@ -140,10 +131,9 @@ public:
         close();
         rig.terminate();
         rig.waitForFinished(kWaitMs);
-        QFile log(dir.filePath("panel.log"));
-        if (QTest::currentTestFailed() && log.open(QIODevice::ReadOnly))
+        if (QTest::currentTestFailed())
             qWarning("panel, the end of its log:\n%s\nrig, its last lines:\n%s",
-                     log.readAll().right(20000).constData(),
+                     log().right(20000).constData(),
                      qPrintable(rigLines.mid(rigLines.size() - 30).join('\n')));
     }
 
@@ -160,13 +150,27 @@ public:
         return env;
     }
 
+    // What the panel has logged (its standard error), or a log file of the session's folder.
+    QByteArray log(const QString& name = "panel.log") const {
+        QFile file(dir.filePath(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    // Starts a program in the session's environment; umx and umx-rigsim are the ones built.
+    void launch(QProcess& process, const QString& program, const QStringList& arguments) {
+        process.setProcessEnvironment(env());
+        process.start(program.startsWith("umx")
+                          ? qEnvironmentVariable("UMX_BIN_DIR") + '/' + program
+                          : program,
+                      arguments);
+    }
+
     // What a helper program prints, run to its end. Events go on meanwhile: the rig's lines keep
     // coming in.
     QByteArray run(const QString& program, const QStringList& arguments,
                    const QByteArray& input = {}) {
         QProcess process;
-        process.setProcessEnvironment(env());
-        process.start(program, arguments);
+        launch(process, program, arguments);
         process.write(input);
         process.closeWriteChannel();
         (void)QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, kWaitMs);
@@ -175,8 +179,8 @@ public:
 
     // A visible window of process `pid` with a title that matches, once there is one: a window
     // at least 100 pixels wide, or a smaller one (the tray icon, a menu) when `small`.
-    QString findWindow(qint64 pid, const QString& title, int timeoutMs = kWaitMs,
-                       bool small = false) {
+    QString findWindow(qint64 pid, const QString& title, bool small = false,
+                       int timeoutMs = kWaitMs) {
         const QRegularExpression size(
             QString("Window (\\d+)\\n.*\\n\\s*Geometry: \\d{%1}x").arg(small ? "1,2" : "3,"));
         const QStringList search =
@@ -200,24 +204,26 @@ public:
         return false;
     }
 
-    // What a far end of the audio server's cables carries once sound has reached it (the panel
-    // opens its streams a moment after the rig starts sending), stereo at the cables' rate.
-    QByteArray listen(const QString& device) {
-        const QStringList format =
-            QString("-q -t raw -f S16_LE -c 2 -r %1 -D").arg(kCableRate).split(' ')
-            << device << "-s";
-        const auto record = [&](int ms) {
-            return run("arecord", format + QStringList{QString::number(kCableRate * ms / 1000)});
-        };
+    // The arguments of arecord for `ms` of the cable's far end, 16-bit stereo at the cables' rate.
+    static QStringList recording(int ms) {
+        return QString("-q -t raw -f S16_LE -c 2 -r %1 -D").arg(kCableRate).split(' ')
+               << "UMX VAC RX Out"
+               << "-s" << QString::number(kCableRate / 1000 * ms);
+    }
+
+    // What the far end of the cable carries once sound has reached it (the panel opens its
+    // streams a moment after the rig starts sending).
+    QByteArray listen() {
         (void)QTest::qWaitFor(
             [&] {
-                const QVector<double> heard = channelOf(record(kListenMs / 4), 0);
+                const QVector<double> heard =
+                    channelOf(run("arecord", recording(kListenMs / 4)), 0);
                 return std::any_of(heard.begin(), heard.end(), [](double s) { return s > 0.1; });
             },
             kWaitMs);
         // The playout's fill is steered to its target in the first seconds of a stream.
         QTest::qWait(kSettleMs);
-        return record(kListenMs);
+        return run("arecord", recording(kListenMs));
     }
 
     // umx-rigsim as operators and scripts run it, on a free port unless told which. A rig started
@@ -227,28 +233,25 @@ public:
         rig.kill();
         rig.waitForFinished(kWaitMs);
         rigLines.clear();
-        rig.start(qEnvironmentVariable("UMX_BIN_DIR") + "/umx-rigsim",
-                  QStringList{"--listen", QString("127.0.0.1:%1").arg(port), "--udp-in-port", "0"} +
-                      arguments);
+        launch(rig, "umx-rigsim",
+               QStringList{"--listen", QString("127.0.0.1:%1").arg(port), "--udp-in-port", "0"} +
+                   arguments);
         if (!waitFor(ready))
             return false;
         rigPort = ready.match(rigLines.filter(ready).constFirst()).captured(1).toInt();
         return true;
     }
 
-    // Whether a line of the rig's from `from` on matches, once it is there.
-    bool waitFor(const QRegularExpression& pattern, int from = 0, int timeoutMs = kWaitMs) {
-        return QTest::qWaitFor([&] { return !rigLines.mid(from).filter(pattern).isEmpty(); },
-                               timeoutMs);
+    // Whether a line of the rig's matches, once it is there.
+    bool waitFor(const QRegularExpression& pattern, int timeoutMs = kWaitMs) {
+        return QTest::qWaitFor([&] { return !rigLines.filter(pattern).isEmpty(); }, timeoutMs);
     }
 
     // Whether its window shows within `timeoutMs`.
     bool startPanel(const QStringList& arguments = {}, int timeoutMs = kWaitMs) {
-        panel.setProcessEnvironment(env());
         panel.setStandardErrorFile(dir.filePath("panel.log"));
-        panel.start(qEnvironmentVariable("UMX_BIN_DIR") + "/umx",
-                    QStringList{"--log-level", "debug"} + arguments);
-        window = findWindow(panel.processId(), "^UMX control panel", timeoutMs);
+        launch(panel, "umx", QStringList{"--log-level", "debug"} + arguments);
+        window = findWindow(panel.processId(), "^UMX control panel", false, timeoutMs);
         return !window.isEmpty();
     }
 
@@ -276,7 +279,7 @@ public:
         for (auto key = seeded.cbegin(); key != seeded.cend(); ++key)
             store.setValue(key.key(), key.value());
         return startPanel() &&
-               press(window, "space", [&] { return waitFor(kClientConnected, 0, kKeyEffectMs); }) &&
+               press(window, "space", [&] { return waitFor(kClientConnected, kKeyEffectMs); }) &&
                waitFor(kAudioStarted);
     }
 
@@ -303,8 +306,6 @@ public:
 // The faults of a rig's host, in turn: the rig is killed and comes back playing the fault (its
 // arguments) until it says the fault is over (its line), or after `lastsMs` (a silence, a host
 // away); then a good rig is back, and audio must flow again without anyone touching the panel.
-// A fault without a rig is a flood: noise at the panel's UDP port from the rig's address for
-// `lastsMs`, the link up.
 struct Fault {
     const char* rig;
     const char* over;
@@ -316,56 +317,17 @@ const Fault kFaults[] = {
     {"--send-malformed", "disconnected", 0},
     {"--send-oversized 1048576", "disconnected", 0},
     {"--silent-after 1", "^fault: going silent", kFaultMs},
-    {nullptr, "", kFaultMs},
     {"", "", kOutageMs}, // away for a while, as a rig's computer restarting
 };
 
-// Odd-sized datagrams of noise, 1 byte to 64 KiB, at `port` for `ms`.
-void flood(quint16 port, int ms) {
-    QUdpSocket noise;
-    QElapsedTimer elapsed;
-    elapsed.start();
-    for (int i = 0; !elapsed.hasExpired(ms); ++i) {
-        QByteArray datagram(1 + QRandomGenerator::global()->bounded(65507), Qt::Uninitialized);
-        QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(datagram.data()),
-                                              datagram.size() / 4);
-        noise.writeDatagram(datagram, QHostAddress::LocalHost, port);
-        if (i % 100 == 0)
-            QCoreApplication::processEvents();
-    }
-}
-
-// Milliseconds from a good rig's start to its audio flowing to the panel, or -1 when it did not
-// within kRecoveryMs. A flood leaves the link up: 0, or -1 when it broke.
-int recovery(Session& s, const Fault& fault) {
-    static const QRegularExpression broken("disconnected \\(close code");
-    if (!fault.rig) {
-        flood(s.seeded.value("inUDPPort").value<quint16>(), fault.lastsMs);
-        return s.rigLines.filter(broken).isEmpty() ? 0 : -1;
-    }
+// Whether a good rig's audio flows to the panel again within kRecoveryMs of its start.
+bool recovers(Session& s, const Fault& fault) {
     s.rig.kill();
     if (*fault.rig && !(s.startRig(QString(fault.rig).split(' '), s.rigPort) &&
-                        s.waitFor(QRegularExpression(fault.over), 0, kWaitMs)))
-        return -1;
+                        s.waitFor(QRegularExpression(fault.over))))
+        return false;
     QTest::qWait(fault.lastsMs);
-    QElapsedTimer taken;
-    taken.start();
-    return s.startRig({}, s.rigPort) && s.waitFor(kAudioStarted, 0, kRecoveryMs) ? taken.elapsed()
-                                                                                 : -1;
-}
-
-// The OpenGL drivers a process maps, and what loads them. Qt's GUI library links the
-// vendor-neutral dispatch itself (libGL, libGLX, libGLdispatch: no driver), so those do not count.
-QStringList openGlDrivers(qint64 pid) {
-    static const QRegularExpression driver(
-        R"((lib(GLX_|EGL|GLES|OpenGL|LLVM|gallium|glapi)|_dri\.so|xcbglintegrations/))");
-    QFile maps(QString("/proc/%1/maps").arg(pid));
-    QStringList found;
-    if (maps.open(QIODevice::ReadOnly))
-        for (const QString& line : QString::fromLocal8Bit(maps.readAll()).split('\n'))
-            if (line.contains(driver) && !found.contains(line.section(' ', -1)))
-                found << line.section(' ', -1);
-    return found;
+    return s.startRig({}, s.rigPort) && s.waitFor(kAudioStarted, kRecoveryMs);
 }
 
 class TestEndToEnd : public QObject {
@@ -394,20 +356,24 @@ private slots:
     }
     void cleanupTestCase() { audioServer("stop"); }
 
-    // Both ways through the real devices. The cable carries what the rig sent. A tone played
-    // into the capture cable at the host's rate reaches the rig at the host's rate (the panel
-    // captures at twice it) and at its level. The window wears the stored theme (the window
-    // colour #31363b); the shown, connected panel maps no OpenGL driver; SIGHUP ends the panel.
-    void audioAtTheFarEnds() {
+    // A connected panel through the real devices, as a session goes. The window wears the stored
+    // theme (the window colour #31363b). A tone played into the capture cable at the host's rate
+    // reaches the rig at the host's rate (the panel captures at twice it) and at its level. The
+    // speaker switched off and on ten times from the tray's menu leaves no gap in the cable's
+    // tone (half a millisecond of silence). The rig's host fails, and nobody touches the panel:
+    // audio flows again each time, the cable carrying what the rig sent, its left tone on the
+    // left and its right one on the right. In the main suite the host is killed and back at once;
+    // with UMX_SOAK_MINUTES every fault comes in turn for that long, and no descriptor or thread
+    // is left behind. Then a logout's SIGTERM ends the panel as Quit does, its settings saved.
+    void faultsAreRiddenOut() {
+        const double minutes = qEnvironmentVariable("UMX_SOAK_MINUTES").toDouble();
         Session s;
+        const QByteArray serverPorts = s.run("jack_lsp", {});
         QVERIFY(s.connectToRig());
-        const QString wrong = wrongTones(s.listen("UMX VAC RX Out"));
-        QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+        QVERIFY(!s.listen().isEmpty());
         const QByteArray corner =
             s.run("import", {"-window", s.window, "-crop", "1x1+2+2", "txt:-"});
         QVERIFY2(corner.contains("srgb(49,54,59)"), corner.constData());
-        const QStringList drivers = openGlDrivers(s.panel.processId());
-        QVERIFY2(drivers.isEmpty(), qPrintable(drivers.join('\n')));
 
         // 1.5 s of the tone from other software, then silence.
         QByteArray mono(kHostRate * 3, Qt::Uninitialized);
@@ -422,8 +388,6 @@ private slots:
         // Five at least, so that whole seconds remain without the first and the last.
         const int awaited = qMax(s.rigLines.filter(kReceived).size() + 3, 5);
         QTRY_VERIFY_WITH_TIMEOUT(s.rigLines.filter(kReceived).size() >= awaited, kWaitMs);
-        QVERIFY(s.close(SIGHUP));
-
         // The reports of whole seconds (all but the first and the last) say the host's rate on
         // average: a second counts whole capture blocks (43 ms), so it reads a block more or
         // less. The loudest of them holds the tone's peak.
@@ -439,54 +403,52 @@ private slots:
         QVERIFY2(qAbs(rate - kHostRate) < kHostRate * 0.04, qPrintable(reports.join('\n')));
         QVERIFY2(peakDbfs > 20 * std::log10(kMinTone) && peakDbfs < 20 * std::log10(kMaxTone),
                  qPrintable(reports.join('\n')));
-    }
 
-    // The rig's host fails, and nobody touches the panel: audio flows again each time. In the
-    // main suite the host is killed and back at once; with UMX_SOAK_MINUTES every fault comes in
-    // turn for that long, and no descriptor or thread is left behind. Then a logout's SIGTERM
-    // ends the panel as Quit does, its settings saved.
-    void faultsAreRiddenOut() {
-        const double minutes = qEnvironmentVariable("UMX_SOAK_MINUTES").toDouble();
-        Session s;
-        const QByteArray serverPorts = s.run("jack_lsp", {});
-        QVERIFY(s.connectToRig());
-        // The panel's open descriptors and threads after each fault, in the steady state: what a
-        // fault must not leave behind.
-        const auto entries = [&](const char* folder) {
-            return QDir(QString("/proc/%1/%2").arg(s.panel.processId()).arg(folder))
-                .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
-                .size();
+        const QString icon = s.findWindow(s.panel.processId(), "", true);
+        QProcess recorder;
+        s.launch(recorder, "arecord", s.recording(20000));
+        const auto switchTo = [&](const QByteArray& line, int times) {
+            for (int attempt = 0; attempt < kAttempts; ++attempt) {
+                s.run("xdotool", {"mousemove", "--window", icon, "4", "4", "click", "3", "sleep",
+                                  "0.3", "key", "Down", "Down", "Return"});
+                if (QTest::qWaitFor([&] { return s.log().count(line) == times; }, kKeyEffectMs))
+                    return true;
+            }
+            return false;
         };
-        QList<int> descriptors;
-        QList<int> threads;
-        QList<int> recoveries;
+        for (int round = 1; round <= 10; ++round) {
+            QVERIFY(switchTo("Speaker off", round));
+            QVERIFY(switchTo("Speaker on: ", round + 1));
+        }
+        QVERIFY(recorder.waitForFinished(kWaitMs));
+        int silent = 0, longest = 0;
+        for (const double sample : channelOf(recorder.readAllStandardOutput(), 0))
+            longest = std::max(longest, silent = std::abs(sample) < 0.01 ? silent + 1 : 0);
+        QVERIFY2(longest < kCableRate / 2000, qPrintable(QString("%1 silent frames").arg(longest)));
+
+        // The panel's open descriptors and threads, in the steady state after each fault: what a
+        // fault must not leave behind.
+        QList<int> entries;
         QElapsedTimer soak;
         soak.start();
         for (int n = 0; n == 0 || soak.elapsed() < minutes * 60000; ++n) {
-            recoveries << recovery(s, kFaults[n % std::size(kFaults)]);
-            QVERIFY2(recoveries.last() >= 0, qPrintable(QString("fault %1").arg(n)));
+            QVERIFY2(recovers(s, kFaults[n % std::size(kFaults)]), qPrintable(QString::number(n)));
             if (minutes > 0) {
                 QTest::qWait(kSteadyMs);
-                descriptors << entries("fd");
-                threads << entries("task");
+                const QDir proc(QString("/proc/%1").arg(s.panel.processId()));
+                const auto filter = QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot;
+                entries << QDir(proc.filePath("fd")).entryList(filter).size() +
+                               QDir(proc.filePath("task")).entryList(filter).size();
             }
         }
-        const QString wrong = wrongTones(s.listen("UMX VAC RX Out"));
+        const QString wrong = wrongTones(s.listen());
         QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
         if (minutes > 0) {
-            std::sort(recoveries.begin(), recoveries.end());
-            qInfo("soak: %d faults in %.1f min, audio again after a median %d ms, at most %d ms; "
-                  "descriptors %d -> %d, threads %d -> %d",
-                  int(recoveries.size()), soak.elapsed() / 60000.0,
-                  recoveries[recoveries.size() / 2], recoveries.last(), descriptors.first(),
-                  descriptors.last(), threads.first(), threads.last());
             // No more at the end than at any point of the first round of faults.
-            const auto mostInFirstRound = [](const QList<int>& counts) {
-                const QList<int> first = counts.mid(0, std::size(kFaults));
-                return *std::max_element(first.begin(), first.end());
-            };
-            QVERIFY(descriptors.last() <= mostInFirstRound(descriptors));
-            QVERIFY(threads.last() <= mostInFirstRound(threads));
+            const QList<int> first = entries.mid(0, std::size(kFaults));
+            qInfo("soak: %d faults in %.1f min; descriptors and threads %d -> %d",
+                  int(entries.size()), soak.elapsed() / 60000.0, entries.first(), entries.last());
+            QVERIFY(entries.last() <= *std::max_element(first.begin(), first.end()));
         }
 
         QVERIFY(s.close());
@@ -514,67 +476,24 @@ private slots:
         QVERIFY(s.close(SIGINT));
     }
 
-    // The speaker switched off and on ten times from the tray's menu while the cable records: the
-    // cable's tone goes on without a gap (half a millisecond of silence).
-    void theSpeakerSwitchesWithoutAGapOnTheCable() {
-        Session s;
-        QVERIFY(s.connectToRig());
-        QVERIFY(!s.listen("UMX VAC RX Out").isEmpty());
-        const QString icon = s.findWindow(s.panel.processId(), "", kWaitMs, true);
-        QProcess recorder;
-        recorder.setProcessEnvironment(s.env());
-        recorder.start("arecord",
-                       QString("-q -t raw -f S16_LE -c 2 -r %1 -D").arg(kCableRate).split(' ')
-                           << "UMX VAC RX Out"
-                           << "-d"
-                           << "20");
-        const auto logged = [&](const QByteArray& line) {
-            QFile log(s.dir.filePath("panel.log"));
-            return log.open(QIODevice::ReadOnly) ? log.readAll().count(line) : -1;
-        };
-        const auto switchTo = [&](const QByteArray& line, int times) {
-            for (int attempt = 0; attempt < kAttempts; ++attempt) {
-                s.run("xdotool", {"mousemove", "--window", icon, "4", "4", "click", "3", "sleep",
-                                  "0.3", "key", "Down", "Down", "Return"});
-                if (QTest::qWaitFor([&] { return logged(line) == times; }, kKeyEffectMs))
-                    return true;
-            }
-            return false;
-        };
-        for (int round = 1; round <= 10; ++round) {
-            QVERIFY(switchTo("Speaker off", round));
-            QVERIFY(switchTo("Speaker on: ", round + 1));
-        }
-        QVERIFY(recorder.waitForFinished(kWaitMs));
-        int silent = 0, longest = 0;
-        for (const double sample : channelOf(recorder.readAllStandardOutput(), 0))
-            longest = std::max(longest, silent = std::abs(sample) < 0.01 ? silent + 1 : 0);
-        QVERIFY2(longest < kCableRate / 2000, qPrintable(QString("%1 silent frames").arg(longest)));
-    }
-
     // With a tray, --hidden starts the panel there: once its tray menu has opened, no window has
     // shown. A second panel is refused before it touches the running one's log file, which
-    // keeps the first panel's lines at the level it asked for.
+    // keeps the first panel's lines at the level it asked for. SIGHUP ends the first panel.
     void hiddenInTheTrayAndTheSecondPanelIsRefused() {
         Session s;
-        const QString log = s.dir.filePath("shared.log");
-        QVERIFY(!s.startPanel({"--hidden", "--log-file", log}, 0));
-        const QString icon = s.findWindow(s.panel.processId(), "", kWaitMs, true);
-        QVERIFY(!icon.isEmpty());
+        QVERIFY(!s.startPanel({"--hidden", "--log-file", s.dir.filePath("shared.log")}, 0));
+        const QString icon = s.findWindow(s.panel.processId(), "", true);
         s.run("xdotool", {"mousemove", "--window", icon, "4", "4", "click", "3"});
         const QStringList search = {
             "search", "--onlyvisible", "--pid", QString::number(s.panel.processId()), "--name", ""};
         QTRY_VERIFY_WITH_TIMEOUT(s.run("xdotool", search).count('\n') >= 2, kWaitMs);
-        QVERIFY(s.findWindow(s.panel.processId(), "^UMX control panel", 0).isEmpty());
+        QVERIFY(s.findWindow(s.panel.processId(), "^UMX control panel", false, 0).isEmpty());
         s.run("xdotool", {"key", "Escape"});
 
-        QFile file(log);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray before = file.readAll();
+        const QByteArray before = s.log("shared.log");
         QVERIFY2(before.contains("     Debug: "), before.constData());
         QProcess second;
-        second.setProcessEnvironment(s.env());
-        second.start(qEnvironmentVariable("UMX_BIN_DIR") + "/umx", {"--log-file", log});
+        s.launch(second, "umx", {"--log-file", s.dir.filePath("shared.log")});
         // Its only window is the box that says the panel is already running.
         const QString box = s.findWindow(second.processId(), "^UMX Control Panel$");
         QVERIFY(!box.isEmpty());
@@ -583,9 +502,8 @@ private slots:
                                    kKeyEffectMs);
         }));
         QCOMPARE(second.exitCode(), 1);
-        QCOMPARE(s.panel.state(), QProcess::Running);
-        file.seek(0);
-        QVERIFY(file.readAll().startsWith(before));
+        QVERIFY(s.log("shared.log").startsWith(before));
+        QVERIFY(s.close(SIGHUP));
     }
 };
 
