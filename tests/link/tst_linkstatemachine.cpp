@@ -74,12 +74,23 @@ private slots:
         QTEST(steps.join(' '), "steps");
     }
 
-    // Failure after failure, each schedule doubles up to its last delay and stays there.
+    // Failure after failure, each schedule doubles up to its last delay and stays there: the
+    // machine walked through a lost connection and a lost device that keep failing.
     void schedules() {
+        Position connection{S::Streaming}, device{S::Streaming};
         QList<int> reconnects, retries;
+        const auto delayOf = [](const Transition& t) {
+            return std::find_if(t.steps.begin(), t.steps.end(), [](auto& s) { return s.delayMs; })
+                ->delayMs;
+        };
         for (int n = 0; n < 7; ++n) {
-            reconnects << reconnectDelayMs(n);
-            retries << deviceRetryDelayMs(n);
+            const Transition lost = transition(connection, E::ControlLost);
+            const Transition failed =
+                transition(device, n ? E::DeviceReopenFailed : E::DeviceFailed);
+            reconnects << delayOf(lost);
+            retries << delayOf(failed);
+            connection = lost.next;
+            device = failed.next;
         }
         QCOMPARE(reconnects, (QList<int>{1000, 2000, 4000, 8000, 16000, 30000, 30000}));
         QCOMPARE(retries, (QList<int>{500, 1000, 2000, 5000, 5000, 5000, 5000}));
