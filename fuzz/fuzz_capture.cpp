@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A capture block of any frame count the callback takes (up to 65,536): the 2:1 reduction the
 // worker takes over, and the level.
-#include "fuzzinput.h"
+#include "fuzzsoundcard.h"
 #include "hsvumeter.h"
 
 #include <QVector>
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static auto* card = new FuzzSoundCard;

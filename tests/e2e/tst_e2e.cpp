@@ -329,14 +329,15 @@ private slots:
     void cleanupTestCase() { audioServer("stop"); }
 
     // A connected panel through the real devices, as a session goes. The window wears the stored
-    // theme (the window colour #31363b). A tone played into the capture cable at the host's rate
-    // reaches the rig at the host's rate (the panel captures at twice it) and at its level. The
-    // speaker switched off and on ten times from the tray's menu leaves no gap in the cable's
-    // tone (half a millisecond of silence). The rig's host fails, and nobody touches the panel:
-    // audio flows again each time, the cable carrying what the rig sent, its left tone on the
-    // left and its right one on the right. In the main suite the host is killed and back at once;
-    // with UMX_SOAK_MINUTES every fault comes in turn for that long, and no descriptor or thread
-    // is left behind. Then a logout's SIGTERM ends the panel as Quit does, its settings saved.
+    // theme (the window colour #31363b) and maps no OpenGL driver. A tone played into the capture
+    // cable at the host's rate reaches the rig at the host's rate (the panel captures at twice it)
+    // and at its level. The speaker switched off and on ten times from the tray's menu leaves no
+    // gap in the cable's tone (half a millisecond of silence). The rig's host fails, and nobody
+    // touches the panel: audio flows again each time, the cable carrying what the rig sent, its
+    // left tone on the left and its right one on the right. In the main suite the host is killed
+    // and back at once; with UMX_SOAK_MINUTES every fault comes in turn for that long, and no
+    // descriptor or thread is left behind. Then a logout's SIGTERM ends the panel as Quit does, its
+    // settings saved.
     void faultsAreRiddenOut() {
         const double minutes = qEnvironmentVariable("UMX_SOAK_MINUTES").toDouble();
         Session s;
@@ -347,6 +348,14 @@ private slots:
         const QByteArray corner =
             s.run("import", {"-window", s.window, "-crop", "1x1+2+2", "txt:-"});
         QVERIFY2(corner.contains("srgb(49,54,59)"), corner.constData());
+        // No OpenGL driver mapped: Mesa's, LLVM, a DRI driver, or Qt's integration that loads
+        // them (Qt's GUI library links only the vendor-neutral libGL, libGLX and libGLdispatch).
+        static const QRegularExpression driver(
+            R"(\S*(lib(GLX_|EGL|GLES|OpenGL|LLVM|gallium|glapi)|_dri\.so|xcbglintegrations/)\S*)");
+        QFile maps(QString("/proc/%1/maps").arg(s.panel.processId()));
+        QVERIFY(maps.open(QIODevice::ReadOnly));
+        const QString mapped = QString::fromLocal8Bit(maps.readAll());
+        QVERIFY2(!mapped.contains(driver), qPrintable(driver.match(mapped).captured()));
 
         // 3 s of the tone from other software reach the rig at the host's rate (the panel
         // captures at twice it; a second counts whole capture blocks of 43 ms) and at its level.
