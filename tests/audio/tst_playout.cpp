@@ -197,14 +197,16 @@ private slots:
 
     // A burst of 0-50 ms of jitter from 20 s to 40 s: the playout underruns only while its
     // target grows at the burst's start, holds no more latency than the jitter asks for, and
-    // gives the excess back by resampling within a minute of the burst's end.
+    // gives the excess back by resampling within 35 s of the burst's end, without driving the
+    // fill past its target on the way (the skew it learns meanwhile would).
     void playoutRidesOutAJitterBurst() {
         const Run run = simulate(Network{-200, -200, 50, 0, {}}, 110, 0);
         const double quiet = latencyRange(run, 15, 20).second;
         const double during = latencyRange(run, 22, 40).second;
-        const double after = latencyRange(run, 100, 110).second;
+        const auto [lowest, after] = latencyRange(run, 75, 110);
         QVERIFY2(during < quiet + 50 + 15, qPrintable(QString("%1, %2 ms").arg(quiet).arg(during)));
-        QVERIFY2(after < quiet + 10, qPrintable(QString("%1, %2 ms").arg(quiet).arg(after)));
+        QVERIFY2(after < quiet + 10 && lowest > quiet - 1,
+                 qPrintable(QString("%1: %2 .. %3 ms").arg(quiet).arg(lowest).arg(after)));
         QVERIFY2(!run.underrunS.isEmpty() && run.underrunS.last() < 22,
                  qPrintable(QString("underruns until %1 s").arg(run.underrunS.value(0))));
         QCOMPARE(run.stats.droppedFrames, 0u);
