@@ -187,7 +187,7 @@ int JitterEstimator::detectLoss(std::int64_t arrivalNs, double lateness, double 
     double& floorSoFar = age < kLossConfirmNs / 2 ? loss.earlyFloor : loss.lateFloor;
     floorSoFar = std::min(floorSoFar, lateness);
     ++loss.arrivals;
-    if (lateness > std::min(lowest, lateness) + tolerance)
+    if (lateness > lowest + tolerance)
         ++loss.straggling;
     return age < kLossConfirmNs ? 0 : confirmLoss(periodNs, false);
 }
