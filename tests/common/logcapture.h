@@ -15,6 +15,9 @@ class LogCapture {
 public:
     LogCapture() { swap(&captured); }
     ~LogCapture() { swap(old); }
+    // A copy would put the sink back twice.
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
 
     QString text() const {
         const std::lock_guard<std::mutex> guard(logMutex());
