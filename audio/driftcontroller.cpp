@@ -7,18 +7,19 @@
 
 namespace {
 
-// A type-2 loop (the fill integrates the rate error, the controller integrates the fill error);
-// its natural frequency omega sets how fast it settles (within a few times 1 / omega) against how
-// much the fill's noise moves the ratio. While it acquires the skew (the first 20 s of a stream)
-// it runs wide and critically damped: a skew anywhere in +-1000 ppm is taken up within about
-// 15 s. After that the integral (the skew, which drifts only slowly) runs narrow, and so does the
-// proportional part while the fill sits within 0.5 ms of its target, so that the fill's
-// per-callback noise moves the ratio by well under a ppm; a fill 2 ms or more off (a disturbance)
-// is taken up by the wide proportional part, overdamped; in between its gain is graded.
+// A type-2 loop (the fill integrates the rate error, the controller integrates the fill error); its
+// natural frequency omega sets how fast it settles (within a few times 1 / omega) against how much
+// the fill's noise moves the ratio. While it acquires the skew (the first 40 s of a stream: under
+// heavy jitter the host's schedule takes that long to steady) it runs wide and critically damped: a
+// skew anywhere in +-1000 ppm is taken up within about 15 s. After that the integral (the skew,
+// which drifts only slowly) runs narrow, and so does the proportional part while the fill sits
+// within 0.5 ms of its target, so that the fill's per-callback noise moves the ratio by well under
+// a ppm; a fill 2 ms or more off (a disturbance) is taken up by the wide proportional part,
+// overdamped; in between its gain is graded.
 constexpr double kWideOmega = 0.5;   // rad/s
 constexpr double kNarrowOmega = 0.1; // rad/s
 constexpr double kDamping = 1.0;
-constexpr double kAcquireSeconds = 20.0;
+constexpr double kAcquireSeconds = 40.0;
 constexpr double kNarrowWithinSeconds = 0.0005;
 constexpr double kWideBeyondSeconds = 0.002;
 // The fill is low-passed over a quarter of the loop's time constant: enough to calm the

@@ -12,15 +12,21 @@ constexpr double kNsPerSecond = 1e9;
 // Arrivals are grouped in blocks of half a second: the schedule's points and the lateness
 // window move on block by block.
 constexpr std::int64_t kBlockNs = 500'000'000;
-// The schedule is fitted to the earliest arrivals of the last 8 calm blocks (4 s when the network
-// is calm): long enough for a steady slope, short enough to follow a clock whose skew moves.
-// Jitter with the datagrams' order kept lifts the earliest arrival of a whole block by many
-// milliseconds, so a fit through such blocks would tilt; through the calm ones before a burst it
-// holds. A block is calm when it brought at least half its time's worth of audio (not a few
-// stragglers between two bunches) and either reached the line (its earliest datagram within 1 ms
-// of it) or kept its datagrams together (90 % within 2 ms of its earliest: a clock whose skew
-// changed drifts off the line, but not apart).
-constexpr size_t kFitBlocks = 8;
+// The schedule is fitted to the earliest arrivals of the last 32 calm blocks (16 s when the
+// network is calm): under 50 ms of jitter a block's earliest arrival still scatters by a
+// millisecond or so, which over 16 s tilts the line by no more than tens of ppm, and a clock's
+// skew moves far slower than that. Jitter with the datagrams' order kept lifts the earliest
+// arrival of a whole block by many milliseconds, so a fit through such blocks would tilt; through
+// the calm ones before a burst it holds. A block is calm when it brought at least half its time's
+// worth of audio (not a few stragglers between two bunches) and either reached the floor (its
+// earliest datagram within 1 ms of the lower envelope of every block of the last 24 s) or kept
+// its datagrams together (90 % within 2 ms of its earliest: a clock whose skew changed drifts off
+// the line, but not apart). The floor is judged against that envelope, not against the fitted
+// line: a line that came out tilted (from the few blocks at a start under jitter) would otherwise
+// find no block calm again and never straighten. A floor lifted for longer than 24 s is the
+// network's new quickest.
+constexpr size_t kFitBlocks = 32;
+constexpr size_t kEnvelopeBlocks = 48;
 constexpr double kCalmFill = 0.5;
 constexpr double kCalmFloorNs = 1'000'000.0;
 constexpr double kCalmSpreadNs = 2'000'000.0;
@@ -62,7 +68,7 @@ void JitterEstimator::reset(int hostRate, int floorFrames, std::int64_t position
     calmMinima.clear();
     calmMinima.reserve(kFitBlocks);
     latestMinima.clear();
-    latestMinima.reserve(kFitBlocks);
+    latestMinima.reserve(kEnvelopeBlocks);
     openHasPoint = false;
     schedule = Line();
     loss = LossCandidate();
@@ -127,8 +133,9 @@ void JitterEstimator::record(const Point& p) {
 // The lower convex hull of the blocks' earliest arrivals, and of it the edge over their median
 // position: the line below every point that follows most of them, and not a few blocks far
 // apart in time (calm blocks on both sides of a long burst of jitter).
-JitterEstimator::Line JitterEstimator::fitSchedule(bool withOpenBlock) const {
-    std::array<Point, kFitBlocks + 1> hull;
+JitterEstimator::Line JitterEstimator::fitSchedule(const std::vector<Point>& minima,
+                                                   bool withOpenBlock) const {
+    std::array<Point, kEnvelopeBlocks + 1> hull;
     size_t size = 0;
     auto add = [&](const Point& p) {
         while (size >= 2) {
@@ -140,8 +147,6 @@ JitterEstimator::Line JitterEstimator::fitSchedule(bool withOpenBlock) const {
         }
         hull[size++] = p;
     };
-    // Before two calm blocks (a stream that starts in a burst), the latest blocks stand in.
-    const std::vector<Point>& minima = calmMinima.size() >= 2 ? calmMinima : latestMinima;
     for (const Point& p : minima)
         add(p);
     if (withOpenBlock)
@@ -163,10 +168,12 @@ JitterEstimator::Line JitterEstimator::fitSchedule(bool withOpenBlock) const {
 // The open block counts only when it reaches below the closed blocks' line (a host that speeds
 // up): a block in a burst of jitter would otherwise tilt the line until its block closes.
 void JitterEstimator::refit() {
-    schedule = fitSchedule(false);
+    // Before two calm blocks (a stream that starts in a burst), the latest blocks stand in.
+    const std::vector<Point>& minima = calmMinima.size() >= 2 ? calmMinima : latestMinima;
+    schedule = fitSchedule(minima, false);
     const bool closedBlocks = !latestMinima.empty();
     if (openHasPoint && (!closedBlocks || openMinimum.y < schedule.at(openMinimum.x)))
-        schedule = fitSchedule(true);
+        schedule = fitSchedule(minima, true);
 }
 
 // Returns the datagrams lost just before the floor's step, once it is confirmed.
@@ -238,9 +245,11 @@ void JitterEstimator::closeBlockIfDue(std::int64_t arrivalNs) {
     if (arrivalNs - blockStartNs < kBlockNs)
         return;
     blockStartNs = arrivalNs;
-    keepLatest(latestMinima, openMinimum);
-    if (blockIsCalm(histograms[openBlock]))
-        keepLatest(calmMinima, openMinimum);
+    keepLatest(latestMinima, openMinimum, kEnvelopeBlocks);
+    const Line envelope = fitSchedule(latestMinima, false);
+    const bool reachedFloor = openMinimum.y - envelope.at(openMinimum.x) < kCalmFloorNs;
+    if (blockIsCalm(histograms[openBlock], reachedFloor))
+        keepLatest(calmMinima, openMinimum, kFitBlocks);
     blockFrames = 0;
     openHasPoint = false;
     openBlock = (openBlock + 1) % kWindowBlocks;
@@ -252,23 +261,23 @@ void JitterEstimator::closeBlockIfDue(std::int64_t arrivalNs) {
     oldest.fill(0);
 }
 
-void JitterEstimator::keepLatest(std::vector<Point>& minima, const Point& p) {
-    if (minima.size() == kFitBlocks)
+void JitterEstimator::keepLatest(std::vector<Point>& minima, const Point& p, std::size_t blocks) {
+    if (minima.size() == blocks)
         minima.erase(minima.begin());
     minima.push_back(p);
 }
 
-bool JitterEstimator::blockIsCalm(const Histogram& block) const {
+bool JitterEstimator::blockIsCalm(const Histogram& block, bool reachedFloor) const {
     std::uint32_t total = 0;
     for (std::uint32_t count : block)
         total += count;
     if (blockFrames < kCalmFill * rate * kBlockNs / kNsPerSecond)
         return false;
+    if (reachedFloor)
+        return true;
     int earliest = 0;
     while (block[earliest] == 0)
         ++earliest;
-    if (earliest < kCalmFloorNs / kBinNs)
-        return true;
     const int calmBins = earliest + static_cast<int>(kCalmSpreadNs / kBinNs);
     std::uint32_t within = 0;
     for (int b = earliest; b < std::min(calmBins, kLatenessBins); ++b)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -12,7 +13,7 @@
 //
 // Schedule: the host sends a datagram whenever it has a block, at its own clock's pace. The
 // estimator fits a line to the arrivals against their stream positions: the lower envelope of the
-// earliest arrival of each calm half second over the last few, so its slope is the host's frame
+// earliest arrival of each calm half second over the last 16 s, so its slope is the host's frame
 // period as seen on this machine's clock (a skewed clock is not jitter) and its offset the
 // quickest the network delivers. A datagram's lateness is how far it arrived after that line.
 //
@@ -88,15 +89,15 @@ private:
 
     Point pointFor(std::int64_t endPosition, std::int64_t arrivalNs) const;
     void record(const Point& p);
-    Line fitSchedule(bool withOpenBlock) const;
+    Line fitSchedule(const std::vector<Point>& minima, bool withOpenBlock) const;
     int detectLoss(std::int64_t arrivalNs, double lateness, double periodNs);
     int confirmLoss(double periodNs, bool cutShort);
     void moveOn(int datagrams, int frames);
     void refit();
     void countLateness(double latenessNs);
     void closeBlockIfDue(std::int64_t arrivalNs);
-    static void keepLatest(std::vector<Point>& minima, const Point& p);
-    bool blockIsCalm(const Histogram& block) const;
+    static void keepLatest(std::vector<Point>& minima, const Point& p, std::size_t blocks);
+    bool blockIsCalm(const Histogram& block, bool reachedFloor) const;
     double latenessQuantileNs() const;
     void updateTarget(std::int64_t arrivalNs, double latenessNs, int frames);
 

@@ -17,11 +17,13 @@ static constexpr double kFramesPerMs = kRate / 1000.0;
 static constexpr double kBurstFromS = 20, kBurstToS = 40;
 
 // How a host's datagrams reach the panel: the host's clock runs `skewPpm` fast, from 20 s on
-// `skewAfterPpm`; every datagram is delayed by 1 ms, and from 20 s to 40 s by `queueMs` more plus
-// up to `jitterMs` (uniform, seeded, order kept); the datagrams numbered in `lost` never arrive.
+// `skewAfterPpm`; every datagram is delayed by 1 ms, and in the burst (from 20 s to 40 s unless
+// given) by `queueMs` more plus up to `jitterMs` (uniform, seeded, order kept); the datagrams
+// numbered in `lost` never arrive.
 struct Network {
     double skewPpm, skewAfterPpm, jitterMs, queueMs;
     QList<int> lost;
+    double burstFromS = kBurstFromS, burstToS = kBurstToS;
 };
 Q_DECLARE_METATYPE(Network)
 
@@ -36,7 +38,7 @@ static QVector<Datagram> arrivals(const Network& net, double seconds) {
     double sentS = 0, arrivedS = 0;
     for (int k = 0; sentS < seconds; ++k) {
         sentS += kDatagram / (kRate * (1 + 1e-6 * (sentS < 20 ? net.skewPpm : net.skewAfterPpm)));
-        const bool burst = sentS >= kBurstFromS && sentS < kBurstToS;
+        const bool burst = sentS >= net.burstFromS && sentS < net.burstToS;
         const double extraMs = burst ? net.queueMs + jitter(random) * net.jitterMs : 0.0;
         arrivedS = std::max(arrivedS, sentS + 0.001 + extraMs / 1000);
         if (!net.lost.contains(k))
@@ -124,6 +126,8 @@ private slots:
             << Network{0, 0, 50, 0, {6000}} << 0 << "240";
         QTest::newRow("the operator's floor") << Network{0, 0, 0, 0, {}} << 10 * kDatagram << "";
         QTest::newRow("jitter beyond the 500 ms bound") << Network{0, 0, 1500, 0, {}} << 0 << "";
+        QTest::newRow("host 300 ppm fast, 0-20 ms of jitter from the start")
+            << Network{300, 300, 20, 0, {}, 0, 1e9} << 0 << "";
     }
     void estimator() {
         QFETCH(Network, net);
@@ -143,8 +147,9 @@ private slots:
             next = p.position + kDatagram;
             const std::int64_t off = p.position - std::int64_t(d.index) * kDatagram;
             const bool inWindow =
-                burstMs > 0 && burstMs < 100 && std::abs(s - kBurstToS - 9.45) < 0.05;
-            const bool calm = burstMs == 0 || s < kBurstFromS || s > kBurstToS + 15 + burstMs / 2;
+                burstMs > 0 && burstMs < 100 && std::abs(s - net.burstToS - 9.45) < 0.05;
+            const bool calm =
+                burstMs == 0 || s < net.burstFromS || s > net.burstToS + 15 + burstMs / 2;
             const bool settled = s > 15 && net.lost.isEmpty() && calm;
             const std::pair<bool, const char*> rules[] = {
                 {off > 0, "ahead of the stream"},
@@ -153,10 +158,12 @@ private slots:
                 {lastTarget - p.target > 2 * kFramesPerMs * (s - lastS) * 1000 + 1, "shrink"},
                 {inWindow && p.target < kDatagram + (burstMs - 2) * kFramesPerMs, "window"},
                 {settled && p.target > quiet, "quiet"},
+                {s > 60 && std::abs(estimator.skewPpm() - net.skewAfterPpm) > 50, "skew"},
             };
             for (const auto& [broken, rule] : rules)
                 if (broken)
-                    QFAIL(qPrintable(QString("%1 at %2 s: %3").arg(rule).arg(s).arg(p.target)));
+                    QFAIL(qPrintable(QString::asprintf("%s at %g s: target %d, skew %g ppm", rule,
+                                                       s, p.target, estimator.skewPpm())));
             lastTarget = p.target;
             lastS = s;
         }
@@ -210,6 +217,18 @@ private slots:
         QVERIFY2(!run.underrunS.isEmpty() && run.underrunS.last() < 22,
                  qPrintable(QString("underruns until %1 s").arg(run.underrunS.value(0))));
         QCOMPARE(run.stats.droppedFrames, 0u);
+    }
+
+    // Jitter from the first datagram on, the host's clock 300 ppm fast: after a minute the skew
+    // and the delay the panel shows are the host's and the jitter's, and neither they nor the
+    // latency at the card move.
+    void playoutFiguresHoldUnderJitter() {
+        const Run run = simulate(Network{300, 300, 20, 0, {}, 0, 1e9}, 150, 0);
+        const auto [least, most] = latencyRange(run, 60, 150);
+        const PlayoutStats& shown = run.stats;
+        QVERIFY2(most - least <= 5.0 && std::abs(shown.skewPpm - 300) < 20 && shown.delayMs < 29,
+                 qPrintable(QString::asprintf("latency %g .. %g ms, skew %g ppm, delay %g ms",
+                                              least, most, shown.skewPpm, shown.delayMs)));
     }
 
 private:
