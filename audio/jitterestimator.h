@@ -30,7 +30,8 @@
 // position moves on by those datagrams, leaving a gap of their length. A further step before
 // then (a second loss) ends the watch early: the first step is judged on the time it had, and the
 // second is watched on its own. Under jitter a loss is found once the network calms; until then
-// the target covers the period it is short.
+// the target covers the period it is short, and losses that keep coming under jitter that lasts
+// are taken for a host clock that runs slow.
 //
 // Pure: no clock, no I/O, no allocation after reset(); one thread (the audio worker's).
 class JitterEstimator {
