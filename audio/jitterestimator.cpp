@@ -268,13 +268,13 @@ void JitterEstimator::keepLatest(std::vector<Point>& minima, const Point& p, std
 }
 
 bool JitterEstimator::blockIsCalm(const Histogram& block, bool reachedFloor) const {
-    std::uint32_t total = 0;
-    for (std::uint32_t count : block)
-        total += count;
     if (blockFrames < kCalmFill * rate * kBlockNs / kNsPerSecond)
         return false;
     if (reachedFloor)
         return true;
+    std::uint32_t total = 0;
+    for (std::uint32_t count : block)
+        total += count;
     int earliest = 0;
     while (block[earliest] == 0)
         ++earliest;
