@@ -26,6 +26,8 @@ struct Network {
     double burstFromS = kBurstFromS, burstToS = kBurstToS;
 };
 Q_DECLARE_METATYPE(Network)
+// Jitter from the first datagram on, and the host's clock 300 ppm fast.
+static const Network kJitterFromStart{300, 300, 20, 0, {}, 0, 1e9};
 
 struct Datagram {
     int index;
@@ -127,7 +129,7 @@ private slots:
         QTest::newRow("the operator's floor") << Network{0, 0, 0, 0, {}} << 10 * kDatagram << "";
         QTest::newRow("jitter beyond the 500 ms bound") << Network{0, 0, 1500, 0, {}} << 0 << "";
         QTest::newRow("host 300 ppm fast, 0-20 ms of jitter from the start")
-            << Network{300, 300, 20, 0, {}, 0, 1e9} << 0 << "";
+            << kJitterFromStart << 0 << "";
     }
     void estimator() {
         QFETCH(Network, net);
@@ -219,11 +221,10 @@ private slots:
         QCOMPARE(run.stats.droppedFrames, 0u);
     }
 
-    // Jitter from the first datagram on, the host's clock 300 ppm fast: after a minute the skew
-    // and the delay the panel shows are the host's and the jitter's, and neither they nor the
-    // latency at the card move.
+    // Jitter from the first datagram on: after a minute the skew and the delay the panel shows
+    // are the host's and the jitter's, and neither they nor the latency at the card move.
     void playoutFiguresHoldUnderJitter() {
-        const Run run = simulate(Network{300, 300, 20, 0, {}, 0, 1e9}, 150, 0);
+        const Run run = simulate(kJitterFromStart, 150, 0);
         const auto [least, most] = latencyRange(run, 60, 150);
         const PlayoutStats& shown = run.stats;
         QVERIFY2(most - least <= 5.0 && std::abs(shown.skewPpm - 300) < 20 && shown.delayMs < 29,
