@@ -24,6 +24,12 @@ struct PlayoutStats {
     double skewPpm = 0.0;
     // The host's frames per second, by which the frame counts above are times.
     int hostRate = 0;
+    // The datagrams' arrival jitter the playout covers (the lateness it holds audio for), in
+    // milliseconds.
+    double jitterMs = 0.0;
+    // What the sound system adds after the playout has handed its audio over, in milliseconds:
+    // with delayMs, the received audio's latency at the card.
+    double cardLatencyMs = 0.0;
 
     qint64 underrunMs() const { return framesToMs(underrunFrames); }
     qint64 droppedMs() const { return framesToMs(droppedFrames); }
