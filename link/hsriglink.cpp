@@ -114,9 +114,9 @@ QTimer* HSRigLink::singleShotTimer(const char* name) {
 
 void HSRigLink::setSettings(const LinkSettings& settings) {
     linkSettings = settings;
-    soundCard->setSpeakerOn(settings.speakerOn);
-    soundCard->setReceiverMode(settings.audioOutMode);
-    soundCard->setBufferMultipliers(settings.frameOutMult, settings.frameInMult);
+    soundCard->setSpeakerOn(settings.card.speakerOn);
+    soundCard->setReceiverMode(settings.card.audioOutMode);
+    soundCard->setBufferMultipliers(settings.card.frameOutMult, settings.card.frameInMult);
 }
 
 bool HSRigLink::controlChannelOpen() const {
@@ -281,14 +281,14 @@ bool HSRigLink::soundDevicesFound() {
 }
 
 bool HSRigLink::soundDevicesListed(bool reportMissing) {
-    soundCard->findSpeakerDevice(linkSettings.audioDevice);
+    soundCard->findSpeakerDevice(linkSettings.card.audioDevice);
     const struct {
         int (HSSoundCard::*find)(const QString&);
         const QString& name;
         const char* role;
     } lookups[] = {
-        {&HSSoundCard::findOutputDevice, linkSettings.outputDevice, "UMX output"},
-        {&HSSoundCard::findInputDevice, linkSettings.inputDevice, "UMX input"},
+        {&HSSoundCard::findOutputDevice, linkSettings.card.outputDevice, "UMX output"},
+        {&HSSoundCard::findInputDevice, linkSettings.card.inputDevice, "UMX input"},
     };
     for (const auto& lookup : lookups) {
         if ((soundCard->*lookup.find)(lookup.name) == -1) {

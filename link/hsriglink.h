@@ -2,9 +2,11 @@
 
 #pragma once
 
+#include "audiolevels.h"
+#include "cardsettings.h"
 #include "linkstatemachine.h"
 #include "playoutstats.h"
-#include "receivermode.h"
+#include "sounddevices.h"
 
 #include <QObject>
 #include <QQueue>
@@ -18,34 +20,13 @@ class HSAudioWorker;
 class HSRemoteController;
 class HSSoundCard;
 
-// The operator's choices for a connection: the sound devices, the local endpoint and the audio
-// options.
+// The operator's choices for a connection: the local endpoint, and the sound card's.
 struct LinkSettings {
-    QString outputDevice; // virtual-cable playback
-    QString audioDevice;  // speaker
-    QString inputDevice;  // capture
     QString localIP = QStringLiteral("127.0.0.1");
     quint16 inUDPPort = 16742;
     // Audio from any address, for a host whose audio comes from elsewhere than its control channel.
     bool acceptAnySender = false;
-    bool speakerOn = false;
-    ReceiverMode audioOutMode = ReceiverMode::Both;
-    // The playback ("RX") and capture ("TX") buffer depths in blocks.
-    int frameOutMult = 1;
-    int frameInMult = 1;
-};
-
-// The smoothed levels of the received left and right channels and of the captured audio, in dB.
-struct AudioLevels {
-    float left;
-    float right;
-    float capture;
-};
-
-// The sound devices by name, each list in the sound system's order.
-struct SoundDevices {
-    QStringList playback;
-    QStringList capture;
+    CardSettings card;
 };
 
 // One connection to a rig: the control channel, the audio worker and its thread, the address

@@ -103,8 +103,8 @@ void HSSettingsDlg::connectBufferButtons() {
                     *depth = blocks;
             });
     };
-    bind(rxButtons(), &values.link.frameOutMult);
-    bind(txButtons(), &values.link.frameInMult);
+    bind(rxButtons(), &values.link.card.frameOutMult);
+    bind(txButtons(), &values.link.card.frameInMult);
 }
 
 void HSSettingsDlg::connectValueSlots() {
@@ -147,9 +147,9 @@ void HSSettingsDlg::UpdateUi() {
             ui->cbLocalP->addItem(address.toString());
     }
 
-    selectText(ui->cbOutputSnd, values.link.outputDevice);
-    selectText(ui->cbOutputAudio, values.link.audioDevice);
-    selectText(ui->cbInputSnd, values.link.inputDevice);
+    selectText(ui->cbOutputSnd, values.link.card.outputDevice);
+    selectText(ui->cbOutputAudio, values.link.card.audioDevice);
+    selectText(ui->cbInputSnd, values.link.card.inputDevice);
 
     const QString& localIP = values.link.localIP;
     HSLOG(LogLevel::Info, "Settings") << "localIP: " << localIP;
@@ -170,8 +170,8 @@ void HSSettingsDlg::UpdateUi() {
         ui->sbLocalUDPPort->setValue(values.link.inUDPPort);
     }
     // Not blocked: a depth no button stands for becomes the checked button's, "Auto".
-    checkBufferButton(rxButtons(), values.link.frameOutMult);
-    checkBufferButton(txButtons(), values.link.frameInMult);
+    checkBufferButton(rxButtons(), values.link.card.frameOutMult);
+    checkBufferButton(txButtons(), values.link.card.frameInMult);
     {
         const QSignalBlocker quiet(ui->cbTheme);
         const int index = ui->cbTheme->findData(values.theme);
@@ -183,15 +183,15 @@ void HSSettingsDlg::UpdateUi() {
 }
 
 void HSSettingsDlg::indexOutChanged(int idx) {
-    values.link.outputDevice = ui->cbOutputSnd->itemText(idx);
+    values.link.card.outputDevice = ui->cbOutputSnd->itemText(idx);
 }
 
 void HSSettingsDlg::indexAudioChanged(int idx) {
-    values.link.audioDevice = ui->cbOutputAudio->itemText(idx);
+    values.link.card.audioDevice = ui->cbOutputAudio->itemText(idx);
 }
 
 void HSSettingsDlg::indexInChanged(int idx) {
-    values.link.inputDevice = ui->cbInputSnd->itemText(idx);
+    values.link.card.inputDevice = ui->cbInputSnd->itemText(idx);
 }
 
 void HSSettingsDlg::localIPChanged(int idx) {
@@ -218,10 +218,10 @@ void HSSettingsDlg::applyPredefinedDevices() {
     ui->cbInputSnd->setEnabled(!values.usePredefinedDevice);
     if (!values.usePredefinedDevice)
         return;
-    values.link.outputDevice = kPredefinedOutputDevice;
-    values.link.inputDevice = kPredefinedInputDevice;
-    selectText(ui->cbOutputSnd, values.link.outputDevice);
-    selectText(ui->cbInputSnd, values.link.inputDevice);
+    values.link.card.outputDevice = kPredefinedOutputDevice;
+    values.link.card.inputDevice = kPredefinedInputDevice;
+    selectText(ui->cbOutputSnd, values.link.card.outputDevice);
+    selectText(ui->cbInputSnd, values.link.card.inputDevice);
 }
 
 void HSSettingsDlg::themeChanged(int idx) {

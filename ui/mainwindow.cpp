@@ -145,7 +145,7 @@ void MainWindow::createReceiverActions() {
     for (QAction* action : receiverGroup->actions())
         action->setCheckable(true);
     QAction* const byMode[] = {rxBothAction, rx1Action, rx2Action};
-    byMode[static_cast<int>(settings.link.audioOutMode)]->setChecked(true);
+    byMode[static_cast<int>(settings.link.card.audioOutMode)]->setChecked(true);
 
     audioMenu = new QMenu("Mixer..", this);
     audioMenu->addActions(receiverGroup->actions());
@@ -162,8 +162,8 @@ void MainWindow::createActions() {
     quitAction = new QAction("Quit", this);
     speakerAction = new QAction("Speaker", this);
     speakerAction->setCheckable(true);
-    speakerAction->setChecked(settings.link.speakerOn);
-    ui->tbAudio->setChecked(settings.link.speakerOn);
+    speakerAction->setChecked(settings.link.card.speakerOn);
+    ui->tbAudio->setChecked(settings.link.card.speakerOn);
 
     connect(ui->tbAudio, &QToolButton::toggled, this, &MainWindow::actionAudioOn);
     connect(connectAction, &QAction::toggled, this, &MainWindow::actionConnect);

@@ -24,7 +24,7 @@ constexpr int kEndSessionWaitMs = 1500;
 } // namespace
 
 void MainWindow::setAudioOutMode(ReceiverMode mode) {
-    settings.link.audioOutMode = mode;
+    settings.link.card.audioOutMode = mode;
     link->setSettings(settings.link);
 }
 
@@ -45,7 +45,7 @@ void MainWindow::actionAudioRX2(bool checked) {
 
 void MainWindow::actionAudioOn(bool on) {
     HSLOG(LogLevel::Info, kCategory) << "Action audio";
-    settings.link.speakerOn = on;
+    settings.link.card.speakerOn = on;
     link->setSettings(settings.link);
     ui->tbAudio->setChecked(on);
     speakerAction->setChecked(on);
@@ -70,9 +70,9 @@ void MainWindow::actionSettings(bool) {
 }
 
 void MainWindow::takeDialogSettings(const PanelSettings& chosen) {
-    HSLOG(LogLevel::Info, kCategory) << "output device: " << chosen.link.outputDevice;
-    HSLOG(LogLevel::Info, kCategory) << "input device: " << chosen.link.inputDevice;
-    HSLOG(LogLevel::Info, kCategory) << "audio device: " << chosen.link.audioDevice;
+    HSLOG(LogLevel::Info, kCategory) << "output device: " << chosen.link.card.outputDevice;
+    HSLOG(LogLevel::Info, kCategory) << "input device: " << chosen.link.card.inputDevice;
+    HSLOG(LogLevel::Info, kCategory) << "audio device: " << chosen.link.card.audioDevice;
     const bool startWithSession = settings.startWithSession;
     settings = chosen;
     // The autostart entry is a file of its own: the flag follows it only when it could be written.

@@ -76,9 +76,9 @@ PanelSettings loadPanelSettings() {
 }
 
 void savePanelSettings(QSettings& store, const PanelSettings& values) {
-    HSLOG(LogLevel::Info, kCategory) << "saving outputDevice: " << values.link.outputDevice;
-    HSLOG(LogLevel::Info, kCategory) << "saving audioDevice: " << values.link.audioDevice;
-    HSLOG(LogLevel::Info, kCategory) << "saving inputDevice: " << values.link.inputDevice;
+    HSLOG(LogLevel::Info, kCategory) << "saving outputDevice: " << values.link.card.outputDevice;
+    HSLOG(LogLevel::Info, kCategory) << "saving audioDevice: " << values.link.card.audioDevice;
+    HSLOG(LogLevel::Info, kCategory) << "saving inputDevice: " << values.link.card.inputDevice;
     forEachSetting(values, Writer{store});
 }
 

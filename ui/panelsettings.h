@@ -38,18 +38,18 @@ void forEachSetting(Settings& s, Visitor&& visit) {
     constexpr int kMaxBufferBlocks = 8;
     visit("geometry", s.geometry);
     visit("windowState", s.windowState);
-    visit("speakerOn", s.link.speakerOn);
-    visit("frameOutMult", s.link.frameOutMult, 1, kMaxBufferBlocks);
-    visit("frameInMult", s.link.frameInMult, 1, kMaxBufferBlocks);
+    visit("speakerOn", s.link.card.speakerOn);
+    visit("frameOutMult", s.link.card.frameOutMult, 1, kMaxBufferBlocks);
+    visit("frameInMult", s.link.card.frameInMult, 1, kMaxBufferBlocks);
     visit("settingsUsePredefinedDevice", s.usePredefinedDevice);
     visit("listRigs", s.listRigs);
     visit("selectedRig", s.selectedRig, -1, static_cast<int>(s.listRigs.size()) - 1);
-    visit("outputDevice", s.link.outputDevice);
-    visit("inputDevice", s.link.inputDevice);
-    visit("audioDevice", s.link.audioDevice);
+    visit("outputDevice", s.link.card.outputDevice);
+    visit("inputDevice", s.link.card.inputDevice);
+    visit("audioDevice", s.link.card.audioDevice);
     visit("inUDPPort", s.link.inUDPPort);
     visit("localIP", s.link.localIP);
-    visit("audioOutMode", s.link.audioOutMode);
+    visit("audioOutMode", s.link.card.audioOutMode);
     visit("theme", s.theme);
     visit("acceptAnySender", s.link.acceptAnySender,
           SettingOption{"groupBox_2", "Accept audio from any address"});

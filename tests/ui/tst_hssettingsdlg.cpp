@@ -19,9 +19,9 @@ private slots:
     // cable's devices.
     void devicesAndPredefined() {
         PanelSettings stored;
-        stored.link.outputDevice = card.kSpeaker;
-        stored.link.inputDevice = card.kCapture;
-        stored.link.audioDevice = "Unplugged";
+        stored.link.card.outputDevice = card.kSpeaker;
+        stored.link.card.inputDevice = card.kCapture;
+        stored.link.card.audioDevice = "Unplugged";
         HSSettingsDlg dialog(nullptr, &link, stored);
         QStringList selected;
         for (const char* name : {"cbOutputSnd", "cbInputSnd", "cbOutputAudio"})
@@ -29,7 +29,8 @@ private slots:
         QCOMPARE(selected, (QStringList{"Stand-in speaker", "Stand-in capture", ""}));
         dialog.findChild<QCheckBox*>("cbUsePredefined")->click();
         const LinkSettings& chosen = dialog.settings().link;
-        QCOMPARE(chosen.outputDevice + ", " + chosen.inputDevice + ", " + chosen.audioDevice,
+        QCOMPARE(chosen.card.outputDevice + ", " + chosen.card.inputDevice + ", " +
+                     chosen.card.audioDevice,
                  "Line Volume (2- UMX VAC), Line In (UMX VAC), Unplugged");
     }
 
@@ -38,18 +39,22 @@ private slots:
     // theme restyles the application its own way at once, and "System Default" removes the style.
     void buffersFlagsAndThemes() {
         PanelSettings stored;
-        stored.link.frameOutMult = 4;
-        stored.link.frameInMult = 8;
+        stored.link.card.frameOutMult = 4;
+        stored.link.card.frameInMult = 8;
         stored.connectAtStart = true;
         HSSettingsDlg dialog(nullptr, &link, stored);
         const PanelSettings& chosen = dialog.settings();
         QVERIFY(dialog.findChild<QRadioButton*>("chOutFr3")->isChecked());
         QStringList depths;
         for (QRadioButton* button : dialog.findChildren<QRadioButton*>()) {
-            depths << QString("%1 %2").arg(chosen.link.frameOutMult).arg(chosen.link.frameInMult);
+            depths << QString("%1 %2")
+                          .arg(chosen.link.card.frameOutMult)
+                          .arg(chosen.link.card.frameInMult);
             button->click();
         }
-        depths << QString("%1 %2").arg(chosen.link.frameOutMult).arg(chosen.link.frameInMult);
+        depths << QString("%1 %2")
+                      .arg(chosen.link.card.frameOutMult)
+                      .arg(chosen.link.card.frameInMult);
         QCOMPARE(depths.join(", "), "4 1, 1 1, 2 1, 4 1, 8 1, 8 1, 8 2, 8 3, 8 4");
         for (const char* key : {"acceptAnySender", "startWithSession", "connectAtStart"})
             dialog.findChild<QCheckBox*>(key)->click();

@@ -1,0 +1,19 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#pragma once
+
+#include "receivermode.h"
+
+#include <QString>
+
+// The operator's choices for the sound card: the three devices by name and the audio options.
+struct CardSettings {
+    QString outputDevice; // virtual-cable playback
+    QString audioDevice;  // speaker
+    QString inputDevice;  // capture
+    bool speakerOn = false;
+    ReceiverMode audioOutMode = ReceiverMode::Both;
+    // The playback ("RX") and capture ("TX") buffer depths in blocks.
+    int frameOutMult = 1;
+    int frameInMult = 1;
+};
