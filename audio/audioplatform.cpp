@@ -6,11 +6,17 @@
 
 #if defined(Q_OS_LINUX)
 #include <alsa/asoundlib.h>
+#include <pa_linux_alsa.h>
 
 #include <cstdarg>
 #include <cstdio>
 
 namespace {
+
+// 128 periods of a 0.75 s buffer are about 6 ms each, below any sound server's own period, so
+// ALSA rounds them to that period: the card starts after one server period of audio.
+constexpr int kPlaybackPeriods = 128;
+constexpr int kPortAudioDefaultPeriods = 4;
 
 void logAlsaDiagnostic(const char* file, int line, const char* function, int error,
                        const char* format, ...) {
@@ -37,9 +43,19 @@ void releaseAudioProbeLeftovers() {
     snd_config_update_free_global();
 }
 
+void preparePlaybackStream() {
+    PaAlsa_SetNumPeriods(kPlaybackPeriods);
+}
+
+void prepareCaptureStream() {
+    PaAlsa_SetNumPeriods(kPortAudioDefaultPeriods);
+}
+
 #else
 
 void routePlatformAudioDiagnostics() {}
 void releaseAudioProbeLeftovers() {}
+void preparePlaybackStream() {}
+void prepareCaptureStream() {}
 
 #endif

@@ -39,6 +39,18 @@ constexpr long long captureBufferFrames(int frameSizeIn, int frameInMult,
     return static_cast<long long>(frameSizeIn) * ((minimumFrames + frameSizeIn - 1) / frameSizeIn);
 }
 
+// The playback streams' buffer, in seconds: room for the playout's largest target (500 ms) and a
+// sound server's period or two. The receiver keeps it nearly empty; it is this large only so
+// that it never refuses what the playout writes.
+inline constexpr double kPlaybackBufferSeconds = 0.75;
+
+// Sets PortAudio up for the next stream it opens. A playback stream gets its buffer in short
+// periods: through ALSA a blocking stream starts playing once a period is written, and PortAudio's
+// default of four periods would hold a quarter of the buffer (190 ms) back before the card starts.
+// A capture stream gets PortAudio's default. Elsewhere both do nothing.
+void preparePlaybackStream();
+void prepareCaptureStream();
+
 // Sends the sound system's own diagnostics to the panel's log instead of the terminal. ALSA prints
 // a line for every configured PCM it cannot open while PortAudio probes devices (dmix, surround
 // and the like on a machine without those cards); those go to the log at Debug level. Elsewhere

@@ -8,7 +8,7 @@
 
 #include <QVector>
 
-#include <chrono>
+#include <algorithm>
 #include <climits>
 
 namespace {
@@ -16,12 +16,6 @@ namespace {
 constexpr const char* kCategory = "PortAudio";
 constexpr int kPlaybackChannels = 2;
 constexpr int kCaptureChannels = 1;
-
-std::int64_t steadyNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 QVector<DeviceDescription> describeDevices(int count) {
     QVector<DeviceDescription> devices(count);
@@ -103,40 +97,41 @@ DeviceCatalogue HSPortAudio::listDevices() {
     return catalogueDevices(describeDevices(count), QString::fromLatin1(kHostApiPattern));
 }
 
-bool HSPortAudio::openStreams(const StreamFormat& format, const DeviceChoice& devices) {
-    if (!openPlayback(&outputStream, devices.output, format,
-                      &HSPortAudio::playbackCallback<&HSPortAudio::pullCable>,
-                      "Error opening AUDIO output"))
+bool HSPortAudio::openStreams(const CardConfig& config, const DeviceChoice& devices) {
+    if (!openPlayback(cable, devices.output, config.format, "Error opening AUDIO output"))
         return false;
-    return openCapture(devices.input, format) && Pa_StartStream(outputStream) == paNoError &&
-           Pa_StartStream(inputStream) == paNoError;
+    return openCapture(devices.input, config.format, config.captureBlocks) &&
+           Pa_StartStream(cable.stream) == paNoError && Pa_StartStream(inputStream) == paNoError;
 }
 
 bool HSPortAudio::openSpeaker(const StreamFormat& format, int device) {
-    if (!openPlayback(&speakerStream, device, format,
-                      &HSPortAudio::playbackCallback<&HSPortAudio::pullSpeaker>,
-                      "Error opening AUDIO SPK output"))
+    if (!openPlayback(speaker, device, format, "Error opening AUDIO SPK output"))
         return false;
-    if (Pa_StartStream(speakerStream) == paNoError)
+    if (Pa_StartStream(speaker.stream) == paNoError)
         return true;
     closeSpeaker();
     return false;
 }
 
-// Aborted rather than stopped: what it still holds is of no use once the speaker is off, and
-// waiting for it to play out would hold the worker.
 void HSPortAudio::closeSpeaker() {
-    if (!speakerStream)
-        return;
-    Pa_AbortStream(speakerStream);
-    Pa_CloseStream(speakerStream);
-    speakerStream = nullptr;
+    closePlayback(speaker);
 }
 
-// One host block at the streams' rate per callback: the playout's target, not the card's buffer,
-// holds the received audio's margin.
-bool HSPortAudio::openPlayback(PaStream** stream, int deviceIndex, const StreamFormat& format,
-                               PaStreamCallback* callback, const char* failureText) {
+// Aborted rather than stopped: what it still holds is of no use once the stream ends, and
+// waiting for it to play out would hold the worker.
+void HSPortAudio::closePlayback(StreamSink& sink) {
+    if (!sink.stream)
+        return;
+    Pa_AbortStream(sink.stream);
+    Pa_CloseStream(sink.stream);
+    sink.stream = nullptr;
+}
+
+// A blocking stream with room for the playout's largest target: the receiver writes it as audio
+// comes and keeps it nearly empty, so its room is never the limit and the audio waits in it only
+// for the card's next cycle and the jitter margin.
+bool HSPortAudio::openPlayback(StreamSink& sink, int deviceIndex, const StreamFormat& format,
+                               const char* failureText) {
     const PaDeviceInfo* info = Pa_GetDeviceInfo(deviceIndex);
     if (!info)
         return false;
@@ -144,19 +139,31 @@ bool HSPortAudio::openPlayback(PaStream** stream, int deviceIndex, const StreamF
     parameters.device = deviceIndex;
     parameters.channelCount = kPlaybackChannels;
     parameters.sampleFormat = paInt16;
-    parameters.suggestedLatency = info->defaultLowOutputLatency;
-    const PaError error =
-        Pa_OpenStream(stream, nullptr, &parameters, format.sampleRate,
-                      static_cast<unsigned long>(format.frameSizeOut), paClipOff, callback, this);
+    parameters.suggestedLatency = std::max(info->defaultLowOutputLatency, kPlaybackBufferSeconds);
+    preparePlaybackStream();
+    const PaError error = Pa_OpenStream(&sink.stream, nullptr, &parameters, format.sampleRate,
+                                        paFramesPerBufferUnspecified, paClipOff, nullptr, nullptr);
+    prepareCaptureStream();
     if (error != paNoError) {
-        *stream = nullptr;
+        sink.stream = nullptr;
         HSLOG(LogLevel::Error, kCategory) << failureText;
         return false;
     }
     return true;
 }
 
-bool HSPortAudio::openCapture(int deviceIndex, const StreamFormat& format) {
+long HSPortAudio::StreamSink::writable() {
+    return stream ? Pa_GetStreamWriteAvailable(stream) : -1;
+}
+
+// Within what writable() said, so it never waits; an underflow the card reported is already
+// behind it.
+void HSPortAudio::StreamSink::write(const std::int16_t* frames, long count) {
+    if (stream)
+        Pa_WriteStream(stream, frames, static_cast<unsigned long>(count));
+}
+
+bool HSPortAudio::openCapture(int deviceIndex, const StreamFormat& format, int captureBlocks) {
     const PaDeviceInfo* info = Pa_GetDeviceInfo(deviceIndex);
     if (!info)
         return false;
@@ -165,7 +172,7 @@ bool HSPortAudio::openCapture(int deviceIndex, const StreamFormat& format) {
     parameters.channelCount = kCaptureChannels;
     parameters.sampleFormat = paInt16;
     parameters.suggestedLatency = info->defaultLowInputLatency;
-    const auto bufferFrames = captureBufferFrames(format.frameSizeIn, frameInMult());
+    const auto bufferFrames = captureBufferFrames(format.frameSizeIn, captureBlocks);
     prepareCapture(static_cast<int>(bufferFrames));
     const PaError error = Pa_OpenStream(&inputStream, &parameters, nullptr, format.sampleRate,
                                         static_cast<unsigned long>(bufferFrames), paClipOff,
@@ -179,17 +186,17 @@ bool HSPortAudio::openCapture(int deviceIndex, const StreamFormat& format) {
 }
 
 void HSPortAudio::closeStreams() {
-    for (PaStream** stream : {&inputStream, &outputStream, &speakerStream}) {
-        if (*stream) {
-            Pa_StopStream(*stream);
-            Pa_CloseStream(*stream);
-            *stream = nullptr;
-        }
+    if (inputStream) {
+        Pa_StopStream(inputStream);
+        Pa_CloseStream(inputStream);
+        inputStream = nullptr;
     }
+    closePlayback(cable);
+    closePlayback(speaker);
 }
 
 bool HSPortAudio::streamsOpen() const {
-    return outputStream || speakerStream || inputStream;
+    return cable.stream || speaker.stream || inputStream;
 }
 
 int HSPortAudio::captureCallback(const void* input, void* /*output*/, unsigned long frameCount,
@@ -199,18 +206,8 @@ int HSPortAudio::captureCallback(const void* input, void* /*output*/, unsigned l
     if (input && frameCount <= static_cast<unsigned long>(INT_MAX)) {
         const auto latency =
             static_cast<float>(timeInfo->inputBufferAdcTime - Pa_GetStreamTime(self->inputStream));
-        self->deliverCapture(static_cast<const qint16*>(input), static_cast<int>(frameCount),
+        self->deliverCapture(static_cast<const std::int16_t*>(input), static_cast<int>(frameCount),
                              latency);
     }
-    return paContinue;
-}
-
-template <void (HSSoundCard::*pull)(qint16*, int, std::int64_t)>
-int HSPortAudio::playbackCallback(const void* /*input*/, void* output, unsigned long frameCount,
-                                  const PaStreamCallbackTimeInfo* /*timeInfo*/,
-                                  PaStreamCallbackFlags /*statusFlags*/, void* userData) {
-    if (frameCount <= static_cast<unsigned long>(INT_MAX))
-        (static_cast<HSPortAudio*>(userData)->*pull)(static_cast<qint16*>(output),
-                                                     static_cast<int>(frameCount), steadyNs());
     return paContinue;
 }

@@ -7,7 +7,8 @@
 #include <portaudio.h>
 
 // The sound card over PortAudio: the devices of the platform's host API (audioplatform.h), two
-// playback streams whose callbacks pull from the playouts, and one capture stream with a callback.
+// playback streams the receiver writes without ever waiting (blocking streams, written only as
+// far as they have room), and one capture stream with a callback.
 //
 // Built while the panel's PortAudio warm-up is still probing, it completes its own initialisation
 // when first needed (enumeration, a lookup, StartAudio) and otherwise at construction. It then
@@ -22,31 +23,37 @@ public:
     static int captureCallback(const void* input, void* output, unsigned long frameCount,
                                const PaStreamCallbackTimeInfo* timeInfo,
                                PaStreamCallbackFlags statusFlags, void* userData);
-    // A playback stream's callback: `pull` fills the card's buffer from the stream's playout.
-    template <void (HSSoundCard::*pull)(qint16*, int, std::int64_t)>
-    static int playbackCallback(const void* input, void* output, unsigned long frameCount,
-                                const PaStreamCallbackTimeInfo* timeInfo,
-                                PaStreamCallbackFlags statusFlags, void* userData);
 
 protected:
     DeviceCatalogue listDevices() override;
     void restartSoundSystem() override;
     bool available() override;
-    bool openStreams(const StreamFormat& format, const DeviceChoice& devices) override;
+    bool openStreams(const CardConfig& config, const DeviceChoice& devices) override;
     void closeStreams() override;
     bool openSpeaker(const StreamFormat& format, int device) override;
     void closeSpeaker() override;
     bool streamsOpen() const override;
+    PlaybackSink* cableSink() override { return &cable; }
+    PlaybackSink* speakerSink() override { return &speaker; }
 
 private:
+    // A blocking playback stream, written only as far as it has room.
+    class StreamSink : public PlaybackSink {
+    public:
+        long writable() override;
+        void write(const std::int16_t* frames, long count) override;
+        PaStream* stream = nullptr;
+    };
+
     void finishInitialisation();
-    bool openPlayback(PaStream** stream, int deviceIndex, const StreamFormat& format,
-                      PaStreamCallback* callback, const char* failureText);
-    bool openCapture(int deviceIndex, const StreamFormat& format);
+    bool openPlayback(StreamSink& sink, int deviceIndex, const StreamFormat& format,
+                      const char* failureText);
+    static void closePlayback(StreamSink& sink);
+    bool openCapture(int deviceIndex, const StreamFormat& format, int captureBlocks);
 
     PaError paInitError = paNotInitialized;
     bool initialisationPending = true;
-    PaStream* outputStream = nullptr;
-    PaStream* speakerStream = nullptr;
+    StreamSink cable;
+    StreamSink speaker;
     PaStream* inputStream = nullptr;
 };

@@ -4,6 +4,7 @@
 
 #include "audioplatform.h"
 #include "log.h"
+#include "samplemath.h"
 
 #include <algorithm>
 #include <chrono>
@@ -39,6 +40,16 @@ bool refuse(const char* what, long long value) {
 
 StreamFormat streamFormatForHost(int hostSampleRate, int hostFrameSize) {
     return {2 * hostSampleRate, 2 * hostFrameSize, 2 * hostFrameSize};
+}
+
+CardConfig cardConfigFor(int hostSampleRate, int hostFrameSize, const CardSettings& settings) {
+    CardConfig c;
+    c.format = streamFormatForHost(hostSampleRate, hostFrameSize);
+    c.playbackBlocks = settings.frameOutMult;
+    c.captureBlocks = settings.frameInMult;
+    c.speakerOn = settings.speakerOn;
+    c.receiver = settings.audioOutMode;
+    return c;
 }
 
 HSSoundCard::HSSoundCard(QObject* parent)
@@ -102,12 +113,7 @@ int HSSoundCard::findInputDevice(const QString& name) {
     return lookUp(catalogue.inputDevices, name, deviceNames.input, devices.input);
 }
 
-void HSSoundCard::setBufferMultipliers(int playback, int capture) {
-    playbackMult = playback;
-    captureMult = capture;
-}
-
-bool HSSoundCard::StartAudio(const StreamFormat& format) {
+bool HSSoundCard::StartAudio(const CardConfig& start) {
     const QMutexLocker guard(&deviceLock);
     if (!available())
         return false;
@@ -115,49 +121,52 @@ bool HSSoundCard::StartAudio(const StreamFormat& format) {
         HSLOG(LogLevel::Info, kCategory) << "Audio streams still open, stopping them first";
         StopAudio();
     }
-    if (!configurationIsPlayable(format))
+    if (!configurationIsPlayable(start))
         return false;
-    streamFormat = format;
-    // "Auto" (one block) asks for the smallest target that works; deeper buffers set its floor.
-    const int floorFrames = playbackMult > 1 ? playbackMult * format.frameSizeOut / 2 : 0;
-    estimator.reset(format.sampleRate / 2, floorFrames);
-    resetPlayout(cable);
+    config = start;
+    speaker = start.speakerOn;
+    receiver = start.receiver;
     speakerStream = SpeakerStream::Closed;
-    const qint64 now = steadyMs();
-    lastCaptureMs = lastCableMs = now;
-    if (!openStreams(streamFormat, devices)) {
+    lastCaptureMs = steadyMs();
+    if (!openStreams(config, devices)) {
         closeStreams();
         return false;
     }
+    const StreamFormat& f = config.format;
+    // "Auto" (one block) asks for the smallest target that works; deeper buffers set its floor.
+    const int floorFrames =
+        config.playbackBlocks > 1 ? config.playbackBlocks * f.frameSizeOut / 2 : 0;
+    playback.start({f.sampleRate / 2, f.sampleRate, f.frameSizeOut / 2, floorFrames}, cableSink());
     latency = 0.0f;
-    faulted = false;
+    captureFaulted = false;
     started = true;
     followSpeakerSwitch();
     return true;
 }
 
-// A playout joins the stream where the next datagram goes, so a speaker attached to a running
-// stream starts with the cable's next audio.
-void HSSoundCard::resetPlayout(Playout& playout) {
-    playout.reset(streamFormat.sampleRate / 2, streamFormat.sampleRate,
-                  streamFormat.frameSizeOut / 2, estimator.nextPosition());
-}
-
-// A switch still under way is followed up when it has ended, by the next datagram. The speaker's
-// playout is reset only while its stream is closed, so never under a running callback.
+// A switch still under way is followed up when it has ended, by the next datagram or service. The
+// speaker's playout joins the stream when its opening is asked for, so that it starts with the
+// latest audio, and its stream is written once it is open.
 void HSSoundCard::followSpeakerSwitch() {
     const bool wanted = speaker;
     switch (speakerStream.load()) {
     case SpeakerStream::Closed:
         if (wanted) {
-            resetPlayout(speakerPlayout);
+            playback.startSpeaker();
+            speakerWritten = false;
             speakerStream = SpeakerStream::Opening;
             switchSpeaker([this] { attachSpeaker(); });
         }
         return;
     case SpeakerStream::Open:
+        if (!speakerWritten) {
+            playback.attachSpeaker(speakerSink());
+            speakerWritten = true;
+        }
+        [[fallthrough]];
     case SpeakerStream::Refused:
         if (!wanted) {
+            playback.stopSpeaker();
             speakerStream = SpeakerStream::Closing;
             switchSpeaker([this] { detachSpeaker(); });
         }
@@ -173,8 +182,7 @@ void HSSoundCard::attachSpeaker() {
     const QMutexLocker guard(&deviceLock);
     if (speakerStream != SpeakerStream::Opening)
         return;
-    lastSpeakerMs = steadyMs();
-    const bool opened = devices.speaker >= 0 && openSpeaker(streamFormat, devices.speaker);
+    const bool opened = devices.speaker >= 0 && openSpeaker(config.format, devices.speaker);
     speakerStream = opened ? SpeakerStream::Open : SpeakerStream::Refused;
     if (opened)
         HSLOG(LogLevel::Info, kCategory) << "Speaker on: \"" << deviceNames.speaker << "\"";
@@ -197,57 +205,61 @@ bool HSSoundCard::RestartAudio() {
     const QMutexLocker guard(&deviceLock);
     StopAudio();
     EnumerateAudioDevices();
-    return StartAudio(streamFormat);
+    return StartAudio(config);
 }
 
 // Asked on the worker's thread: while another thread opens or closes a stream the devices are
 // judged at the next check, rather than the worker waiting for the sound system.
-QString HSSoundCard::failedDevice() const {
+QString HSSoundCard::failedDevice() {
     std::unique_lock<QRecursiveMutex> guard(deviceLock, std::try_to_lock);
     if (!guard.owns_lock())
         return {};
-    if (faulted)
-        return faultedDevice;
-    if (stalled(lastCaptureMs, captureBufferFrames(streamFormat.frameSizeIn, captureMult)))
+    if (captureFaulted || stalled(lastCaptureMs, captureBufferFrames(config.format.frameSizeIn,
+                                                                     config.captureBlocks)))
         return deviceNames.input;
-    if (stalled(lastCableMs, streamFormat.frameSizeOut))
+    const std::int64_t now = nowNs();
+    if (playback.cableFailed() || playbackStalled(playback.cableTakenNs(), now))
         return deviceNames.output;
-    if (speakerStream == SpeakerStream::Open && stalled(lastSpeakerMs, streamFormat.frameSizeOut))
+    if (speakerStream == SpeakerStream::Open &&
+        (playback.speakerFailed() || playbackStalled(playback.speakerTakenNs(), now)))
         return deviceNames.speaker;
     return {};
 }
 
+bool HSSoundCard::playbackStalled(std::int64_t lastTakenNs, std::int64_t now) const {
+    const qint64 bufferMs =
+        config.format.frameSizeOut * 1000LL / std::max(config.format.sampleRate, 1);
+    const qint64 limitMs = std::max(kSilentBuffers * bufferMs, kMinSilenceMs);
+    return lastTakenNs >= 0 && now - lastTakenNs > limitMs * 1'000'000;
+}
+
 bool HSSoundCard::stalled(const std::atomic<qint64>& lastMs, qint64 bufferFrames) const {
-    const qint64 bufferMs = bufferFrames * 1000 / std::max(streamFormat.sampleRate, 1);
+    const qint64 bufferMs = bufferFrames * 1000 / std::max(config.format.sampleRate, 1);
     return steadyMs() - lastMs > std::max(kSilentBuffers * bufferMs, kMinSilenceMs);
 }
 
-void HSSoundCard::reportStreamFault(Stream stream) {
-    if (faulted)
-        return;
-    faultedDevice = stream == Stream::Cable     ? deviceNames.output
-                    : stream == Stream::Speaker ? deviceNames.speaker
-                                                : deviceNames.input;
-    faulted = true;
+void HSSoundCard::reportCaptureFault() {
+    captureFaulted = true;
 }
 
 // A hostile or broken host description must not reach the sound system or the buffers sized
 // from it.
-bool HSSoundCard::configurationIsPlayable(const StreamFormat& f) const {
+bool HSSoundCard::configurationIsPlayable(const CardConfig& c) const {
+    const StreamFormat& f = c.format;
     if (f.sampleRate <= 0)
         return refuse("sampleRate", f.sampleRate);
     if (f.frameSizeOut <= 0 || f.frameSizeOut > kMaxBufferFrames)
         return refuse("frameSizeOut", f.frameSizeOut);
     if (f.frameSizeIn <= 0 || f.frameSizeIn > kMaxBufferFrames)
         return refuse("frameSizeIn", f.frameSizeIn);
-    if (playbackMult <= 0)
-        return refuse("frameOutMult", playbackMult);
-    if (captureMult <= 0)
-        return refuse("frameInMult", captureMult);
-    const long long captureFrames = captureBufferFrames(f.frameSizeIn, captureMult);
+    if (c.playbackBlocks <= 0)
+        return refuse("frameOutMult", c.playbackBlocks);
+    if (c.captureBlocks <= 0)
+        return refuse("frameInMult", c.captureBlocks);
+    const long long captureFrames = captureBufferFrames(f.frameSizeIn, c.captureBlocks);
     if (captureFrames > kMaxBufferFrames)
         return refuse("capture buffer frames", captureFrames);
-    const long long playbackFrames = static_cast<long long>(f.frameSizeOut) * playbackMult;
+    const long long playbackFrames = static_cast<long long>(f.frameSizeOut) * c.playbackBlocks;
     if (playbackFrames > kMaxPlaybackBufferFrames)
         return refuse("playback buffer frames", playbackFrames);
     return true;
@@ -259,14 +271,19 @@ void HSSoundCard::StopAudio() {
     if (!available())
         return;
     closeStreams();
+    playback.start({}, nullptr);
     speakerStream = SpeakerStream::Closed;
     latency = 0.0f;
 }
 
-std::int64_t HSSoundCard::arrivalNs(int /*hostFrames*/) {
+std::int64_t HSSoundCard::nowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
+}
+
+std::int64_t HSSoundCard::arrivalNs(int /*hostFrames*/) {
+    return nowNs();
 }
 
 // A trailing partial frame is left out: a frame is only played whole.
@@ -277,45 +294,38 @@ void HSSoundCard::StreamOut(const QByteArray& datagram) {
     const int frames = datagram.size() / kBytesPerStereoFrame;
     if (frames <= 0)
         return;
-    const auto* block = reinterpret_cast<const qint16*>(datagram.constData());
-    const JitterEstimator::Placement at = estimator.arrival(arrivalNs(frames), frames);
-    cable.push(at.position, block, frames, at.dueNs);
-    cable.setTarget(at.target);
-    // Queued from the moment the speaker's stream is asked for: it starts with the latest audio.
-    const SpeakerStream speakerState = speakerStream;
-    if (speakerState == SpeakerStream::Opening || speakerState == SpeakerStream::Open)
-        queueForSpeaker(block, frames, at);
+    const auto* block = reinterpret_cast<const std::int16_t*>(datagram.constData());
+    const std::int16_t* speakerBlock = nullptr;
+    if (playback.speakerFed()) {
+        const int bytes = frames * kBytesPerStereoFrame;
+        if (speakerCopy.size() < bytes)
+            speakerCopy.resize(bytes);
+        if (copyForSpeaker(datagram.constData(), bytes, receiver, speakerCopy.data()))
+            speakerBlock = reinterpret_cast<const std::int16_t*>(speakerCopy.constData());
+    }
+    playback.datagram(block, frames, speakerBlock, arrivalNs(frames));
     meterPlayback(block, frames);
 }
 
-void HSSoundCard::meterPlayback(const qint16* block, int frames) {
+int HSSoundCard::ServicePlayback() {
+    if (!started)
+        return -1;
+    followSpeakerSwitch();
+    const std::int64_t now = nowNs();
+    const std::int64_t next = servicePlaybackAt(now);
+    // Never later than asked: a timer fires no earlier than it is set for.
+    return static_cast<int>(std::clamp<std::int64_t>((next - now) / 1'000'000, 0, 1000));
+}
+
+std::int64_t HSSoundCard::servicePlaybackAt(std::int64_t atNs) {
+    return playback.service(atNs);
+}
+
+void HSSoundCard::meterPlayback(const std::int16_t* block, int frames) {
     const StereoLevels levels = stereoBlockLevelDb(block, frames);
     HSVUMeter& m = vuMeterOut;
     m.valueLeft = smoothLevel(m.valueLeft, levels.left, m.riseFactor, m.fallFactor);
     m.valueRight = smoothLevel(m.valueRight, levels.right, m.riseFactor, m.fallFactor);
-}
-
-void HSSoundCard::queueForSpeaker(const qint16* block, int frames,
-                                  const JitterEstimator::Placement& at) {
-    const int bytes = frames * kBytesPerStereoFrame;
-    if (speakerCopy.size() < bytes)
-        speakerCopy.resize(bytes);
-    const bool copied =
-        copyForSpeaker(reinterpret_cast<const char*>(block), bytes, receiver, speakerCopy.data());
-    speakerPlayout.push(at.position,
-                        copied ? reinterpret_cast<const qint16*>(speakerCopy.constData()) : block,
-                        frames, at.dueNs);
-    speakerPlayout.setTarget(at.target);
-}
-
-void HSSoundCard::pullCable(qint16* out, int frames, std::int64_t nowNs) {
-    cable.pull(out, frames, nowNs);
-    lastCableMs.store(steadyMs(), std::memory_order_relaxed);
-}
-
-void HSSoundCard::pullSpeaker(qint16* out, int frames, std::int64_t nowNs) {
-    speakerPlayout.pull(out, frames, nowNs);
-    lastSpeakerMs.store(steadyMs(), std::memory_order_relaxed);
 }
 
 void HSSoundCard::prepareCapture(int bufferFrames) {
@@ -328,7 +338,8 @@ const QByteArray& HSSoundCard::latestCapturedData() {
     return capturedData;
 }
 
-void HSSoundCard::deliverCapture(const qint16* samples, int frameCount, float latencySeconds) {
+void HSSoundCard::deliverCapture(const std::int16_t* samples, int frameCount,
+                                 float latencySeconds) {
     if (frameCount < 0 || frameCount > kMaxBufferFrames)
         return;
     QByteArray& block = captureHandOver.writeBuffer();

@@ -45,9 +45,10 @@ bool startStreams(HSPortAudio& audio, int frames) {
                      "the audio server's devices are missing: run scripts/audio-server start\n");
         return false;
     }
-    audio.setBufferMultipliers(1, 1);
-    audio.setSpeakerOn(true);
-    return audio.StartAudio({kRate, frames, frames});
+    CardConfig config;
+    config.format = {kRate, frames, frames};
+    config.speakerOn = true;
+    return audio.StartAudio(config);
 }
 
 double percentile(std::vector<double> values, double p) {

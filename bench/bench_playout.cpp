@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// Cost of a playout per second of audio, as the share of one core: the callback's pull (ring,
-// resampler and drift controller, from 48 kHz to 96 kHz for a host 1000 ppm fast) in callbacks of
-// 256 and 1024 frames, and the audio worker's jitter estimator for 200 datagrams a second.
+// Cost of the receive path per second of audio, as the share of one core: the receiver (jitter
+// estimator, ring, resampler from 48 kHz to 96 kHz and drift controller) for 200 datagrams a
+// second from a host 1000 ppm fast, writing a card that takes 256 or 1024 frames a cycle and is
+// looked at twice a cycle, as the audio worker does; and the jitter estimator alone.
 #include "coreshare.h"
 #include "jitterestimator.h"
-#include "playout.h"
+#include "playbacksink.h"
+#include "receiver.h"
 
-#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -19,58 +20,54 @@ constexpr int kDatagram = 240;
 constexpr int kDatagramsPerSecond = kHostRate / kDatagram;
 constexpr double kSkew = 1000e-6;
 
-// A host's second of datagrams, a 1 kHz tone, arriving on its 1000 ppm fast clock.
-class Host {
+// A card that takes `period` frames a cycle from what was written.
+class Card : public PlaybackSink {
 public:
-    Host()
-        : block(2 * kDatagram) {
-        for (int i = 0; i < kDatagram; ++i)
-            block[2 * i] = block[2 * i + 1] = static_cast<qint16>(
-                std::lround(16384 * std::sin(2 * M_PI * 1000.0 * i / kHostRate)));
-        estimator.reset(kHostRate, 0);
-    }
-    std::int64_t arrivalNs() const {
-        return std::llround((sent + 1) * kDatagram * 1e9 / (kHostRate * (1.0 + kSkew)));
-    }
-    // Pushes every datagram that has arrived by `nowNs`.
-    void deliver(Playout& playout, std::int64_t nowNs) {
-        for (; arrivalNs() <= nowNs; ++sent) {
-            const auto placed = estimator.arrival(arrivalNs(), kDatagram);
-            playout.push(placed.position, block.data(), kDatagram, placed.dueNs);
-            playout.setTarget(placed.target);
-        }
-    }
+    explicit Card(long period)
+        : period(period) {}
+    long writable() override { return kRoom - held; }
+    void write(const std::int16_t*, long count) override { held += count; }
+    void cycle() { held = held > period ? held - period : 0; }
 
 private:
-    std::vector<qint16> block;
-    JitterEstimator estimator;
-    std::int64_t sent = 0;
+    static constexpr long kRoom = 96000;
+    long period;
+    long held = 0;
 };
 
-void BM_PlayoutPull(benchmark::State& state) {
-    const int callback = static_cast<int>(state.range(0));
-    const int callbacksPerSecond = kStreamRate / callback;
-    Playout playout;
-    playout.reset(kHostRate, kStreamRate, kDatagram, 0);
-    Host host;
-    std::vector<qint16> out(2 * callback);
-    std::int64_t c = 0;
-    double cpu = 0.0;
+void BM_Receiver(benchmark::State& state) {
+    const int period = static_cast<int>(state.range(0));
+    const double cycleNs = 1e9 * period / kStreamRate;
+    std::vector<std::int16_t> block(2 * kDatagram);
+    for (int i = 0; i < kDatagram; ++i)
+        block[2 * i] = block[2 * i + 1] = static_cast<std::int16_t>(
+            std::lround(16384 * std::sin(2 * M_PI * 1000.0 * i / kHostRate)));
+    Card card(period);
+    Receiver receiver;
+    receiver.start({kHostRate, kStreamRate, kDatagram, 0}, &card);
+    std::int64_t sent = 0, cycles = 0;
+    auto arrivalNs = [&] {
+        return std::llround((sent + 1) * kDatagram * 1e9 / (kHostRate * (1.0 + kSkew)));
+    };
+    double cpu = 0.0, seconds = 0.0;
     for (auto _ : state) {
-        for (int k = 0; k < callbacksPerSecond; ++k, ++c) {
-            const std::int64_t nowNs = c * callback * 1'000'000'000LL / kStreamRate;
-            state.PauseTiming();
-            host.deliver(playout, nowNs);
-            state.ResumeTiming();
-            const double start = bench::threadCpuSeconds();
-            playout.pull(out.data(), callback, nowNs);
-            cpu += bench::threadCpuSeconds() - start;
-            benchmark::DoNotOptimize(out.data());
+        const double start = bench::threadCpuSeconds();
+        const std::int64_t until = std::llround((seconds + 1.0) * 1e9);
+        while (std::llround(cycles * cycleNs) < until) {
+            const auto nextCycle = std::llround(cycles * cycleNs);
+            for (; arrivalNs() <= nextCycle; ++sent)
+                receiver.datagram(block.data(), kDatagram, nullptr, arrivalNs());
+            receiver.service(nextCycle - 1'000'000);
+            card.cycle();
+            ++cycles;
+            receiver.service(nextCycle + 1'000'000);
         }
+        cpu += bench::threadCpuSeconds() - start;
+        seconds += 1.0;
     }
-    bench::reportCoreShare(state, cpu, static_cast<double>(c) * callback / kStreamRate);
+    bench::reportCoreShare(state, cpu, seconds);
 }
-BENCHMARK(BM_PlayoutPull)->Arg(256)->Arg(1024)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Receiver)->Arg(256)->Arg(1024)->Unit(benchmark::kMillisecond);
 
 void BM_JitterEstimator(benchmark::State& state) {
     JitterEstimator estimator;

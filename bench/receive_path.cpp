@@ -67,8 +67,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "receive_path: the audio server is not running\n");
         return 1;
     }
-    audio.setBufferMultipliers(argc > 2 ? std::max(1, std::atoi(argv[2])) : 1, 1);
-    if (!audio.StartAudio(streamFormatForHost(kHostRate, kHostFrames)))
+    CardConfig config;
+    config.format = streamFormatForHost(kHostRate, kHostFrames);
+    config.playbackBlocks = argc > 2 ? std::max(1, std::atoi(argv[2])) : 1;
+    if (!audio.StartAudio(config))
         return 1;
 
     const quint16 port = freePort();

@@ -116,7 +116,6 @@ void HSRigLink::setSettings(const LinkSettings& settings) {
     linkSettings = settings;
     soundCard->setSpeakerOn(settings.card.speakerOn);
     soundCard->setReceiverMode(settings.card.audioOutMode);
-    soundCard->setBufferMultipliers(settings.card.frameOutMult, settings.card.frameInMult);
 }
 
 bool HSRigLink::controlChannelOpen() const {
@@ -248,8 +247,9 @@ void HSRigLink::perform(const LinkStateMachine::Step& step) {
 void HSRigLink::startAudio() {
     lowRateTicks = 0;
     QMetaObject::invokeMethod(audioWorker, &HSAudioWorker::stop, Qt::BlockingQueuedConnection);
-    if (soundDevicesFound() && !soundCard->StartAudio(streamFormatForHost(
-                                   remoteController->sampleRate, remoteController->frameSize))) {
+    if (soundDevicesFound() &&
+        !soundCard->StartAudio(cardConfigFor(remoteController->sampleRate,
+                                             remoteController->frameSize, linkSettings.card))) {
         handle(Event::CardFailed);
         return;
     }

@@ -18,10 +18,15 @@ HSAudioWorker::HSAudioWorker(HSSoundCard* soundCard, QObject* parent)
     , soundCard(soundCard)
     , udpSocket(nullptr)
     , running(false)
-    , soundWatchdog(new QTimer(this)) {
+    , soundWatchdog(new QTimer(this))
+    , playbackTimer(new QTimer(this)) {
     soundWatchdog->setObjectName(QStringLiteral("soundWatchdog"));
     soundWatchdog->setInterval(kWatchdogPeriodMs);
     connect(soundWatchdog, &QTimer::timeout, this, &HSAudioWorker::checkSoundDevices);
+    playbackTimer->setObjectName(QStringLiteral("playbackTimer"));
+    playbackTimer->setSingleShot(true);
+    playbackTimer->setTimerType(Qt::PreciseTimer);
+    connect(playbackTimer, &QTimer::timeout, this, &HSAudioWorker::servicePlayback);
     HSLOG(LogLevel::Info, kCategory) << "HSAudioWorker created";
 }
 
@@ -48,12 +53,14 @@ void HSAudioWorker::init(QString remoteHost, ushort remotePort, ushort localPort
     connect(udpSocket, &HSUDPAudioSocket::inDataReady, this, &HSAudioWorker::onUdpDataReceived);
     running = true;
     soundWatchdog->start();
+    servicePlayback();
     HSLOG(LogLevel::Notice, kCategory) << "Audio worker initialized";
 }
 
 void HSAudioWorker::stop() {
     running = false;
     soundWatchdog->stop();
+    playbackTimer->stop();
     if (udpSocket) {
         HSLOG(LogLevel::Info, kCategory) << "Stopping audio worker";
         disconnect(soundCard, &HSSoundCard::inDataReady, this, &HSAudioWorker::onMicDataReady);
@@ -79,6 +86,14 @@ void HSAudioWorker::onUdpDataReceived(QByteArray& dataIn) {
     soundCard->StreamOut(dataIn);
 }
 
+// The playback streams are written as datagrams come; between them, this keeps the cards fed
+// before each of their cycles.
+void HSAudioWorker::servicePlayback() {
+    const int inMs = soundCard->ServicePlayback();
+    if (inMs >= 0)
+        playbackTimer->start(inMs);
+}
+
 // Runs while the connection is up; a device that has stopped is reported once, and watched again
 // when the streams have been reopened.
 void HSAudioWorker::checkSoundDevices() {
@@ -94,6 +109,7 @@ void HSAudioWorker::checkSoundDevices() {
 }
 
 void HSAudioWorker::stopCard() {
+    playbackTimer->stop();
     soundCard->StopAudio();
 }
 
@@ -102,6 +118,7 @@ void HSAudioWorker::reopenCard() {
     if (ok) {
         HSLOG(LogLevel::Notice, kCategory) << "Sound devices reopened";
         soundWatchdog->start();
+        servicePlayback();
     }
     emit soundDevicesReopened(ok);
 }

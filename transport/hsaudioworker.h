@@ -52,6 +52,7 @@ private slots:
 
 private:
     void checkSoundDevices();
+    void servicePlayback();
 
     HSSoundCard* soundCard;
     HSUDPAudioSocket* udpSocket;
@@ -59,4 +60,6 @@ private:
     std::atomic<quint32> bytesIn{0};
     std::atomic<quint32> bytesOut{0};
     QTimer* soundWatchdog;
+    // Fires when the playback streams want feeding next, between datagrams.
+    QTimer* playbackTimer;
 };

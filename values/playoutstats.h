@@ -2,23 +2,25 @@
 
 #pragma once
 
-#include <QtGlobal>
+#include <cmath>
+#include <cstdint>
 
 // What a playout tells about its stream since it was last reset: the faults, each kept small and
-// counted, and where the stream stands.
+// counted, and where the stream stands. Plain C++: the receive path makes it, the window shows it.
 struct PlayoutStats {
-    // Callbacks in a row that found audio missing count as one underrun; the frames are host
-    // frames played as silence because they had not arrived.
-    quint64 underruns = 0;
-    quint64 underrunFrames = 0;
+    // Times the card found the audio it needed missing (a run of them counts once); the frames
+    // are host frames played as silence because they had not arrived.
+    std::uint64_t underruns = 0;
+    std::uint64_t underrunFrames = 0;
     // Host frames thrown away: the oldest audio when the buffer ran past its bound, and blocks
     // refused for want of room.
-    quint64 droppedFrames = 0;
+    std::uint64_t droppedFrames = 0;
     // Datagrams that came after the playout had passed (part of) their place in the stream.
-    quint64 lateDatagrams = 0;
+    std::uint64_t lateDatagrams = 0;
     // Datagrams that never came: the gaps in the stream positions pushed.
-    quint64 lostDatagrams = 0;
-    // The audio buffered ahead of the card, smoothed, in milliseconds.
+    std::uint64_t lostDatagrams = 0;
+    // The received audio's delay from the host's schedule to the card taking it, smoothed, in
+    // milliseconds.
     double delayMs = 0.0;
     // How much faster the host's clock runs than the card's, in parts per million.
     double skewPpm = 0.0;
@@ -27,15 +29,15 @@ struct PlayoutStats {
     // The datagrams' arrival jitter the playout covers (the lateness it holds audio for), in
     // milliseconds.
     double jitterMs = 0.0;
-    // What the sound system adds after the playout has handed its audio over, in milliseconds:
-    // with delayMs, the received audio's latency at the card.
+    // What the sound system adds after it has taken the audio, in milliseconds: with delayMs, the
+    // received audio's latency at the card's output.
     double cardLatencyMs = 0.0;
 
-    qint64 underrunMs() const { return framesToMs(underrunFrames); }
-    qint64 droppedMs() const { return framesToMs(droppedFrames); }
+    std::int64_t underrunMs() const { return framesToMs(underrunFrames); }
+    std::int64_t droppedMs() const { return framesToMs(droppedFrames); }
 
 private:
-    qint64 framesToMs(quint64 frames) const {
-        return hostRate > 0 ? qRound64(frames * 1000.0 / hostRate) : 0;
+    std::int64_t framesToMs(std::uint64_t frames) const {
+        return hostRate > 0 ? std::llround(static_cast<double>(frames) * 1000.0 / hostRate) : 0;
     }
 };

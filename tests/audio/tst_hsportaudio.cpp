@@ -7,7 +7,7 @@
 
 static const QString kCable = "Line Volume (2- UMX VAC)";
 static const QString kCapture = "Line In (UMX VAC)";
-static const StreamFormat kFormat = streamFormatForHost(48000, 1024);
+static const CardConfig kFormat{streamFormatForHost(48000, 1024)};
 
 // Ports this process holds on the audio server: two per playback stream, one for the capture.
 static int serverPorts() {
@@ -62,7 +62,7 @@ private slots:
             [&] { sizes << card.latestCapturedData().size(); }, Qt::QueuedConnection);
         QVERIFY(card.StartAudio(kFormat) && card.StartAudio(kFormat));
         QCOMPARE(serverPorts(), 3);
-        QByteArray block(4 * kFormat.frameSizeOut, '\0');
+        QByteArray block(4 * kFormat.format.frameSizeOut, '\0');
         // The speaker's stream opens and closes on a thread of its own, after a datagram.
         const auto portsWhileStreaming = [&] {
             card.StreamOut(block);

@@ -3,6 +3,7 @@
 #include "audioplatform.h"
 #include "devicecatalogue.h"
 #include "hsvumeter.h"
+#include "samplemath.h"
 #include "standinsoundcard.h"
 
 #include <QtTest>
@@ -56,7 +57,7 @@ private slots:
         StandInSoundCard card;
         card.findOutputDevice(card.kCable);
         card.findInputDevice(card.kCapture);
-        QVERIFY(card.StartAudio(streamFormatForHost(48000, 128)));
+        QVERIFY(card.StartAudio({streamFormatForHost(48000, 128)}));
         card.StreamOut(QByteArray::fromHex("0000ff7f").repeated(256));
         card.pushCapture(Samples{0, 0, 32767, 32767, 0, 0, 32767, 32767});
         QStringList readings;
@@ -86,8 +87,7 @@ private slots:
         StandInSoundCard card;
         card.findOutputDevice(card.kCable);
         card.findInputDevice(card.kCapture);
-        card.setBufferMultipliers(multiplier, multiplier);
-        QTEST(card.StartAudio(format), "accepted");
+        QTEST(card.StartAudio({format, multiplier, multiplier}), "accepted");
     }
 
     // The sound system is restarted to read its device list again, so that a device plugged back
@@ -102,7 +102,7 @@ private slots:
     }
     void deviceListReadAgain() {
         QFETCH(bool, streaming);
-        const StreamFormat format = streamFormatForHost(48000, 128);
+        const CardConfig format{streamFormatForHost(48000, 128)};
         StandInSoundCard card;
         card.findOutputDevice(card.kCable);
         card.findInputDevice(card.kCapture);

@@ -4,6 +4,7 @@
 
 #include "hssoundcard.h"
 
+#include <QElapsedTimer>
 #include <QMutex>
 #include <QTimer>
 #include <QVector>
@@ -11,14 +12,17 @@
 #include <atomic>
 #include <cmath>
 
-// A sound card in memory, standing in for the real one where a test is about logic. Its streams
-// run on a simulated clock: each datagram that arrives moves the clock on by the datagram's length
-// at the host's rate, and while `idleClock` is on, 40 ms of wall clock with no datagram move it on
-// by 40 ms. Its playback callbacks pull one host block at the streams' rate whenever the clock
-// passes their time, and it records what they played. It captures silence every 40 ms while its
-// streams run (as a live capture does), lets a test push its own captured samples, and can be made
-// to lose its capture device (which then stops capturing) and have it plugged back under another
-// index. Like PortAudio it lists its devices as they were at its last restart.
+// A sound card in memory, standing in for the real one where a test is about logic. Its playback
+// streams run on a simulated clock: each datagram that arrives moves the clock on by the
+// datagram's length at the host's rate, and while `idleClock` is on, time that passes with no
+// datagram moves it on as it passes (by the worker's look between datagrams). Each playback
+// stream is a buffer the playout writes; the card empties it a host block at the streams' rate at
+// a time, on the clock, looks at the playout just before each of those cycles (as a timely worker
+// would), and records what it played. It captures silence every 40 ms while its streams run (as
+// a live capture does), lets a test push its own captured samples, and can be made to lose its
+// capture device (which then stops capturing) and have it plugged back under another index, or its
+// cable's stream hang. Like
+// PortAudio it lists its devices as they were at its last restart.
 class StandInSoundCard : public HSSoundCard {
 public:
     static inline const QString kCapture = QStringLiteral("Stand-in capture");
@@ -32,16 +36,14 @@ public:
             const QMutexLocker guard(&mutex);
             if (open && capturePresent)
                 pushCapture(QVector<qint16>(1024)); // silence
-            if (open && idleClock && !arrivedSinceTick)
-                runUntil(nowNs + kWallTickMs * 1000000LL);
-            arrivedSinceTick = false;
         });
-        wallClock.start(kWallTickMs);
+        wallClock.start(kCaptureTickMs);
+        wall.start();
         listed = plugged();
     }
 
-    QByteArray played() const { return value(cable); }
-    QByteArray speakerPlayed() const { return value(speaker); }
+    QByteArray played() const { return cable.playedSoFar(); }
+    QByteArray speakerPlayed() const { return speaker.playedSoFar(); }
     bool running() const { return streamsOpen(); }
     qint64 datagrams() const { return value(arrivals); }
 
@@ -50,6 +52,8 @@ public:
     std::atomic<int> speakerOpened{0};
     std::atomic<bool> capturePresent{true};
     std::atomic<bool> idleClock{true};
+    // The cable's stream stops taking audio (its device hangs) while the clock goes on.
+    std::atomic<bool> cableStalled{false};
     std::atomic<int> captureIndex{0};
     std::atomic<int> restarts{0};
     // The capture device the streams were opened on last.
@@ -68,43 +72,97 @@ protected:
         listed = plugged();
     }
     bool available() override { return true; }
-    bool openStreams(const StreamFormat& format, const DeviceChoice& devices) override {
+    bool openStreams(const CardConfig& config, const DeviceChoice& devices) override {
         const QMutexLocker guard(&mutex);
-        prepareCapture(format.frameSizeIn * frameInMult());
+        prepareCapture(config.format.frameSizeIn * config.captureBlocks);
         open = devices.output >= 0 && devices.input >= 0;
         opened += open ? 1 : 0;
-        streams = format;
-        nextCableNs = nowNs;
+        streams = config.format;
+        cable.reset(open);
+        nextCycleNs = clockNs;
         openedCapture = devices.input;
         return open;
     }
     void closeStreams() override {
         const QMutexLocker guard(&mutex);
-        open = speakerRunning = false;
+        open = false;
+        cable.reset(false);
+        speaker.reset(false);
     }
     bool openSpeaker(const StreamFormat&, int) override {
         const QMutexLocker guard(&mutex);
-        speakerRunning = open;
-        speakerOpened += speakerRunning ? 1 : 0;
-        return speakerRunning;
+        speaker.reset(open);
+        speakerOpened += open ? 1 : 0;
+        return open;
     }
     void closeSpeaker() override {
         const QMutexLocker guard(&mutex);
-        speakerRunning = false;
+        speaker.reset(false);
     }
+    PlaybackSink* cableSink() override { return &cable; }
+    PlaybackSink* speakerSink() override { return &speaker; }
     // At once, on the worker's thread: a scenario sees a switch by the next datagram.
     void switchSpeaker(std::function<void()> job) override { job(); }
     bool streamsOpen() const override { return value(open); }
     std::int64_t arrivalNs(int hostFrames) override {
-        const QMutexLocker guard(&mutex);
-        ++arrivals;
-        arrivedSinceTick = true;
-        runUntil(nowNs + std::llround(1e9 * hostFrames / (streams.sampleRate / 2)));
-        return nowNs;
+        {
+            const QMutexLocker guard(&mutex);
+            ++arrivals;
+        }
+        lastArrivalWallNs = lastAdvanceWallNs = wall.nsecsElapsed();
+        runUntil(clockNs + std::llround(1e9 * hostFrames / (streams.sampleRate / 2)));
+        return clockNs;
+    }
+    std::int64_t nowNs() override {
+        const std::int64_t wallNs = wall.nsecsElapsed();
+        if (idleClock && wallNs - lastArrivalWallNs > kIdleNs)
+            runUntil(clockNs + (wallNs - lastAdvanceWallNs));
+        if (wallNs - lastArrivalWallNs > kIdleNs)
+            lastAdvanceWallNs = wallNs;
+        return clockNs;
     }
 
 private:
-    static constexpr int kWallTickMs = 40;
+    static constexpr int kCaptureTickMs = 40;
+    static constexpr std::int64_t kIdleNs = 40'000'000;
+    // The worker looks this long before each cycle.
+    static constexpr std::int64_t kLookAheadNs = 1'000'000;
+
+    // A playback stream's buffer, emptied by the card's cycles into what it played.
+    struct StandInSink : PlaybackSink {
+        static constexpr long kCapacity = 96000;
+        long writable() override {
+            const QMutexLocker guard(&lock);
+            return running ? kCapacity - static_cast<long>(held.size() / 4) : -1;
+        }
+        void write(const std::int16_t* frames, long count) override {
+            const QMutexLocker guard(&lock);
+            held.append(reinterpret_cast<const char*>(frames), static_cast<int>(count * 4));
+        }
+        // One cycle: `frames` frames played, silence for any the buffer lacks.
+        void cycle(int frames) {
+            const QMutexLocker guard(&lock);
+            if (!running)
+                return;
+            const int bytes = frames * 4;
+            played.append(held.left(bytes));
+            played.append(QByteArray(std::max(0, bytes - held.size()), '\0'));
+            held.remove(0, std::min(bytes, held.size()));
+        }
+        QByteArray playedSoFar() const {
+            const QMutexLocker guard(&lock);
+            return played;
+        }
+        void reset(bool run) {
+            const QMutexLocker guard(&lock);
+            running = run;
+            held.clear();
+        }
+        mutable QMutex lock;
+        QByteArray held;
+        QByteArray played;
+        bool running = false;
+    };
 
     DeviceCatalogue plugged() const {
         DeviceCatalogue catalogue;
@@ -119,34 +177,33 @@ private:
         const QMutexLocker guard(&mutex);
         return member;
     }
-    // The callbacks due up to `ns`, each one host block at the streams' rate; the speaker's come
-    // with the cable's.
+    // The cycles due up to `ns` (worker thread), each looked at just before it comes.
     void runUntil(std::int64_t ns) {
-        nowNs = ns;
         const int frames = streams.frameSizeOut;
-        const std::int64_t periodNs = 1000000000LL * frames / streams.sampleRate;
-        block.resize(2 * frames);
-        for (; open && nextCableNs <= nowNs; nextCableNs += periodNs) {
-            pullCable(block.data(), frames, nextCableNs);
-            cable.append(reinterpret_cast<const char*>(block.constData()), frames * 4);
-            if (speakerRunning) {
-                pullSpeaker(block.data(), frames, nextCableNs);
-                speaker.append(reinterpret_cast<const char*>(block.constData()), frames * 4);
-            }
+        const std::int64_t periodNs = 1000000000LL * frames / std::max(streams.sampleRate, 1);
+        for (; value(open) && frames > 0 && nextCycleNs <= ns; nextCycleNs += periodNs) {
+            clockNs = nextCycleNs - kLookAheadNs;
+            servicePlaybackAt(clockNs);
+            if (!cableStalled)
+                cable.cycle(frames);
+            speaker.cycle(frames);
         }
+        clockNs = ns;
     }
 
     mutable QMutex mutex;
     QTimer wallClock;
-    QByteArray cable;
-    QByteArray speaker;
-    QVector<qint16> block;
+    QElapsedTimer wall;
+    StandInSink cable;
+    StandInSink speaker;
     StreamFormat streams;
-    std::int64_t nowNs = 0;
-    std::int64_t nextCableNs = 0;
+    // The simulated clock and the card's next cycle on it (worker thread).
+    std::int64_t clockNs = 0;
+    std::int64_t nextCycleNs = 0;
+    // Wall-clock moments of the latest datagram and of the latest move of the clock by idle time.
+    std::int64_t lastArrivalWallNs = 0;
+    std::int64_t lastAdvanceWallNs = 0;
     qint64 arrivals = 0;
-    bool arrivedSinceTick = false;
     DeviceCatalogue listed;
     bool open = false;
-    bool speakerRunning = false;
 };

@@ -2,9 +2,8 @@
 
 #pragma once
 
-#include <QtGlobal>
-
 #include <array>
+#include <cstdint>
 #include <memory>
 
 class VResampler;
@@ -20,7 +19,7 @@ public:
     // Where the input comes from: fills `frames` with the next `count` frames.
     class Input {
     public:
-        virtual void read(qint16* frames, int count) = 0;
+        virtual void read(std::int16_t* frames, int count) = 0;
 
     protected:
         ~Input() = default;
@@ -34,21 +33,25 @@ public:
     void setup(double ratio);
     // The ratio from the next output frame on: anything within 1/16 to 16 times the set-up one.
     void setRatio(double ratio);
-    void produce(qint16* out, int frames, Input& input);
-    // Input frames taken from the Input but not yet consumed by the filter.
-    int staged() const;
+    void produce(std::int16_t* out, int frames, Input& input);
+    // How far the input already taken reaches past the next output frame, in input frames: the
+    // next output frame stands for the position of the next frame to take less this.
+    double inputAhead() const;
+    // The input frames it may take beyond an output frame's position: the filter's half length
+    // and one more, and a chunk.
+    static constexpr int kLookahead = 33 + 8;
 
 private:
     static constexpr int kChannels = 2;
-    // Input frames taken at a time: small, so the input's fill moves in small steps.
-    static constexpr int kInputChunk = 32;
+    // Input frames taken at a time: small, so that it reads little past what it needs.
+    static constexpr int kInputChunk = 8;
     static constexpr int kOutputChunk = 256;
 
     void takeInput(Input& input);
 
     std::unique_ptr<VResampler> filter;
     double setupRatio = 1.0;
-    std::array<qint16, kInputChunk * kChannels> raw{};
+    std::array<std::int16_t, kInputChunk * kChannels> raw{};
     std::array<float, kInputChunk * kChannels> input{};
     std::array<float, kOutputChunk * kChannels> output{};
 };

@@ -7,7 +7,7 @@
 
 namespace {
 constexpr int kChannels = 2;
-constexpr size_t kFrameBytes = kChannels * sizeof(qint16);
+constexpr size_t kFrameBytes = kChannels * sizeof(std::int16_t);
 } // namespace
 
 void PlayoutRing::reset(int capacityFrames, std::int64_t position) {
@@ -16,14 +16,15 @@ void PlayoutRing::reset(int capacityFrames, std::int64_t position) {
         capacity *= 2;
     samples.assign(static_cast<size_t>(capacity * kChannels), 0);
     mask = capacity - 1;
-    writeEnd.store(position, std::memory_order_relaxed);
-    readPos.store(position, std::memory_order_release);
+    writeEnd = position;
+    readPos = position;
 }
 
-PlayoutRing::Written PlayoutRing::write(std::int64_t position, const qint16* frames, int count) {
+PlayoutRing::Written PlayoutRing::write(std::int64_t position, const std::int16_t* frames,
+                                        int count) {
     Written result;
-    const std::int64_t read = readPos.load(std::memory_order_acquire);
-    const std::int64_t from = std::max(read, writeEnd.load(std::memory_order_relaxed));
+    const std::int64_t read = readPos;
+    const std::int64_t from = std::max(read, writeEnd);
     const std::int64_t limit = read + capacity();
 
     result.late = static_cast<int>(std::clamp<std::int64_t>(from - position, 0, count));
@@ -38,37 +39,29 @@ PlayoutRing::Written PlayoutRing::write(std::int64_t position, const qint16* fra
     const std::int64_t dataEnd = std::clamp(end, gapEnd, limit);
     copyIn(begin, frames + kChannels * result.late, dataEnd - begin);
     result.refused = static_cast<int>(end - std::max(dataEnd, begin));
-    writeEnd.store(std::max(gapEnd, dataEnd), std::memory_order_release);
+    writeEnd = std::max(gapEnd, dataEnd);
     return result;
 }
 
-int PlayoutRing::read(qint16* out, int count) {
-    const std::int64_t read = readPos.load(std::memory_order_relaxed);
-    const std::int64_t end = writeEnd.load(std::memory_order_acquire);
-    const int available = static_cast<int>(std::clamp<std::int64_t>(end - read, 0, count));
-    copyOut(read, out, available);
+int PlayoutRing::read(std::int16_t* out, int count) {
+    const int available = static_cast<int>(std::clamp<std::int64_t>(writeEnd - readPos, 0, count));
+    copyOut(readPos, out, available);
     std::memset(out + kChannels * available, 0, (count - available) * kFrameBytes);
-    readPos.store(read + count, std::memory_order_release);
+    readPos += count;
     return available;
 }
 
 int PlayoutRing::discardOldest(std::int64_t keep) {
-    const std::int64_t read = readPos.load(std::memory_order_relaxed);
-    const std::int64_t excess = writeEnd.load(std::memory_order_acquire) - read - keep;
+    const std::int64_t excess = writeEnd - readPos - keep;
     if (excess <= 0)
         return 0;
-    readPos.store(read + excess, std::memory_order_release);
+    readPos += excess;
     return static_cast<int>(excess);
-}
-
-std::int64_t PlayoutRing::fill() const {
-    const std::int64_t end = writeEnd.load(std::memory_order_acquire);
-    return std::max<std::int64_t>(end - readPos.load(std::memory_order_acquire), 0);
 }
 
 // The ring's frames for [position, position + count) lie in at most two runs: up to the end of
 // the storage, and from its start.
-void PlayoutRing::copyIn(std::int64_t position, const qint16* frames, std::int64_t count) {
+void PlayoutRing::copyIn(std::int64_t position, const std::int16_t* frames, std::int64_t count) {
     if (count <= 0)
         return;
     const std::int64_t at = position & mask;
@@ -86,7 +79,7 @@ void PlayoutRing::silence(std::int64_t position, std::int64_t count) {
     std::memset(samples.data(), 0, (count - first) * kFrameBytes);
 }
 
-void PlayoutRing::copyOut(std::int64_t position, qint16* out, int count) const {
+void PlayoutRing::copyOut(std::int64_t position, std::int16_t* out, int count) const {
     const std::int64_t at = position & mask;
     const std::int64_t first = std::min<std::int64_t>(count, mask + 1 - at);
     std::memcpy(out, &samples[at * kChannels], first * kFrameBytes);

@@ -37,11 +37,11 @@ void Resampler::setRatio(double ratio) {
     filter->set_rratio(ratio / setupRatio);
 }
 
-int Resampler::staged() const {
-    return static_cast<int>(filter->inp_count);
+double Resampler::inputAhead() const {
+    return filter->inp_count + filter->inpdist();
 }
 
-void Resampler::produce(qint16* out, int frames, Input& source) {
+void Resampler::produce(std::int16_t* out, int frames, Input& source) {
     while (frames > 0) {
         const int chunk = std::min(frames, kOutputChunk);
         filter->out_data = output.data();
@@ -52,8 +52,8 @@ void Resampler::produce(qint16* out, int frames, Input& source) {
             filter->process();
         }
         for (int i = 0; i < chunk * kChannels; ++i)
-            out[i] =
-                static_cast<qint16>(std::clamp(std::lrint(output[i] * 32768.0f), -32768L, 32767L));
+            out[i] = static_cast<std::int16_t>(
+                std::clamp(std::lrint(output[i] * 32768.0f), -32768L, 32767L));
         out += chunk * kChannels;
         frames -= chunk;
     }
@@ -61,7 +61,8 @@ void Resampler::produce(qint16* out, int frames, Input& source) {
 
 void Resampler::takeInput(Input& source) {
     source.read(raw.data(), kInputChunk);
-    std::transform(raw.begin(), raw.end(), input.begin(), [](qint16 s) { return s * kToFloat; });
+    std::transform(raw.begin(), raw.end(), input.begin(),
+                   [](std::int16_t s) { return s * kToFloat; });
     filter->inp_data = input.data();
     filter->inp_count = kInputChunk;
 }

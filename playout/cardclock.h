@@ -1,0 +1,60 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+// When a playback card takes its audio, learned from nothing but how much it had taken at the
+// moments it was looked at. A sound server hands a card's buffer over a period at a time (a JACK
+// or PipeWire cycle, a WASAPI device period): the frames taken step by a period at each cycle,
+// and the cycles come at the card's own clock, which need not be the system's.
+//
+// From the steps it learns the period in frames, and from the moments on either side of each step
+// the cycles' times: a cycle came after the last look that had not seen it and no later than the
+// first that had. The next cycle is due a period after the latest; looks on both sides of a
+// cycle keep that within the time between them.
+//
+// Pure: no clock, no I/O, no allocation; one thread.
+class CardClock {
+public:
+    // A card at `rate` frames per second, nothing taken yet.
+    void reset(int rate);
+    // The card had taken `taken` frames in all at `nowNs` (steady clock).
+    void look(std::int64_t nowNs, std::int64_t taken);
+
+    // A cycle has been seen, so the times below mean something; and enough of them that the
+    // period is the card's, not what a starting card took of what it had.
+    bool known() const { return cycles > 0; }
+    bool settled() const { return cycles >= kSettledCycles; }
+    // The frames a cycle takes (the most common step lately), 0 before any was seen.
+    long periodFrames() const { return period; }
+    std::int64_t periodNs() const;
+    // When the latest cycle came, and when the next one is due.
+    std::int64_t lastCycleNs() const { return cycleNs; }
+    std::int64_t nextCycleNs() const { return cycleNs + periodNs(); }
+    // Frames taken in all at the latest look, and the first look that saw the latest of them.
+    std::int64_t taken() const { return lastTaken; }
+    std::int64_t takenSeenNs() const { return takenSeen; }
+
+private:
+    static constexpr std::int64_t kSettledCycles = 4;
+
+    void learnPeriod(long step);
+
+    int rate = 48000;
+    std::int64_t lastLookNs = 0;
+    std::int64_t lastTaken = 0;
+    std::int64_t takenSeen = 0;
+    bool looked = false;
+    std::int64_t cycleNs = 0;
+    std::int64_t cycles = 0;
+    long period = 0;
+    // The latest steps, to learn the period from the most common one.
+    std::array<long, 16> steps{};
+    std::size_t stepCount = 0;
+    // A cycle some seconds back, to measure the cycles' length on the card's own clock.
+    std::int64_t referenceNs = 0;
+    std::int64_t referenceCycles = 0;
+    double measuredPeriodNs = 0.0;
+};

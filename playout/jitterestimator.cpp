@@ -1,0 +1,407 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#include "jitterestimator.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr double kNsPerSecond = 1e9;
+// Arrivals are grouped in blocks of half a second: the schedule's points, the losses and the
+// lateness window move on block by block.
+constexpr std::int64_t kBlockNs = 500'000'000;
+// The phase's slope is the one, among those a real pair of clocks can have, that gathers the most
+// blocks' earliest arrivals of the last 24 s within a quarter period of one phase (the narrowest
+// such gathering among equals), searched in steps of 10 ppm and then of 1 ppm, once the blocks
+// span 4 s. The schedule is locked to that phase while it gathers three quarters of the blocks,
+// and let go when it gathers fewer than half: a queue that keeps the datagrams late for longer
+// than a block (heavy jitter over short datagrams) scatters the earliest arrivals over periods,
+// and then no loss can be told from jitter. Unlocked, the stream is numbered by count alone.
+constexpr double kMaxSkewPpm = 2000.0;
+constexpr double kCoarseStepPpm = 10.0;
+constexpr double kFineStepPpm = 1.0;
+constexpr double kPhaseWidth = 0.25; // periods
+constexpr double kMinSpanSeconds = 4.0;
+constexpr std::size_t kLockBlocks = 24;
+constexpr std::size_t kAnchorBlocks = 4;
+constexpr double kLockShare = 0.75;
+constexpr double kUnlockShare = 0.5;
+// The line itself is fitted to the earliest arrivals of the last 64 calm blocks (32 s when the
+// network is calm): its slope by least squares (the earliest arrivals scatter by a millisecond
+// or so, which over 32 s moves the slope by a few ppm), its offset the lowest of them. A block is
+// calm when it brought at least half its time's worth of audio and its earliest arrival lies at
+// the schedule's phase. Jitter with the datagrams' order kept can lift a whole block's earliest
+// arrival by many milliseconds; a fit through such blocks would tilt, through the calm ones it
+// holds. A floor lifted for most of 48 s is the network's new quickest.
+constexpr std::size_t kFitBlocks = 64;
+constexpr std::size_t kKeptBlocks = 96;
+constexpr double kCalmFill = 0.5;
+// A block's earliest datagram three quarters of a period or more above the line counts a loss:
+// jitter alone rarely keeps every datagram of half a second that late, and two blocks in a row
+// must agree before the stream moves on.
+constexpr double kLossFraction = 0.75;
+// Losses are found only once the phase has held for two seconds.
+constexpr int kSettleBlocks = 4;
+// Lateness is judged over the last 20 blocks (10 s).
+constexpr int kWindowBlocks = 20;
+constexpr double kBinNs = 500'000.0;
+constexpr double kQuantile = 0.99;
+// Covers what lateness does not measure: the audio still to come in the millisecond or two
+// between the worker's last look and the card's cycle, the resampler's look-ahead, and the drift
+// controller's small error around the target.
+constexpr double kMarginNs = 3'000'000.0;
+// After it last grew, the target holds for 10 s (the lateness window: lateness that keeps coming,
+// as losses still to be placed do, holds it steady), then shrinks by at most 2 ms per second,
+// which the drift controller follows by resampling within its correction clamp.
+constexpr std::int64_t kShrinkHoldNs = 10'000'000'000;
+constexpr double kShrinkPerSecond = 0.002;
+// The target keeps room for a loss not yet placed for this long after the latest one.
+constexpr std::int64_t kLossMarginNs = 10'000'000'000;
+
+// Phases in [0, period), sorted here; the arc of `width` that holds the most of them, the
+// narrowest among equals: its count, its width and where it starts.
+struct Gathering {
+    int count = 0;
+    double width = 0.0;
+    double start = 0.0;
+    bool betterThan(const Gathering& other) const {
+        return count > other.count || (count == other.count && width < other.width);
+    }
+};
+
+template <std::size_t N>
+Gathering gather(std::array<double, N>& phases, std::size_t n, double period, double width) {
+    std::sort(phases.begin(), phases.begin() + static_cast<std::ptrdiff_t>(n));
+    auto at = [&](std::size_t k) {
+        return k < n ? phases[k] : phases[k - n] + period;
+    };
+    Gathering best;
+    std::size_t j = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        j = std::max(j, i + 1);
+        while (j < i + n && at(j) - phases[i] <= width)
+            ++j;
+        const Gathering g{static_cast<int>(j - i), at(j - 1) - phases[i], phases[i]};
+        if (g.betterThan(best))
+            best = g;
+    }
+    return best;
+}
+
+double phaseOf(double y, double periodNs) {
+    const double phase = std::fmod(y, periodNs);
+    return phase < 0.0 ? phase + periodNs : phase;
+}
+
+} // namespace
+
+JitterEstimator::JitterEstimator() {
+    reset(rate, 0);
+}
+
+void JitterEstimator::reset(int hostRate, int floorFrames, std::int64_t position) {
+    rate = hostRate;
+    nsPerFrame = kNsPerSecond / hostRate;
+    floor = floorFrames;
+    next = position;
+    firstPosition = position;
+    started = false;
+    moved = pendingMoves = 0;
+    lastLossNs = std::numeric_limits<std::int64_t>::min() / 2;
+    locked = false;
+    lockedBlocks = 0;
+    blocks.clear();
+    blocks.reserve(kKeptBlocks);
+    openHasPoint = false;
+    schedule = Line();
+    histograms.assign(kWindowBlocks, Histogram{});
+    windowCounts.fill(0);
+    windowTotal = 0;
+    openBlock = 0;
+    blockFrames = 0;
+    target = 0.0;
+}
+
+JitterEstimator::Placement JitterEstimator::arrival(std::int64_t arrivalNs, int frames) {
+    if (frames <= 0)
+        return {next, arrivalNs, static_cast<int>(std::lround(target))};
+    if (!started) {
+        started = true;
+        firstNs = blockStartNs = lastGrowthNs = lastArrivalNs = arrivalNs;
+    }
+    // One datagram's move at a time, so that each loss leaves a gap of its own.
+    if (pendingMoves != 0) {
+        const int step = pendingMoves > 0 ? 1 : -1;
+        next += step * static_cast<std::int64_t>(frames);
+        moved += step;
+        pendingMoves -= step;
+    }
+    const Point p = pointFor(next + frames, arrivalNs);
+    if (!openHasPoint || p.y - schedule.at(p.x) < openEarliest.y - schedule.at(openEarliest.x)) {
+        openEarliest = p;
+        openMovedAt = moved;
+        openFrames = frames;
+    }
+    openHasPoint = true;
+    if (blocks.empty())
+        schedule = Line{openEarliest.y - schedule.slope * openEarliest.x, schedule.slope};
+    const double lateness = std::max(p.y - schedule.at(p.x), 0.0);
+    countLateness(lateness);
+    blockFrames += frames;
+    updateTarget(arrivalNs, lateness, frames);
+
+    Placement placed;
+    placed.position = next;
+    placed.dueNs = firstNs + std::llround(p.x * nsPerFrame + schedule.at(p.x));
+    placed.target = static_cast<int>(std::lround(target));
+    next += frames;
+    lastArrivalNs = arrivalNs;
+    closeBlockIfDue(arrivalNs);
+    return placed;
+}
+
+double JitterEstimator::skewPpm() const {
+    return -schedule.slope / nsPerFrame * 1e6;
+}
+
+double JitterEstimator::latenessMs() const {
+    return latenessQuantileNs() / 1e6;
+}
+
+JitterEstimator::Point JitterEstimator::pointFor(std::int64_t endPosition,
+                                                 std::int64_t arrivalNs) const {
+    Point p;
+    p.x = static_cast<double>(endPosition - firstPosition);
+    p.y = static_cast<double>(arrivalNs - firstNs) - p.x * nsPerFrame;
+    return p;
+}
+
+// A block's earliest arrival where it belongs: moved on by the losses before it that the stream
+// had not yet been moved on by when it came.
+JitterEstimator::Point JitterEstimator::corrected(std::size_t i) const {
+    const Block& b = blocks[i];
+    const double shift = static_cast<double>(b.lostBefore - b.movedAt) * b.frames;
+    return {b.earliest.x + shift, b.earliest.y - shift * nsPerFrame};
+}
+
+// The slope (ns per frame over the nominal period) that gathers the blocks' earliest arrivals
+// best at one phase of the datagram's period, and the share of them it gathers.
+JitterEstimator::PhaseFit JitterEstimator::phaseSlope(double periodNs) const {
+    if (blocks.back().earliest.x - blocks.front().earliest.x < kMinSpanSeconds * rate)
+        return {0.0, -1.0};
+    std::array<double, kKeptBlocks> phases;
+    std::size_t n = 0;
+    auto gatheringAt = [&](double ppm) {
+        const double slope = -ppm * 1e-6 * nsPerFrame;
+        n = 0;
+        for (const Block& b : blocks)
+            if (b.full)
+                phases[n++] = phaseOf(b.earliest.y - slope * b.earliest.x, periodNs);
+        return gather(phases, n, periodNs, kPhaseWidth * periodNs);
+    };
+    double bestPpm = 0.0;
+    Gathering best;
+    auto search = [&](double from, double to, double step) {
+        for (double ppm = from; ppm <= to + step / 2; ppm += step) {
+            const Gathering g = gatheringAt(ppm);
+            if (g.betterThan(best)) {
+                best = g;
+                bestPpm = ppm;
+            }
+        }
+    };
+    search(-kMaxSkewPpm, kMaxSkewPpm, kCoarseStepPpm);
+    const double coarse = bestPpm;
+    search(coarse - kCoarseStepPpm, coarse + kCoarseStepPpm, kFineStepPpm);
+    return {-bestPpm * 1e-6 * nsPerFrame, n > 0 ? static_cast<double>(best.count) / n : 0.0};
+}
+
+// The line of that slope through the phase where the earliest arrivals gather, as many periods
+// up or down as keeps it where the schedule was at the newest block, so that the count of losses
+// carries on; or, before anything is counted, just under the lowest of the last blocks' earliest
+// arrivals (one lifted by jitter would put the line a period too high).
+JitterEstimator::Line JitterEstimator::phaseLine(double slope, double periodNs,
+                                                 bool counting) const {
+    std::array<double, kKeptBlocks> phases;
+    std::size_t n = 0;
+    for (const Block& b : blocks)
+        if (b.full || blocks.size() == 1)
+            phases[n++] = phaseOf(b.earliest.y - slope * b.earliest.x, periodNs);
+    if (n == 0)
+        return schedule;
+    const Gathering g = gather(phases, n, periodNs, kPhaseWidth * periodNs);
+    const Point& newest = blocks.back().earliest;
+    double lowest = newest.y - slope * newest.x;
+    for (std::size_t i = blocks.size() > kAnchorBlocks ? blocks.size() - kAnchorBlocks : 0;
+         i < blocks.size(); ++i)
+        lowest = std::min(lowest, blocks[i].earliest.y - slope * blocks[i].earliest.x);
+    const double anchor =
+        counting ? schedule.at(newest.x) - slope * newest.x : lowest - 0.25 * periodNs;
+    const double periods = std::round((anchor - g.start) / periodNs);
+    return {g.start + periods * periodNs, slope};
+}
+
+// Unlocked: no block shows a loss, every block that brought its audio is a point of the fit, and
+// its least-squares slope sees through the earliest arrivals' scatter (stationary, under jitter
+// that keeps them from the floor) better than an envelope could.
+void JitterEstimator::judgeUnlocked() {
+    for (Block& b : blocks) {
+        b.lostBefore = b.movedAt;
+        b.calm = b.full;
+    }
+}
+
+// Each block's losses before it (the whole periods its earliest arrival lies above the line, from
+// three quarters of one up) and whether it lies at the line's phase.
+void JitterEstimator::judgeBlocks(const Line& line) {
+    for (Block& b : blocks) {
+        const double lift = (b.earliest.y - line.at(b.earliest.x)) / (b.frames * nsPerFrame);
+        const double periods = lift >= 0.0 ? std::floor(lift + 1.0 - kLossFraction)
+                                           : (lift < -0.5 ? std::round(lift) : 0.0);
+        b.lostBefore = b.movedAt + static_cast<std::int64_t>(periods);
+        const double rest = lift - periods;
+        b.calm = b.full && rest > -0.05 && rest < kPhaseWidth + 0.05;
+    }
+}
+
+// Through the last calm blocks' corrected earliest arrivals: the least-squares slope (within the
+// bound of real clocks), and the offset that puts the line under every one of them.
+JitterEstimator::Line JitterEstimator::fitSchedule() const {
+    std::size_t first = blocks.size();
+    for (std::size_t taken = 0; first > 0 && taken < kFitBlocks; --first)
+        taken += blocks[first - 1].calm ? 1 : 0;
+    double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
+    for (std::size_t i = first; i < blocks.size(); ++i) {
+        if (!blocks[i].calm)
+            continue;
+        const Point p = corrected(i);
+        n += 1;
+        sx += p.x;
+        sy += p.y;
+        sxx += p.x * p.x;
+        sxy += p.x * p.y;
+    }
+    if (n == 0)
+        return schedule;
+    const double spread = sxx - sx * sx / n;
+    const double bound = kMaxSkewPpm * 1e-6 * nsPerFrame;
+    const double slope =
+        spread > 0.0 ? std::clamp((sxy - sx * sy / n) / spread, -bound, bound) : schedule.slope;
+    double lowest = std::numeric_limits<double>::infinity();
+    for (std::size_t i = first; i < blocks.size(); ++i) {
+        if (blocks[i].calm) {
+            const Point p = corrected(i);
+            lowest = std::min(lowest, p.y - slope * p.x);
+        }
+    }
+    return {lowest, slope};
+}
+
+void JitterEstimator::closeBlockIfDue(std::int64_t arrivalNs) {
+    if (arrivalNs - blockStartNs < kBlockNs)
+        return;
+    blockStartNs = arrivalNs;
+    if (blocks.size() == kKeptBlocks)
+        blocks.erase(blocks.begin());
+    Block closed;
+    closed.earliest = openEarliest;
+    closed.movedAt = openMovedAt;
+    closed.frames = openFrames;
+    closed.full = blockFrames >= kCalmFill * rate * kBlockNs / kNsPerSecond;
+    blocks.push_back(closed);
+    const double periodNs = openFrames * nsPerFrame;
+    const PhaseFit phase = phaseSlope(periodNs);
+    const auto full = static_cast<std::size_t>(
+        std::count_if(blocks.begin(), blocks.end(), [](const Block& b) { return b.full; }));
+    const bool wasLocked = locked;
+    locked = phase.share >= (locked ? kUnlockShare : kLockShare) &&
+             full >= (locked ? kLockBlocks / 2 : kLockBlocks);
+    lockedBlocks = locked && wasLocked ? lockedBlocks + 1 : 0;
+    if (locked) {
+        judgeBlocks(phaseLine(phase.slope, periodNs, wasLocked));
+        confirmLosses();
+        schedule = fitSchedule();
+    } else if (phase.share >= kUnlockShare || phase.share < 0.0) {
+        // Not yet locked, but the phase already says the slope, whatever was lost (or, over the
+        // first seconds, the slope is taken as nominal).
+        judgeUnlocked();
+        schedule = phaseLine(phase.slope, periodNs, false);
+    } else {
+        judgeUnlocked();
+        schedule = fitSchedule();
+    }
+    blockFrames = 0;
+    openHasPoint = false;
+    openBlock = (openBlock + 1) % kWindowBlocks;
+    Histogram& oldest = histograms[openBlock];
+    for (int b = 0; b < kLatenessBins; ++b) {
+        windowCounts[b] -= oldest[b];
+        windowTotal -= oldest[b];
+    }
+    oldest.fill(0);
+}
+
+// Two blocks in a row at the schedule's phase that show the same losses (or more) move the stream
+// on by them (a floor lifted by a queue lies off the phase, and moves nothing; jitter alone rarely
+// lifts one half second's earliest arrival by whole periods, to the phase, and hardly ever two in
+// a row); the same back for a stream counted ahead (a datagram that came twice), judged only on
+// blocks counted wholly since the stream last moved.
+void JitterEstimator::confirmLosses() {
+    if (blocks.size() < 2 || lockedBlocks < kSettleBlocks)
+        return;
+    const Block& a = blocks[blocks.size() - 2];
+    const Block& b = blocks.back();
+    if (!a.calm || !b.calm)
+        return;
+    const std::int64_t counted = moved + pendingMoves;
+    if (a.lostBefore > counted && b.lostBefore > counted) {
+        pendingMoves += std::min(a.lostBefore, b.lostBefore) - counted;
+        lastLossNs = lastArrivalNs;
+    } else if (a.lostBefore < counted && b.lostBefore < counted && a.movedAt == counted &&
+               b.movedAt == counted)
+        pendingMoves += std::max(a.lostBefore, b.lostBefore) - counted;
+}
+
+void JitterEstimator::countLateness(double latenessNs) {
+    const auto bin = static_cast<std::size_t>(std::min(latenessNs / kBinNs, kLatenessBins - 1.0));
+    ++histograms[openBlock][bin];
+    ++windowCounts[bin];
+    ++windowTotal;
+}
+
+// The upper edge of the bin holding the quantile: never below it.
+double JitterEstimator::latenessQuantileNs() const {
+    const double allowedAbove = (1.0 - kQuantile) * static_cast<double>(windowTotal);
+    std::uint64_t above = 0;
+    for (int b = kLatenessBins - 1; b >= 0; --b) {
+        above += windowCounts[b];
+        if (static_cast<double>(above) > allowedAbove)
+            return (b + 1) * kBinNs;
+    }
+    return 0.0;
+}
+
+void JitterEstimator::updateTarget(std::int64_t arrivalNs, double latenessNs, int frames) {
+    const double framesPerNs = rate / kNsPerSecond;
+    auto bounded = [&](double fill) {
+        return std::clamp(std::max(fill, static_cast<double>(floor)), static_cast<double>(frames),
+                          std::max(rate * kMaxTargetSeconds, static_cast<double>(frames)));
+    };
+    // While losses are being found, a datagram more: the audio after a loss not yet placed plays
+    // that much early, and the fill must still cover the jitter meanwhile.
+    const double lossMargin = arrivalNs - lastLossNs < kLossMarginNs ? 2.0 * frames : 0.0;
+    const double steady =
+        bounded(frames + lossMargin + (latenessQuantileNs() + kMarginNs) * framesPerNs);
+    const double covering = bounded(frames + (latenessNs + kMarginNs) * framesPerNs);
+    const double wanted = std::max(steady, covering);
+    if (wanted > target) {
+        target = wanted;
+        lastGrowthNs = arrivalNs;
+    } else if (arrivalNs - lastGrowthNs >= kShrinkHoldNs) {
+        const double step = kShrinkPerSecond * rate * (arrivalNs - lastArrivalNs) / kNsPerSecond;
+        target = std::max(wanted, target - step);
+    }
+}

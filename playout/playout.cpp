@@ -1,0 +1,293 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#include "playout.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+constexpr double kNsPerSecond = 1e9;
+constexpr int kChannels = 2;
+// The largest target, and the ring's room: the largest target twice over plus two datagrams, for
+// a card not yet attached (a speaker still opening) and a burst of audio on top of a full target.
+constexpr double kMaxTargetSeconds = 0.5;
+constexpr double kCapacitySeconds = 2 * kMaxTargetSeconds;
+// Audio is dropped when the fill passes the target by the target again, and by at least 100 ms:
+// further than jitter ever carries it, so only audio that would otherwise take many seconds of
+// resampling to give back.
+constexpr double kDropHeadroomSeconds = 0.1;
+// A schedule this far behind the card means the host has gone quiet: the ratio is then held
+// rather than steered after audio that is not coming.
+constexpr double kStaleScheduleSeconds = 0.5;
+// The card is looked at a millisecond before each of its cycles, so that a cycle whose audio has
+// not come can still be given silence in time, and a millisecond after, so that when its cycles
+// come is known to those two milliseconds on the card's own clock; the worker's timer fires to
+// the millisecond and no later than asked, so a look may come up to a millisecond earlier still.
+// The target's margin covers the audio still to come before the cycle.
+constexpr std::int64_t kGuardNs = 1'000'000;
+constexpr std::int64_t kTimerNs = 1'000'000;
+// Until its first cycle is seen, the card is looked at every 5 ms and given two datagrams' worth
+// of silence to start on, twice that whenever it has held what it was given for 40 ms without
+// starting (a card that starts only on a fuller buffer).
+constexpr std::int64_t kStartLookNs = 5'000'000;
+constexpr std::int64_t kStartPatienceNs = 40'000'000;
+constexpr long kScratchFrames = 2048;
+
+} // namespace
+
+Playout::Playout() {
+    reset(hostRate, streamRate, 1, 0);
+}
+
+void Playout::reset(int rate, int stream, int datagramFrames, std::int64_t position) {
+    hostRate = rate;
+    streamRate = stream;
+    datagram = std::max(1, datagramFrames);
+    nsPerFrame = kNsPerSecond / rate;
+    nominalRatio = ratio = static_cast<double>(stream) / rate;
+    ring.reset(static_cast<int>(kCapacitySeconds * rate) + 2 * datagram, position);
+    resampler.setup(nominalRatio);
+    controller.reset(rate);
+    input.ring = &ring;
+    scratch.assign(kChannels * kScratchFrames, 0);
+    target = datagram;
+    scheduled = false;
+    pushedEnd = position;
+    for (auto* counter : {&underruns, &underrunFrames, &refusedFrames, &discardedFrames,
+                          &lateDatagrams, &lostDatagrams})
+        counter->store(0);
+    delayMs = skewPpm = periodMs = 0.0;
+    statsRate = rate;
+    attach(nullptr);
+}
+
+void Playout::attach(PlaybackSink* card) {
+    sink = card;
+    cardClock.reset(streamRate);
+    written = steeredTaken = steeredCycleNs = 0;
+    capacity = fillNow = 0;
+    startFrames = std::lround(2 * datagram * nominalRatio);
+    startHeldSinceNs = firstLookNs = -1;
+    playing = underrunning = cardFailed = false;
+    if (!sink)
+        return;
+    capacity = sink->writable();
+    cardFailed = capacity < 0;
+}
+
+void Playout::push(std::int64_t position, const std::int16_t* frames, int count, std::int64_t dueNs,
+                   std::int64_t nowNs) {
+    if (count <= 0)
+        return;
+    if (position > pushedEnd)
+        lostDatagrams +=
+            static_cast<std::uint64_t>(std::lround((position - pushedEnd) / double(count)));
+    pushedEnd = std::max(pushedEnd, position + count);
+    const PlayoutRing::Written result = ring.write(position, frames, count);
+    if (result.late > 0)
+        ++lateDatagrams;
+    refusedFrames += static_cast<std::uint64_t>(result.refused);
+    scheduleOriginNs = dueNs - std::llround((position + count) * nsPerFrame);
+    scheduled = true;
+    lastDueNs = dueNs;
+    if (!sink || cardFailed)
+        return;
+    look(nowNs);
+    if (cardFailed)
+        return;
+    if (playing) {
+        dropPastBound(nowNs);
+        writeAudio();
+    } else {
+        startAudio(nowNs);
+    }
+}
+
+void Playout::setTarget(int frames) {
+    target = frames;
+}
+
+std::int64_t Playout::service(std::int64_t nowNs) {
+    if (!sink || cardFailed)
+        return nowNs + kStartLookNs;
+    look(nowNs);
+    if (cardFailed)
+        return nowNs + kStartLookNs;
+    if (playing) {
+        dropPastBound(nowNs);
+        writeAudio();
+    } else {
+        startAudio(nowNs);
+    }
+    keepCardFed(nowNs);
+    if (!cardClock.known())
+        return nowNs + kStartLookNs;
+    // Looked at just before each cycle (to feed it) and just after (to see when it came).
+    std::int64_t cycle = cardClock.nextCycleNs();
+    while (cycle + kGuardNs - kTimerNs <= nowNs)
+        cycle += cardClock.periodNs();
+    return nowNs < cycle - kGuardNs - kTimerNs ? cycle - kGuardNs : cycle + kGuardNs;
+}
+
+PlayoutStats Playout::stats() const {
+    PlayoutStats s;
+    s.underruns = underruns;
+    s.underrunFrames = underrunFrames;
+    s.droppedFrames = refusedFrames + discardedFrames;
+    s.lateDatagrams = lateDatagrams;
+    s.lostDatagrams = lostDatagrams;
+    s.delayMs = delayMs;
+    s.skewPpm = skewPpm;
+    s.hostRate = statsRate;
+    s.cardLatencyMs = periodMs;
+    return s;
+}
+
+void Playout::RingInput::read(std::int16_t* frames, int count) {
+    missing += count - ring->read(frames, count);
+}
+
+// The host frames the schedule says the host had sent by `atNs`.
+double Playout::scheduledEnd(std::int64_t atNs) const {
+    return static_cast<double>(atNs - scheduleOriginNs) / nsPerFrame;
+}
+
+// The host position the next frame written to the card stands for.
+double Playout::hostAtOutput() const {
+    return static_cast<double>(ring.readPosition()) - resampler.inputAhead();
+}
+
+// The host position the card has reached: what it still holds stands for the host frames before
+// the next one written.
+double Playout::hostAtCard() const {
+    return hostAtOutput() - fillNow / ratio;
+}
+
+// What the card holds now, what it has taken in all, and, at each of its cycles, the steering.
+void Playout::look(std::int64_t nowNs) {
+    const long room = sink->writable();
+    if (room < 0) {
+        cardFailed = true;
+        return;
+    }
+    fillNow = capacity - room;
+    if (firstLookNs < 0)
+        firstLookNs = nowNs;
+    cardClock.look(nowNs, written - fillNow);
+    if (playing && cardClock.known() && cardClock.lastCycleNs() != steeredCycleNs)
+        steer();
+}
+
+// Once a cycle of the card, with the fill it left: between its cycles the card takes nothing, so
+// right after one is where the fill is least and says the most of the clocks.
+void Playout::steer() {
+    const std::int64_t taken = cardClock.taken();
+    const double pulled = static_cast<double>(taken - steeredTaken) / nominalRatio;
+    const std::int64_t cycleNs = cardClock.lastCycleNs();
+    steeredTaken = taken;
+    steeredCycleNs = cycleNs;
+    if (pulled <= 0.0 || cycleNs - lastDueNs > kStaleScheduleSeconds * kNsPerSecond)
+        return;
+    const double fill = scheduledEnd(cycleNs) - hostAtCard();
+    const double correction = controller.update(fill, pulled, target);
+    ratio = nominalRatio / (1.0 + correction);
+    resampler.setRatio(ratio);
+    delayMs.store(controller.smoothedFill() * 1000.0 / hostRate, std::memory_order_relaxed);
+    skewPpm.store(controller.skewPpm(), std::memory_order_relaxed);
+    periodMs.store(static_cast<double>(cardClock.periodNs()) / 1e6, std::memory_order_relaxed);
+}
+
+// Everything that has come, as far as the resampler can go without reading past it.
+void Playout::writeAudio() {
+    const double ahead =
+        static_cast<double>(ring.writePosition()) - hostAtOutput() - Resampler::kLookahead;
+    const long frames = std::min(static_cast<long>(std::floor(ahead * ratio)), capacity - fillNow);
+    if (frames <= 0)
+        return;
+    writeOut(frames, true);
+    underrunning = false;
+}
+
+// Before the card's next cycle it must hold what the cycle takes: what has not come is played as
+// silence. Before its first cycle, it is given silence to start on.
+void Playout::keepCardFed(std::int64_t nowNs) {
+    if (!cardClock.known()) {
+        if (fillNow >= startFrames && startHeldSinceNs < 0)
+            startHeldSinceNs = nowNs;
+        if (startHeldSinceNs >= 0 && nowNs - startHeldSinceNs > kStartPatienceNs) {
+            startFrames = std::min(2 * startFrames, capacity / 2);
+            startHeldSinceNs = -1;
+        }
+        if (fillNow < startFrames)
+            writeOut(startFrames - fillNow, playing);
+        return;
+    }
+    if (nowNs < cardClock.nextCycleNs() - kGuardNs - kTimerNs)
+        return;
+    const long need = cardClock.periodFrames();
+    if (fillNow < need)
+        writeOut(need - fillNow, playing);
+}
+
+// The audio starts, once the card runs steadily, at the host position that leaves the fill at the
+// target once the silence the card still holds has played: older audio is skipped, and until the
+// schedule has reached it the card goes on with silence.
+void Playout::startAudio(std::int64_t nowNs) {
+    if (!scheduled || !cardClock.settled())
+        return;
+    const double start = scheduledEnd(nowNs) - target + fillNow / nominalRatio;
+    if (start < static_cast<double>(ring.readPosition()) ||
+        static_cast<double>(ring.writePosition()) < start + Resampler::kLookahead)
+        return;
+    ring.discardOldest(ring.writePosition() - std::llround(start));
+    resampler.setup(nominalRatio);
+    ratio = nominalRatio / (1.0 + controller.correction());
+    resampler.setRatio(ratio);
+    controller.settle();
+    steeredTaken = cardClock.taken();
+    steeredCycleNs = cardClock.lastCycleNs();
+    playing = true;
+    writeAudio();
+}
+
+// Audio past the bound that has not gone to the card yet goes, oldest first, as far as takes the
+// fill back to the target.
+void Playout::dropPastBound(std::int64_t nowNs) {
+    const double fill = scheduledEnd(nowNs) - hostAtCard();
+    const double bound = target + std::max<double>(target, kDropHeadroomSeconds * hostRate);
+    if (fill <= bound)
+        return;
+    const std::int64_t excess = std::min<std::int64_t>(std::llround(fill - target), ring.fill());
+    discardedFrames += static_cast<std::uint64_t>(ring.discardOldest(ring.fill() - excess));
+    controller.settle();
+}
+
+// `frames` to the card: audio through the resampler (silence for any not come), or silence.
+void Playout::writeOut(long frames, bool audio) {
+    while (frames > 0) {
+        const long n = std::min(frames, kScratchFrames);
+        if (audio) {
+            input.missing = 0;
+            resampler.produce(scratch.data(), static_cast<int>(n), input);
+            countUnderrun(input.missing);
+        } else {
+            std::memset(scratch.data(), 0, sizeof(std::int16_t) * kChannels * n);
+        }
+        sink->write(scratch.data(), n);
+        written += n;
+        fillNow += n;
+        frames -= n;
+    }
+}
+
+// Top-ups in a row that found audio missing are one underrun.
+void Playout::countUnderrun(int missing) {
+    if (missing == 0)
+        return;
+    if (!underrunning)
+        ++underruns;
+    underrunning = true;
+    underrunFrames += static_cast<std::uint64_t>(missing);
+}

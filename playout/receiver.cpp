@@ -1,0 +1,54 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#include "receiver.h"
+
+#include <algorithm>
+
+void Receiver::start(const Setup& setup, PlaybackSink* cableSink) {
+    current = setup;
+    estimator.reset(setup.hostRate, setup.floorFrames);
+    cable.reset(setup.hostRate, setup.streamRate, setup.datagramFrames, estimator.nextPosition());
+    cable.attach(cableSink);
+    stopSpeaker();
+    jitterMs = 0.0;
+}
+
+void Receiver::startSpeaker() {
+    speaker.reset(current.hostRate, current.streamRate, current.datagramFrames,
+                  estimator.nextPosition());
+    speakerOn = true;
+}
+
+void Receiver::attachSpeaker(PlaybackSink* speakerSink) {
+    speaker.attach(speakerSink);
+}
+
+void Receiver::stopSpeaker() {
+    speaker.attach(nullptr);
+    speakerOn = false;
+}
+
+void Receiver::datagram(const std::int16_t* frames, int count, const std::int16_t* speakerFrames,
+                        std::int64_t nowNs) {
+    if (count <= 0)
+        return;
+    const JitterEstimator::Placement at = estimator.arrival(nowNs, count);
+    cable.setTarget(at.target);
+    cable.push(at.position, frames, count, at.dueNs, nowNs);
+    if (speakerOn) {
+        speaker.setTarget(at.target);
+        speaker.push(at.position, speakerFrames ? speakerFrames : frames, count, at.dueNs, nowNs);
+    }
+    jitterMs.store(estimator.latenessMs(), std::memory_order_relaxed);
+}
+
+std::int64_t Receiver::service(std::int64_t nowNs) {
+    const std::int64_t next = cable.service(nowNs);
+    return speakerOn ? std::min(next, speaker.service(nowNs)) : next;
+}
+
+PlayoutStats Receiver::stats() const {
+    PlayoutStats s = cable.stats();
+    s.jitterMs = jitterMs.load(std::memory_order_relaxed);
+    return s;
+}

@@ -1,0 +1,460 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#include "jitterestimator.h"
+#include "playbacksink.h"
+#include "playoutring.h"
+#include "receiver.h"
+
+#include <QtTest>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+
+static constexpr int kRate = 48000;
+static constexpr int kStreamRate = 2 * kRate;
+static constexpr double kBurstFromS = 20, kBurstToS = 40;
+// By when the estimator's phase has locked on a lossy stream (24 blocks of half a second).
+static constexpr double kLockedS = 15;
+
+// How a host's datagrams of `frames` reach the panel: the host's clock runs `skewPpm` fast, from
+// 20 s on `skewAfterPpm`; every datagram is delayed by 1 ms, and in the burst (from 20 s to 40 s
+// unless given) by `queueMs` more plus up to `jitterMs` (uniform, seeded, order kept); the
+// datagrams numbered in `lost` never arrive, nor `lossPercent` of the others (seeded).
+struct Network {
+    double skewPpm, skewAfterPpm, jitterMs, queueMs;
+    QList<int> lost;
+    double burstFromS = kBurstFromS, burstToS = kBurstToS;
+    int frames = 240;
+    double lossPercent = 0;
+};
+Q_DECLARE_METATYPE(Network)
+// Jitter from the first datagram on, and the host's clock 300 ppm fast.
+static const Network kJitterFromStart{300, 300, 20, 0, {}, 0, 1e9};
+// The link most operators have: jitter and loss together, the bench's datagrams of 512 frames.
+static Network link(double skewPpm) {
+    return {skewPpm, skewPpm, 20, 0, {}, 0, 1e9, 512, 1};
+}
+
+struct Datagram {
+    int index;
+    std::int64_t arrivalNs;
+};
+static QVector<Datagram> arrivals(const Network& net, double seconds) {
+    std::mt19937 random(2024);
+    std::uniform_real_distribution<double> draw(0.0, 1.0);
+    QVector<Datagram> out;
+    double sentS = 0, arrivedS = 0;
+    for (int k = 0; sentS < seconds; ++k) {
+        sentS += net.frames / (kRate * (1 + 1e-6 * (sentS < 20 ? net.skewPpm : net.skewAfterPpm)));
+        const bool burst = sentS >= net.burstFromS && sentS < net.burstToS;
+        const double extraMs = burst ? net.queueMs + draw(random) * net.jitterMs : 0.0;
+        const bool dropped = draw(random) * 100 < net.lossPercent || net.lost.contains(k);
+        if (dropped)
+            continue;
+        arrivedS = std::max(arrivedS, sentS + 0.001 + extraMs / 1000);
+        out.append({k, std::llround(arrivedS * 1e9)});
+    }
+    return out;
+}
+
+// A card in memory: a buffer the playout writes, emptied a period at a time on the card's own
+// clock, which runs `ppm` fast against the system's; what each cycle took, and when.
+class SimulatedCard : public PlaybackSink {
+public:
+    SimulatedCard(int period, double ppm)
+        : period(period)
+        , periodNs(1e9 * period / (kStreamRate * (1 + ppm * 1e-6))) {}
+    long writable() override { return kCapacity - static_cast<long>(held.size() / 2); }
+    void write(const std::int16_t* frames, long count) override {
+        held.insert(held.end(), frames, frames + 2 * count);
+    }
+    std::int64_t nextCycleNs() const { return std::llround(cycles * periodNs); }
+    // One cycle: the card takes a period, short of what it was not given.
+    QVector<qint16> cycle() {
+        QVector<qint16> out(2 * period, 0);
+        const auto n = std::min<std::size_t>(held.size(), static_cast<std::size_t>(out.size()));
+        std::copy(held.begin(), held.begin() + n, out.begin());
+        held.erase(held.begin(), held.begin() + n);
+        shortCycles += n < static_cast<std::size_t>(out.size()) ? 1 : 0;
+        ++cycles;
+        return out;
+    }
+    int shortCycles = 0;
+
+private:
+    static constexpr long kCapacity = 96000;
+    int period;
+    double periodNs;
+    std::int64_t cycles = 0;
+    std::vector<std::int16_t> held;
+};
+
+class TestPlayout : public QObject {
+    Q_OBJECT
+
+private slots:
+    // A script of ring operations on frames whose samples are their position + 1, and what each
+    // did: "wP+N" writes N frames at position P (late/silent/refused frames), "rN" reads N (the
+    // frames read, "_" for silence, then the frames of audio), "dK" keeps the newest K (frames
+    // discarded).
+    void ring_data() {
+        QTest::addColumn<QString>("script"); // "capacity: operations"
+        QTest::addColumn<QString>("result");
+        QTest::newRow("late frames skipped, counted") << "8: w0+2 r4 w2+4 r2"
+                                                      << "0/0/0 1,2,_,_/2 2/0/0 5,6/2";
+        QTest::newRow("a block wholly late") << "8: r4 w0+3 r1"
+                                             << "_,_,_,_/0 3/0/0 _/0";
+        QTest::newRow("underrun keeps the timeline") << "8: w0+3 r5 w5+2 r2"
+                                                     << "0/0/0 1,2,3,_,_/3 0/0/0 6,7/2";
+        QTest::newRow("drop the oldest, then nothing past the bound") << "8: w0+6 d2 d2 r3"
+                                                                      << "0/0/0 4 0 5,6,_/2";
+        QTest::newRow("no room taken from unread audio") << "4: w0+2 r1 w2+4"
+                                                         << "0/0/0 1/1 0/0/1";
+        QTest::newRow("refusal beyond capacity") << "4: w0+6 r4 w6+2 r4"
+                                                 << "0/0/2 1,2,3,4/4 0/2/0 _,_,7,8/4";
+        QTest::newRow("a gap beyond capacity") << "4: w8+2 r4"
+                                               << "0/4/2 _,_,_,_/4";
+        QTest::newRow("wrapping around") << "4: w0+3 r3 w3+3 r3"
+                                         << "0/0/0 1,2,3/3 0/0/0 4,5,6/3";
+    }
+    void ring() {
+        QFETCH(QString, script);
+        PlayoutRing ring;
+        ring.reset(script.section(':', 0, 0).toInt(), 0);
+        QStringList results;
+        for (const QString& op : script.section(": ", 1).split(' ')) {
+            const QStringList numbers = op.mid(1).split('+');
+            const int at = numbers.first().toInt(), n = numbers.last().toInt();
+            QVector<qint16> frames(2 * n, 0);
+            if (op[0] == 'w') {
+                for (int i = 0; i < 2 * n; ++i)
+                    frames[i] = qint16(at + i / 2 + 1);
+                const auto w = ring.write(at, frames.constData(), n);
+                results << QString("%1/%2/%3").arg(w.late).arg(w.silent).arg(w.refused);
+            } else if (op[0] == 'r') {
+                const int got = ring.read(frames.data(), n);
+                QStringList read;
+                for (int i = 0; i < n; ++i)
+                    read << (frames[2 * i] ? QString::number(frames[2 * i]) : "_");
+                results << read.join(',') + "/" + QString::number(got);
+            } else {
+                results << QString::number(ring.discardOldest(at));
+            }
+        }
+        QTEST(results.join(' '), "result");
+    }
+
+    // Arrival traces: the estimator leaves gaps in the stream for the lost datagrams, each once
+    // (under jitter, as many as were lost once its phase has locked, give or take 2 %), never
+    // ahead of the stream and in step with it at the end, finds the host's skew within 50 ppm from
+    // 60 s on (100 ppm where jitter keeps every datagram late for longer than a block), whatever it
+    // lost, and asks for a target within its bounds and the floor, covering every datagram's
+    // lateness at once, shrinking by at most 2 ms a second and only once a burst has left the
+    // 10 s window, and back to one datagram and the margin once the start or a burst has been
+    // given back. Beyond jitter of a second, the stream may move, and only the target's bounds
+    // hold.
+    void estimator_data() {
+        QTest::addColumn<Network>("net");
+        QTest::addColumn<int>("floor");
+        QTest::addColumn<QString>("gaps"); // frames the position moved on by, in order
+        QTest::newRow("single datagrams lost, and two in a row")
+            << Network{-1000, -1000, 0, 0, {4000, 6000, 8000, 8001}} << 0 << "240 240 240 240";
+        QList<int> everySecond{6060};
+        for (int k = 4000; k <= 6000; k += 200)
+            everySecond << k;
+        QTest::newRow("a datagram lost every second, then two 0.3 s apart")
+            << Network{1000, 1000, 0, 0, everySecond} << 0
+            << QString("240 ").repeated(12).trimmed();
+        QTest::newRow("the operator's floor") << Network{0, 0, 0, 0, {}} << 10 * 240 << "";
+        QTest::newRow("jitter beyond the 500 ms bound") << Network{0, 0, 1500, 0, {}} << 0 << "any";
+        QTest::newRow("host 300 ppm fast, 0-20 ms of jitter from the start")
+            << kJitterFromStart << 0 << "";
+        QTest::newRow("0-50 ms of jitter over datagrams of 5 ms")
+            << Network{0, 0, 50, 0, {}, 0, 1e9} << 0 << "scattered";
+        QTest::newRow("1 % lost under 0-20 ms of jitter, host 100 ppm fast")
+            << link(100) << 0 << "~1 %";
+        QTest::newRow("1 % lost under 0-20 ms of jitter, host 300 ppm slow")
+            << link(-300) << 0 << "~1 %";
+    }
+    void estimator() {
+        QFETCH(Network, net);
+        QFETCH(int, floor);
+        QFETCH(QString, gaps);
+        JitterEstimator estimator;
+        estimator.reset(kRate, floor);
+        const int frames = net.frames;
+        const double framesPerMs = kRate / 1000.0;
+        const QVector<Datagram> trace = arrivals(net, 100);
+        QStringList moved;
+        std::int64_t next = 0;
+        double lastTarget = 0, lastS = 0;
+        const double quiet = std::max(frames + 3.5 * framesPerMs, double(floor));
+        const double burstMs = net.queueMs + net.jitterMs;
+        const bool lossy = net.lossPercent > 0;
+        const bool bounded = gaps == "any";
+        const double skewTolerance = gaps == "scattered" ? 100 : 50;
+        for (const Datagram& d : trace) {
+            const JitterEstimator::Placement p = estimator.arrival(d.arrivalNs, frames);
+            const double s = d.arrivalNs / 1e9, lateMs = (d.arrivalNs - p.dueNs) / 1e6;
+            if (p.position > next && (!lossy || s > kLockedS))
+                moved << QString::number(p.position - next);
+            const bool behind = p.position < next;
+            next = p.position + frames;
+            const std::int64_t off = p.position - std::int64_t(d.index) * frames;
+            const bool inWindow =
+                burstMs > 0 && burstMs < 100 && std::abs(s - net.burstToS - 9.45) < 0.05;
+            const bool calm =
+                burstMs == 0 || s < net.burstFromS || s > net.burstToS + 15 + burstMs / 2;
+            const bool settled = s > 15 && net.lost.isEmpty() && !lossy && calm;
+            const std::pair<bool, const char*> rules[] = {
+                {!bounded && (off > 0 || (!lossy && behind)), "ahead of the stream"},
+                {p.target < std::max(frames, floor) || p.target > kRate / 2, "bounds"},
+                {p.target < std::min(frames + lateMs * framesPerMs, kRate / 2.0), "cover"},
+                {lastTarget - p.target > 2 * framesPerMs * (s - lastS) * 1000 + 1, "shrink"},
+                {inWindow && p.target < frames + (burstMs - 2) * framesPerMs, "window"},
+                {settled && p.target > quiet, "quiet"},
+                {s > 60 && std::abs(estimator.skewPpm() - net.skewAfterPpm) > skewTolerance,
+                 "skew"},
+            };
+            for (const auto& [broken, rule] : rules)
+                if (broken)
+                    QFAIL(qPrintable(QString::asprintf("%s at %g s: target %d, skew %g ppm", rule,
+                                                       s, p.target, estimator.skewPpm())));
+            lastTarget = p.target;
+            lastS = s;
+        }
+        if (bounded)
+            return;
+        if (lossy) {
+            const auto lockedAt = std::find_if(trace.begin(), trace.end(), [](const Datagram& d) {
+                return d.arrivalNs > kLockedS * 1e9;
+            });
+            const int lost =
+                int(trace.last().index - lockedAt->index) - int(trace.end() - lockedAt) + 1;
+            QVERIFY2(std::abs(moved.size() - lost) <= 0.02 * lost,
+                     qPrintable(QString("%1 gaps for %2 lost").arg(moved.size()).arg(lost)));
+        } else {
+            QCOMPARE(moved.join(' '), gaps == "scattered" ? QString() : gaps);
+            QCOMPARE(next, std::int64_t(frames) * (trace.last().index + 1));
+        }
+    }
+
+    // A whole receive path in simulated time (see simulate()): the latency settles within 15 s of
+    // the playout's start and then stays within 5 ms, no higher than a datagram, the margin and
+    // the card's period ask for, nothing underruns once started, the panel's skew is the host's
+    // against the card's to a few ppm and the tone comes out clean; for a playout started on a
+    // running stream (a speaker switched on), a card whose clock is not the system's, and a card
+    // that takes a long period at once.
+    void playoutFollowsTheHostsClock_data() {
+        QTest::addColumn<Network>("net");
+        QTest::addColumn<double>("startS");
+        QTest::addColumn<int>("period");
+        QTest::addColumn<double>("cardPpm");
+        QTest::newRow("host 1000 ppm fast, started 10 s into the stream")
+            << Network{1000, 1000, 0, 0, {}} << 10.0 << 1024 << 0.0;
+        QTest::newRow("host 1000 ppm slow, the card 300 ppm slow")
+            << Network{-1000, -1000, 0, 0, {}} << 0.0 << 1024 << -300.0;
+        QTest::newRow("a 43 ms period") << Network{-1000, -1000, 0, 0, {}} << 0.0 << 4096 << 0.0;
+    }
+    void playoutFollowsTheHostsClock() {
+        QFETCH(Network, net);
+        QFETCH(double, startS);
+        QFETCH(int, period);
+        QFETCH(double, cardPpm);
+        const Run run = simulate(net, 60, {startS, period, cardPpm});
+        const auto [least, most] = latencyRange(run, startS + 15, 60);
+        QVERIFY2(most - least <= 5.0, qPrintable(QString("%1 .. %2 ms").arg(least).arg(most)));
+        const double heldMs = 5 + 2 + period * 1e3 / kStreamRate;
+        QVERIFY2(most <= heldMs + 4, qPrintable(QString::number(most)));
+        QVERIFY2(run.shortS.isEmpty() && run.stats.underruns == 0,
+                 qPrintable(QString("short at %1 s").arg(run.shortS.value(0))));
+        const double skew = (1 + net.skewPpm * 1e-6) / (1 + cardPpm * 1e-6) * 1e6 - 1e6;
+        QVERIFY2(std::abs(run.stats.skewPpm - skew) < 5.0,
+                 qPrintable(QString::number(run.stats.skewPpm)));
+        const double thdN = thdPlusNoiseDb(run.tone, 1000 * (1 + skew * 1e-6));
+        QVERIFY2(thdN < -60.0, qPrintable(QString::number(thdN)));
+    }
+
+    // A burst of 0-50 ms of jitter from 20 s to 40 s: the card runs short only during the burst,
+    // holds no more latency than the jitter and the queue it builds
+    // over datagrams of 5 ms ask for, and gives the excess back by resampling within 35 s of the
+    // burst's end, without driving the fill past its target on the way (the skew it learns
+    // meanwhile would).
+    void playoutRidesOutAJitterBurst() {
+        const Run run = simulate(Network{-200, -200, 50, 0, {}}, 110, {});
+        const double quiet = latencyRange(run, 15, 20).second;
+        const double during = latencyRange(run, 22, 40).second;
+        const auto [lowest, after] = latencyRange(run, 75, 110);
+        QVERIFY2(during < quiet + 150, qPrintable(QString("%1, %2 ms").arg(quiet).arg(during)));
+        QVERIFY2(after < quiet + 10 && lowest > quiet - 1,
+                 qPrintable(QString("%1: %2 .. %3 ms").arg(quiet).arg(lowest).arg(after)));
+        QVERIFY2(run.stats.underruns > 0 && run.underrunS.last() < 40,
+                 qPrintable(QString("underruns until %1 s").arg(run.underrunS.value(0))));
+        QCOMPARE(run.stats.droppedFrames, 0u);
+    }
+
+    // The link most operators have, from its first datagram on: once the phase has locked each
+    // lost datagram is a gap of its own length in what the card plays (1 % lost is 10000 ppm of
+    // missing audio, none of it made good by the resampler), and the latency does not run away
+    // (its median over one minute against the next).
+    void playoutHoldsOnALossyLink() {
+        const Run run = simulate(link(100), 150, {});
+        QVector<double> gaps;
+        for (const QPointF& gap : run.gapsMs)
+            if (gap.x() >= 30)
+                gaps << gap.y();
+        QVERIFY2(std::abs(gaps.size() - run.lostFrom30) <= 0.02 * run.lostFrom30,
+                 qPrintable(QString("%1 gaps for %2 lost").arg(gaps.size()).arg(run.lostFrom30)));
+        const double datagramMs = 512 * 1e3 / kRate;
+        for (double ms : gaps)
+            QVERIFY2(ms <= datagramMs + 0.5, qPrintable(QString("a gap of %1 ms").arg(ms)));
+        const double early = latencyMedian(run, 30, 90), late = latencyMedian(run, 90, 150);
+        QVERIFY2(std::abs(late - early) < 10,
+                 qPrintable(QString::asprintf("latency %g, then %g ms", early, late)));
+    }
+
+private:
+    struct Card {
+        double startS = 0;
+        int period = 1024;
+        double ppm = 0;
+    };
+    struct Run {
+        QVector<QPointF> latencyMs; // (s, ms)
+        QVector<double> underrunS;
+        QVector<double> shortS;
+        QVector<QPointF> gapsMs; // (s, ms): silent runs in the tone, after the first sound
+        int lostFrom30 = 0;      // datagrams the network lost that were due from 30 s on
+        QVector<double> tone;    // the last 2 s, left
+        PlayoutStats stats;
+    };
+
+    // The host's datagrams (a 1 kHz tone at -6 dBFS on the left, each frame's position modulo
+    // 65536 on the right) arrive through the network into a receiver started at `card.startS`,
+    // whose card takes `card.period` frames at a time at 96 kHz on its own clock. The receiver is
+    // looked at when it asks (on a timer of whole milliseconds, as the worker's) and at every
+    // datagram. The latency is from the host frame the card takes to when the host made it.
+    static Run simulate(const Network& net, double seconds, Card card) {
+        const QVector<Datagram> trace = arrivals(net, seconds);
+        const double hostRate = kRate * (1.0 + net.skewPpm * 1e-6);
+        SimulatedCard sink(card.period, card.ppm);
+        Receiver receiver;
+        QVector<qint16> frames(2 * net.frames);
+        Run run;
+        int next = 0;
+        bool started = false, sounded = false;
+        std::int64_t serviceNs = 0;
+        double silentFrames = 0;
+        quint64 underruns = 0;
+        for (std::int64_t nowNs = 0; nowNs < seconds * 1e9;) {
+            const std::int64_t arrivalNs = next < trace.size() ? trace[next].arrivalNs : INT64_MAX;
+            const std::int64_t cycleNs = sink.nextCycleNs();
+            nowNs = std::min({arrivalNs, cycleNs, serviceNs});
+            const double s = nowNs / 1e9;
+            if (!started && s >= card.startS) {
+                receiver.start({kRate, kStreamRate, net.frames, 0}, &sink);
+                started = true;
+            }
+            if (nowNs == arrivalNs) {
+                const Datagram& d = trace[next++];
+                for (int i = 0; i < net.frames; ++i) {
+                    const std::int64_t n = std::int64_t(d.index) * net.frames + i;
+                    frames[2 * i] = qint16(std::lround(16384 * std::sin(M_PI * n / 24)));
+                    frames[2 * i + 1] = qint16(n % 65536 - 32768);
+                }
+                receiver.datagram(frames.constData(), net.frames, nullptr, nowNs);
+            } else if (nowNs == serviceNs) {
+                const std::int64_t wantNs = receiver.service(nowNs);
+                serviceNs =
+                    std::max(nowNs + 1000, nowNs + (wantNs - nowNs) / 1'000'000 * 1'000'000);
+                continue;
+            } else {
+                const int shortBefore = sink.shortCycles;
+                const QVector<qint16> out = sink.cycle();
+                if (sink.shortCycles != shortBefore && s > card.startS + 1)
+                    run.shortS << s;
+                record(run, out, s, hostRate, sounded, silentFrames, s > seconds - 2);
+            }
+            if (!started)
+                continue;
+            run.stats = receiver.stats();
+            if (run.stats.underruns != underruns)
+                run.underrunS << s;
+            underruns = run.stats.underruns;
+        }
+        const auto from30 = std::find_if(trace.begin(), trace.end(),
+                                         [](const Datagram& d) { return d.arrivalNs > 30e9; });
+        if (from30 != trace.end())
+            run.lostFrom30 =
+                int(trace.last().index - from30->index) - int(trace.end() - from30) + 1;
+        return run;
+    }
+
+    // What a cycle took: the latency of its first frame (away from where the position wraps, and
+    // not in a transition from silence), the silent runs of the tone, and the tone itself.
+    static void record(Run& run, const QVector<qint16>& out, double s, double hostRate,
+                       bool& sounded, double& silentFrames, bool keepTone) {
+        const int frames = out.size() / 2;
+        if (std::abs(out[1]) < 24000 && std::abs(out[3] - out[1]) <= 2 && out[0] != 0)
+            run.latencyMs << QPointF(s, std::fmod(s * hostRate - out[1] + 32768 * 7, 65536.0) /
+                                            hostRate * 1e3);
+        for (int i = 0; i < frames; ++i) {
+            const bool silent = std::abs(out[2 * i]) < 200;
+            if (silent && sounded) {
+                ++silentFrames;
+            } else if (!silent) {
+                if (silentFrames >= kStreamRate / 2000.0)
+                    run.gapsMs << QPointF(s, silentFrames * 1e3 / kStreamRate);
+                silentFrames = 0;
+                sounded = true;
+            }
+        }
+        for (int i = 0; i < frames && keepTone; ++i)
+            run.tone << out[2 * i] / 32768.0;
+    }
+
+    static double latencyMedian(const Run& run, double fromS, double toS) {
+        QVector<double> ms;
+        for (const QPointF& at : run.latencyMs)
+            if (at.x() >= fromS && at.x() < toS)
+                ms << at.y();
+        std::nth_element(ms.begin(), ms.begin() + ms.size() / 2, ms.end());
+        return ms.isEmpty() ? 0.0 : ms[ms.size() / 2];
+    }
+
+    static std::pair<double, double> latencyRange(const Run& run, double fromS, double toS) {
+        QVector<double> ms;
+        for (const QPointF& at : run.latencyMs)
+            if (at.x() >= fromS && at.x() < toS)
+                ms << at.y();
+        if (ms.isEmpty())
+            return {0, 1e9};
+        const auto [least, most] = std::minmax_element(ms.begin(), ms.end());
+        return {*least, *most};
+    }
+
+    // THD+N of a tone at `hz`: in 10 ms stretches, the power left after taking out the best
+    // fitting sine (least squares: what the fit does not project), over the sine's power.
+    static double thdPlusNoiseDb(const QVector<double>& x, double hz) {
+        constexpr int kStretch = kStreamRate / 100;
+        double residual = 0, signal = 0;
+        for (int at = 0; at + kStretch <= x.size(); at += kStretch) {
+            double ss = 0, cc = 0, sc = 0, xs = 0, xc = 0, xx = 0;
+            for (int i = at; i < at + kStretch; ++i) {
+                const double sn = std::sin(2 * M_PI * hz * i / kStreamRate);
+                const double cs = std::cos(2 * M_PI * hz * i / kStreamRate);
+                ss += sn * sn, cc += cs * cs, sc += sn * cs, xs += x[i] * sn, xc += x[i] * cs;
+                xx += x[i] * x[i];
+            }
+            const double det = ss * cc - sc * sc;
+            const double fit = (xs * (xs * cc - xc * sc) + xc * (xc * ss - xs * sc)) / det;
+            residual += xx - fit;
+            signal += fit;
+        }
+        return 10 * std::log10(residual / signal);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPlayout)
+#include "tst_playout.moc"
