@@ -37,7 +37,8 @@ HSRigLink::HSRigLink(HSSoundCard* soundCard, QObject* parent)
     , statusTimer(new QTimer(this))
     , answerTimer(singleShotTimer("answerTimer"))
     , reconnectTimer(singleShotTimer("reconnectTimer"))
-    , deviceRetryTimer(singleShotTimer("deviceRetryTimer")) {
+    , deviceRetryTimer(singleShotTimer("deviceRetryTimer"))
+    , host(std::make_unique<HostDescription>()) {
     connectTimers();
     connectControlChannel();
     startWorker();
@@ -63,10 +64,12 @@ void HSRigLink::connectTimers() {
 }
 
 void HSRigLink::connectControlChannel() {
-    connect(remoteController, &HSRemoteController::hostReadyToSent, this, [this] {
-        HSLOG(LogLevel::Notice, kCategory) << "host ready to sent";
-        handle(Event::Described);
-    });
+    connect(remoteController, &HSRemoteController::hostReadyToSent, this,
+            [this](const HostDescription& described) {
+                HSLOG(LogLevel::Notice, kCategory) << "host ready to sent";
+                *host = described;
+                handle(Event::Described);
+            });
     connect(remoteController, &HSRemoteController::hostDisconnected, this, [this] {
         HSLOG(LogLevel::Notice, kCategory) << "host disconnected main";
         handle(Event::ControlLost);
@@ -185,9 +188,7 @@ void HSRigLink::take(Event event) {
 void HSRigLink::perform(const LinkStateMachine::Step& step) {
     switch (step.action) {
     case Action::OpenChannel:
-        remoteController->localPort = linkSettings.inUDPPort;
-        remoteController->localAddress = linkSettings.localIP;
-        remoteController->HostStartSent(rigUrl);
+        remoteController->HostStartSent(rigUrl, {linkSettings.localIP, linkSettings.inUDPPort});
         return;
     case Action::CloseChannel:
         remoteController->closeWS();
@@ -248,21 +249,21 @@ void HSRigLink::perform(const LinkStateMachine::Step& step) {
 void HSRigLink::startAudio() {
     lowRateTicks = 0;
     QMetaObject::invokeMethod(audioWorker, &HSAudioWorker::stop, Qt::BlockingQueuedConnection);
-    if (soundDevicesFound() && !soundCard->StartAudio(streamFormatForHost(
-                                   remoteController->sampleRate, remoteController->frameSize))) {
+    if (soundDevicesFound() &&
+        !soundCard->StartAudio(streamFormatForHost(host->sampleRate, host->frameSize))) {
         handle(Event::CardFailed);
         return;
     }
-    const QString host = remoteController->hostUrl.host(QUrl::FullyDecoded);
-    HSLOG(LogLevel::Info, kCategory) << "host: " << host;
-    const ushort remotePort = remoteController->udpInPort;
+    const QString hostAddress = rigUrl.host(QUrl::FullyDecoded);
+    HSLOG(LogLevel::Info, kCategory) << "host: " << hostAddress;
+    const ushort remotePort = host->udpInPort;
     const ushort localPort = linkSettings.inUDPPort;
     const bool anySender = linkSettings.acceptAnySender;
     HSAudioWorker* worker = audioWorker;
     QMetaObject::invokeMethod(
         worker,
-        [worker, host, remotePort, localPort, anySender] {
-            worker->init(host, remotePort, localPort, anySender);
+        [worker, hostAddress, remotePort, localPort, anySender] {
+            worker->init(hostAddress, remotePort, localPort, anySender);
         },
         Qt::QueuedConnection);
     handle(Event::AudioStarted);
