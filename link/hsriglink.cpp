@@ -336,17 +336,7 @@ void HSRigLink::logPlayoutStats() {
     if (++ticksSinceStatsLog < kStatsLogTicks)
         return;
     ticksSinceStatsLog = 0;
-    const PlayoutStats s = soundCard->playoutStats();
-    const QString line =
-        QString("Playout: delay %1 ms, skew %2 ppm, %3 underruns (%4 ms of silence), %5 ms "
-                "dropped, %6 late and %7 lost datagrams")
-            .arg(qRound(s.delayMs))
-            .arg(qRound(s.skewPpm))
-            .arg(s.underruns)
-            .arg(s.underrunMs())
-            .arg(s.droppedMs())
-            .arg(s.lateDatagrams)
-            .arg(s.lostDatagrams);
+    const QString line = "Playout: " + playoutFigures(soundCard->playoutStats()).join(", ");
     if (line == loggedStats)
         return;
     loggedStats = line;
