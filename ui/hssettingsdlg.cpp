@@ -75,36 +75,56 @@ void HSSettingsDlg::bindControls() {
                                       }});
 }
 
-// The control a key names, of the kind its value needs; a key that names none is left out of the
-// dialog, with a line in the log.
-template <typename Widget>
-Widget* HSSettingsDlg::controlOf(const char* key, const char* control) {
-    auto* widget = findChild<Widget*>(control);
-    if (!widget)
-        HSLOG(LogLevel::Error, kCategory)
-            << "Setting \"" << key << "\" names no " << Widget::staticMetaObject.className()
-            << " \"" << control << "\" in the dialog";
-    return widget;
+// A key that names no control of the kind its value needs is left out of the dialog.
+void HSSettingsDlg::reportMissing(const char* key, const char* control, const char* kind) {
+    HSLOG(LogLevel::Error, kCategory)
+        << "Setting \"" << key << "\" names no " << kind << " \"" << control << "\" in the dialog";
 }
 
 void HSSettingsDlg::bind(const char* key, const char* control, bool& value) {
-    auto* box = controlOf<QCheckBox>(key, control);
-    if (!box)
+    auto* box = findChild<QCheckBox*>(control);
+    if (!box) {
+        reportMissing(key, control, "check box");
         return;
+    }
     connect(box, &QCheckBox::toggled, this, [&value](bool checked) { value = checked; });
     showValues.append([box, &value] { box->setChecked(value); });
 }
 
-// A group of radio buttons, each standing for the number in its "value" property. Shown without
-// blocking: a number no button stands for checks the first button, and so becomes its number.
-void HSSettingsDlg::bind(const char* key, const char* control, int& value) {
-    auto* group = controlOf<QGroupBox>(key, control);
+// A number shows in a spin box, or in a group of radio buttons that each stand for the number in
+// their "value" property.
+template <typename Number>
+void HSSettingsDlg::bind(const char* key, const char* control, Number& value) {
+    auto* widget = findChild<QWidget*>(control);
+    auto* group = qobject_cast<QGroupBox*>(widget);
     const QList<QRadioButton*> buttons =
         group ? group->findChildren<QRadioButton*>() : QList<QRadioButton*>();
-    if (buttons.isEmpty())
-        return;
+    if (auto* box = qobject_cast<QSpinBox*>(widget))
+        bindSpinBox(box, value);
+    else if (!buttons.isEmpty())
+        bindButtons(buttons, value);
+    else
+        reportMissing(key, control, "spin box or group of radio buttons");
+}
+
+// Shown blocked: a number outside the box's range shows clamped, and is kept until the operator
+// changes it.
+template <typename Number>
+void HSSettingsDlg::bindSpinBox(QSpinBox* box, Number& value) {
+    connect(box, QOverload<int>::of(&QSpinBox::valueChanged), this,
+            [&value](int number) { value = static_cast<Number>(number); });
+    showValues.append([box, &value] {
+        const QSignalBlocker quiet(box);
+        box->setValue(value);
+    });
+}
+
+// Shown without blocking: a number no button stands for checks the first button, and so becomes
+// its number.
+template <typename Number>
+void HSSettingsDlg::bindButtons(const QList<QRadioButton*>& buttons, Number& value) {
     for (QRadioButton* button : buttons) {
-        const int number = button->property("value").toInt();
+        const auto number = static_cast<Number>(button->property("value").toInt());
         connect(button, &QRadioButton::toggled, this, [&value, number](bool checked) {
             if (checked)
                 value = number;
@@ -119,27 +139,15 @@ void HSSettingsDlg::bind(const char* key, const char* control, int& value) {
     });
 }
 
-// Shown blocked: a number outside the box's range shows clamped, and is kept until the operator
-// changes it.
-void HSSettingsDlg::bind(const char* key, const char* control, quint16& value) {
-    auto* box = controlOf<QSpinBox>(key, control);
-    if (!box)
-        return;
-    connect(box, QOverload<int>::of(&QSpinBox::valueChanged), this,
-            [&value](int number) { value = static_cast<quint16>(number); });
-    showValues.append([box, &value] {
-        const QSignalBlocker quiet(box);
-        box->setValue(value);
-    });
-}
-
 // A list whose items carry data (the themes) holds an item's data and keeps its choice for a value
 // it does not list. A list of names holds the name: an editable one takes a name it does not list
 // as an item of its own, another then shows no choice.
 void HSSettingsDlg::bind(const char* key, const char* control, QString& value) {
-    auto* box = controlOf<QComboBox>(key, control);
-    if (!box)
+    auto* box = findChild<QComboBox*>(control);
+    if (!box) {
+        reportMissing(key, control, "list");
         return;
+    }
     connect(box, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             [box, &value](int index) {
                 const QVariant data = box->itemData(index);

@@ -10,6 +10,8 @@
 
 #include <functional>
 
+class QRadioButton;
+class QSpinBox;
 class HSRigLink;
 
 namespace Ui {
@@ -41,11 +43,14 @@ private slots:
 private:
     void bindControls();
     void bind(const char* key, const char* control, bool& value);
-    void bind(const char* key, const char* control, int& value);
-    void bind(const char* key, const char* control, quint16& value);
     void bind(const char* key, const char* control, QString& value);
-    template <typename Widget>
-    Widget* controlOf(const char* key, const char* control);
+    template <typename Number>
+    void bind(const char* key, const char* control, Number& value);
+    template <typename Number>
+    void bindSpinBox(QSpinBox* box, Number& value);
+    template <typename Number>
+    void bindButtons(const QList<QRadioButton*>& buttons, Number& value);
+    void reportMissing(const char* key, const char* control, const char* kind);
     void fillLists();
     void fitToContents();
 
