@@ -163,7 +163,7 @@ int main(int argc, char* argv[]) {
     registerFonts();
     const PanelSettings settings = loadPanelSettings();
     // A theme given on the command line is for this run only: the window keeps the stored one.
-    applyTheme(parser->isSet(kThemeOption) ? parser->value(kThemeOption) : settings.theme);
+    applyTheme(parser->isSet(kThemeOption) ? parser->value(kThemeOption) : settings.window.theme);
 
     int result = 0;
     {

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Cost of the control messages: parsing the host's "hostInfo" and composing "localInfo".
 #include "controlmessages.h"
-#include "hsremotecontroller.h"
 
 #include <benchmark/benchmark.h>
 
@@ -17,13 +16,6 @@ void BM_ParseHostInfo(benchmark::State& state) {
         benchmark::DoNotOptimize(parseHostInfo(kTypicalHostInfo));
 }
 BENCHMARK(BM_ParseHostInfo);
-
-void BM_ControllerParseHostMessage(benchmark::State& state) {
-    HSRemoteController controller;
-    for (auto _ : state)
-        benchmark::DoNotOptimize(controller.parseHostMessage(kTypicalHostInfo));
-}
-BENCHMARK(BM_ControllerParseHostMessage);
 
 void BM_ComposeLocalInfo(benchmark::State& state) {
     const QString address = QStringLiteral("192.168.1.20");

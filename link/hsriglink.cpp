@@ -37,7 +37,8 @@ HSRigLink::HSRigLink(HSSoundCard* soundCard, QObject* parent)
     , statusTimer(new QTimer(this))
     , answerTimer(singleShotTimer("answerTimer"))
     , reconnectTimer(singleShotTimer("reconnectTimer"))
-    , deviceRetryTimer(singleShotTimer("deviceRetryTimer")) {
+    , deviceRetryTimer(singleShotTimer("deviceRetryTimer"))
+    , host(std::make_unique<HostDescription>()) {
     connectTimers();
     connectControlChannel();
     startWorker();
@@ -63,10 +64,12 @@ void HSRigLink::connectTimers() {
 }
 
 void HSRigLink::connectControlChannel() {
-    connect(remoteController, &HSRemoteController::hostReadyToSent, this, [this] {
-        HSLOG(LogLevel::Notice, kCategory) << "host ready to sent";
-        handle(Event::Described);
-    });
+    connect(remoteController, &HSRemoteController::hostReadyToSent, this,
+            [this](const HostDescription& described) {
+                HSLOG(LogLevel::Notice, kCategory) << "host ready to sent";
+                *host = described;
+                handle(Event::Described);
+            });
     connect(remoteController, &HSRemoteController::hostDisconnected, this, [this] {
         HSLOG(LogLevel::Notice, kCategory) << "host disconnected main";
         handle(Event::ControlLost);
@@ -184,9 +187,7 @@ void HSRigLink::take(Event event) {
 void HSRigLink::perform(const LinkStateMachine::Step& step) {
     switch (step.action) {
     case Action::OpenChannel:
-        remoteController->localPort = linkSettings.inUDPPort;
-        remoteController->localAddress = linkSettings.localIP;
-        remoteController->HostStartSent(rigUrl);
+        remoteController->HostStartSent(rigUrl, {linkSettings.localIP, linkSettings.inUDPPort});
         return;
     case Action::CloseChannel:
         remoteController->closeWS();
@@ -247,22 +248,21 @@ void HSRigLink::perform(const LinkStateMachine::Step& step) {
 void HSRigLink::startAudio() {
     lowRateTicks = 0;
     QMetaObject::invokeMethod(audioWorker, &HSAudioWorker::stop, Qt::BlockingQueuedConnection);
-    if (soundDevicesFound() &&
-        !soundCard->StartAudio(cardConfigFor(remoteController->sampleRate,
-                                             remoteController->frameSize, linkSettings.card))) {
+    if (soundDevicesFound() && !soundCard->StartAudio(cardConfigFor(
+                                   host->sampleRate, host->frameSize, linkSettings.card))) {
         handle(Event::CardFailed);
         return;
     }
-    const QString host = remoteController->hostUrl.host(QUrl::FullyDecoded);
-    HSLOG(LogLevel::Info, kCategory) << "host: " << host;
-    const ushort remotePort = remoteController->udpInPort;
+    const QString hostAddress = rigUrl.host(QUrl::FullyDecoded);
+    HSLOG(LogLevel::Info, kCategory) << "host: " << hostAddress;
+    const ushort remotePort = host->udpInPort;
     const ushort localPort = linkSettings.inUDPPort;
     const bool anySender = linkSettings.acceptAnySender;
     HSAudioWorker* worker = audioWorker;
     QMetaObject::invokeMethod(
         worker,
-        [worker, host, remotePort, localPort, anySender] {
-            worker->init(host, remotePort, localPort, anySender);
+        [worker, hostAddress, remotePort, localPort, anySender] {
+            worker->init(hostAddress, remotePort, localPort, anySender);
         },
         Qt::QueuedConnection);
     handle(Event::AudioStarted);
@@ -335,17 +335,7 @@ void HSRigLink::logPlayoutStats() {
     if (++ticksSinceStatsLog < kStatsLogTicks)
         return;
     ticksSinceStatsLog = 0;
-    const PlayoutStats s = soundCard->playoutStats();
-    const QString line =
-        QString("Playout: delay %1 ms, skew %2 ppm, %3 underruns (%4 ms of silence), %5 ms "
-                "dropped, %6 late and %7 lost datagrams")
-            .arg(qRound(s.delayMs))
-            .arg(qRound(s.skewPpm))
-            .arg(s.underruns)
-            .arg(s.underrunMs())
-            .arg(s.droppedMs())
-            .arg(s.lateDatagrams)
-            .arg(s.lostDatagrams);
+    const QString line = "Playout: " + playoutFigures(soundCard->playoutStats()).join(", ");
     if (line == loggedStats)
         return;
     loggedStats = line;

@@ -14,11 +14,14 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <memory>
+
 class QThread;
 class QTimer;
 class HSAudioWorker;
 class HSRemoteController;
 class HSSoundCard;
+struct HostDescription;
 
 // The operator's choices for a connection: the local endpoint, and the sound card's.
 struct LinkSettings {
@@ -115,6 +118,8 @@ private:
     QTimer* deviceRetryTimer;
     LinkSettings linkSettings;
     QUrl rigUrl;
+    // The host's latest stream description, which the audio path starts from.
+    std::unique_ptr<HostDescription> host;
     LinkStateMachine::Position position;
     // Events that arrive while one is being handled wait their turn.
     QQueue<LinkStateMachine::Event> pending;

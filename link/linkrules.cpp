@@ -49,3 +49,11 @@ quint32 kbitPerSecond(quint32 bytesPerWindow) {
 bool isLowReceiveRate(quint32 rxBytes) {
     return static_cast<qint16>(kbitPerSecond(rxBytes)) <= kLowRateKbit;
 }
+
+QStringList playoutFigures(const PlayoutStats& s) {
+    return {QString("delay %1 ms").arg(qRound(s.delayMs)),
+            QString("skew %1 ppm").arg(qRound(s.skewPpm)),
+            QString("%1 underruns (%2 ms of silence)").arg(s.underruns).arg(s.underrunMs()),
+            QString("%1 ms dropped").arg(s.droppedMs()),
+            QString("%1 late and %2 lost datagrams").arg(s.lateDatagrams).arg(s.lostDatagrams)};
+}

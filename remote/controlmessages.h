@@ -17,7 +17,14 @@ enum LocaMsgType {
     StopOutput = 4,
 };
 
-// The host's audio stream as described by its "hostInfo" message.
+// The panel's end of the audio channel, announced to the host in "localInfo".
+struct LocalEndpoint {
+    QString address;
+    qint32 port = 2476;
+};
+
+// The host's audio stream as described by its "hostInfo" message. The audio starts from the rate,
+// the frame size and the port; the rest is logged or kept as the host sent it.
 struct HostDescription {
     QString protocol;
     qint32 channel = 0;

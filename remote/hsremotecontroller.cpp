@@ -56,12 +56,13 @@ HSRemoteController::~HSRemoteController() {
     closeWS();
 }
 
-void HSRemoteController::HostStartSent(QUrl& host) {
+void HSRemoteController::HostStartSent(const QUrl& host, const LocalEndpoint& local) {
     HSLOG(LogLevel::Notice, kCategory)
         << "HostStartSent — url=" << host.toString() << ", isBusy=" << isBusy;
     if (isBusy)
         closeWS();
     hostUrl = host;
+    localEndpoint = local;
     isBusy = true;
     isOpen = false;
     webSocket.open(hostUrl);
@@ -93,41 +94,26 @@ void HSRemoteController::wsOnError(QAbstractSocket::SocketError error) {
 // A text that arrives after the connection was ended is parsed and logged, but reported to nobody.
 void HSRemoteController::wsOnTextMessageReceived(const QString& message) {
     HSLOG(LogLevel::Notice, kCategory) << "ws received — " << message;
-    if (!parseHostMessage(message)) {
+    const std::optional<HostDescription> host = parseHostInfo(message);
+    if (!host) {
         HSLOG(LogLevel::Error, kCategory) << "ws parse failed — closing, message=" << message;
         dropConnection();
         return;
     }
     HSLOG(LogLevel::Notice, kCategory)
-        << "ws hostInfo parsed — sampleRate=" << sampleRate << ", frameSize=" << frameSize
-        << ", channels=" << channel << ", codec=" << codec << ", udpInPort=" << udpInPort;
+        << "ws hostInfo parsed — sampleRate=" << host->sampleRate
+        << ", frameSize=" << host->frameSize << ", channels=" << host->channel
+        << ", codec=" << host->codec << ", udpInPort=" << host->udpInPort;
     if (isBusy)
-        emit hostReadyToSent();
+        emit hostReadyToSent(*host);
 }
 
 void HSRemoteController::sentMessageToHost(LocaMsgType msg) {
     HSLOG(LogLevel::Notice, kCategory) << "sentMessageToHost — type=" << static_cast<int>(msg);
-    const QByteArray text = composeLocaMessage(msg, localAddress, localPort);
+    const QByteArray text = composeLocaMessage(msg, localEndpoint.address, localEndpoint.port);
     if (text.isEmpty())
         return;
     webSocket.sendTextMessage(QString::fromUtf8(text));
-}
-
-bool HSRemoteController::parseHostMessage(const QString& text) {
-    const std::optional<HostDescription> host = parseHostInfo(text);
-    if (!host)
-        return false;
-    protocol = host->protocol;
-    channel = host->channel;
-    sampleRate = host->sampleRate;
-    sampleSize = host->sampleSize;
-    frameSize = host->frameSize;
-    udpInPort = host->udpInPort;
-    input = host->input;
-    output = host->output;
-    codec = host->codec;
-    callSign = host->callSign;
-    return true;
 }
 
 void HSRemoteController::sendKeepAlive() {

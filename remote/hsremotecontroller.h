@@ -27,28 +27,6 @@ public:
     // The control socket is connecting, connected or still closing.
     bool socketOpen() const { return webSocket.state() != QAbstractSocket::UnconnectedState; }
 
-    // Parses a host text; on "hostInfo" overwrites the host description and returns true.
-    bool parseHostMessage(const QString& text);
-
-    // Local endpoint, written by the connection flow before each connect.
-    QString localAddress;
-    qint32 localPort = 2476;
-
-    // Host description, written only by parseHostMessage.
-    QString protocol;
-    qint32 channel = 0;
-    qint32 sampleRate = 0;
-    qint32 sampleSize = 0;
-    qint32 frameSize = 0;
-    quint16 udpInPort = 0;
-    bool input = false;
-    bool output = false;
-    QString codec;
-    QString callSign;
-
-    // The host's URL as last given to HostStartSent.
-    QUrl hostUrl;
-
     void sentMessageToHost(LocaMsgType msg);
     // Ends the current connection: closes it with 1000 when it is open, drops an attempt still
     // connecting. Nothing more is reported about it but the socket's closed().
@@ -56,7 +34,7 @@ public:
 
 signals:
     // The host described its stream.
-    void hostReadyToSent();
+    void hostReadyToSent(const HostDescription& host);
     // An open connection went down: the host closed it, the socket failed, no pong came, or the
     // host sent something that is not a stream description.
     void hostDisconnected();
@@ -66,8 +44,8 @@ signals:
     void closed();
 
 public slots:
-    // Opens a connection to `host`, ending any other first.
-    void HostStartSent(QUrl& host);
+    // Opens a connection to `host`, ending any other first, and announces `local` once it is open.
+    void HostStartSent(const QUrl& host, const LocalEndpoint& local);
 
 private slots:
     void wsOnConnected();
@@ -80,6 +58,9 @@ private:
     void sendKeepAlive();
     void onPongTimeout();
 
+    // The host's URL and the local endpoint as last given to HostStartSent.
+    QUrl hostUrl;
+    LocalEndpoint localEndpoint;
     // A connection is held: its end is reported.
     bool isBusy = false;
     // The connection held has opened.

@@ -7,13 +7,14 @@
 #include "log.h"
 #include "themestylesheet.h"
 
-#include <QFormLayout>
+#include <QApplication>
 #include <QListView>
 #include <QNetworkInterface>
 #include <QSignalBlocker>
 
 namespace {
 
+constexpr const char* kCategory = "Settings";
 // The virtual cable's own devices, which "Use predefined UMX devices" selects.
 const QString kPredefinedOutputDevice = QStringLiteral("Line Volume (2- UMX VAC)");
 const QString kPredefinedInputDevice = QStringLiteral("Line In (UMX VAC)");
@@ -23,13 +24,10 @@ void selectText(QComboBox* box, const QString& text) {
     box->setCurrentIndex(box->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive));
 }
 
-// Checks the button of `depth`, or "Auto" for a depth no button stands for.
-void checkBufferButton(const QList<std::pair<int, QRadioButton*>>& buttons, int depth) {
-    QRadioButton* chosen = buttons.first().second;
-    for (const auto& [blocks, button] : buttons)
-        if (blocks == depth)
-            chosen = button;
-    chosen->setChecked(true);
+void refill(QComboBox* box, const QStringList& items) {
+    const QSignalBlocker quiet(box);
+    box->clear();
+    box->addItems(items);
 }
 
 template <class... Visitors>
@@ -45,188 +43,185 @@ HSSettingsDlg::HSSettingsDlg(QWidget* parent, HSRigLink* link, const PanelSettin
     : QDialog(parent)
     , ui(new Ui::HSSettingsDlg)
     , link(link)
-    , values(settings) {
+    , values(settings)
+    , openingStyleSheet(qApp->styleSheet()) {
     ui->setupUi(this);
-    ui->cbLocalP->setView(new QListView(ui->cbLocalP));
-    addOptions();
-
-    connect(ui->pbRefreshSnd, &QPushButton::clicked, this, &HSSettingsDlg::UpdateUi);
-    connect(ui->cbUsePredefined, &QCheckBox::toggled, this,
-            &HSSettingsDlg::usePredefinedDeviceChecked);
-    connectBufferButtons();
+    ui->localAddressCombo->setView(new QListView(ui->localAddressCombo));
+    // Filled before anything listens, so that opening the dialog applies no theme.
     for (const QString& theme : QStringList{kDefaultTheme} + themeIds())
-        ui->cbTheme->addItem(themeTitle(theme), theme);
-    connect(ui->cbTheme, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+        ui->themeCombo->addItem(themeTitle(theme), theme);
+    bindControls();
+    connect(ui->refreshDevicesButton, &QPushButton::clicked, this, &HSSettingsDlg::UpdateUi);
+    connect(ui->predefinedDevicesCheck, &QCheckBox::toggled, this,
+            &HSSettingsDlg::usePredefinedDeviceChecked);
+    connect(ui->themeCombo, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &HSSettingsDlg::themeChanged);
     UpdateUi();
-}
-
-// One check box for each flag of the settings' table that names its place in the dialog.
-void HSSettingsDlg::addOptions() {
-    const auto flag = [this](const char* key, bool& value, SettingOption option) {
-        addOption(key, value, option);
-    };
-    forEachSetting(values, Overloaded{flag, [](const char*, auto&&...) {
-                                      }});
-}
-
-void HSSettingsDlg::addOption(const char* key, bool& value, const SettingOption& option) {
-    auto* box = new QCheckBox(option.text);
-    box->setObjectName(key);
-    auto* group = findChild<QGroupBox*>(option.group);
-    if (auto* form = qobject_cast<QFormLayout*>(group->layout()))
-        form->addRow(box);
-    else
-        group->layout()->addWidget(box);
-    connect(box, &QCheckBox::toggled, this, [&value](bool checked) { value = checked; });
-    options.append({box, &value});
 }
 
 HSSettingsDlg::~HSSettingsDlg() {
     delete ui;
 }
 
-// The buffer buttons and the depths in blocks they stand for, "Auto" (one block) first.
-QList<std::pair<int, QRadioButton*>> HSSettingsDlg::rxButtons() const {
-    return {{1, ui->chOutFr1}, {2, ui->chOutFr2}, {4, ui->chOutFr3}, {8, ui->chOutFr4}};
-}
-
-QList<std::pair<int, QRadioButton*>> HSSettingsDlg::txButtons() const {
-    return {{1, ui->chInFr1}, {2, ui->chInFr2}, {3, ui->chInFr3}, {4, ui->chInFr4}};
-}
-
-void HSSettingsDlg::connectBufferButtons() {
-    const auto bind = [this](const QList<std::pair<int, QRadioButton*>>& buttons, int* depth) {
-        for (const auto& [blocks, button] : buttons)
-            connect(button, &QRadioButton::toggled, this, [depth, blocks = blocks](bool checked) {
-                if (checked)
-                    *depth = blocks;
-            });
+// Every setting that names a control is bound to it; the others are not the dialog's.
+void HSSettingsDlg::bindControls() {
+    const auto shown = [this](const char* key, auto& value, Control control) {
+        bind(key, control.name, value);
     };
-    bind(rxButtons(), &values.link.card.frameOutMult);
-    bind(txButtons(), &values.link.card.frameInMult);
+    const auto shownNumber = [this](const char* key, int& value, int, int, Control control) {
+        bind(key, control.name, value);
+    };
+    forEachSetting(values, Overloaded{shown, shownNumber, [](const char*, auto&&...) {
+                                      }});
 }
 
-void HSSettingsDlg::connectValueSlots() {
-    const auto indexChanged = QOverload<int>::of(&QComboBox::currentIndexChanged);
-    connect(ui->cbOutputSnd, indexChanged, this, &HSSettingsDlg::indexOutChanged);
-    connect(ui->cbOutputAudio, indexChanged, this, &HSSettingsDlg::indexAudioChanged);
-    connect(ui->cbInputSnd, indexChanged, this, &HSSettingsDlg::indexInChanged);
-    connect(ui->cbLocalP, indexChanged, this, &HSSettingsDlg::localIPChanged);
-    connect(ui->cbLocalP, &QComboBox::editTextChanged, this, &HSSettingsDlg::localIpTextInChanged);
-    connect(ui->sbLocalUDPPort, QOverload<int>::of(&QSpinBox::valueChanged), this,
-            &HSSettingsDlg::localUDPPortChanged);
+// A key that names no control of the kind its value needs is left out of the dialog.
+void HSSettingsDlg::reportMissing(const char* key, const char* control, const char* kind) {
+    HSLOG(LogLevel::Error, kCategory)
+        << "Setting \"" << key << "\" names no " << kind << " \"" << control << "\" in the dialog";
 }
 
-void HSSettingsDlg::disconnectValueSlots() {
-    const auto indexChanged = QOverload<int>::of(&QComboBox::currentIndexChanged);
-    disconnect(ui->cbOutputSnd, indexChanged, this, &HSSettingsDlg::indexOutChanged);
-    disconnect(ui->cbOutputAudio, indexChanged, this, &HSSettingsDlg::indexAudioChanged);
-    disconnect(ui->cbInputSnd, indexChanged, this, &HSSettingsDlg::indexInChanged);
-    disconnect(ui->cbLocalP, indexChanged, this, &HSSettingsDlg::localIPChanged);
-    disconnect(ui->cbLocalP, &QComboBox::editTextChanged, this,
-               &HSSettingsDlg::localIpTextInChanged);
-    disconnect(ui->sbLocalUDPPort, QOverload<int>::of(&QSpinBox::valueChanged), this,
-               &HSSettingsDlg::localUDPPortChanged);
+void HSSettingsDlg::bind(const char* key, const char* control, bool& value) {
+    auto* box = findChild<QCheckBox*>(control);
+    if (!box) {
+        reportMissing(key, control, "check box");
+        return;
+    }
+    connect(box, &QCheckBox::toggled, this, [&value](bool checked) { value = checked; });
+    showValues.append([box, &value] { box->setChecked(value); });
+}
+
+// A number shows in a spin box, or in a group of radio buttons that each stand for the number in
+// their "value" property.
+template <typename Number>
+void HSSettingsDlg::bind(const char* key, const char* control, Number& value) {
+    auto* widget = findChild<QWidget*>(control);
+    auto* group = qobject_cast<QGroupBox*>(widget);
+    const QList<QRadioButton*> buttons =
+        group ? group->findChildren<QRadioButton*>() : QList<QRadioButton*>();
+    if (auto* box = qobject_cast<QSpinBox*>(widget))
+        bindSpinBox(box, value);
+    else if (!buttons.isEmpty())
+        bindButtons(buttons, value);
+    else
+        reportMissing(key, control, "spin box or group of radio buttons");
+}
+
+// Shown blocked: a number outside the box's range shows clamped, and is kept until the operator
+// changes it.
+template <typename Number>
+void HSSettingsDlg::bindSpinBox(QSpinBox* box, Number& value) {
+    connect(box, QOverload<int>::of(&QSpinBox::valueChanged), this,
+            [&value](int number) { value = static_cast<Number>(number); });
+    showValues.append([box, &value] {
+        const QSignalBlocker quiet(box);
+        box->setValue(value);
+    });
+}
+
+// Shown without blocking: a number no button stands for checks the first button, and so becomes
+// its number.
+template <typename Number>
+void HSSettingsDlg::bindButtons(const QList<QRadioButton*>& buttons, Number& value) {
+    for (QRadioButton* button : buttons) {
+        const auto number = static_cast<Number>(button->property("value").toInt());
+        connect(button, &QRadioButton::toggled, this, [&value, number](bool checked) {
+            if (checked)
+                value = number;
+        });
+    }
+    showValues.append([buttons, &value] {
+        QRadioButton* chosen = buttons.first();
+        for (QRadioButton* button : buttons)
+            if (button->property("value").toInt() == value)
+                chosen = button;
+        chosen->setChecked(true);
+    });
+}
+
+// A list whose items carry data (the themes) holds an item's data and keeps its choice for a value
+// it does not list. A list of names holds the name: an editable one takes a name it does not list
+// as an item of its own, another then shows no choice.
+void HSSettingsDlg::bind(const char* key, const char* control, QString& value) {
+    auto* box = findChild<QComboBox*>(control);
+    if (!box) {
+        reportMissing(key, control, "list");
+        return;
+    }
+    connect(box, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            [box, &value](int index) {
+                const QVariant data = box->itemData(index);
+                value = data.isValid() ? data.toString() : box->itemText(index);
+            });
+    if (box->isEditable())
+        connect(box, &QComboBox::editTextChanged, this,
+                [&value](const QString& text) { value = text; });
+    showValues.append([box, &value] {
+        const QSignalBlocker quiet(box);
+        const bool carriesData = box->itemData(0).isValid();
+        int index = carriesData ? box->findData(value)
+                                : box->findText(value, Qt::MatchExactly | Qt::MatchCaseSensitive);
+        if (index < 0 && box->isEditable()) {
+            box->addItem(value);
+            index = box->count() - 1;
+        }
+        if (index >= 0 || !carriesData)
+            box->setCurrentIndex(index);
+    });
 }
 
 void HSSettingsDlg::UpdateUi() {
-    disconnectValueSlots();
-    ui->cbOutputSnd->clear();
-    ui->cbOutputAudio->clear();
-    ui->cbInputSnd->clear();
-    ui->cbLocalP->clear();
-
-    const SoundDevices devices = link->soundDevices();
-    ui->cbInputSnd->addItems(devices.capture);
-    ui->cbOutputSnd->addItems(devices.playback);
-    ui->cbOutputAudio->addItems(devices.playback);
-    for (const QHostAddress& address : QNetworkInterface::allAddresses()) {
-        if (address.protocol() == QAbstractSocket::IPv4Protocol &&
-            address != QHostAddress(QHostAddress::LocalHost))
-            ui->cbLocalP->addItem(address.toString());
-    }
-
-    selectText(ui->cbOutputSnd, values.link.card.outputDevice);
-    selectText(ui->cbOutputAudio, values.link.card.audioDevice);
-    selectText(ui->cbInputSnd, values.link.card.inputDevice);
-
-    const QString& localIP = values.link.localIP;
-    HSLOG(LogLevel::Info, "Settings") << "localIP: " << localIP;
-    {
-        const QSignalBlocker quiet(ui->cbLocalP);
-        int index = ui->cbLocalP->findText(localIP, Qt::MatchExactly | Qt::MatchCaseSensitive);
-        if (index < 0) {
-            ui->cbLocalP->addItem(localIP);
-            index = ui->cbLocalP->findText(localIP, Qt::MatchExactly | Qt::MatchCaseSensitive);
-        }
-        ui->cbLocalP->setCurrentIndex(index);
-    }
-    ui->cbUsePredefined->setChecked(values.usePredefinedDevice);
-    for (const auto& [box, flag] : qAsConst(options))
-        box->setChecked(*flag);
-    {
-        const QSignalBlocker quiet(ui->sbLocalUDPPort);
-        ui->sbLocalUDPPort->setValue(values.link.inUDPPort);
-    }
-    // Not blocked: a depth no button stands for becomes the checked button's, "Auto".
-    checkBufferButton(rxButtons(), values.link.card.frameOutMult);
-    checkBufferButton(txButtons(), values.link.card.frameInMult);
-    {
-        const QSignalBlocker quiet(ui->cbTheme);
-        const int index = ui->cbTheme->findData(values.theme);
-        if (index >= 0)
-            ui->cbTheme->setCurrentIndex(index);
-    }
-    connectValueSlots();
+    fillLists();
+    HSLOG(LogLevel::Info, kCategory) << "localIP: " << values.link.localIP;
+    for (const auto& show : qAsConst(showValues))
+        show();
     adjustSize();
 }
 
-void HSSettingsDlg::indexOutChanged(int idx) {
-    values.link.card.outputDevice = ui->cbOutputSnd->itemText(idx);
-}
-
-void HSSettingsDlg::indexAudioChanged(int idx) {
-    values.link.card.audioDevice = ui->cbOutputAudio->itemText(idx);
-}
-
-void HSSettingsDlg::indexInChanged(int idx) {
-    values.link.card.inputDevice = ui->cbInputSnd->itemText(idx);
-}
-
-void HSSettingsDlg::localIPChanged(int idx) {
-    values.link.localIP = ui->cbLocalP->itemText(idx);
-}
-
-void HSSettingsDlg::localIpTextInChanged(QString str) {
-    values.link.localIP = str;
-}
-
-void HSSettingsDlg::localUDPPortChanged(int idx) {
-    values.link.inUDPPort = static_cast<quint16>(idx);
-}
-
-void HSSettingsDlg::usePredefinedDeviceChecked(bool checked) {
-    values.usePredefinedDevice = checked;
-    applyPredefinedDevices();
+// The devices as the sound system lists them now, and the machine's IPv4 addresses but loopback.
+void HSSettingsDlg::fillLists() {
+    const SoundDevices devices = link->soundDevices();
+    refill(ui->outputDeviceCombo, devices.playback);
+    refill(ui->speakerDeviceCombo, devices.playback);
+    refill(ui->inputDeviceCombo, devices.capture);
+    QStringList addresses;
+    for (const QHostAddress& address : QNetworkInterface::allAddresses()) {
+        if (address.protocol() == QAbstractSocket::IPv4Protocol &&
+            address != QHostAddress(QHostAddress::LocalHost))
+            addresses << address.toString();
+    }
+    refill(ui->localAddressCombo, addresses);
 }
 
 // While the option is on, the virtual cable's own devices are the choice and their boxes are
 // locked on them; switching it off leaves them selected for the operator to change.
-void HSSettingsDlg::applyPredefinedDevices() {
-    ui->cbOutputSnd->setEnabled(!values.usePredefinedDevice);
-    ui->cbInputSnd->setEnabled(!values.usePredefinedDevice);
-    if (!values.usePredefinedDevice)
+void HSSettingsDlg::usePredefinedDeviceChecked(bool checked) {
+    ui->outputDeviceCombo->setEnabled(!checked);
+    ui->inputDeviceCombo->setEnabled(!checked);
+    if (!checked)
         return;
     values.link.card.outputDevice = kPredefinedOutputDevice;
     values.link.card.inputDevice = kPredefinedInputDevice;
-    selectText(ui->cbOutputSnd, values.link.card.outputDevice);
-    selectText(ui->cbInputSnd, values.link.card.inputDevice);
+    selectText(ui->outputDeviceCombo, values.link.card.outputDevice);
+    selectText(ui->inputDeviceCombo, values.link.card.inputDevice);
 }
 
 void HSSettingsDlg::themeChanged(int idx) {
-    values.theme = ui->cbTheme->itemData(idx).toString();
-    applyTheme(values.theme);
+    applyTheme(ui->themeCombo->itemData(idx).toString());
+    fitToContents();
+}
+
+// Cancel, Escape or the window's close button: a theme tried in the dialog gives way to the style
+// the dialog opened with (which may be a theme given on the command line, not the stored one).
+void HSSettingsDlg::reject() {
+    if (qApp->styleSheet() != openingStyleSheet) {
+        qApp->setStyleSheet(openingStyleSheet);
+        fitToContents();
+    }
+    QDialog::reject();
+}
+
+void HSSettingsDlg::fitToContents() {
     adjustSize();
     if (parentWidget())
         parentWidget()->adjustSize();

@@ -8,19 +8,19 @@
 #include <QList>
 #include <QString>
 
-#include <utility>
+#include <functional>
 
-class QCheckBox;
 class QRadioButton;
+class QSpinBox;
 class HSRigLink;
 
 namespace Ui {
 class HSSettingsDlg;
 }
 
-// Edits a copy of the panel's settings: the three sound devices, the buffer depths, the local
-// address and UDP port, the theme and the flags of the settings' table, each a check box. A theme
-// choice restyles the whole application at once. The caller reads settings() after an accepted
+// Edits a copy of the panel's settings: every setting of the key list that names a control in the
+// dialog's form is shown there and taken back from it. A theme choice restyles the whole
+// application at once, and Cancel takes it back. The caller reads settings() after an accepted
 // exec(); the dialog stores nothing itself.
 class HSSettingsDlg : public QDialog {
     Q_OBJECT
@@ -34,30 +34,31 @@ public:
 public slots:
     // Lists the devices and addresses afresh and shows the values.
     void UpdateUi();
+    void reject() override;
 
 private slots:
-    void indexOutChanged(int idx);
-    void indexAudioChanged(int idx);
-    void indexInChanged(int idx);
-    void localIPChanged(int idx);
-    void localIpTextInChanged(QString str);
-    void localUDPPortChanged(int idx);
     void usePredefinedDeviceChecked(bool checked);
     void themeChanged(int idx);
 
 private:
-    void connectValueSlots();
-    void disconnectValueSlots();
-    QList<std::pair<int, QRadioButton*>> rxButtons() const;
-    QList<std::pair<int, QRadioButton*>> txButtons() const;
-    void connectBufferButtons();
-    void addOptions();
-    void addOption(const char* key, bool& value, const SettingOption& option);
-    void applyPredefinedDevices();
+    void bindControls();
+    void bind(const char* key, const char* control, bool& value);
+    void bind(const char* key, const char* control, QString& value);
+    template <typename Number>
+    void bind(const char* key, const char* control, Number& value);
+    template <typename Number>
+    void bindSpinBox(QSpinBox* box, Number& value);
+    template <typename Number>
+    void bindButtons(const QList<QRadioButton*>& buttons, Number& value);
+    void reportMissing(const char* key, const char* control, const char* kind);
+    void fillLists();
+    void fitToContents();
 
     Ui::HSSettingsDlg* ui;
     HSRigLink* link;
     PanelSettings values;
-    // The check boxes of the table's flags and the values they switch.
-    QList<std::pair<QCheckBox*, bool*>> options;
+    // Each bound control's way of showing its value.
+    QList<std::function<void()>> showValues;
+    // In force when the dialog opened; Cancel puts it back.
+    QString openingStyleSheet;
 };

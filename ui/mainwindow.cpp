@@ -80,21 +80,21 @@ MainWindow::MainWindow(HSRigLink* link, const PanelSettings& settings, QWidget* 
 }
 
 MainWindow::~MainWindow() {
-    settings.geometry = saveGeometry();
-    settings.windowState = saveState(0);
-    settings.selectedRig = ui->cbRig->currentIndex();
+    settings.window.geometry = saveGeometry();
+    settings.window.windowState = saveState(0);
+    settings.window.selectedRig = ui->cbRig->currentIndex();
     savePanelSettings(settings);
     delete ui;
 }
 
 void MainWindow::applySettings() {
-    if (!settings.geometry.isEmpty())
-        restoreGeometry(settings.geometry);
-    if (!settings.windowState.isEmpty())
-        restoreState(settings.windowState, 0);
+    if (!settings.window.geometry.isEmpty())
+        restoreGeometry(settings.window.geometry);
+    if (!settings.window.windowState.isEmpty())
+        restoreState(settings.window.windowState, 0);
     link->setSettings(settings.link);
-    ui->cbRig->addItems(settings.listRigs);
-    ui->cbRig->setCurrentIndex(settings.selectedRig);
+    ui->cbRig->addItems(settings.window.listRigs);
+    ui->cbRig->setCurrentIndex(settings.window.selectedRig);
 }
 
 void MainWindow::connectLink() {
@@ -239,10 +239,10 @@ void MainWindow::onLinkStateChanged(HSRigLink::State state) {
 
 void MainWindow::hostReadyToSent() {
     const QString rig = ui->cbRig->currentText();
-    if (!settings.listRigs.contains(rig))
-        settings.listRigs.append(rig);
+    if (!settings.window.listRigs.contains(rig))
+        settings.window.listRigs.append(rig);
     ui->cbRig->clear();
-    ui->cbRig->addItems(settings.listRigs);
+    ui->cbRig->addItems(settings.window.listRigs);
     const int index = ui->cbRig->findText(rig, Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (index >= 0)
         ui->cbRig->setCurrentIndex(index);

@@ -58,9 +58,9 @@ void MainWindow::deleteCurrentRig() {
     if (answer != QMessageBox::Ok)
         return;
     ui->cbRig->removeItem(ui->cbRig->currentIndex());
-    settings.listRigs.clear();
+    settings.window.listRigs.clear();
     for (int i = 0; i < ui->cbRig->count(); ++i)
-        settings.listRigs << ui->cbRig->itemText(i);
+        settings.window.listRigs << ui->cbRig->itemText(i);
 }
 
 void MainWindow::actionSettings(bool) {
@@ -73,18 +73,18 @@ void MainWindow::takeDialogSettings(const PanelSettings& chosen) {
     HSLOG(LogLevel::Info, kCategory) << "output device: " << chosen.link.card.outputDevice;
     HSLOG(LogLevel::Info, kCategory) << "input device: " << chosen.link.card.inputDevice;
     HSLOG(LogLevel::Info, kCategory) << "audio device: " << chosen.link.card.audioDevice;
-    const bool startWithSession = settings.startWithSession;
+    const bool startWithSession = settings.window.startWithSession;
     settings = chosen;
     // The autostart entry is a file of its own: the flag follows it only when it could be written.
-    if (chosen.startWithSession != startWithSession &&
-        !setStartWithSession(chosen.startWithSession))
-        settings.startWithSession = startWithSession;
+    if (chosen.window.startWithSession != startWithSession &&
+        !setStartWithSession(chosen.window.startWithSession))
+        settings.window.startWithSession = startWithSession;
     link->setSettings(settings.link);
     showStatus(0, 0, inputLatency);
 }
 
 void MainWindow::connectIfAskedAtStart() {
-    if (settings.connectAtStart && !link->active())
+    if (settings.window.connectAtStart && !link->active())
         connectAction->setChecked(true);
 }
 

@@ -18,10 +18,10 @@ constexpr const char* kCategory = "MainWindow";
 struct Reader {
     QSettings& store;
 
-    void operator()(const char* key, bool& value, SettingOption = {}) const {
+    void operator()(const char* key, bool& value, Control = {}) const {
         value = readBoolSetting(store, key, value);
     }
-    void operator()(const char* key, int& value, int min, int max) const {
+    void operator()(const char* key, int& value, int min, int max, Control = {}) const {
         value = readIntSetting(store, key, value, min, max);
     }
     void operator()(const char* key, ReceiverMode& value) const {
@@ -29,10 +29,10 @@ struct Reader {
                                                          static_cast<int>(ReceiverMode::Both),
                                                          static_cast<int>(ReceiverMode::RX2)));
     }
-    void operator()(const char* key, quint16& value) const {
+    void operator()(const char* key, quint16& value, Control = {}) const {
         value = readPortSetting(store, key, value);
     }
-    void operator()(const char* key, QString& value) const {
+    void operator()(const char* key, QString& value, Control = {}) const {
         value = readStringSetting(store, key, value);
     }
     void operator()(const char* key, QStringList& value) const {
@@ -47,8 +47,8 @@ struct Reader {
 struct Writer {
     QSettings& store;
 
-    template <typename T, typename... Limits>
-    void operator()(const char* key, const T& value, Limits...) const {
+    template <typename T, typename... Extras>
+    void operator()(const char* key, const T& value, Extras...) const {
         if constexpr (std::is_enum_v<T>)
             store.setValue(key, static_cast<int>(value));
         else

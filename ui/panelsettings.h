@@ -9,53 +9,57 @@
 #include <QString>
 #include <QStringList>
 
-// Everything the panel keeps between runs. A member's initial value is its default: what a first
-// run, an absent key or a damaged value gives.
-struct PanelSettings {
+// The window's own values: its place on the screen, the rigs, the theme and how it starts.
+struct WindowSettings {
     QByteArray geometry;
     QByteArray windowState;
     bool usePredefinedDevice = false;
     QStringList listRigs{QString()};
     int selectedRig = -1;
-    LinkSettings link;
     QString theme = QStringLiteral("default");
     bool startWithSession = false;
     bool connectAtStart = false;
 };
 
-// A flag the operator switches in the settings dialog: a check box with `text` in the dialog's
-// group box named `group`.
-struct SettingOption {
-    const char* group;
-    const char* text;
+// Everything the panel keeps between runs, one part for each layer that acts on it: the window's,
+// and the link's (which holds the sound card's). A member's initial value is its default: what a
+// first run, an absent key or a damaged value gives.
+struct PanelSettings {
+    WindowSettings window;
+    LinkSettings link;
+};
+
+// The control that shows a setting in the settings dialog: its object name in the dialog's form.
+struct Control {
+    const char* name;
 };
 
 // Every key of the store and the member it holds, in the store's order: visit(key, member), a
-// number with its range as visit(key, member, min, max), a flag the dialog offers with its check
-// box as visit(key, member, option). This is the one list of keys: a new setting is a line here.
+// number with its range as visit(key, member, min, max); a setting the operator edits in the
+// settings dialog names its control last. This is the one list of keys: a new setting is a line
+// here.
 template <typename Settings, typename Visitor>
 void forEachSetting(Settings& s, Visitor&& visit) {
     constexpr int kMaxBufferBlocks = 8;
-    visit("geometry", s.geometry);
-    visit("windowState", s.windowState);
+    visit("geometry", s.window.geometry);
+    visit("windowState", s.window.windowState);
     visit("speakerOn", s.link.card.speakerOn);
-    visit("frameOutMult", s.link.card.frameOutMult, 1, kMaxBufferBlocks);
-    visit("frameInMult", s.link.card.frameInMult, 1, kMaxBufferBlocks);
-    visit("settingsUsePredefinedDevice", s.usePredefinedDevice);
-    visit("listRigs", s.listRigs);
-    visit("selectedRig", s.selectedRig, -1, static_cast<int>(s.listRigs.size()) - 1);
-    visit("outputDevice", s.link.card.outputDevice);
-    visit("inputDevice", s.link.card.inputDevice);
-    visit("audioDevice", s.link.card.audioDevice);
-    visit("inUDPPort", s.link.inUDPPort);
-    visit("localIP", s.link.localIP);
+    visit("frameOutMult", s.link.card.frameOutMult, 1, kMaxBufferBlocks, Control{"rxBufferGroup"});
+    visit("frameInMult", s.link.card.frameInMult, 1, kMaxBufferBlocks, Control{"txBufferGroup"});
+    visit("settingsUsePredefinedDevice", s.window.usePredefinedDevice,
+          Control{"predefinedDevicesCheck"});
+    visit("listRigs", s.window.listRigs);
+    visit("selectedRig", s.window.selectedRig, -1, static_cast<int>(s.window.listRigs.size()) - 1);
+    visit("outputDevice", s.link.card.outputDevice, Control{"outputDeviceCombo"});
+    visit("inputDevice", s.link.card.inputDevice, Control{"inputDeviceCombo"});
+    visit("audioDevice", s.link.card.audioDevice, Control{"speakerDeviceCombo"});
+    visit("inUDPPort", s.link.inUDPPort, Control{"udpPortSpin"});
+    visit("localIP", s.link.localIP, Control{"localAddressCombo"});
     visit("audioOutMode", s.link.card.audioOutMode);
-    visit("theme", s.theme);
-    visit("acceptAnySender", s.link.acceptAnySender,
-          SettingOption{"groupBox_2", "Accept audio from any address"});
-    visit("startWithSession", s.startWithSession,
-          SettingOption{"groupBoxStart", "Start with the desktop session"});
-    visit("connectAtStart", s.connectAtStart, SettingOption{"groupBoxStart", "Connect at start"});
+    visit("theme", s.window.theme, Control{"themeCombo"});
+    visit("acceptAnySender", s.link.acceptAnySender, Control{"acceptAnySenderCheck"});
+    visit("startWithSession", s.window.startWithSession, Control{"startWithSessionCheck"});
+    visit("connectAtStart", s.window.connectAtStart, Control{"connectAtStartCheck"});
 }
 
 // Names the application ("uMX" of "Hoska", and its version) once at start-up. The name is also the

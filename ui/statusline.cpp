@@ -13,16 +13,8 @@ QString statusLineText(quint32 rxBytes, quint32 txBytes, float inputLatency) {
         .arg(QString::number(std::fabs(static_cast<double>(inputLatency)), 'f', 3));
 }
 
-QString playoutToolTipText(const PlayoutStats& s) {
-    return QString("Playout delay: %1 ms\nClock skew: %2 ppm\nUnderruns: %3 (%4 ms of silence)\n"
-                   "Dropped audio: %5 ms\nLate datagrams: %6\nLost datagrams: %7")
-        .arg(qRound(s.delayMs))
-        .arg(qRound(s.skewPpm))
-        .arg(s.underruns)
-        .arg(s.underrunMs())
-        .arg(s.droppedMs())
-        .arg(s.lateDatagrams)
-        .arg(s.lostDatagrams);
+QString playoutToolTipText(const PlayoutStats& stats) {
+    return "Playout:\n" + playoutFigures(stats).join('\n');
 }
 
 QString reconnectNoticeText(int delayMs) {

@@ -12,8 +12,7 @@
 // millisecond.
 QString statusLineText(quint32 rxBytes, quint32 txBytes, float inputLatency);
 
-// The status line's tool tip: the received audio's playout delay and clock skew, and its faults,
-// one a line.
+// The status line's tool tip: the received audio's playout figures, one a line.
 QString playoutToolTipText(const PlayoutStats& stats);
 
 // "Reconnecting in <whole seconds>s..."

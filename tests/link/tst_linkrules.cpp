@@ -56,8 +56,8 @@ private slots:
         QCOMPARE(reconnectNoticeText(1999), QString("Reconnecting in 1s..."));
         const PlayoutStats faults{3, 1440, 96000, 5, 2, 23.6, -101.4, 48000};
         QCOMPARE(playoutToolTipText(faults),
-                 QString("Playout delay: 24 ms\nClock skew: -101 ppm\nUnderruns: 3 (30 ms of "
-                         "silence)\nDropped audio: 2000 ms\nLate datagrams: 5\nLost datagrams: 2"));
+                 QString("Playout:\ndelay 24 ms\nskew -101 ppm\n3 underruns (30 ms of silence)\n"
+                         "2000 ms dropped\n5 late and 2 lost datagrams"));
     }
 
     // Closing the window by what the panel is doing (connecting, visible, connected, tray: 1 or

@@ -2,6 +2,7 @@
 
 #include "hsriglink.h"
 #include "hssettingsdlg.h"
+#include "logcapture.h"
 #include "standinsoundcard.h"
 
 #include <QtTest>
@@ -14,64 +15,56 @@ class TestHSSettingsDlg : public QObject {
     HSRigLink link{&card};
 
 private slots:
-    // Devices come from the card and the stored names are selected again in the three boxes
-    // (cable, capture, speaker), a missing one not at all; the predefined option chooses the
-    // cable's devices.
-    void devicesAndPredefined() {
+    // Every control the keys name is in the form and shows its stored value: the device names in
+    // their boxes (cable, capture, speaker; a missing one not at all), the depths in their buttons
+    // (TX x8 has none: Auto, 1). Each button, clicked in turn, sets its depth, each check box
+    // switches its flag, and the predefined option chooses the cable's devices. Each theme
+    // restyles the application its own way at once, "System Default" removes the style, and
+    // Cancel puts back the style the dialog opened with (here as if given on the command line).
+    void controlsShowAndTakeTheirValues() {
         PanelSettings stored;
-        stored.link.card.outputDevice = card.kSpeaker;
-        stored.link.card.inputDevice = card.kCapture;
-        stored.link.card.audioDevice = "Unplugged";
-        HSSettingsDlg dialog(nullptr, &link, stored);
-        QStringList selected;
-        for (const char* name : {"cbOutputSnd", "cbInputSnd", "cbOutputAudio"})
-            selected << dialog.findChild<QComboBox*>(name)->currentText();
-        QCOMPARE(selected, (QStringList{"Stand-in speaker", "Stand-in capture", ""}));
-        dialog.findChild<QCheckBox*>("cbUsePredefined")->click();
-        const LinkSettings& chosen = dialog.settings().link;
-        QCOMPARE(chosen.card.outputDevice + ", " + chosen.card.inputDevice + ", " +
-                     chosen.card.audioDevice,
-                 "Line Volume (2- UMX VAC), Line In (UMX VAC), Unplugged");
-    }
-
-    // The stored depths check their buttons (TX x8 has none: Auto, 1), and each button, clicked
-    // in turn, sets its depth; each flag's check box, clicked, switches the flag it shows. Each
-    // theme restyles the application its own way at once, and "System Default" removes the style.
-    void buffersFlagsAndThemes() {
-        PanelSettings stored;
+        stored.link.card = {card.kSpeaker, "Unplugged", card.kCapture};
         stored.link.card.frameOutMult = 4;
         stored.link.card.frameInMult = 8;
-        stored.connectAtStart = true;
+        stored.window.connectAtStart = true;
+        qApp->setStyleSheet("* { color: red }");
+        LogCapture log;
         HSSettingsDlg dialog(nullptr, &link, stored);
+        QCOMPARE(log.text(), QString());
+        QStringList shown;
+        for (const char* name : {"outputDeviceCombo", "inputDeviceCombo", "speakerDeviceCombo"})
+            shown << dialog.findChild<QComboBox*>(name)->currentText();
+        QCOMPARE(shown, (QStringList{"Stand-in speaker", "Stand-in capture", ""}));
+        QVERIFY(dialog.findChild<QRadioButton*>("rxBuffer4Radio")->isChecked());
+
         const PanelSettings& chosen = dialog.settings();
-        QVERIFY(dialog.findChild<QRadioButton*>("chOutFr3")->isChecked());
+        const CardSettings& chosenCard = chosen.link.card;
         QStringList depths;
         for (QRadioButton* button : dialog.findChildren<QRadioButton*>()) {
-            depths << QString("%1 %2")
-                          .arg(chosen.link.card.frameOutMult)
-                          .arg(chosen.link.card.frameInMult);
             button->click();
+            depths << QString::number(chosenCard.frameOutMult * 10 + chosenCard.frameInMult);
         }
-        depths << QString("%1 %2")
-                      .arg(chosen.link.card.frameOutMult)
-                      .arg(chosen.link.card.frameInMult);
-        QCOMPARE(depths.join(", "), "4 1, 1 1, 2 1, 4 1, 8 1, 8 1, 8 2, 8 3, 8 4");
-        for (const char* key : {"acceptAnySender", "startWithSession", "connectAtStart"})
-            dialog.findChild<QCheckBox*>(key)->click();
-        QCOMPARE(QString("%1%2%3")
-                     .arg(chosen.link.acceptAnySender)
-                     .arg(chosen.startWithSession)
-                     .arg(chosen.connectAtStart),
-                 "110");
-        auto* themes = dialog.findChild<QComboBox*>("cbTheme");
+        QCOMPARE(depths.join(' '), "11 21 41 81 81 82 83 84");
+        for (const char* name : {"acceptAnySenderCheck", "startWithSessionCheck",
+                                 "connectAtStartCheck", "predefinedDevicesCheck"})
+            dialog.findChild<QCheckBox*>(name)->click();
+        QCOMPARE((QVector<bool>{chosen.link.acceptAnySender, chosen.window.startWithSession,
+                                chosen.window.connectAtStart}),
+                 (QVector<bool>{true, true, false}));
+        QCOMPARE(chosenCard.outputDevice + ", " + chosenCard.inputDevice + ", " +
+                     chosenCard.audioDevice,
+                 "Line Volume (2- UMX VAC), Line In (UMX VAC), Unplugged");
+
+        auto* themes = dialog.findChild<QComboBox*>("themeCombo");
         QStringList sheets;
         for (int i = themes->count(); i-- > 0;) {
             themes->setCurrentIndex(i);
             sheets << qApp->styleSheet();
         }
         QCOMPARE(QSet<QString>(sheets.begin(), sheets.end()).size(), themes->count());
-        QVERIFY(sheets.last().isEmpty());
-        QCOMPARE(chosen.theme, QString("default"));
+        QCOMPARE(chosen.window.theme, QString("default"));
+        dialog.reject();
+        QCOMPARE(qApp->styleSheet(), QString("* { color: red }"));
     }
 };
 

@@ -7,12 +7,13 @@
 #include <QtTest>
 
 // A value of a member's kind other than its default (a number within its limits).
-template <typename T, typename... Limits>
-QVariant otherThan(const T& value, Limits... limits) {
+QVariant otherThan(int value, int min, int max, Control = {}) {
+    return value == max ? min : max;
+}
+template <typename T, typename... Extras>
+QVariant otherThan(const T& value, Extras...) {
     if constexpr (std::is_same_v<T, bool>)
         return !value;
-    else if constexpr (std::is_same_v<T, int>)
-        return value == std::max({limits...}) ? std::min({limits...}) : std::max({limits...});
     else if constexpr (std::is_enum_v<T> || std::is_same_v<T, quint16>)
         return 2;
     else if constexpr (std::is_same_v<T, QStringList>)
@@ -37,9 +38,9 @@ private slots:
         QSettings defaults(dir.filePath("defaults.ini"), QSettings::IniFormat);
         const PanelSettings initial;
         savePanelSettings(defaults, initial);
-        forEachSetting(initial, [&](const char* key, const auto& value, auto... limits) {
+        forEachSetting(initial, [&](const char* key, const auto& value, auto... extras) {
             const QVariant fallback = defaults.value(key);
-            const QVariant good = otherThan(value, limits...);
+            const QVariant good = otherThan(value, extras...);
             QTest::addRow("%s: good", key) << QString(key) << good << good;
             QTest::addRow("%s: wrong type", key) << QString(key) << QVariant(QRect()) << fallback;
             if (!std::is_class_v<std::decay_t<decltype(value)>>)
@@ -61,7 +62,7 @@ private slots:
         LogCapture log;
         savePanelSettings(store, loadPanelSettings(store));
         QTEST(store.value(key), "saved");
-        QCOMPARE(log.lines().size(), int(store.value(key) != stored));
+        QCOMPARE(log.lines().size(), int(!QString(QTest::currentDataTag()).endsWith(": good")));
         QCOMPARE(log.lines().filter(QRegularExpression(" Warning: MainWindow: .*" + key)).size(),
                  log.lines().size());
     }
