@@ -132,6 +132,26 @@ PlayoutStats HSRigLink::playoutStats() const {
     return soundCard->playoutStats();
 }
 
+QString HSRigLink::hostDescription() const {
+    const HSRemoteController& host = *remoteController;
+    if (host.sampleRate == 0)
+        return {};
+    // What the host left out is left out here too.
+    QStringList parts{rigUrl.toString()};
+    const auto add = [&parts](bool given, const QString& text) {
+        if (given)
+            parts << text;
+    };
+    add(!host.callSign.isEmpty(), "call sign \"" + host.callSign + "\"");
+    add(true, QString("%1 Hz").arg(host.sampleRate));
+    add(host.channel > 0, QString("%1 channels").arg(host.channel));
+    add(host.sampleSize > 0, QString("%1-bit samples").arg(host.sampleSize));
+    add(host.frameSize > 0, QString("%1 frames a datagram").arg(host.frameSize));
+    add(!host.codec.isEmpty(), "codec \"" + host.codec + "\"");
+    add(!host.protocol.isEmpty(), "protocol \"" + host.protocol + "\"");
+    return parts.join(", ");
+}
+
 SoundDevices HSRigLink::soundDevices() {
     soundCard->EnumerateAudioDevices();
     return {soundCard->playbackDeviceNames(), soundCard->captureDeviceNames()};
