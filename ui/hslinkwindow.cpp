@@ -27,10 +27,14 @@ QString nowText(const LinkSample* latest, LinkFigure figure, const char* name, c
         known ? unit : "");
 }
 
+QString countText(quint64 count, const char* one, const char* many) {
+    return QString("%1 %2").arg(count).arg(count == 1 ? one : many);
+}
+
 } // namespace
 
 HSLinkWindow::HSLinkWindow(HSRigLink* link, const QString& panel, QWidget* parent)
-    : QWidget(parent, Qt::Window)
+    : QDialog(parent)
     , link(link)
     , panelTitle(panel)
     , sampleTimer(new QTimer(this))
@@ -39,13 +43,13 @@ HSLinkWindow::HSLinkWindow(HSRigLink* link, const QString& panel, QWidget* paren
     , copyButton(new QPushButton("Copy report", this)) {
     setObjectName("HSLinkWindow");
     setWindowTitle("UMX link");
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     plot->setAccessibleName("Link history");
     plot->setAccessibleDescription("The last 30 minutes of the latency, jitter, clock skew and "
                                    "speed, and the link's events; the text below reads them");
     summary->setObjectName("summary");
     summary->setWordWrap(true);
     summary->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    summary->setAccessibleName("Link summary");
     summary->setAccessibleDescription("The figures now and the events of the last 30 minutes");
     copyButton->setAccessibleDescription("Puts a plain-text report of the last 30 minutes on the "
                                          "clipboard, for a forum or a mail");
@@ -113,18 +117,16 @@ void HSLinkWindow::showSummary() {
             counts[int(e.kind)] += e.count;
         reconnections += e.kind == LinkEventKind::Reconnecting;
     }
-    summary->setText(
-        QString("Now: %1, %2, %3, %4, %5.\nLast 30 minutes: %6 underruns, %7 late and %8 lost "
-                "datagrams, %9 reconnections.")
-            .arg(nowText(latest, LinkFigure::Latency, "latency", " ms"),
-                 nowText(latest, LinkFigure::Jitter, "jitter", " ms"),
-                 nowText(latest, LinkFigure::Skew, "clock skew", " ppm"),
-                 nowText(latest, LinkFigure::Received, "received", " KBit/s"),
-                 nowText(latest, LinkFigure::Transmitted, "sent", " KBit/s"))
-            .arg(counts[0])
-            .arg(counts[1])
-            .arg(counts[2])
-            .arg(reconnections));
+    summary->setText(QString("Now: %1, %2, %3, %4, %5.\nLast 30 minutes: %6, %7, %8, %9.")
+                         .arg(nowText(latest, LinkFigure::Latency, "latency", " ms"),
+                              nowText(latest, LinkFigure::Jitter, "jitter", " ms"),
+                              nowText(latest, LinkFigure::Skew, "clock skew", " ppm"),
+                              nowText(latest, LinkFigure::Received, "received", " KBit/s"),
+                              nowText(latest, LinkFigure::Transmitted, "sent", " KBit/s"))
+                         .arg(countText(counts[0], "underrun", "underruns"),
+                              countText(counts[1], "late datagram", "late datagrams"),
+                              countText(counts[2], "lost datagram", "lost datagrams"),
+                              countText(reconnections, "reconnection", "reconnections")));
 }
 
 QString HSLinkWindow::reportText() const {

@@ -5,7 +5,7 @@
 #include "hsriglink.h"
 #include "linkhistory.h"
 
-#include <QWidget>
+#include <QDialog>
 
 class QLabel;
 class QPushButton;
@@ -14,8 +14,9 @@ class HSLinkPlot;
 
 // The link at a glance: the last 30 minutes of its figures and events, plotted, and a button that
 // puts a plain-text report of them on the clipboard. It records once a second from its own timer
-// ("sampleTimer") for as long as it exists, shown or not; the link must outlive it.
-class HSLinkWindow : public QWidget {
+// ("sampleTimer") for as long as it exists, shown or not; the link must outlive it. A dialog that
+// does not block the panel, so that Escape closes it and a screen reader names it as a window.
+class HSLinkWindow : public QDialog {
     Q_OBJECT
 
 public:

@@ -32,6 +32,14 @@ void checkBufferButton(const QList<std::pair<int, QRadioButton*>>& buttons, int 
     chosen->setChecked(true);
 }
 
+// What each flag of the settings' table does, for a screen reader, by its key.
+const std::pair<const char*, const char*> kOptionDescriptions[] = {
+    {"acceptAnySender", "Plays audio from any sender, not only from the rig's host: anyone who "
+                        "reaches the UDP port can then play into the cable"},
+    {"startWithSession", "Starts the panel in the tray when you log in"},
+    {"connectAtStart", "Connects to the selected rig as the panel starts"},
+};
+
 template <class... Visitors>
 struct Overloaded : Visitors... {
     using Visitors::operator()...;
@@ -49,6 +57,7 @@ HSSettingsDlg::HSSettingsDlg(QWidget* parent, HSRigLink* link, const PanelSettin
     ui->setupUi(this);
     ui->cbLocalP->setView(new QListView(ui->cbLocalP));
     addOptions();
+    describeControls();
 
     connect(ui->pbRefreshSnd, &QPushButton::clicked, this, &HSSettingsDlg::UpdateUi);
     connect(ui->cbUsePredefined, &QCheckBox::toggled, this,
@@ -73,6 +82,10 @@ void HSSettingsDlg::addOptions() {
 void HSSettingsDlg::addOption(const char* key, bool& value, const SettingOption& option) {
     auto* box = new QCheckBox(option.text);
     box->setObjectName(key);
+    for (const auto& [optionKey, description] : kOptionDescriptions) {
+        if (qstrcmp(optionKey, key) == 0)
+            box->setAccessibleDescription(description);
+    }
     auto* group = findChild<QGroupBox*>(option.group);
     if (auto* form = qobject_cast<QFormLayout*>(group->layout()))
         form->addRow(box);
@@ -80,6 +93,39 @@ void HSSettingsDlg::addOption(const char* key, bool& value, const SettingOption&
         group->layout()->addWidget(box);
     connect(box, &QCheckBox::toggled, this, [&value](bool checked) { value = checked; });
     options.append({box, &value});
+}
+
+// The labels name their fields for a screen reader, and every control says what it sets.
+void HSSettingsDlg::describeControls() {
+    const std::pair<QLabel*, QWidget*> labelled[] = {
+        {ui->label_2, ui->cbOutputSnd},    {ui->label_6, ui->cbInputSnd},
+        {ui->label_7, ui->cbOutputAudio},  {ui->label_4, ui->cbLocalP},
+        {ui->label_5, ui->sbLocalUDPPort}, {ui->label_8, ui->cbTheme},
+    };
+    for (const auto& [label, field] : labelled)
+        label->setBuddy(field);
+    ui->buttonBox->setAccessibleName("OK or Cancel");
+    const std::pair<QWidget*, const char*> described[] = {
+        {ui->pbRefreshSnd, "Lists the sound devices afresh"},
+        {ui->cbUsePredefined, "Plays into and captures from the virtual cable's own devices"},
+        {ui->cbOutputSnd, "The playback device the rig's audio goes to, for other software"},
+        {ui->cbInputSnd, "The capture device whose audio goes to the rig"},
+        {ui->cbOutputAudio, "The speaker device you listen on"},
+        {ui->cbLocalP, "The local address the rig sends its audio to"},
+        {ui->sbLocalUDPPort, "The local UDP port the rig sends its audio to"},
+        {ui->cbTheme, "The panel's colours; a choice shows at once"},
+        {ui->buttonBox, "Keeps the settings or leaves them as they were"},
+        {ui->buttonBox->button(QDialogButtonBox::Ok), "Keeps these settings"},
+        {ui->buttonBox->button(QDialogButtonBox::Cancel), "Leaves the settings as they were"},
+    };
+    for (const auto& [control, description] : described)
+        control->setAccessibleDescription(description);
+    for (const auto& [blocks, button] : rxButtons())
+        button->setAccessibleDescription(
+            "RX buffer: how much received audio is held ahead of the sound card");
+    for (const auto& [blocks, button] : txButtons())
+        button->setAccessibleDescription(
+            "TX buffer: how much captured audio is gathered before it is sent");
 }
 
 HSSettingsDlg::~HSSettingsDlg() {

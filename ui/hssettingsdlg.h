@@ -52,6 +52,7 @@ private:
     QList<std::pair<int, QRadioButton*>> txButtons() const;
     void connectBufferButtons();
     void addOptions();
+    void describeControls();
     void addOption(const char* key, bool& value, const SettingOption& option);
     void applyPredefinedDevices();
 

@@ -246,7 +246,7 @@ void MainWindow::describeControls() {
         m.meter->setAccessibleName(m.name);
         m.meter->setAccessibleDescription(QString(m.description) + ", -50 to 0 dBFS");
     }
-    ui->statusBar->setAccessibleName("Status");
+    // Unnamed, so that a screen reader reads the line itself.
     ui->statusBar->setAccessibleDescription(
         withKey("Speed and latency; a click opens the link window", linkAction));
     ui->statusBar->installEventFilter(this);

@@ -3,6 +3,7 @@
 // a screen reader and the keyboard reach of the panel.
 #include "hslinkplot.h"
 #include "hslinkwindow.h"
+#include "hssettingsdlg.h"
 #include "hssmeterwidget.h"
 #include "scenario.h"
 #include "themestylesheet.h"
@@ -203,9 +204,11 @@ Events:
         applyTheme(kDefaultTheme);
         QVERIFY(QTest::qWaitForWindowActive(s.window.get()));
         const auto describedName = [](QWidget* focused) {
-            QWidget* control = qobject_cast<QComboBox*>(focused->parentWidget())
-                                   ? focused->parentWidget()
-                                   : focused;
+            QWidget* parent = focused->parentWidget();
+            // The text field inside a combo or spin box is part of it.
+            const bool part =
+                parent && (parent->focusProxy() == focused || focused->focusProxy() == parent);
+            QWidget* control = part ? parent : focused;
             QAccessibleInterface* a = QAccessible::queryAccessibleInterface(control);
             // A screen reader names a control by its label, where it has one.
             const auto labels = a->relations(QAccessible::Label);
@@ -223,6 +226,12 @@ Events:
         QCOMPARE(names,
                  QStringList({"URL:", "Speaker", "Settings", "Connect to RIG",
                               "Received left level", "Received right level", "Captured level"}));
+        HSSettingsDlg settings(s.window.get(), &s.link, loadPanelSettings());
+        for (QWidget* w : settings.findChildren<QWidget*>()) {
+            if (w->focusPolicy() & Qt::TabFocus && w->isVisibleTo(&settings))
+                QVERIFY2(!describedName(w).isEmpty() && !describedName(w).startsWith("undescribed"),
+                         qPrintable(describedName(w)));
+        }
         auto* meter = s.window->findChild<HSSMeterWidget*>();
         meter->setDBm(-12.4f);
         QAccessibleInterface* gauge = QAccessible::queryAccessibleInterface(meter);
