@@ -25,13 +25,11 @@ public:
     // `panel` names the panel and its version in the report.
     HSLinkWindow(HSRigLink* link, const QString& panel, QWidget* parent = nullptr);
 
-    const LinkHistory& history() const { return linkHistory; }
-    QString reportText() const;
-
 public slots:
     void copyReport();
 
 private:
+    QString reportText() const;
     void sample();
     void followState(HSRigLink::State state);
     void showSummary();

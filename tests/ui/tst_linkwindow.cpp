@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QFontDatabase>
 #include <QLineEdit>
+#include <QMenu>
 #include <QToolButton>
 
 namespace {
@@ -196,8 +197,9 @@ Events:
     }
 
     // Tab goes from the rig's address through the buttons to the meters, each named and described
-    // for a screen reader, the meters with their level as a value. The keys the tool tips give
-    // connect, switch the speaker and open the link window, whose controls are described too; it
+    // for a screen reader, the meters with their level as a value; the settings dialog's controls
+    // are described too. The keys the tool tips give connect and switch the speaker; the tray's
+    // menu and a click on the status line open the link window, whose controls are described; it
     // has recorded the connection, and its report names the host, the speed and the events.
     void aScreenReaderAndTheKeyboardReachEverything() {
         Scenario s;
@@ -242,8 +244,14 @@ Events:
         QVERIFY(QTest::qWaitFor([&] { return s.host.received.contains("startOutput"); }));
         QTest::keyClick(rig->lineEdit(), Qt::Key_M, Qt::ControlModifier);
         QVERIFY(s.window->findChild<QToolButton*>("tbAudio")->isChecked());
-        QTest::keyClick(rig->lineEdit(), Qt::Key_L, Qt::ControlModifier);
         auto* linkWindow = s.window->findChild<HSLinkWindow*>();
+        for (QAction* entry : s.window->findChild<QSystemTrayIcon*>()->contextMenu()->actions()) {
+            if (entry->text() == "Link...")
+                entry->trigger();
+        }
+        QVERIFY(QTest::qWaitForWindowExposed(linkWindow));
+        linkWindow->close();
+        QTest::mouseClick(s.window->statusBar(), Qt::LeftButton);
         QVERIFY(QTest::qWaitForWindowExposed(linkWindow));
         for (QWidget* w : linkWindow->findChildren<QWidget*>()) {
             if (w->focusPolicy() & Qt::TabFocus)
