@@ -249,7 +249,7 @@ Events:
             if (entry->text() == "Link...")
                 entry->trigger();
         }
-        QVERIFY(QTest::qWaitForWindowExposed(linkWindow));
+        QVERIFY(linkWindow->isVisible());
         linkWindow->close();
         QTest::mouseClick(s.window->statusBar(), Qt::LeftButton);
         QVERIFY(QTest::qWaitForWindowExposed(linkWindow));
