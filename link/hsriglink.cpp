@@ -134,6 +134,26 @@ PlayoutStats HSRigLink::playoutStats() const {
     return soundCard->playoutStats();
 }
 
+QString HSRigLink::hostDescription() const {
+    if (!host || host->sampleRate == 0)
+        return {};
+    const HostDescription& described = *host;
+    // What the host left out is left out here too.
+    QStringList parts{rigUrl.toString()};
+    const auto add = [&parts](bool given, const QString& text) {
+        if (given)
+            parts << text;
+    };
+    add(!described.callSign.isEmpty(), "call sign \"" + described.callSign + "\"");
+    add(true, QString("%1 Hz").arg(described.sampleRate));
+    add(described.channel > 0, QString("%1 channels").arg(described.channel));
+    add(described.sampleSize > 0, QString("%1-bit samples").arg(described.sampleSize));
+    add(described.frameSize > 0, QString("%1 frames a datagram").arg(described.frameSize));
+    add(!described.codec.isEmpty(), "codec \"" + described.codec + "\"");
+    add(!described.protocol.isEmpty(), "protocol \"" + described.protocol + "\"");
+    return parts.join(", ");
+}
+
 SoundDevices HSRigLink::soundDevices() {
     soundCard->EnumerateAudioDevices();
     return {soundCard->playbackDeviceNames(), soundCard->captureDeviceNames()};

@@ -63,6 +63,9 @@ public:
     AudioLevels levels() const;
     // The received audio's faults and where its playout stands, on the virtual cable.
     PlayoutStats playoutStats() const;
+    // The rig's address and the host's description of its stream as an operator reads it; empty
+    // before the first description.
+    QString hostDescription() const;
     // The devices as the sound system lists them now.
     SoundDevices soundDevices();
 

@@ -53,6 +53,7 @@ private:
     void reportMissing(const char* key, const char* control, const char* kind);
     void fillLists();
     void fitToContents();
+    void describeControls();
 
     Ui::HSSettingsDlg* ui;
     HSRigLink* link;

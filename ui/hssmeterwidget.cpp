@@ -5,6 +5,7 @@
 #include "letterbox.h"
 #include "log.h"
 
+#include <QAccessibleWidget>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPen>
@@ -22,6 +23,37 @@ constexpr int barCount = 51;
 
 QColor toQColor(const MeterRgb& c) {
     return QColor(c.r, c.g, c.b);
+}
+
+// What a screen reader sees of a meter: a read-only gauge whose value is the level in whole dBFS.
+class AccessibleMeter : public QAccessibleWidget, public QAccessibleValueInterface {
+public:
+    explicit AccessibleMeter(HSSMeterWidget* meter)
+        : QAccessibleWidget(meter, QAccessible::ProgressBar) {}
+
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::ValueInterface)
+            return static_cast<QAccessibleValueInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Value)
+            return QString("%1 dBFS").arg(currentValue().toInt());
+        return QAccessibleWidget::text(t);
+    }
+    QVariant currentValue() const override {
+        return qRound(static_cast<HSSMeterWidget*>(widget())->level());
+    }
+    void setCurrentValue(const QVariant&) override {}
+    QVariant maximumValue() const override { return int(MeterScale::defaultMaxDb); }
+    QVariant minimumValue() const override { return int(MeterScale::defaultMinDb); }
+    QVariant minimumStepSize() const override { return 1; }
+};
+
+QAccessibleInterface* accessibleMeter(const QString& className, QObject* object) {
+    if (className == QLatin1String("HSSMeterWidget") && object && object->isWidgetType())
+        return new AccessibleMeter(static_cast<HSSMeterWidget*>(object));
+    return nullptr;
 }
 } // namespace
 
@@ -44,6 +76,10 @@ HSSMeterWidget::HSSMeterWidget(QWidget* parent, const QString& label)
     setFixedSize(fixedWidth, fixedHeight);
     shownBars = litBars();
     peakTimer.start();
+    // Reached by Tab, so that a screen reader announces the level; a click does not take focus.
+    setFocusPolicy(Qt::TabFocus);
+    static const bool accessible = (QAccessible::installFactory(accessibleMeter), true);
+    Q_UNUSED(accessible)
 }
 
 void HSSMeterWidget::setDBm(float value) {
@@ -92,6 +128,10 @@ void HSSMeterWidget::showFrame() {
     shownBars = lit;
     if (changed == 0)
         return;
+    if (QAccessible::isActive()) {
+        QAccessibleValueChangeEvent event(this, qRound(level()));
+        QAccessible::updateAccessibility(&event);
+    }
     layoutFor(size() * devicePixelRatioF());
     QRect region;
     for (int bar = 0; bar < barCount; ++bar) {
@@ -171,6 +211,11 @@ void HSSMeterWidget::paintEvent(QPaintEvent* event) {
         if ((shownBars & (quint64(1) << bar)) && barPixels[bar].intersects(dirty))
             painter.fillRect(barPixels[bar],
                              toQColor(meterBarColor(first + bar, MeterBarLight::Lit)));
+    }
+    if (hasFocus()) {
+        painter.resetTransform();
+        painter.setPen(palette().color(QPalette::Highlight));
+        painter.drawRect(rect().adjusted(0, 0, -1, -1));
     }
     emit frameDrawn();
 }

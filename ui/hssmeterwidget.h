@@ -36,6 +36,8 @@ public:
     // One level reading in dB; readings outside the scale are clamped onto it.
     Q_INVOKABLE void setDBm(float value);
     Q_INVOKABLE void resetPeak();
+    // The reading shown, in dBFS: what a screen reader reads as the meter's value.
+    float level() const { return meterLevel.value(); }
 
 public slots:
     // Puts the meter back to the bottom of the scale.

@@ -3,6 +3,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "hslinkwindow.h"
 #include "hssettingsdlg.h"
 #include "hssmeterwidget.h"
 #include "hsspinner.h"
@@ -49,20 +50,21 @@ MainWindow::MainWindow(HSRigLink* link, const PanelSettings& settings, QWidget* 
     applySettings();
     createMeters();
     connectLink();
+    linkWindow = new HSLinkWindow(link, windowTitleText, this);
 
     deleteRigAction = new QAction("Delete RIG's URL..", this);
     connect(deleteRigAction, &QAction::triggered, this, &MainWindow::deleteCurrentRig);
     ui->cbRig->addAction(deleteRigAction);
     ui->cbRig->setContextMenuPolicy(Qt::ActionsContextMenu);
 
-    showStatus(0, 0, inputLatency);
-    ui->pbConnect->setFocus();
-
     createReceiverActions();
     createActions();
     showHideAction = new QAction("Show panel", this);
     connect(showHideAction, &QAction::triggered, this, &MainWindow::actionShowHide);
     createTrayIcon();
+    describeControls();
+    showStatus(0, 0, inputLatency);
+    ui->pbConnect->setFocus();
 
     udpPortWarning = new QLabel(this);
     udpPortWarning->setObjectName("udpPortWarning");
@@ -146,6 +148,11 @@ void MainWindow::createReceiverActions() {
         action->setCheckable(true);
     QAction* const byMode[] = {rxBothAction, rx1Action, rx2Action};
     byMode[static_cast<int>(settings.link.card.audioOutMode)]->setChecked(true);
+    // Keys for the receivers, since the speaker button's menu opens only to the mouse.
+    const int keys[] = {Qt::Key_1, Qt::Key_2, Qt::Key_3};
+    for (int mode = 0; mode < 3; ++mode)
+        byMode[mode]->setShortcut(QKeySequence(Qt::CTRL | keys[mode]));
+    addActions(receiverGroup->actions());
 
     audioMenu = new QMenu("Mixer..", this);
     audioMenu->addActions(receiverGroup->actions());
@@ -164,12 +171,20 @@ void MainWindow::createActions() {
     speakerAction->setCheckable(true);
     speakerAction->setChecked(settings.link.card.speakerOn);
     ui->tbAudio->setChecked(settings.link.card.speakerOn);
+    linkAction = new QAction("Link...", this);
+    connectAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Return));
+    speakerAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+    settingsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    linkAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    // In the window too, so that their keys work while it has the focus.
+    addActions({connectAction, speakerAction, settingsAction, linkAction});
 
     connect(ui->tbAudio, &QToolButton::toggled, this, &MainWindow::actionAudioOn);
     connect(connectAction, &QAction::toggled, this, &MainWindow::actionConnect);
     connect(settingsAction, &QAction::triggered, this, &MainWindow::actionSettings);
     connect(quitAction, &QAction::triggered, this, &MainWindow::actionQuit);
     connect(speakerAction, &QAction::toggled, this, &MainWindow::actionAudioOn);
+    connect(linkAction, &QAction::triggered, this, &MainWindow::showLinkWindow);
     connect(ui->pbConnect, &QPushButton::clicked, connectAction, &QAction::trigger);
     connect(ui->tbSettings, &QToolButton::clicked, settingsAction, &QAction::trigger);
 }
@@ -182,6 +197,7 @@ void MainWindow::createTrayIcon() {
     trayMenu->addAction(speakerAction);
     trayMenu->addMenu(audioMenu);
     trayMenu->addAction(settingsAction);
+    trayMenu->addAction(linkAction);
     trayMenu->addSeparator();
     // Offered in the tray so the operator can bring the window back without a click on the icon.
     trayMenu->addAction(showHideAction);
@@ -189,6 +205,57 @@ void MainWindow::createTrayIcon() {
     trayIcon->setContextMenu(trayMenu);
     trayIcon->setVisible(true);
     connect(trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::iconActivated);
+}
+
+// Names and descriptions for a screen reader, the keys in the tool tips, and Tab from the rig's
+// address through the buttons to the meters.
+void MainWindow::describeControls() {
+    const auto withKey = [](const QString& text, const QAction* action) {
+        return text + " (" + action->shortcut().toString(QKeySequence::NativeText) + ")";
+    };
+    ui->label->setBuddy(ui->cbRig);
+    ui->cbRig->setAccessibleName("Rig address");
+    ui->cbRig->setAccessibleDescription("The rig's IP address and port, for example "
+                                        "192.168.1.20:4590; the list keeps every rig that "
+                                        "connected once");
+    ui->tbAudio->setAccessibleName("Speaker");
+    ui->tbAudio->setAccessibleDescription(
+        withKey("Switches the speaker on and off", speakerAction) +
+        "; its menu chooses the receiver: " + withKey("RX1+RX2", rxBothAction) + ", " +
+        withKey("RX1", rx1Action) + ", " + withKey("RX2", rx2Action));
+    ui->tbAudio->setToolTip(withKey("Speaker", speakerAction) + "; the arrow chooses the receiver");
+    ui->tbSettings->setAccessibleName("Settings");
+    ui->tbSettings->setAccessibleDescription(
+        withKey("Sound devices, buffers, network and theme", settingsAction) +
+        "; only while not connected");
+    ui->tbSettings->setToolTip(withKey("Settings", settingsAction));
+    ui->pbConnect->setAccessibleName("Connect to RIG");
+    ui->pbConnect->setAccessibleDescription(
+        withKey("Connects to the rig in the address field, or disconnects", connectAction));
+    ui->pbConnect->setToolTip(withKey("Connect to RIG", connectAction));
+    const struct {
+        HSSMeterWidget* meter;
+        const char* name;
+        const char* description;
+    } meters[] = {
+        {meterL, "Received left level", "The left channel received from the rig"},
+        {meterR, "Received right level", "The right channel received from the rig"},
+        {meterM, "Captured level", "The audio captured and sent to the rig"},
+    };
+    for (const auto& m : meters) {
+        m.meter->setAccessibleName(m.name);
+        m.meter->setAccessibleDescription(QString(m.description) + ", -50 to 0 dBFS");
+    }
+    // Unnamed, so that a screen reader reads the line itself.
+    ui->statusBar->setAccessibleDescription(
+        withKey("Speed and latency; a click opens the link window", linkAction));
+    ui->statusBar->installEventFilter(this);
+    setTabOrder(ui->cbRig, ui->tbAudio);
+    setTabOrder(ui->tbAudio, ui->tbSettings);
+    setTabOrder(ui->tbSettings, ui->pbConnect);
+    setTabOrder(ui->pbConnect, meterL);
+    setTabOrder(meterL, meterR);
+    setTabOrder(meterR, meterM);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -300,7 +367,9 @@ void MainWindow::showStatus(quint32 rxBytes, quint32 txBytes, float latency) {
         ui->statusBar->showMessage(soundDeviceNoticeText(unavailableDevice));
     else
         ui->statusBar->showMessage(statusLineText(rxBytes, txBytes, latency));
-    ui->statusBar->setToolTip(playoutToolTipText(link->playoutStats()));
+    ui->statusBar->setToolTip(playoutToolTipText(link->playoutStats()) +
+                              "\n\nClick for the link window (" +
+                              linkAction->shortcut().toString(QKeySequence::NativeText) + ")");
 }
 
 void MainWindow::showSpinner() {

@@ -15,6 +15,7 @@ class QActionGroup;
 class QLabel;
 class QMenu;
 class QTimer;
+class HSLinkWindow;
 class HSSMeterWidget;
 class HSSpinner;
 
@@ -42,6 +43,7 @@ public slots:
     void endSession();
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
@@ -59,6 +61,7 @@ private slots:
     void actionSettings(bool checked);
     void actionQuit();
     void actionShowHide();
+    void showLinkWindow();
     void actionAudioOn(bool on);
     void iconActivated(QSystemTrayIcon::ActivationReason reason);
     void onLinkStateChanged(HSRigLink::State state);
@@ -82,6 +85,7 @@ private:
     void createReceiverActions();
     void createActions();
     void createTrayIcon();
+    void describeControls();
 
     Ui::MainWindow* ui;
     QString windowTitleText;
@@ -103,6 +107,7 @@ private:
     QAction* quitAction = nullptr;
     QAction* speakerAction = nullptr;
     QAction* showHideAction = nullptr;
+    QAction* linkAction = nullptr;
     QAction* deleteRigAction = nullptr;
     QSystemTrayIcon* trayIcon = nullptr;
     QIcon iconDisconnected16;
@@ -113,6 +118,8 @@ private:
     HSSMeterWidget* meterR = nullptr;
     HSSMeterWidget* meterM = nullptr;
     HSSpinner* spinner = nullptr;
+    // Records the link from the start, shown or not.
+    HSLinkWindow* linkWindow = nullptr;
     QTimer* meterClock = nullptr;
     // Shown in the status bar while the local UDP port could not be bound.
     QLabel* udpPortWarning = nullptr;

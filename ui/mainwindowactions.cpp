@@ -5,6 +5,7 @@
 #include "ui_mainwindow.h"
 
 #include "autostart.h"
+#include "hslinkwindow.h"
 #include "hssettingsdlg.h"
 #include "hssmeterwidget.h"
 #include "hsspinner.h"
@@ -15,6 +16,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QTimer>
 
 namespace {
@@ -138,6 +140,20 @@ void MainWindow::iconActivated(QSystemTrayIcon::ActivationReason reason) {
 
 void MainWindow::actionShowHide() {
     setVisible(!isVisible());
+}
+
+void MainWindow::showLinkWindow() {
+    linkWindow->show();
+    linkWindow->raise();
+    linkWindow->activateWindow();
+}
+
+// A click on the status line opens the link window.
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui->statusBar && event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+        showLinkWindow();
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
