@@ -7,11 +7,14 @@
 #include "mainwindow.h"
 #include "standinsoundcard.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QtTest>
 
@@ -62,6 +65,13 @@ public:
         return running;
     }
     void pressConnect() { window->findChild<QPushButton*>("pbConnect")->click(); }
+    // The tray menu's connect entry as the operator finds it: "checked enabled" and so on.
+    QString trayConnect() const {
+        const QAction* entry =
+            window->findChild<QSystemTrayIcon*>()->contextMenu()->actions().constFirst();
+        return QString(entry->isChecked() ? "checked " : "unchecked ") +
+               (entry->isEnabled() ? "enabled" : "disabled");
+    }
     QString status() const { return window->statusBar()->currentMessage(); }
 
     // The host hears "startOutput" once the link streams.

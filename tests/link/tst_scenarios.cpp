@@ -96,8 +96,9 @@ private slots:
     }
 
     // An answered ping keeps the link, a missing pong ends it and the window shows the
-    // reconnection. Low status ticks are counted over a stream, not only in a row, and afresh on
-    // the next stream: its fifth gives the link up.
+    // reconnection, the tray's connect entry still there to stop it. Low status ticks are counted
+    // over a stream, not only in a row, and afresh on the next stream: its fifth gives the link up
+    // and the entry follows.
     void outagesAreRiddenOutAndASilentStreamGivenUp() {
         Scenario s;
         QVERIFY(s.connectAndStream());
@@ -111,6 +112,7 @@ private slots:
         s.fire("pingTimer");
         s.fire("pongTimer");
         QCOMPARE(s.state(), State::Reconnecting);
+        QCOMPARE(s.trayConnect(), "checked enabled");
         s.fire("statusTimer");
         QVERIFY(s.status().startsWith("Reconnecting in "));
         s.fire("reconnectTimer");
@@ -126,6 +128,7 @@ private slots:
         }
         s.fire("statusTimer");
         QTRY_COMPARE(s.boxes, QStringList{"Lost connection with Rig"});
+        QCOMPARE(s.trayConnect(), "unchecked enabled");
     }
 
     // Sound devices come and go while the link stays up. A capture plugged in after the panel
@@ -158,7 +161,7 @@ private slots:
     }
 
     // A first connection that cannot be made is reported once, not retried, and leaves the
-    // window usable.
+    // window usable; the tray's connect entry, held while the attempt lasts, follows.
     void aFirstConnectionThatCannotBeMadeIsReported_data() {
         QTest::addColumn<QString>("address"); // empty: the stand-in host's
         QTest::addColumn<bool>("silent");
@@ -173,11 +176,13 @@ private slots:
         s.pressConnect();
         if (s.host.silent) {
             QTRY_COMPARE(s.host.received, QStringList{"localInfo"});
+            QCOMPARE(s.trayConnect(), "checked disabled");
             QCOMPARE(s.timer("answerTimer")->interval(), 10000);
             QVERIFY(s.fire("answerTimer"));
         }
         QTRY_COMPARE(s.boxes, QStringList{"Unable connect to remote Rig"});
         QVERIFY(!s.timer("reconnectTimer")->isActive() && s.window->isEnabled());
+        QCOMPARE(s.trayConnect(), "unchecked enabled");
     }
 
     // A description beyond the 64 KiB a host message may have closes the connection before any
@@ -192,9 +197,10 @@ private slots:
         QTRY_COMPARE(s.state(), State::Reconnecting);
     }
 
-    // A taken UDP port is shown. The end of a session (a logout, a termination signal) quits once
-    // "stopOutput" and the close have gone out.
-    void aTakenUdpPortIsShownAndTheSessionEndsDisconnected() {
+    // A taken UDP port is shown. With no tray to go to, closing the connected window asks "Do you
+    // want to quit?" and ends the session as Quit does: the event loop ends once "stopOutput" and
+    // the close have gone out, and the sound card's streams are closed.
+    void aTakenUdpPortIsShownAndClosingTheWindowEndsTheSession() {
         Scenario s;
         QUdpSocket squatter;
         const quint16 port = QSettings().value("inUDPPort").toUInt();
@@ -208,10 +214,13 @@ private slots:
         QObject scope;
         connect(qApp, &QCoreApplication::aboutToQuit, &scope,
                 [&] { closedAtQuit = !s.link.controlChannelOpen(); });
-        QTimer::singleShot(0, s.window.get(), &MainWindow::endSession);
+        QTimer::singleShot(0, s.window.get(), &QWidget::close);
+        QTimer::singleShot(5000, &scope, &QCoreApplication::quit); // a hidden window ends nothing
         QApplication::exec();
+        QCOMPARE(s.boxes, QStringList{"Do you want to quit?"});
         QVERIFY(closedAtQuit);
         QTRY_COMPARE(s.host.closeCodes, QList<int>{1000});
+        QTRY_VERIFY(!s.card.running());
     }
 };
 
