@@ -14,7 +14,6 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
-#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QtTest>
 
@@ -67,10 +66,9 @@ public:
     void pressConnect() { window->findChild<QPushButton*>("pbConnect")->click(); }
     // The tray menu's connect entry as the operator finds it: "checked enabled" and so on.
     QString trayConnect() const {
-        const QAction* entry =
-            window->findChild<QSystemTrayIcon*>()->contextMenu()->actions().constFirst();
-        return QString(entry->isChecked() ? "checked " : "unchecked ") +
-               (entry->isEnabled() ? "enabled" : "disabled");
+        const QAction* e = window->findChild<QSystemTrayIcon*>()->contextMenu()->actions()[0];
+        return QString("%1checked %2abled")
+            .arg(e->isChecked() ? "" : "un", e->isEnabled() ? "en" : "dis");
     }
     QString status() const { return window->statusBar()->currentMessage(); }
 

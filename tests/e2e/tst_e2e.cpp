@@ -170,11 +170,12 @@ public:
         return found;
     }
 
-    // Types a key into a window until `done`.
-    bool press(const QString& window, const QString& key, const std::function<bool()>& done) {
+    // Runs xdotool with these arguments (a key, a click) until `done` holds within kKeyEffectMs
+    // of a run.
+    bool retry(const QStringList& xdotool, const std::function<bool()>& done) {
         for (int attempt = 0; attempt < kAttempts; ++attempt) {
-            run("xdotool", {"windowfocus", "--sync", window, "key", key});
-            if (done())
+            run("xdotool", xdotool);
+            if (QTest::qWaitFor(done, kKeyEffectMs))
                 return true;
         }
         return false;
@@ -371,13 +372,9 @@ private slots:
         QProcess recorder;
         s.launch(recorder, "arecord", s.recording(20000));
         const auto switchTo = [&](const QByteArray& line, int times) {
-            for (int attempt = 0; attempt < kAttempts; ++attempt) {
-                s.run("xdotool", {"mousemove", "--window", icon, "4", "4", "click", "3", "sleep",
-                                  "0.3", "key", "Down", "Down", "Return"});
-                if (QTest::qWaitFor([&] { return s.log().count(line) == times; }, kKeyEffectMs))
-                    return true;
-            }
-            return false;
+            return s.retry({"mousemove", "--window", icon, "4", "4", "click", "3", "sleep", "0.3",
+                            "key", "Down", "Down", "Return"},
+                           [&] { return s.log().count(line) == times; });
         };
         for (int round = 1; round <= 10; ++round) {
             QVERIFY(switchTo("Speaker off", round));
@@ -460,10 +457,8 @@ private slots:
         // Its only window is the box that says the panel is already running.
         const QString box = s.findWindow(second.processId(), "^UMX Control Panel$");
         QVERIFY(!box.isEmpty());
-        QVERIFY(s.press(box, "Return", [&] {
-            return QTest::qWaitFor([&] { return second.state() == QProcess::NotRunning; },
-                                   kKeyEffectMs);
-        }));
+        QVERIFY(s.retry({"windowfocus", "--sync", box, "key", "Return"},
+                        [&] { return second.state() == QProcess::NotRunning; }));
         QCOMPARE(second.exitCode(), 1);
         QVERIFY(s.log("shared.log").startsWith(before));
         QVERIFY(s.close(SIGHUP));

@@ -96,9 +96,10 @@ private slots:
     }
 
     // An answered ping keeps the link, a missing pong ends it and the window shows the
-    // reconnection, the tray's connect entry still there to stop it. Low status ticks are counted
-    // over a stream, not only in a row, and afresh on the next stream: its fifth gives the link up
-    // and the entry follows.
+    // reconnection, the tray's connect entry still there to stop it. An attempt whose description
+    // is beyond the 64 KiB a host message may have is closed before any audio, and the next one
+    // is made. Low status ticks are counted over a stream, not only in a row, and afresh on the
+    // next stream: its fifth gives the link up and the entry follows.
     void outagesAreRiddenOutAndASilentStreamGivenUp() {
         Scenario s;
         QVERIFY(s.connectAndStream());
@@ -115,6 +116,12 @@ private slots:
         QCOMPARE(s.trayConnect(), "checked enabled");
         s.fire("statusTimer");
         QVERIFY(s.status().startsWith("Reconnecting in "));
+        s.host.reply =
+            QString(R"({"message":"hostInfo","sampleRate":48000,"frameSize":256,"pad":"%1"})")
+                .arg(QString(65536, 'x'));
+        s.fire("reconnectTimer");
+        QTRY_COMPARE(s.host.closeCodes, (QList<int>{1000, 1009}));
+        s.host.reply.clear();
         s.fire("reconnectTimer");
         QTRY_COMPARE(s.state(), State::Streaming);
         const QByteArray datagram = numberedFrames(s.host.frameSize);
@@ -177,7 +184,6 @@ private slots:
         if (s.host.silent) {
             QTRY_COMPARE(s.host.received, QStringList{"localInfo"});
             QCOMPARE(s.trayConnect(), "checked disabled");
-            QCOMPARE(s.timer("answerTimer")->interval(), 10000);
             QVERIFY(s.fire("answerTimer"));
         }
         QTRY_COMPARE(s.boxes, QStringList{"Unable connect to remote Rig"});
@@ -185,21 +191,9 @@ private slots:
         QCOMPARE(s.trayConnect(), "unchecked enabled");
     }
 
-    // A description beyond the 64 KiB a host message may have closes the connection before any
-    // audio.
-    void anOversizedHostMessageIsRefused() {
-        Scenario s;
-        s.host.reply =
-            QString(R"({"message":"hostInfo","sampleRate":48000,"frameSize":256,"pad":"%1"})")
-                .arg(QString(65536, 'x'));
-        s.pressConnect();
-        QTRY_COMPARE(s.host.closeCodes, QList<int>{1009});
-        QTRY_COMPARE(s.state(), State::Reconnecting);
-    }
-
     // A taken UDP port is shown. With no tray to go to, closing the connected window asks "Do you
-    // want to quit?" and ends the session as Quit does: the event loop ends once "stopOutput" and
-    // the close have gone out, and the sound card's streams are closed.
+    // want to quit?" and ends the session as Quit does: the panel ends its event loop, the host
+    // hears the close, and the sound card's streams are closed.
     void aTakenUdpPortIsShownAndClosingTheWindowEndsTheSession() {
         Scenario s;
         QUdpSocket squatter;
@@ -210,15 +204,12 @@ private slots:
         QTRY_VERIFY(warning->isVisible());
         QCOMPARE(warning->text(), QString("UDP port %1 unavailable: no audio received").arg(port));
 
-        bool closedAtQuit = false;
-        QObject scope;
-        connect(qApp, &QCoreApplication::aboutToQuit, &scope,
-                [&] { closedAtQuit = !s.link.controlChannelOpen(); });
+        // A window hidden instead, or a session that never ends, leaves the loop to this guard.
+        QObject guard;
+        QTimer::singleShot(5000, &guard, [] { QApplication::exit(1); });
         QTimer::singleShot(0, s.window.get(), &QWidget::close);
-        QTimer::singleShot(5000, &scope, &QCoreApplication::quit); // a hidden window ends nothing
-        QApplication::exec();
+        QCOMPARE(QApplication::exec(), 0);
         QCOMPARE(s.boxes, QStringList{"Do you want to quit?"});
-        QVERIFY(closedAtQuit);
         QTRY_COMPARE(s.host.closeCodes, QList<int>{1000});
         QTRY_VERIFY(!s.card.running());
     }

@@ -45,16 +45,16 @@ private slots:
         HSSettingsDlg dialog(nullptr, &link, stored);
         const PanelSettings& chosen = dialog.settings();
         QVERIFY(dialog.findChild<QRadioButton*>("chOutFr3")->isChecked());
-        QStringList depths;
+        const auto depth = [&] {
+            return QString("%1 %2")
+                .arg(chosen.link.card.frameOutMult)
+                .arg(chosen.link.card.frameInMult);
+        };
+        QStringList depths{depth()};
         for (QRadioButton* button : dialog.findChildren<QRadioButton*>()) {
-            depths << QString("%1 %2")
-                          .arg(chosen.link.card.frameOutMult)
-                          .arg(chosen.link.card.frameInMult);
             button->click();
+            depths << depth();
         }
-        depths << QString("%1 %2")
-                      .arg(chosen.link.card.frameOutMult)
-                      .arg(chosen.link.card.frameInMult);
         QCOMPARE(depths.join(", "), "4 1, 1 1, 2 1, 4 1, 8 1, 8 1, 8 2, 8 3, 8 4");
         for (const char* key : {"acceptAnySender", "startWithSession", "connectAtStart"})
             dialog.findChild<QCheckBox*>(key)->click();
