@@ -15,7 +15,7 @@ private slots:
             << QStringList{"--help"} << 0
             << "(?s)-l, --log-file <file>.*-L, --log-level <level>.*-t, --theme <theme>";
         QTest::newRow("Qt's own options taken as in any Qt program")
-            << QStringList{"-style", "Fusion", "-session", "ID", "-reverse", "--version"} << 0
+            << QStringList{"-style=Fusion", "--version", "-session", "ID", "--reverse"} << 0
             << "(?m)^uMX " + QRegularExpression::escape(UMX_VERSION) + "$";
         QTest::newRow("unknown option")
             << QStringList{"--frobnicate"} << 1 << "Unknown option 'frobnicate'";

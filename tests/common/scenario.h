@@ -7,7 +7,9 @@
 #include "mainwindow.h"
 #include "standinsoundcard.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
@@ -62,6 +64,12 @@ public:
         return running;
     }
     void pressConnect() { window->findChild<QPushButton*>("pbConnect")->click(); }
+    // The tray menu's connect entry as the operator finds it: "checked enabled" and so on.
+    QString trayConnect() const {
+        const QAction* e = window->findChild<QSystemTrayIcon*>()->contextMenu()->actions()[0];
+        return QString("%1checked %2abled")
+            .arg(e->isChecked() ? "" : "un", e->isEnabled() ? "en" : "dis");
+    }
     QString status() const { return window->statusBar()->currentMessage(); }
 
     // The host hears "startOutput" once the link streams.

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The real executables as their operator runs them, for what only real processes and devices
-// show: umx under the X server with its connect button pressed through the keyboard, umx-rigsim at
-// the far end of the control channel, and the cables of the suite's own audio server at the far
-// ends of the sound devices. With UMX_SOAK_MINUTES set, faultsAreRiddenOut is the fault soak.
+// show: umx under the X server, connecting at start as its settings ask, umx-rigsim at the far end
+// of the control channel, and the cables of the suite's own audio server at the far ends of the
+// sound devices. With UMX_SOAK_MINUTES set, faultsAreRiddenOut is the fault soak.
 
 #include "panelsettings.h"
 
@@ -44,7 +44,6 @@ constexpr int kSteadyMs = 2000;
 // comes at most 30 s later, and connecting takes a moment.
 constexpr int kRecoveryMs = 35000;
 
-const QRegularExpression kClientConnected("^client \\S+ connected$");
 const QRegularExpression kAudioStarted("^audio started to ");
 // The rig's report of a second of the panel's audio with the transmit tone in it: the host's rate
 // to within a capture block or two, its peak at about -6 dBFS.
@@ -171,11 +170,12 @@ public:
         return found;
     }
 
-    // Types a key into a window until `done`.
-    bool press(const QString& window, const QString& key, const std::function<bool()>& done) {
+    // Runs xdotool with these arguments (a key, a click) until `done` holds within kKeyEffectMs
+    // of a run.
+    bool retry(const QStringList& xdotool, const std::function<bool()>& done) {
         for (int attempt = 0; attempt < kAttempts; ++attempt) {
-            run("xdotool", {"windowfocus", "--sync", window, "key", key});
-            if (done())
+            run("xdotool", xdotool);
+            if (QTest::qWaitFor(done, kKeyEffectMs))
                 return true;
         }
         return false;
@@ -228,8 +228,8 @@ public:
     }
 
     // A rig; the settings the panel finds: the rig, the audio server's devices, the speaker on, a
-    // free local UDP port, a theme; and the panel connected to the rig, the rig sending. The
-    // connect button has the keyboard focus; the space bar presses it.
+    // free local UDP port, a theme, and to connect at start; and the panel connected to the rig,
+    // the rig sending.
     bool connectToRig() {
         if (!startRig())
             return false;
@@ -246,13 +246,12 @@ public:
                   {"speakerOn", true},
                   {"inUDPPort", freePort()},
                   {"localIP", "127.0.0.1"},
-                  {"theme", "dark_amber"}};
+                  {"theme", "dark_amber"},
+                  {"connectAtStart", true}};
         QSettings store(dir.filePath("Hoska/uMX.conf"), QSettings::IniFormat);
         for (auto key = seeded.cbegin(); key != seeded.cend(); ++key)
             store.setValue(key.key(), key.value());
-        return startPanel() &&
-               press(window, "space", [&] { return waitFor(kClientConnected, kKeyEffectMs); }) &&
-               waitFor(kAudioStarted);
+        return startPanel() && waitFor(kAudioStarted);
     }
 
     // What ends a session (a logout's SIGTERM, SIGINT, SIGHUP): whether the panel ended as Quit
@@ -373,13 +372,9 @@ private slots:
         QProcess recorder;
         s.launch(recorder, "arecord", s.recording(20000));
         const auto switchTo = [&](const QByteArray& line, int times) {
-            for (int attempt = 0; attempt < kAttempts; ++attempt) {
-                s.run("xdotool", {"mousemove", "--window", icon, "4", "4", "click", "3", "sleep",
-                                  "0.3", "key", "Down", "Down", "Return"});
-                if (QTest::qWaitFor([&] { return s.log().count(line) == times; }, kKeyEffectMs))
-                    return true;
-            }
-            return false;
+            return s.retry({"mousemove", "--window", icon, "4", "4", "click", "3", "sleep", "0.3",
+                            "key", "Down", "Down", "Return"},
+                           [&] { return s.log().count(line) == times; });
         };
         for (int round = 1; round <= 10; ++round) {
             QVERIFY(switchTo("Speaker off", round));
@@ -437,7 +432,7 @@ private slots:
     void anOddCommandLineRuns() {
         Session s;
         QVERIFY(s.startPanel({"-L", "%s%n%x", "--theme", "../../etc/passwd", "--log-file",
-                              "/proc/umx.log", "x😀", "-style", "Fusion", "-session", "ID"}));
+                              "/proc/umx.log", "x😀", "-style=Fusion", "-session", "ID"}));
         QVERIFY(s.close(SIGINT));
     }
 
@@ -462,10 +457,8 @@ private slots:
         // Its only window is the box that says the panel is already running.
         const QString box = s.findWindow(second.processId(), "^UMX Control Panel$");
         QVERIFY(!box.isEmpty());
-        QVERIFY(s.press(box, "Return", [&] {
-            return QTest::qWaitFor([&] { return second.state() == QProcess::NotRunning; },
-                                   kKeyEffectMs);
-        }));
+        QVERIFY(s.retry({"windowfocus", "--sync", box, "key", "Return"},
+                        [&] { return second.state() == QProcess::NotRunning; }));
         QCOMPARE(second.exitCode(), 1);
         QVERIFY(s.log("shared.log").startsWith(before));
         QVERIFY(s.close(SIGHUP));

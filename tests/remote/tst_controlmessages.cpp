@@ -27,7 +27,6 @@ private slots:
         const QString defaults = " 0 0 0 0 0 false false  ", refused = "refused";
         QTest::newRow("complete") << full.arg(48000).arg(4591) << stored.arg(48000).arg(4591);
         QTest::newRow("port keeps 16 bits") << full.arg(1).arg(70000) << stored.arg(1).arg(4464);
-        QTest::newRow("every member missing") << R"({"message":"hostInfo"})" << defaults;
         QTest::newRow("every member mistyped")
             << R"({"message":"hostInfo","protocol":1,"channel":"2","sampleRate":48000.5,)"
                R"("sampleSize":true,"frameSize":null,"udpInPort":"4591","input":1,)"
