@@ -44,9 +44,11 @@ void check(double value, double low, double high) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static std::vector<std::int16_t> frames(2 * kMaxFrames);
-    Card card;
-    Receiver receiver;
-    JitterEstimator estimator;
+    // Kept from input to input, so that each starts them afresh as a new stream does.
+    static Card card;
+    static Receiver receiver;
+    static JitterEstimator estimator;
+    card = Card();
     const int datagram = size > 0 ? 1 + data[0] % 1024 : 240;
     receiver.start({kHostRate, 2 * kHostRate, datagram, 0}, &card);
     estimator.reset(kHostRate, 0);
