@@ -100,7 +100,7 @@ DeviceCatalogue HSPortAudio::listDevices() {
 bool HSPortAudio::openStreams(const CardConfig& config, const DeviceChoice& devices) {
     if (!openPlayback(cable, devices.output, config.format, "Error opening AUDIO output"))
         return false;
-    return openCapture(devices.input, config.format, config.captureBlocks) &&
+    return openCapture(devices.input, config.format, config.settings.frameInMult) &&
            Pa_StartStream(cable.stream) == paNoError && Pa_StartStream(inputStream) == paNoError;
 }
 

@@ -43,13 +43,7 @@ StreamFormat streamFormatForHost(int hostSampleRate, int hostFrameSize) {
 }
 
 CardConfig cardConfigFor(int hostSampleRate, int hostFrameSize, const CardSettings& settings) {
-    CardConfig c;
-    c.format = streamFormatForHost(hostSampleRate, hostFrameSize);
-    c.playbackBlocks = settings.frameOutMult;
-    c.captureBlocks = settings.frameInMult;
-    c.speakerOn = settings.speakerOn;
-    c.receiver = settings.audioOutMode;
-    return c;
+    return {streamFormatForHost(hostSampleRate, hostFrameSize), settings};
 }
 
 HSSoundCard::HSSoundCard(QObject* parent)
@@ -124,8 +118,8 @@ bool HSSoundCard::StartAudio(const CardConfig& start) {
     if (!configurationIsPlayable(start))
         return false;
     config = start;
-    speaker = start.speakerOn;
-    receiver = start.receiver;
+    speaker = start.settings.speakerOn;
+    receiver = start.settings.audioOutMode;
     speakerStream = SpeakerStream::Closed;
     lastCaptureMs = steadyMs();
     if (!openStreams(config, devices)) {
@@ -135,7 +129,7 @@ bool HSSoundCard::StartAudio(const CardConfig& start) {
     const StreamFormat& f = config.format;
     // "Auto" (one block) asks for the smallest target that works; deeper buffers set its floor.
     const int floorFrames =
-        config.playbackBlocks > 1 ? config.playbackBlocks * f.frameSizeOut / 2 : 0;
+        config.settings.frameOutMult > 1 ? config.settings.frameOutMult * f.frameSizeOut / 2 : 0;
     playback.start({f.sampleRate / 2, f.sampleRate, f.frameSizeOut / 2, floorFrames}, cableSink());
     latency = 0.0f;
     captureFaulted = false;
@@ -215,7 +209,7 @@ QString HSSoundCard::failedDevice() {
     if (!guard.owns_lock())
         return {};
     if (captureFaulted || stalled(lastCaptureMs, captureBufferFrames(config.format.frameSizeIn,
-                                                                     config.captureBlocks)))
+                                                                     config.settings.frameInMult)))
         return deviceNames.input;
     const std::int64_t now = nowNs();
     if (playback.cableFailed() || playbackStalled(playback.cableTakenNs(), now))
@@ -252,14 +246,15 @@ bool HSSoundCard::configurationIsPlayable(const CardConfig& c) const {
         return refuse("frameSizeOut", f.frameSizeOut);
     if (f.frameSizeIn <= 0 || f.frameSizeIn > kMaxBufferFrames)
         return refuse("frameSizeIn", f.frameSizeIn);
-    if (c.playbackBlocks <= 0)
-        return refuse("frameOutMult", c.playbackBlocks);
-    if (c.captureBlocks <= 0)
-        return refuse("frameInMult", c.captureBlocks);
-    const long long captureFrames = captureBufferFrames(f.frameSizeIn, c.captureBlocks);
+    const int playbackBlocks = c.settings.frameOutMult, captureBlocks = c.settings.frameInMult;
+    if (playbackBlocks <= 0)
+        return refuse("frameOutMult", playbackBlocks);
+    if (captureBlocks <= 0)
+        return refuse("frameInMult", captureBlocks);
+    const long long captureFrames = captureBufferFrames(f.frameSizeIn, captureBlocks);
     if (captureFrames > kMaxBufferFrames)
         return refuse("capture buffer frames", captureFrames);
-    const long long playbackFrames = static_cast<long long>(f.frameSizeOut) * c.playbackBlocks;
+    const long long playbackFrames = static_cast<long long>(f.frameSizeOut) * playbackBlocks;
     if (playbackFrames > kMaxPlaybackBufferFrames)
         return refuse("playback buffer frames", playbackFrames);
     return true;

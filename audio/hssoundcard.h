@@ -31,18 +31,14 @@ struct StreamFormat {
 
 StreamFormat streamFormatForHost(int hostSampleRate, int hostFrameSize);
 
-// What the card starts from, handed over whole with the start: the streams' format, the playout's
-// floor and the capture's buffer in host blocks, and the speaker's switch and receiver as they
-// stand. The speaker and the receiver may change while the streams run (setSpeakerOn,
-// setReceiverMode); nothing else does until the next start.
+// What the card starts from, handed over whole with the start: the streams' format and the
+// operator's choices for the card as they stand (the "RX buffer", frameOutMult, is the least the
+// playout holds in host blocks, 1 being "Auto": as little as works; the "TX buffer", frameInMult,
+// the capture's buffer in host blocks). The speaker and the receiver may change while the streams
+// run (setSpeakerOn, setReceiverMode); nothing else does until the next start.
 struct CardConfig {
     StreamFormat format;
-    // The "RX buffer": the least the playout holds, in host blocks (1, "Auto": as little as works).
-    int playbackBlocks = 1;
-    // The "TX buffer": the capture's buffer in host blocks.
-    int captureBlocks = 1;
-    bool speakerOn = false;
-    ReceiverMode receiver = ReceiverMode::Both;
+    CardSettings settings;
 };
 
 CardConfig cardConfigFor(int hostSampleRate, int hostFrameSize, const CardSettings& settings);

@@ -47,7 +47,7 @@ bool startStreams(HSPortAudio& audio, int frames) {
     }
     CardConfig config;
     config.format = {kRate, frames, frames};
-    config.speakerOn = true;
+    config.settings.speakerOn = true;
     return audio.StartAudio(config);
 }
 

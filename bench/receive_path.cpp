@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
     }
     CardConfig config;
     config.format = streamFormatForHost(kHostRate, kHostFrames);
-    config.playbackBlocks = argc > 2 ? std::max(1, std::atoi(argv[2])) : 1;
+    config.settings.frameOutMult = argc > 2 ? std::max(1, std::atoi(argv[2])) : 1;
     if (!audio.StartAudio(config))
         return 1;
 

@@ -120,6 +120,9 @@ def latency_summary(series, settle_s=15.0):
     ms = [lat / 1e6 for _, lat in series]
     late = [((t - t0) / NS, lat / 1e6) for t, lat in series if (t - t0) / NS >= settle_s]
     summary = {"median": statistics.median(ms), "marks": len(series)}
+    from30 = sorted(lat for t, lat in ((((t - t0) / NS), lat / 1e6) for t, lat in series) if t >= 30)
+    if len(from30) >= 20:
+        summary["spread"] = from30[int(0.95 * (len(from30) - 1))] - from30[int(0.05 * (len(from30) - 1))]
     if len(late) >= 2:
         settled = statistics.median(lat for _, lat in late)
         mean_t = statistics.fmean(t for t, _ in late)
@@ -133,8 +136,8 @@ def latency_summary(series, settle_s=15.0):
 
 def gaps(recording, frame_ns, from_ns):
     """Silent runs on the left channel after from_ns (the first sound), ended before the end of
-    the recording: (count, missing ms, 10 ms blocks they cover)."""
-    count, missing, blocks = 0, 0.0, 0
+    the recording: (count, missing ms, 10 ms blocks they cover, the longest in ms)."""
+    count, missing, blocks, longest = 0, 0.0, 0, 0.0
     for start, end in recording.silences:
         if end >= recording.frames or frame_ns(start) < from_ns:
             continue
@@ -142,7 +145,8 @@ def gaps(recording, frame_ns, from_ns):
         length_ms = (end - start) * 1000 / CABLE_RATE
         missing += length_ms
         blocks += -(-int(length_ms) // 10)
-    return count, missing, blocks
+        longest = max(longest, length_ms)
+    return count, missing, blocks, longest
 
 
 def first_sound_frame(recording):
@@ -184,10 +188,10 @@ def analyse_cell(recording, log, cpu_percent, calm_from_s=None):
     series = pair_marks(arrivals, log.marks)
     first_ns = frame_ns(first_sound_frame(recording))
     end_ns = frame_ns(recording.frames)
-    count, missing, blocks = gaps(recording, frame_ns, first_ns)
+    count, missing, blocks, longest = gaps(recording, frame_ns, first_ns)
     latency = series[0][1] if series else 0
     cell = {"latency": latency_summary(series), "gaps": count, "missing_ms": missing,
-            "gap_blocks": blocks, "cpu": cpu_percent,
+            "gap_blocks": blocks, "longest_gap_ms": longest, "cpu": cpu_percent,
             "lost": dropped_within(log, first_ns - latency, end_ns - latency),
             "seconds": (end_ns - first_ns) / NS, "series": series}
     if calm_from_s is not None and 0 in log.marks:
@@ -211,9 +215,10 @@ def markdown_table(cells):
     reference = cells[0][1]["latency"] if cells else None
     reference_ms = reference.get("settled") if reference else None
     rows = ["| cell | latency median (ms) | settled from 15 s (ms) | added over clean (ms) | "
-            "max deviation from settled (ms) | slope (ms/min) | gaps (missing ms) | "
-            "lost datagrams | recovery after the burst (s) | panel CPU (% of a core) |",
-            "|---|---|---|---|---|---|---|---|---|---|"]
+            "max deviation from settled (ms) | 5-95 % spread from 30 s (ms) | slope (ms/min) | "
+            "gaps (missing ms, longest) | lost datagrams | recovery after the burst (s) | "
+            "panel CPU (% of a core) |",
+            "|---|---|---|---|---|---|---|---|---|---|---|"]
     for label, cell in cells:
         lat = cell["latency"] or {}
         settled = lat.get("settled")
@@ -224,8 +229,10 @@ def markdown_table(cells):
             recovery = "not within 10 ms" if r is None else f"{r:.1f}"
         rows.append(
             f"| {label} | {_fmt(lat.get('median'))} | {_fmt(settled)} | {_fmt(added)} | "
-            f"{_fmt(lat.get('max_dev'))} | {_fmt(lat.get('slope_per_min'), 2)} | "
-            f"{cell['gaps']} ({cell['missing_ms']:.0f}) | {cell['lost']} | {recovery} | "
+            f"{_fmt(lat.get('max_dev'))} | {_fmt(lat.get('spread'))} | "
+            f"{_fmt(lat.get('slope_per_min'), 2)} | "
+            f"{cell['gaps']} ({cell['missing_ms']:.0f}, {cell.get('longest_gap_ms', 0.0):.1f}) | "
+            f"{cell['lost']} | {recovery} | "
             f"{cell['cpu']:.1f} |")
     return "\n".join(rows)
 

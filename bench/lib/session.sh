@@ -63,6 +63,8 @@ session_begin() {
         scripts/audio-server start >/dev/null
         session_started_audio=1
     fi
+    # What the server's clients need in their environment (PipeWire's ALSA devices).
+    eval "$(scripts/audio-server env)"
 }
 
 # A private X server with a system tray; sets DISPLAY and XVFB_PID.

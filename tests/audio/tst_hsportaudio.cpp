@@ -7,7 +7,7 @@
 
 static const QString kCable = "Line Volume (2- UMX VAC)";
 static const QString kCapture = "Line In (UMX VAC)";
-static const CardConfig kFormat{streamFormatForHost(48000, 1024)};
+static const CardConfig kFormat{streamFormatForHost(48000, 1024), {}};
 
 // Ports this process holds on the audio server: two per playback stream, one for the capture.
 static int serverPorts() {

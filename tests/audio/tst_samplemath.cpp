@@ -57,7 +57,7 @@ private slots:
         StandInSoundCard card;
         card.findOutputDevice(card.kCable);
         card.findInputDevice(card.kCapture);
-        QVERIFY(card.StartAudio({streamFormatForHost(48000, 128)}));
+        QVERIFY(card.StartAudio({streamFormatForHost(48000, 128), {}}));
         card.StreamOut(QByteArray::fromHex("0000ff7f").repeated(256));
         card.pushCapture(Samples{0, 0, 32767, 32767, 0, 0, 32767, 32767});
         QStringList readings;
@@ -87,7 +87,9 @@ private slots:
         StandInSoundCard card;
         card.findOutputDevice(card.kCable);
         card.findInputDevice(card.kCapture);
-        QTEST(card.StartAudio({format, multiplier, multiplier}), "accepted");
+        CardSettings buffers;
+        buffers.frameOutMult = buffers.frameInMult = multiplier;
+        QTEST(card.StartAudio({format, buffers}), "accepted");
     }
 
     // The sound system is restarted to read its device list again, so that a device plugged back
@@ -102,7 +104,7 @@ private slots:
     }
     void deviceListReadAgain() {
         QFETCH(bool, streaming);
-        const CardConfig format{streamFormatForHost(48000, 128)};
+        const CardConfig format{streamFormatForHost(48000, 128), {}};
         StandInSoundCard card;
         card.findOutputDevice(card.kCable);
         card.findInputDevice(card.kCapture);

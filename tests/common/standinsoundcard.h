@@ -74,7 +74,7 @@ protected:
     bool available() override { return true; }
     bool openStreams(const CardConfig& config, const DeviceChoice& devices) override {
         const QMutexLocker guard(&mutex);
-        prepareCapture(config.format.frameSizeIn * config.captureBlocks);
+        prepareCapture(config.format.frameSizeIn * config.settings.frameInMult);
         open = devices.output >= 0 && devices.input >= 0;
         opened += open ? 1 : 0;
         streams = config.format;

@@ -256,6 +256,7 @@ private slots:
         QTest::newRow("host 1000 ppm slow, the card 300 ppm slow")
             << Network{-1000, -1000, 0, 0, {}} << 0.0 << 1024 << -300.0;
         QTest::newRow("a 43 ms period") << Network{-1000, -1000, 0, 0, {}} << 0.0 << 4096 << 0.0;
+        QTest::newRow("a 5 ms period") << Network{1000, 1000, 0, 0, {}} << 0.0 << 512 << 0.0;
     }
     void playoutFollowsTheHostsClock() {
         QFETCH(Network, net);
