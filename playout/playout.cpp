@@ -199,11 +199,16 @@ void Playout::steer() {
     periodMs.store(static_cast<double>(cardClock.periodNs()) / 1e6, std::memory_order_relaxed);
 }
 
-// Everything that has come, as far as the resampler can go without reading past it.
+// Everything that has come, as far as the resampler can go without reading past it, and no
+// further ahead of the card than the fill's bound: a card that stalls (a sound server busy with
+// another client) is not filled with audio that could then only be given back slowly; what waits
+// in the ring can be dropped.
 void Playout::writeAudio() {
     const double ahead =
         static_cast<double>(ring.writePosition()) - hostAtOutput() - Resampler::kLookahead;
-    const long frames = std::min(static_cast<long>(std::floor(ahead * ratio)), capacity - fillNow);
+    const double room = (fillBound() - fillNow / ratio) * ratio;
+    const long frames = std::min({static_cast<long>(std::floor(ahead * ratio)),
+                                  static_cast<long>(std::floor(room)), capacity - fillNow});
     if (frames <= 0)
         return;
     writeOut(frames, true);
@@ -254,9 +259,13 @@ void Playout::startAudio(std::int64_t nowNs) {
 
 // Audio past the bound that has not gone to the card yet goes, oldest first, as far as takes the
 // fill back to the target.
+double Playout::fillBound() const {
+    return target + std::max<double>(target, kDropHeadroomSeconds * hostRate);
+}
+
 void Playout::dropPastBound(std::int64_t nowNs) {
     const double fill = scheduledEnd(nowNs) - hostAtCard();
-    const double bound = target + std::max<double>(target, kDropHeadroomSeconds * hostRate);
+    const double bound = fillBound();
     if (fill <= bound)
         return;
     const std::int64_t excess = std::min<std::int64_t>(std::llround(fill - target), ring.fill());

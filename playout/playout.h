@@ -74,6 +74,7 @@ private:
     void writeAudio();
     void keepCardFed(std::int64_t nowNs);
     void startAudio(std::int64_t nowNs);
+    double fillBound() const;
     void dropPastBound(std::int64_t nowNs);
     void writeOut(long frames, bool audio);
     void countUnderrun(int missing);
