@@ -69,6 +69,35 @@ private slots:
         QCOMPARE(card.latestCapturedData(), QByteArray(8, '\0'));
     }
 
+    // A datagram whose length is not a whole number of frames: its whole frames are played in
+    // their place, the odd bytes are dropped, and the next datagram follows it with its channels
+    // where they were (the left a steady 1000, the right counting the host's frames).
+    void aDatagramWithAPartialFrame() {
+        StandInSoundCard card;
+        card.findOutputDevice(card.kCable);
+        card.findInputDevice(card.kCapture);
+        QVERIFY(card.StartAudio({streamFormatForHost(48000, 128), {}}));
+        for (int d = 0, n = 0; d < 400; ++d) {
+            Samples frames;
+            for (int i = 0; i < 128; ++i, ++n)
+                frames << 1000 << qint16(n % 20000);
+            QByteArray datagram(reinterpret_cast<const char*>(frames.constData()), 512);
+            card.StreamOut(d == 200 ? datagram + "\x7f\x7f" : datagram);
+        }
+        const QByteArray played = card.played();
+        const auto* samples = reinterpret_cast<const qint16*>(played.constData());
+        int at = 0, heard = 0, steps = 0;
+        while (at < played.size() / 2 && samples[at] != 1000)
+            at += 2; // silence before the audio starts, and the resampler's rise into it
+        // Until the datagrams end; the resampler rings within a few percent.
+        for (int i = at + 2; i < played.size() / 2 && samples[i] != 0; i += 2, ++heard) {
+            QVERIFY2(std::abs(samples[i] - 1000) <= 50, qPrintable(QString::number(samples[i])));
+            steps += samples[i + 1] == samples[i - 1] + 1 ? 1 : 0;
+        }
+        QVERIFY2(heard > 48000 && steps > heard / 3,
+                 qPrintable(QString("%1, %2").arg(heard).arg(steps)));
+    }
+
     // A host's description sizes the card's buffers: one beyond the bounds is refused, as is one
     // with no rate.
     void cardBuffers_data() {
