@@ -13,7 +13,6 @@
 
 static constexpr int kRate = 48000;
 static constexpr int kStreamRate = 2 * kRate;
-static constexpr double kBurstFromS = 20, kBurstToS = 40;
 // By when the estimator's phase has locked on a lossy stream (24 blocks of half a second).
 static constexpr double kLockedS = 15;
 
@@ -24,7 +23,7 @@ static constexpr double kLockedS = 15;
 struct Network {
     double skewPpm, jitterMs;
     QList<int> lost;
-    double burstFromS = kBurstFromS, burstToS = kBurstToS;
+    double burstFromS = 20, burstToS = 40;
     int frames = 240;
     double lossPercent = 0;
 };
@@ -47,8 +46,7 @@ static QVector<Datagram> arrivals(const Network& net, double seconds) {
         sentS += net.frames / (kRate * (1 + 1e-6 * net.skewPpm));
         const bool burst = sentS >= net.burstFromS && sentS < net.burstToS;
         const double extraMs = burst ? draw(random) * net.jitterMs : 0.0;
-        const bool dropped = draw(random) * 100 < net.lossPercent || net.lost.contains(k);
-        if (dropped)
+        if (draw(random) * 100 < net.lossPercent || net.lost.contains(k))
             continue;
         arrivedS = std::max(arrivedS, sentS + 0.001 + extraMs / 1000);
         out.append({k, std::llround(arrivedS * 1e9)});
@@ -56,13 +54,12 @@ static QVector<Datagram> arrivals(const Network& net, double seconds) {
     return out;
 }
 
-// How many datagrams of a trace never arrived, of those due from its first arrival after `fromS`.
+// How many datagrams of a trace never arrived, of those due from its first arrival after `fromS`
+// (there is one).
 static int lostFrom(const QVector<Datagram>& trace, double fromS) {
     const auto from = std::find_if(trace.begin(), trace.end(),
                                    [&](const Datagram& d) { return d.arrivalNs > fromS * 1e9; });
-    return from == trace.end()
-               ? 0
-               : int(trace.last().index - from->index) - int(trace.end() - from) + 1;
+    return int(trace.last().index - from->index) - int(trace.end() - from) + 1;
 }
 
 // A card in memory: a buffer the playout writes, emptied a period at a time on the card's own
