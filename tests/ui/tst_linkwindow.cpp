@@ -72,7 +72,6 @@ private slots:
         QTest::addColumn<int>("size");
         QTest::addColumn<int>("oldestS");
         QTest::addColumn<int>("events");
-        QTest::newRow("a minute") << 60 << 1000 << 0 << 60 << 0 << 60;
         QTest::newRow("two hours") << 7200 << 1000 << 0 << 1800 << 5400 << 1800;
         QTest::newRow("two seconds apart") << 2000 << 2000 << 0 << 900 << 2200 << 900;
         QTest::newRow("twice a second") << 4000 << 500 << 0 << 1800 << 1100 << 3600;
@@ -106,7 +105,6 @@ private slots:
     }
     void summary() {
         QFETCH(QList<double>, latencies);
-        QFETCH(QList<double>, expected);
         LinkHistory h;
         for (int s = 0; s < latencies.size(); ++s) {
             LinkReading r = streamingAt(latencies[s]);
@@ -114,7 +112,7 @@ private slots:
             h.record(kStartMs + s * 1000, r);
         }
         const FigureSummary f = summarize(h, LinkFigure::Latency);
-        QCOMPARE((QList<double>{double(f.seconds), f.min, f.median, f.max}), expected);
+        QTEST((QList<double>{double(f.seconds), f.min, f.median, f.max}), "expected");
     }
 
     // The report as an operator pastes it: every figure's row, every event with its local time.
@@ -178,11 +176,10 @@ Events:
         plot.ensurePolished();
         const QImage picture = plot.grab().toImage().convertToFormat(QImage::Format_RGB32);
         const QString name = "references/linkplot-" + theme + ".png";
-        if (qEnvironmentVariableIsSet("UMX_UPDATE_REFERENCES")) {
+        if (qEnvironmentVariableIsSet("UMX_UPDATE_REFERENCES"))
             QVERIFY(picture.save(qEnvironmentVariable("UMX_SOURCE_DIR") + "/tests/ui/" + name));
-            return;
-        }
-        QCOMPARE(picture, QImage(QFINDTESTDATA(name)).convertToFormat(QImage::Format_RGB32));
+        else
+            QCOMPARE(picture, QImage(QFINDTESTDATA(name)).convertToFormat(QImage::Format_RGB32));
     }
 
     // Tab goes from the rig's address through the buttons to the meters, each named and described
@@ -192,7 +189,6 @@ Events:
     // has recorded the connection, and its report names the host, the speed and the events.
     void aScreenReaderAndTheKeyboardReachEverything() {
         Scenario s;
-        applyTheme(kDefaultTheme);
         QVERIFY(QTest::qWaitForWindowActive(s.window.get()));
         const auto describedName = [](QWidget* focused) {
             QWidget* parent = focused->parentWidget();
