@@ -16,8 +16,7 @@ public:
     LogCapture() { swap(&captured); }
     ~LogCapture() { swap(old); }
     // A copy would put the sink back twice.
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
+    Q_DISABLE_COPY(LogCapture)
 
     QString text() const {
         const std::lock_guard<std::mutex> guard(logMutex());

@@ -135,10 +135,8 @@ public:
     // Starts a program in the session's environment; umx and umx-rigsim are the ones built.
     void launch(QProcess& process, const QString& program, const QStringList& arguments) {
         process.setProcessEnvironment(env());
-        process.start(program.startsWith("umx")
-                          ? qEnvironmentVariable("UMX_BIN_DIR") + '/' + program
-                          : program,
-                      arguments);
+        const QString built = qEnvironmentVariable("UMX_BIN_DIR") + '/' + program;
+        process.start(program.startsWith("umx") ? built : program, arguments);
     }
 
     // What a helper program prints, run to its end. Events go on meanwhile: the rig's lines keep
@@ -160,9 +158,8 @@ public:
         const QRegularExpression size(
             QString("Window (\\d+)\\n.*\\n\\s*Geometry: \\d{%1}x").arg(small ? "1,2" : "3,"));
         const QStringList search =
-            QString("search --all --onlyvisible --pid %1 --name").arg(pid).split(' ')
-            << title << "getwindowgeometry"
-            << "%@";
+            QString("search --all --onlyvisible --pid %1 --name").arg(pid).split(' ') +
+            QStringList{title, "getwindowgeometry", "%@"};
         QString found;
         (void)QTest::qWaitFor(
             [&] { return !(found = size.match(run("xdotool", search)).captured(1)).isEmpty(); },
@@ -427,19 +424,12 @@ private slots:
             QCOMPARE(s.run("jack_lsp", {}), serverPorts);
     }
 
-    // Nonsense where a value goes is taken as no value, and Qt's own options as in any Qt
-    // program: the panel runs (its window shows), and SIGINT ends it as Quit does.
-    void anOddCommandLineRuns() {
-        Session s;
-        QVERIFY(s.startPanel({"-L", "%s%n%x", "--theme", "../../etc/passwd", "--log-file",
-                              "/proc/umx.log", "x😀", "-style=Fusion", "-session", "ID"}));
-        QVERIFY(s.close(SIGINT));
-    }
-
     // With a tray, --hidden starts the panel there: once its tray menu has opened, no window has
     // shown. A second panel is refused before it touches the running one's log file, which
-    // keeps the first panel's lines at the level it asked for. SIGHUP ends the first panel.
-    void hiddenInTheTrayAndTheSecondPanelIsRefused() {
+    // keeps the first panel's lines at the level it asked for. SIGHUP ends the first panel. Then
+    // a panel started with nonsense where a value goes takes it as no value, and Qt's own options
+    // as any Qt program does: it runs (its window shows), and SIGINT ends it as Quit does.
+    void hiddenInTheTrayTheSecondPanelRefusedAndAnOddCommandLineRuns() {
         Session s;
         QVERIFY(!s.startPanel({"--hidden", "--log-file", s.dir.filePath("shared.log")}, 0));
         const QString icon = s.findWindow(s.panel.processId(), "", true);
@@ -462,6 +452,10 @@ private slots:
         QCOMPARE(second.exitCode(), 1);
         QVERIFY(s.log("shared.log").startsWith(before));
         QVERIFY(s.close(SIGHUP));
+
+        QVERIFY(s.startPanel({"-L", "%s%n%x", "--theme", "../../etc/passwd", "--log-file",
+                              "/proc/umx.log", "x😀", "-style=Fusion", "-session", "ID"}));
+        QVERIFY(s.close(SIGINT));
     }
 };
 

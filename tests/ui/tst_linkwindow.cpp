@@ -72,7 +72,6 @@ private slots:
         QTest::addColumn<int>("size");
         QTest::addColumn<int>("oldestS");
         QTest::addColumn<int>("events");
-        QTest::newRow("a minute") << 60 << 1000 << 0 << 60 << 0 << 60;
         QTest::newRow("two hours") << 7200 << 1000 << 0 << 1800 << 5400 << 1800;
         QTest::newRow("two seconds apart") << 2000 << 2000 << 0 << 900 << 2200 << 900;
         QTest::newRow("twice a second") << 4000 << 500 << 0 << 1800 << 1100 << 3600;
@@ -95,38 +94,17 @@ private slots:
         QTEST(int(h.events().size()), "events");
     }
 
-    // A count's growth is one event in its second; a count that fell is a new stream's.
-    void faultCountsBecomeEvents() {
-        LinkHistory h;
-        const int counts[][3] = {{0, 0, 0}, {3, 0, 1}, {3, 2, 1}, {1, 2, 4}};
-        for (int s = 0; s < 4; ++s) {
-            LinkReading r = streamingAt(40);
-            r.playout.underruns = counts[s][0];
-            r.playout.lateDatagrams = counts[s][1];
-            r.playout.lostDatagrams = counts[s][2];
-            h.record(kStartMs + s * 1000, r);
-        }
-        QStringList seen;
-        for (const LinkEvent& e : h.events())
-            seen << QString("%1 s: %2").arg((e.timeMs - kStartMs) / 1000).arg(eventText(e));
-        QCOMPARE(seen,
-                 QStringList({"1 s: 3 underruns", "1 s: 1 lost datagram", "2 s: 2 late datagrams",
-                              "3 s: 1 underrun", "3 s: 3 lost datagrams"}));
-    }
-
     // Minimum, median and maximum over the seconds with audio only.
     void summary_data() {
         QTest::addColumn<QList<double>>("latencies"); // a negative one: a second without audio
         QTest::addColumn<QList<double>>("expected");  // seconds, min, median, max
         QTest::newRow("odd") << QList<double>{30, 10, 20} << QList<double>{3, 10, 20, 30};
-        QTest::newRow("even") << QList<double>{40, 10, 30, 20} << QList<double>{4, 10, 25, 40};
-        QTest::newRow("silence left out")
+        QTest::newRow("even, silence left out")
             << QList<double>{50, -1, -1, 10} << QList<double>{2, 10, 30, 50};
         QTest::newRow("no audio") << QList<double>{-1} << QList<double>{0, 0, 0, 0};
     }
     void summary() {
         QFETCH(QList<double>, latencies);
-        QFETCH(QList<double>, expected);
         LinkHistory h;
         for (int s = 0; s < latencies.size(); ++s) {
             LinkReading r = streamingAt(latencies[s]);
@@ -134,22 +112,28 @@ private slots:
             h.record(kStartMs + s * 1000, r);
         }
         const FigureSummary f = summarize(h, LinkFigure::Latency);
-        QCOMPARE((QList<double>{double(f.seconds), f.min, f.median, f.max}), expected);
+        QTEST((QList<double>{double(f.seconds), f.min, f.median, f.max}), "expected");
     }
 
     // The report as an operator pastes it: every figure's row, every event with its local time.
+    // A count's growth is one event in its second; a count that fell is a new stream's.
     void reportText() {
         LinkHistory h;
-        for (int s = 0; s < 3; ++s) {
+        // Underruns, late and lost datagrams, as the playout counts them.
+        const int counts[][3] = {{0, 0, 0}, {3, 0, 1}, {3, 2, 1}, {1, 2, 4}};
+        for (int s = 0; s < 4; ++s) {
             LinkReading r = streamingAt(41 + s);
             r.playout.jitterMs = 3 + s;
             r.playout.skewPpm = -12.25 * s;
             r.rxKbit = 1500 + s;
             r.txKbit = 0;
-            r.playout.lateDatagrams = s;
+            r.playout.underruns = counts[s][0];
+            r.playout.lateDatagrams = counts[s][1];
+            r.playout.lostDatagrams = counts[s][2];
             h.record(kStartMs + s * 1000, r);
+            if (s == 2)
+                h.mark(kStartMs + 2500, LinkEventKind::DeviceUnavailable, "UMX Speaker");
         }
-        h.mark(kStartMs + 2500, LinkEventKind::DeviceUnavailable, "UMX Speaker");
         const LinkReportHeader header{"UMX control panel 1.5.2",
                                       "ws://10.0.0.1:4590, 48000 Hz",
                                       {"cable \"A\"", "capture \"B\""},
@@ -157,19 +141,22 @@ private slots:
         QCOMPARE(linkReportText(header, h), QString(R"(UMX control panel 1.5.2
 Host: ws://10.0.0.1:4590, 48000 Hz
 Devices: cable "A", capture "B"
-From 2026-11-30T01:53:20 to 2026-11-30T01:53:22 (UTC+01:00), 3 s with audio of 3 s recorded
+From 2026-11-30T01:53:20 to 2026-11-30T01:53:23 (UTC+01:00), 4 s with audio of 4 s recorded
 
                            min   median      max
-Latency (ms)              41.0     42.0     43.0
-Arrival jitter (ms)        3.0      4.0      5.0
-Clock skew (ppm)         -24.5    -12.3      0.0
-Received (KBit/s)       1500.0   1501.0   1502.0
+Latency (ms)              41.0     42.5     44.0
+Arrival jitter (ms)        3.0      4.5      6.0
+Clock skew (ppm)         -36.8    -18.4      0.0
+Received (KBit/s)       1500.0   1501.5   1503.0
 Transmitted (KBit/s)       0.0      0.0      0.0
 
 Events:
-2026-11-30T01:53:21  1 late datagram
-2026-11-30T01:53:22  1 late datagram
+2026-11-30T01:53:21  3 underruns
+2026-11-30T01:53:21  1 lost datagram
+2026-11-30T01:53:22  2 late datagrams
 2026-11-30T01:53:22  Sound device "UMX Speaker" unavailable
+2026-11-30T01:53:23  1 underrun
+2026-11-30T01:53:23  3 lost datagrams
 )"));
     }
 
@@ -189,11 +176,10 @@ Events:
         plot.ensurePolished();
         const QImage picture = plot.grab().toImage().convertToFormat(QImage::Format_RGB32);
         const QString name = "references/linkplot-" + theme + ".png";
-        if (qEnvironmentVariableIsSet("UMX_UPDATE_REFERENCES")) {
+        if (qEnvironmentVariableIsSet("UMX_UPDATE_REFERENCES"))
             QVERIFY(picture.save(qEnvironmentVariable("UMX_SOURCE_DIR") + "/tests/ui/" + name));
-            return;
-        }
-        QCOMPARE(picture, QImage(QFINDTESTDATA(name)).convertToFormat(QImage::Format_RGB32));
+        else
+            QCOMPARE(picture, QImage(QFINDTESTDATA(name)).convertToFormat(QImage::Format_RGB32));
     }
 
     // Tab goes from the rig's address through the buttons to the meters, each named and described
@@ -203,7 +189,6 @@ Events:
     // has recorded the connection, and its report names the host, the speed and the events.
     void aScreenReaderAndTheKeyboardReachEverything() {
         Scenario s;
-        applyTheme(kDefaultTheme);
         QVERIFY(QTest::qWaitForWindowActive(s.window.get()));
         const auto describedName = [](QWidget* focused) {
             QWidget* parent = focused->parentWidget();
@@ -229,11 +214,10 @@ Events:
                  QStringList({"URL:", "Speaker", "Settings", "Connect to RIG",
                               "Received left level", "Received right level", "Captured level"}));
         HSSettingsDlg settings(s.window.get(), &s.link, loadPanelSettings());
-        for (QWidget* w : settings.findChildren<QWidget*>()) {
+        for (QWidget* w : settings.findChildren<QWidget*>())
             if (w->focusPolicy() & Qt::TabFocus && w->isVisibleTo(&settings))
                 QVERIFY2(!describedName(w).isEmpty() && !describedName(w).startsWith("undescribed"),
                          qPrintable(describedName(w)));
-        }
         auto* meter = s.window->findChild<HSSMeterWidget*>();
         meter->setDBm(-12.4f);
         QAccessibleInterface* gauge = QAccessible::queryAccessibleInterface(meter);
@@ -245,32 +229,27 @@ Events:
         QTest::keyClick(rig->lineEdit(), Qt::Key_M, Qt::ControlModifier);
         QVERIFY(s.window->findChild<QToolButton*>("tbAudio")->isChecked());
         auto* linkWindow = s.window->findChild<HSLinkWindow*>();
-        for (QAction* entry : s.window->findChild<QSystemTrayIcon*>()->contextMenu()->actions()) {
+        for (QAction* entry : s.window->findChild<QSystemTrayIcon*>()->contextMenu()->actions())
             if (entry->text() == "Link...")
                 entry->trigger();
-        }
         QVERIFY(linkWindow->isVisible());
         linkWindow->close();
         QTest::mouseClick(s.window->statusBar(), Qt::LeftButton);
         QVERIFY(QTest::qWaitForWindowExposed(linkWindow));
-        for (QWidget* w : linkWindow->findChildren<QWidget*>()) {
+        for (QWidget* w : linkWindow->findChildren<QWidget*>())
             if (w->focusPolicy() & Qt::TabFocus)
                 QVERIFY(!describedName(w).startsWith("undescribed"));
-        }
         s.fire("statusTimer");
         QMetaObject::invokeMethod(linkWindow->findChild<QTimer*>("sampleTimer"), "timeout");
         s.pressConnect();
         QTRY_COMPARE(s.state(), HSRigLink::State::Idle);
         linkWindow->findChild<QPushButton*>()->click();
         const QString report = QApplication::clipboard()->text();
-        QVERIFY2(
-            QRegularExpression(
-                s.host.address() +
-                    R"(, 48000 Hz, 256 frames a datagram\n.*Transmitted \(KBit/s\) +[1-9].*Streaming\n.*Disconnected\n$)",
-                QRegularExpression::DotMatchesEverythingOption)
-                .match(report)
-                .hasMatch(),
-            qPrintable(report));
+        const QRegularExpression expected(
+            s.host.address() +
+                R"(, 48000 Hz, 256 frames a datagram\n.*Transmitted \(KBit/s\) +[1-9].*Streaming\n.*Disconnected\n$)",
+            QRegularExpression::DotMatchesEverythingOption);
+        QVERIFY2(report.contains(expected), qPrintable(report));
     }
 };
 
