@@ -76,15 +76,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case 4:
             receiver.service(nowNs);
             break;
-        case 5:
+        default:
             card.cycle();
-            break;
         }
     }
-    const PlayoutStats stats = receiver.stats();
-    check(stats.skewPpm, -5001, 5001);
-    check(stats.delayMs, -1e6, 1e6);
-    check(stats.jitterMs, 0, 1e6);
-    check(estimator.skewPpm(), -1e7, 1e7);
+    // The controller's clamp bounds the skew it shows (0.5 %), the target's the jitter covered.
+    check(receiver.stats().skewPpm, -5001, 5001);
+    check(receiver.stats().jitterMs, 0, 1e6);
     return 0;
 }

@@ -55,9 +55,7 @@ private slots:
     // -3.01 dB), which here keeps only silent ones, and hands that block over to the worker.
     void soundCardMetersItsBlocks() {
         StandInSoundCard card;
-        card.findOutputDevice(card.kCable);
-        card.findInputDevice(card.kCapture);
-        QVERIFY(card.StartAudio({streamFormatForHost(48000, 128), {}}));
+        QVERIFY(card.startOnItsDevices({streamFormatForHost(48000, 128), {}}));
         card.StreamOut(QByteArray::fromHex("0000ff7f").repeated(256));
         card.pushCapture(Samples{0, 0, 32767, 32767, 0, 0, 32767, 32767});
         QStringList readings;
@@ -74,28 +72,24 @@ private slots:
     // where they were (the left a steady 1000, the right counting the host's frames).
     void aDatagramWithAPartialFrame() {
         StandInSoundCard card;
-        card.findOutputDevice(card.kCable);
-        card.findInputDevice(card.kCapture);
-        QVERIFY(card.StartAudio({streamFormatForHost(48000, 128), {}}));
+        QVERIFY(card.startOnItsDevices({streamFormatForHost(48000, 128), {}}));
         for (int d = 0, n = 0; d < 400; ++d) {
             Samples frames;
             for (int i = 0; i < 128; ++i, ++n)
                 frames << 1000 << qint16(n % 20000);
             QByteArray datagram(reinterpret_cast<const char*>(frames.constData()), 512);
-            card.StreamOut(d == 200 ? datagram + "\x7f\x7f" : datagram);
+            card.StreamOut(d == 300 ? datagram + "\x7f\x7f" : datagram);
         }
         const QByteArray played = card.played();
         const auto* samples = reinterpret_cast<const qint16*>(played.constData());
-        int at = 0, heard = 0, steps = 0;
-        while (at < played.size() / 2 && samples[at] != 1000)
-            at += 2; // silence before the audio starts, and the resampler's rise into it
-        // Until the datagrams end; the resampler rings within a few percent.
-        for (int i = at + 2; i < played.size() / 2 && samples[i] != 0; i += 2, ++heard) {
+        int steps = 0;
+        // From the middle of what was played (well after the audio started), until the datagrams
+        // end; the resampler rings within a few percent.
+        for (int i = played.size() / 8 * 2; i < played.size() / 2 && samples[i] != 0; i += 2) {
             QVERIFY2(std::abs(samples[i] - 1000) <= 50, qPrintable(QString::number(samples[i])));
             steps += samples[i + 1] == samples[i - 1] + 1 ? 1 : 0;
         }
-        QVERIFY2(heard > 48000 && steps > heard / 3,
-                 qPrintable(QString("%1, %2").arg(heard).arg(steps)));
+        QVERIFY2(steps > 15000, qPrintable(QString::number(steps)));
     }
 
     // A host's description sizes the card's buffers: one beyond the bounds is refused, as is one
@@ -113,12 +107,10 @@ private slots:
     void cardBuffers() {
         QFETCH(StreamFormat, format);
         QFETCH(int, multiplier);
-        StandInSoundCard card;
-        card.findOutputDevice(card.kCable);
-        card.findInputDevice(card.kCapture);
         CardSettings buffers;
         buffers.frameOutMult = buffers.frameInMult = multiplier;
-        QTEST(card.StartAudio({format, buffers}), "accepted");
+        StandInSoundCard card;
+        QTEST(card.startOnItsDevices({format, buffers}), "accepted");
     }
 
     // The sound system is restarted to read its device list again, so that a device plugged back
@@ -142,7 +134,7 @@ private slots:
         card.EnumerateAudioDevices();
         QTEST(card.restarts.load(), "restarts");
         card.StopAudio();
-        QVERIFY(card.StartAudio(format));
+        QVERIFY(card.startOnItsDevices(format));
         QTEST(card.openedCapture.load(), "opened");
     }
 

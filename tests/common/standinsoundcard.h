@@ -59,6 +59,13 @@ public:
     // The capture device the streams were opened on last.
     std::atomic<int> openedCapture{-1};
 
+    // Looks its cable and capture up and starts the streams on them.
+    bool startOnItsDevices(const CardConfig& config) {
+        findOutputDevice(kCable);
+        findInputDevice(kCapture);
+        return StartAudio(config);
+    }
+
     // As the capture thread delivers: mono samples at the streams' rate.
     void pushCapture(const QVector<qint16>& samples) {
         deliverCapture(samples.constData(), samples.size(), 0.0f);

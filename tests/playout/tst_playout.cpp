@@ -253,7 +253,6 @@ private slots:
         QTest::newRow("host 1000 ppm slow, the card 300 ppm slow")
             << Network{-1000, 0, {}} << 0.0 << 1024 << -300.0;
         QTest::newRow("a 43 ms period") << Network{-1000, 0, {}} << 0.0 << 4096 << 0.0;
-        QTest::newRow("a 5 ms period") << Network{1000, 0, {}} << 0.0 << 512 << 0.0;
     }
     void playoutFollowsTheHostsClock() {
         QFETCH(Network, net);
@@ -299,16 +298,15 @@ private slots:
     // (its median over one minute against the next).
     void playoutHoldsOnALossyLink() {
         const Run run = simulate(link(100), 150);
-        QVector<double> gaps;
-        for (const QPointF& gap : run.gapsMs)
-            if (gap.x() >= 30)
-                gaps << gap.y();
+        int gaps = 0;
+        for (const QPointF& gap : run.gapsMs) {
+            gaps += gap.x() >= 30 ? 1 : 0;
+            QVERIFY2(gap.x() < 30 || gap.y() <= 512 * 1e3 / kRate + 0.5,
+                     qPrintable(QString::number(gap.y())));
+        }
         const int lost = lostFrom(arrivals(link(100), 150), 30);
-        QVERIFY2(std::abs(gaps.size() - lost) <= 0.02 * lost,
-                 qPrintable(QString("%1 gaps for %2 lost").arg(gaps.size()).arg(lost)));
-        const double datagramMs = 512 * 1e3 / kRate;
-        for (double ms : gaps)
-            QVERIFY2(ms <= datagramMs + 0.5, qPrintable(QString("a gap of %1 ms").arg(ms)));
+        QVERIFY2(std::abs(gaps - lost) <= 0.02 * lost,
+                 qPrintable(QString("%1 gaps for %2 lost").arg(gaps).arg(lost)));
         const double early = latency(run, 30, 90).median, late = latency(run, 90, 150).median;
         QVERIFY2(std::abs(late - early) < 10,
                  qPrintable(QString::asprintf("latency %g, then %g ms", early, late)));
