@@ -51,7 +51,7 @@ void Playout::reset(int rate, int stream, int datagramFrames, std::int64_t posit
     resampler.setup(nominalRatio);
     controller.reset(rate);
     input.ring = &ring;
-    scratch.assign(kChannels * kScratchFrames, 0);
+    scratch.resize(kChannels * kScratchFrames);
     target = datagram;
     scheduled = false;
     pushedEnd = position;

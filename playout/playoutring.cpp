@@ -14,7 +14,9 @@ void PlayoutRing::reset(int capacityFrames, std::int64_t position) {
     std::int64_t capacity = 1;
     while (capacity < capacityFrames)
         capacity *= 2;
-    samples.assign(static_cast<size_t>(capacity * kChannels), 0);
+    // Nothing is read that was not written since, so storage of the same size is kept as it is.
+    if (samples.size() != static_cast<size_t>(capacity * kChannels))
+        samples = std::vector<std::int16_t>(static_cast<size_t>(capacity * kChannels));
     mask = capacity - 1;
     writeEnd = position;
     readPos = position;

@@ -23,7 +23,8 @@ public:
         int refused = 0;
     };
 
-    // Room for at least `capacityFrames` frames (allocates); the stream starts at `position`.
+    // Room for at least `capacityFrames` frames (allocates when that room changes); the stream
+    // starts at `position`.
     void reset(int capacityFrames, std::int64_t position);
 
     // Writes `count` frames of `frames` at stream position `position`, without ever taking room

@@ -120,10 +120,13 @@ protected:
         runUntil(clockNs + std::llround(1e9 * hostFrames / (streams.sampleRate / 2)));
         return clockNs;
     }
+    // Idle time moves the clock on as it passes, but never by more than 40 ms a look: a slow
+    // machine (or a sanitizer) then plays the card slower than the wall clock rather than
+    // falling ever further behind it.
     std::int64_t nowNs() override {
         const std::int64_t wallNs = wall.nsecsElapsed();
         if (idleClock && wallNs - lastArrivalWallNs > kIdleNs)
-            runUntil(clockNs + (wallNs - lastAdvanceWallNs));
+            runUntil(clockNs + std::min(wallNs - lastAdvanceWallNs, kIdleNs));
         if (wallNs - lastArrivalWallNs > kIdleNs)
             lastAdvanceWallNs = wallNs;
         return clockNs;
