@@ -401,7 +401,10 @@ void JitterEstimator::updateTarget(std::int64_t arrivalNs, double latenessNs, in
         target = wanted;
         lastGrowthNs = arrivalNs;
     } else if (arrivalNs - lastGrowthNs >= kShrinkHoldNs) {
-        const double step = kShrinkPerSecond * rate * (arrivalNs - lastArrivalNs) / kNsPerSecond;
+        // Time that runs back (a clock stepped, a reordered look) shrinks nothing.
+        const double elapsedNs =
+            static_cast<double>(std::max<std::int64_t>(arrivalNs - lastArrivalNs, 0));
+        const double step = kShrinkPerSecond * rate * elapsedNs / kNsPerSecond;
         target = std::max(wanted, target - step);
     }
 }
