@@ -8,6 +8,8 @@
 #include <alsa/asoundlib.h>
 #include <pa_linux_alsa.h>
 
+#include <QRegularExpression>
+
 #include <cstdarg>
 #include <cstdio>
 
@@ -47,6 +49,27 @@ void preparePlaybackStream() {
     PaAlsa_SetNumPeriods(kPlaybackPeriods);
 }
 
+// PortAudio names a card's device "card: device (hw:N,M)" and a configured PCM by its own name.
+// A PCM that is not defined is not tried, so that looking for one now and then leaves no trace of
+// PortAudio's failure on the terminal.
+bool UnlistedDevice::address(PaStreamParameters& parameters, const QString& name) {
+    static const QRegularExpression cardDevice(R"(\((hw:\d+,\d+)\)$)");
+    const QRegularExpressionMatch card = cardDevice.match(name);
+    deviceString = (card.hasMatch() ? card.captured(1) : name).toUtf8();
+    // ALSA reads a configuration changed since only once its cached one is dropped.
+    snd_config_update_free_global();
+    snd_config_t* definition = nullptr;
+    if (snd_config_update() < 0 ||
+        snd_config_search_definition(snd_config, "pcm", deviceString.constData(), &definition) < 0)
+        return false;
+    snd_config_delete(definition);
+    PaAlsa_InitializeStreamInfo(&alsa);
+    alsa.deviceString = deviceString.constData();
+    parameters.device = paUseHostApiSpecificDeviceSpecification;
+    parameters.hostApiSpecificStreamInfo = &alsa;
+    return true;
+}
+
 void prepareCaptureStream() {
     PaAlsa_SetNumPeriods(kPortAudioDefaultPeriods);
 }
@@ -57,5 +80,9 @@ void routePlatformAudioDiagnostics() {}
 void releaseAudioProbeLeftovers() {}
 void preparePlaybackStream() {}
 void prepareCaptureStream() {}
+
+bool UnlistedDevice::address(PaStreamParameters&, const QString&) {
+    return false;
+}
 
 #endif

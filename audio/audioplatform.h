@@ -2,7 +2,15 @@
 
 #pragma once
 
+#include <QByteArray>
+#include <QString>
 #include <QtGlobal>
+
+#include <portaudio.h>
+
+#if defined(Q_OS_LINUX)
+#include <pa_linux_alsa.h>
+#endif
 
 // The platform choices of the sound-card layer live here and in audioplatform.cpp.
 //
@@ -63,3 +71,20 @@ void routePlatformAudioDiagnostics();
 // next stream reloads ALSA's configuration and only the plugins it uses. Elsewhere this does
 // nothing.
 void releaseAudioProbeLeftovers();
+
+// A device that PortAudio has not listed (defined or plugged in since PortAudio read its list, or
+// plugged back under another index), addressed by its name for one Pa_OpenStream. On Linux ALSA
+// opens any PCM by its name, read afresh from its configuration; elsewhere only listed devices
+// open.
+class UnlistedDevice {
+public:
+    // Fills `parameters` to open the device PortAudio calls `name`; false where the platform
+    // cannot, or where the device is known not to be there.
+    bool address(PaStreamParameters& parameters, const QString& name);
+
+private:
+    QByteArray deviceString;
+#if defined(Q_OS_LINUX)
+    PaAlsaStreamInfo alsa{};
+#endif
+};

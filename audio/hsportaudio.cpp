@@ -16,6 +16,21 @@ namespace {
 constexpr const char* kCategory = "PortAudio";
 constexpr int kPlaybackChannels = 2;
 constexpr int kCaptureChannels = 1;
+// A capture device that is not listed says nothing of its latency: a sound server's period.
+constexpr double kCaptureLatencySeconds = 0.02;
+
+// The texts of the streams' failures, as operators know them.
+const char* openingFailure(CardDevice device) {
+    switch (device) {
+    case CardDevice::Cable:
+        return "Error opening AUDIO output";
+    case CardDevice::Speaker:
+        return "Error opening AUDIO SPK output";
+    case CardDevice::Capture:
+        return "Error opening AUDIO input";
+    }
+    return "";
+}
 
 QVector<DeviceDescription> describeDevices(int count) {
     QVector<DeviceDescription> devices(count);
@@ -52,8 +67,8 @@ HSPortAudio::HSPortAudio(QObject* parent)
 
 HSPortAudio::~HSPortAudio() {
     HSLOG(LogLevel::Info, kCategory) << "Terminate audio";
-    // A speaker switch still running would call into this object from its thread.
-    awaitSpeakerSwitch();
+    // A device switch still running would call into this object from its thread.
+    awaitDeviceSwitches();
     if (initialisationPending) {
         // Never needed PortAudio, so it holds no reference; the probe must not outlive it.
         awaitPortAudioWarmUp();
@@ -97,24 +112,51 @@ DeviceCatalogue HSPortAudio::listDevices() {
     return catalogueDevices(describeDevices(count), QString::fromLatin1(kHostApiPattern));
 }
 
-bool HSPortAudio::openStreams(const CardConfig& config, const DeviceChoice& devices) {
-    if (!openPlayback(cable, devices.output, config.format, "Error opening AUDIO output"))
-        return false;
-    return openCapture(devices.input, config.format, config.settings.frameInMult) &&
-           Pa_StartStream(cable.stream) == paNoError && Pa_StartStream(inputStream) == paNoError;
-}
-
-bool HSPortAudio::openSpeaker(const StreamFormat& format, int device) {
-    if (!openPlayback(speaker, device, format, "Error opening AUDIO SPK output"))
-        return false;
-    if (Pa_StartStream(speaker.stream) == paNoError)
-        return true;
-    closeSpeaker();
+// The device by its index, or by its name when the index is unknown or no longer opens it (the
+// device plugged back in elsewhere); -1 when neither addresses it.
+bool HSPortAudio::openStream(CardDevice device, const CardConfig& config, int index,
+                             const QString& name) {
+    const bool capture = device == CardDevice::Capture;
+    const auto tryOpen = [&](const PaStreamParameters& parameters) {
+        if (capture)
+            return openCapture(parameters, config.format, config.settings.frameInMult);
+        return openPlayback(device == CardDevice::Cable ? cable : speaker, parameters,
+                            config.format.sampleRate);
+    };
+    PaStreamParameters parameters{};
+    parameters.channelCount = capture ? kCaptureChannels : kPlaybackChannels;
+    parameters.sampleFormat = paInt16;
+    parameters.suggestedLatency = capture ? kCaptureLatencySeconds : kPlaybackBufferSeconds;
+    bool tried = false;
+    if (const PaDeviceInfo* info = index >= 0 ? Pa_GetDeviceInfo(index) : nullptr) {
+        parameters.device = index;
+        if (capture)
+            parameters.suggestedLatency = info->defaultLowInputLatency;
+        if (tryOpen(parameters))
+            return true;
+        tried = true;
+    }
+    UnlistedDevice unlisted;
+    if (unlisted.address(parameters, name)) {
+        if (tryOpen(parameters))
+            return true;
+        tried = true;
+    }
+    // A device that is simply not there is the card's to report.
+    if (tried)
+        HSLOG(LogLevel::Error, kCategory) << openingFailure(device);
     return false;
 }
 
-void HSPortAudio::closeSpeaker() {
-    closePlayback(speaker);
+void HSPortAudio::closeStream(CardDevice device) {
+    switch (device) {
+    case CardDevice::Cable:
+        return closePlayback(cable);
+    case CardDevice::Speaker:
+        return closePlayback(speaker);
+    case CardDevice::Capture:
+        return closeCapture();
+    }
 }
 
 // Aborted rather than stopped: what it still holds is of no use once the stream ends, and
@@ -130,26 +172,20 @@ void HSPortAudio::closePlayback(StreamSink& sink) {
 // A blocking stream with room for the playout's largest target: the receiver writes it as audio
 // comes and keeps it nearly empty, so its room is never the limit and the audio waits in it only
 // for the card's next cycle and the jitter margin.
-bool HSPortAudio::openPlayback(StreamSink& sink, int deviceIndex, const StreamFormat& format,
-                               const char* failureText) {
-    const PaDeviceInfo* info = Pa_GetDeviceInfo(deviceIndex);
-    if (!info)
-        return false;
-    PaStreamParameters parameters{};
-    parameters.device = deviceIndex;
-    parameters.channelCount = kPlaybackChannels;
-    parameters.sampleFormat = paInt16;
-    parameters.suggestedLatency = std::max(info->defaultLowOutputLatency, kPlaybackBufferSeconds);
+bool HSPortAudio::openPlayback(StreamSink& sink, const PaStreamParameters& device, double rate) {
+    PaStreamParameters parameters = device;
+    if (const PaDeviceInfo* info = Pa_GetDeviceInfo(device.device))
+        parameters.suggestedLatency =
+            std::max(info->defaultLowOutputLatency, kPlaybackBufferSeconds);
     preparePlaybackStream();
-    const PaError error = Pa_OpenStream(&sink.stream, nullptr, &parameters, format.sampleRate,
-                                        paFramesPerBufferUnspecified, paClipOff, nullptr, nullptr);
+    PaError error = Pa_OpenStream(&sink.stream, nullptr, &parameters, rate,
+                                  paFramesPerBufferUnspecified, paClipOff, nullptr, nullptr);
     prepareCaptureStream();
-    if (error != paNoError) {
+    if (error == paNoError && (error = Pa_StartStream(sink.stream)) != paNoError)
+        Pa_CloseStream(sink.stream);
+    if (error != paNoError)
         sink.stream = nullptr;
-        HSLOG(LogLevel::Error, kCategory) << failureText;
-        return false;
-    }
-    return true;
+    return error == paNoError;
 }
 
 long HSPortAudio::StreamSink::writable() {
@@ -163,36 +199,25 @@ void HSPortAudio::StreamSink::write(const std::int16_t* frames, long count) {
         Pa_WriteStream(stream, frames, static_cast<unsigned long>(count));
 }
 
-bool HSPortAudio::openCapture(int deviceIndex, const StreamFormat& format, int captureBlocks) {
-    const PaDeviceInfo* info = Pa_GetDeviceInfo(deviceIndex);
-    if (!info)
-        return false;
-    PaStreamParameters parameters{};
-    parameters.device = deviceIndex;
-    parameters.channelCount = kCaptureChannels;
-    parameters.sampleFormat = paInt16;
-    parameters.suggestedLatency = info->defaultLowInputLatency;
+bool HSPortAudio::openCapture(const PaStreamParameters& device, const StreamFormat& format,
+                              int captureBlocks) {
     const auto bufferFrames = captureBufferFrames(format.frameSizeIn, captureBlocks);
-    prepareCapture(static_cast<int>(bufferFrames));
-    const PaError error = Pa_OpenStream(&inputStream, &parameters, nullptr, format.sampleRate,
-                                        static_cast<unsigned long>(bufferFrames), paClipOff,
-                                        &HSPortAudio::captureCallback, this);
-    if (error != paNoError) {
+    PaError error = Pa_OpenStream(&inputStream, &device, nullptr, format.sampleRate,
+                                  static_cast<unsigned long>(bufferFrames), paClipOff,
+                                  &HSPortAudio::captureCallback, this);
+    if (error == paNoError && (error = Pa_StartStream(inputStream)) != paNoError)
+        Pa_CloseStream(inputStream);
+    if (error != paNoError)
         inputStream = nullptr;
-        HSLOG(LogLevel::Error, kCategory) << "Error opening AUDIO input";
-        return false;
-    }
-    return true;
+    return error == paNoError;
 }
 
-void HSPortAudio::closeStreams() {
-    if (inputStream) {
-        Pa_StopStream(inputStream);
-        Pa_CloseStream(inputStream);
-        inputStream = nullptr;
-    }
-    closePlayback(cable);
-    closePlayback(speaker);
+void HSPortAudio::closeCapture() {
+    if (!inputStream)
+        return;
+    Pa_StopStream(inputStream);
+    Pa_CloseStream(inputStream);
+    inputStream = nullptr;
 }
 
 bool HSPortAudio::streamsOpen() const {

@@ -28,10 +28,9 @@ protected:
     DeviceCatalogue listDevices() override;
     void restartSoundSystem() override;
     bool available() override;
-    bool openStreams(const CardConfig& config, const DeviceChoice& devices) override;
-    void closeStreams() override;
-    bool openSpeaker(const StreamFormat& format, int device) override;
-    void closeSpeaker() override;
+    bool openStream(CardDevice device, const CardConfig& config, int index,
+                    const QString& name) override;
+    void closeStream(CardDevice device) override;
     bool streamsOpen() const override;
     PlaybackSink* cableSink() override { return &cable; }
     PlaybackSink* speakerSink() override { return &speaker; }
@@ -46,10 +45,11 @@ private:
     };
 
     void finishInitialisation();
-    bool openPlayback(StreamSink& sink, int deviceIndex, const StreamFormat& format,
-                      const char* failureText);
+    bool openPlayback(StreamSink& sink, const PaStreamParameters& device, double rate);
     static void closePlayback(StreamSink& sink);
-    bool openCapture(int deviceIndex, const StreamFormat& format, int captureBlocks);
+    bool openCapture(const PaStreamParameters& device, const StreamFormat& format,
+                     int captureBlocks);
+    void closeCapture();
 
     PaError paInitError = paNotInitialized;
     bool initialisationPending = true;

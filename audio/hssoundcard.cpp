@@ -48,15 +48,15 @@ CardConfig cardConfigFor(int hostSampleRate, int hostFrameSize, const CardSettin
 
 HSSoundCard::HSSoundCard(QObject* parent)
     : QObject(parent) {
-    speakerSwitches.setMaxThreadCount(1);
+    deviceSwitches.setMaxThreadCount(1);
 }
 
-void HSSoundCard::switchSpeaker(std::function<void()> job) {
-    speakerSwitches.start(std::move(job));
+void HSSoundCard::switchDevice(std::function<void()> job) {
+    deviceSwitches.start(std::move(job));
 }
 
-void HSSoundCard::awaitSpeakerSwitch() {
-    speakerSwitches.waitForDone();
+void HSSoundCard::awaitDeviceSwitches() {
+    deviceSwitches.waitForDone();
 }
 
 void HSSoundCard::EnumerateAudioDevices() {
@@ -65,9 +65,11 @@ void HSSoundCard::EnumerateAudioDevices() {
         restartSoundSystem();
     catalogue = listDevices();
     catalogued = true;
-    devices.output = catalogue.outputDevices.value(deviceNames.output, -1);
-    devices.speaker = catalogue.outputDevices.value(deviceNames.speaker, -1);
-    devices.input = catalogue.inputDevices.value(deviceNames.input, -1);
+    use(CardDevice::Cable).index = catalogue.outputDevices.value(use(CardDevice::Cable).name, -1);
+    use(CardDevice::Speaker).index =
+        catalogue.outputDevices.value(use(CardDevice::Speaker).name, -1);
+    use(CardDevice::Capture).index =
+        catalogue.inputDevices.value(use(CardDevice::Capture).name, -1);
     HSLOG(LogLevel::Info, kCategory)
         << "Audio devices: " << catalogue.inputDevices.size() << " capture, "
         << catalogue.outputDevices.size() << " playback";
@@ -86,25 +88,26 @@ QStringList HSSoundCard::playbackDeviceNames() const {
 // A lookup before any enumeration (a connect pressed while the device probe still ran) builds the
 // catalogue first. The name is kept for reopening the device later, when its index may differ.
 int HSSoundCard::lookUp(const QMap<QString, int>& direction, const QString& name,
-                        QString& chosenName, int& chosenIndex) {
+                        CardDevice device) {
     const QMutexLocker guard(&deviceLock);
     if (!catalogued)
         EnumerateAudioDevices();
-    chosenName = name;
-    chosenIndex = direction.value(name, -1);
-    return chosenIndex;
+    DeviceInUse& chosen = use(device);
+    chosen.name = name;
+    chosen.index = direction.value(name, -1);
+    return chosen.index;
 }
 
 int HSSoundCard::findOutputDevice(const QString& name) {
-    return lookUp(catalogue.outputDevices, name, deviceNames.output, devices.output);
+    return lookUp(catalogue.outputDevices, name, CardDevice::Cable);
 }
 
 int HSSoundCard::findSpeakerDevice(const QString& name) {
-    return lookUp(catalogue.outputDevices, name, deviceNames.speaker, devices.speaker);
+    return lookUp(catalogue.outputDevices, name, CardDevice::Speaker);
 }
 
 int HSSoundCard::findInputDevice(const QString& name) {
-    return lookUp(catalogue.inputDevices, name, deviceNames.input, devices.input);
+    return lookUp(catalogue.inputDevices, name, CardDevice::Capture);
 }
 
 bool HSSoundCard::StartAudio(const CardConfig& start) {
@@ -120,104 +123,194 @@ bool HSSoundCard::StartAudio(const CardConfig& start) {
     config = start;
     speaker = start.settings.speakerOn;
     receiver = start.settings.audioOutMode;
-    speakerStream = SpeakerStream::Closed;
-    lastCaptureMs = steadyMs();
-    if (!openStreams(config, devices)) {
-        closeStreams();
-        return false;
-    }
     const StreamFormat& f = config.format;
+    prepareCapture(
+        static_cast<int>(captureBufferFrames(f.frameSizeIn, config.settings.frameInMult)));
+    lastCaptureMs = steadyMs();
+    captureFaulted = false;
+    use(CardDevice::Speaker).state = DeviceState::Closed;
+    for (const CardDevice device : {CardDevice::Cable, CardDevice::Capture}) {
+        DeviceInUse& chosen = use(device);
+        if (chosen.index < 0) {
+            chosen.state = DeviceState::Missing;
+            HSLOG(LogLevel::Warning, kCategory)
+                << "Sound device \"" << chosen.name << "\" is missing; the other devices play on";
+        } else if (openStream(device, config, chosen.index, chosen.name)) {
+            chosen.state = DeviceState::Open;
+        } else {
+            closeStreams();
+            for (DeviceInUse& each : inUse)
+                each.state = DeviceState::Closed;
+            return false;
+        }
+    }
     // "Auto" (one block) asks for the smallest target that works; deeper buffers set its floor.
     const int floorFrames =
         config.settings.frameOutMult > 1 ? config.settings.frameOutMult * f.frameSizeOut / 2 : 0;
-    playback.start({f.sampleRate / 2, f.sampleRate, f.frameSizeOut / 2, floorFrames}, cableSink());
+    DeviceInUse& cable = use(CardDevice::Cable);
+    cable.written = cable.state == DeviceState::Open;
+    playback.start({f.sampleRate / 2, f.sampleRate, f.frameSizeOut / 2, floorFrames},
+                   cable.written ? cableSink() : nullptr);
     latency = 0.0f;
-    captureFaulted = false;
     started = true;
-    followSpeakerSwitch();
+    followDevices();
     return true;
+}
+
+bool HSSoundCard::wanted(CardDevice device) const {
+    return started && (device != CardDevice::Speaker || speaker);
+}
+
+// The cable found again plays from where the stream is then.
+void HSSoundCard::followDevices() {
+    followSpeakerSwitch();
+    DeviceInUse& cable = use(CardDevice::Cable);
+    if (cable.state == DeviceState::Open && !cable.written) {
+        playback.startCable(cableSink());
+        cable.written = true;
+    }
 }
 
 // A switch still under way is followed up when it has ended, by the next datagram or service. The
 // speaker's playout joins the stream when its opening is asked for, so that it starts with the
 // latest audio, and its stream is written once it is open.
 void HSSoundCard::followSpeakerSwitch() {
-    const bool wanted = speaker;
-    switch (speakerStream.load()) {
-    case SpeakerStream::Closed:
-        if (wanted) {
+    const bool on = speaker;
+    DeviceInUse& chosen = use(CardDevice::Speaker);
+    switch (chosen.state.load()) {
+    case DeviceState::Closed:
+        if (on) {
             playback.startSpeaker();
-            speakerWritten = false;
-            speakerStream = SpeakerStream::Opening;
-            switchSpeaker([this] { attachSpeaker(); });
+            chosen.written = false;
+            chosen.state = DeviceState::Opening;
+            switchDevice([this] { openDevice(CardDevice::Speaker); });
         }
         return;
-    case SpeakerStream::Open:
-        if (!speakerWritten) {
+    case DeviceState::Open:
+        if (!chosen.written) {
             playback.attachSpeaker(speakerSink());
-            speakerWritten = true;
+            chosen.written = true;
         }
         [[fallthrough]];
-    case SpeakerStream::Refused:
-        if (!wanted) {
+    case DeviceState::Missing:
+        if (!on) {
             playback.stopSpeaker();
-            speakerStream = SpeakerStream::Closing;
-            switchSpeaker([this] { detachSpeaker(); });
+            chosen.state = DeviceState::Closing;
+            switchDevice([this] {
+                closeDevice(CardDevice::Speaker, DeviceState::Closing, DeviceState::Closed);
+            });
         }
         return;
-    case SpeakerStream::Opening:
-    case SpeakerStream::Closing:
+    case DeviceState::Opening:
+    case DeviceState::Closing:
+    case DeviceState::Failing:
         return;
     }
 }
 
-// The switch's thread. Streams stopped meanwhile have closed the speaker with them.
-void HSSoundCard::attachSpeaker() {
+void HSSoundCard::lookForMissingDevices() {
+    for (const CardDevice device : {CardDevice::Cable, CardDevice::Speaker, CardDevice::Capture}) {
+        DeviceInUse& chosen = use(device);
+        if (!wanted(device) || chosen.state != DeviceState::Missing)
+            continue;
+        if (device == CardDevice::Speaker) {
+            playback.startSpeaker();
+            chosen.written = false;
+        }
+        chosen.state = DeviceState::Opening;
+        switchDevice([this, device] { openDevice(device); });
+    }
+}
+
+// The switch's thread. A device missing from the list read last is looked for in a list read
+// anew when no stream would be cut by that, and else by its name. Streams stopped meanwhile have
+// ended the move.
+void HSSoundCard::openDevice(CardDevice device) {
     const QMutexLocker guard(&deviceLock);
-    if (speakerStream != SpeakerStream::Opening)
+    DeviceInUse& chosen = use(device);
+    if (chosen.state != DeviceState::Opening)
         return;
-    const bool opened = devices.speaker >= 0 && openSpeaker(config.format, devices.speaker);
-    speakerStream = opened ? SpeakerStream::Open : SpeakerStream::Refused;
-    if (opened)
-        HSLOG(LogLevel::Info, kCategory) << "Speaker on: \"" << deviceNames.speaker << "\"";
+    if (chosen.index < 0 && !streamsOpen())
+        EnumerateAudioDevices();
+    const bool opened = openStream(device, config, chosen.index, chosen.name);
+    if (device == CardDevice::Capture && opened) {
+        lastCaptureMs = steadyMs();
+        captureFaulted = false;
+    }
+    chosen.state = opened ? DeviceState::Open : DeviceState::Missing;
+    if (device == CardDevice::Speaker && opened)
+        HSLOG(LogLevel::Info, kCategory) << "Speaker on: \"" << chosen.name << "\"";
+    else if (opened)
+        HSLOG(LogLevel::Notice, kCategory)
+            << "Sound device \"" << chosen.name << "\" found and opened";
+    else if (device == CardDevice::Speaker)
+        HSLOG(LogLevel::Warning, kCategory)
+            << "Speaker \"" << chosen.name << "\" cannot be opened; the virtual cable plays on";
     else
-        HSLOG(LogLevel::Warning, kCategory) << "Speaker \"" << deviceNames.speaker
-                                            << "\" cannot be opened; the virtual cable plays on";
+        HSLOG(LogLevel::Debug, kCategory) << "Sound device \"" << chosen.name << "\" still missing";
 }
 
-void HSSoundCard::detachSpeaker() {
+void HSSoundCard::closeDevice(CardDevice device, DeviceState from, DeviceState to) {
     const QMutexLocker guard(&deviceLock);
-    if (speakerStream != SpeakerStream::Closing)
+    if (use(device).state != from)
         return;
-    closeSpeaker();
-    speakerStream = SpeakerStream::Closed;
-    HSLOG(LogLevel::Info, kCategory) << "Speaker off";
+    closeStream(device);
+    use(device).state = to;
+    if (device == CardDevice::Speaker && to == DeviceState::Closed)
+        HSLOG(LogLevel::Info, kCategory) << "Speaker off";
 }
 
-bool HSSoundCard::RestartAudio() {
-    awaitSpeakerSwitch();
-    const QMutexLocker guard(&deviceLock);
-    StopAudio();
-    EnumerateAudioDevices();
-    return StartAudio(config);
+void HSSoundCard::closeStreams() {
+    for (const CardDevice device : {CardDevice::Cable, CardDevice::Speaker, CardDevice::Capture})
+        closeStream(device);
 }
 
-// Asked on the worker's thread: while another thread opens or closes a stream the devices are
-// judged at the next check, rather than the worker waiting for the sound system.
-QString HSSoundCard::failedDevice() {
-    std::unique_lock<QRecursiveMutex> guard(deviceLock, std::try_to_lock);
-    if (!guard.owns_lock())
-        return {};
-    if (captureFaulted || stalled(lastCaptureMs, captureBufferFrames(config.format.frameSizeIn,
-                                                                     config.settings.frameInMult)))
-        return deviceNames.input;
+// A stream that stopped working is closed alone; the others play on.
+QString HSSoundCard::missingDevice() {
+    QString missing;
+    for (const CardDevice device : {CardDevice::Capture, CardDevice::Cable, CardDevice::Speaker}) {
+        DeviceInUse& chosen = use(device);
+        if (chosen.state == DeviceState::Open && stoppedWorking(device)) {
+            HSLOG(LogLevel::Warning, kCategory)
+                << "Sound device \"" << chosen.name << "\" stopped working, reopening it";
+            letGo(device);
+            chosen.state = DeviceState::Failing;
+            switchDevice([this, device] {
+                closeDevice(device, DeviceState::Failing, DeviceState::Missing);
+            });
+        }
+        const DeviceState state = chosen.state;
+        if (missing.isEmpty() && wanted(device) &&
+            (state == DeviceState::Missing || state == DeviceState::Failing))
+            missing = chosen.name;
+    }
+    return missing;
+}
+
+bool HSSoundCard::stoppedWorking(CardDevice device) {
     const std::int64_t now = nowNs();
-    if (playback.cableFailed() || playbackStalled(playback.cableTakenNs(), now))
-        return deviceNames.output;
-    if (speakerStream == SpeakerStream::Open &&
-        (playback.speakerFailed() || playbackStalled(playback.speakerTakenNs(), now)))
-        return deviceNames.speaker;
-    return {};
+    switch (device) {
+    case CardDevice::Capture:
+        return captureFaulted ||
+               stalled(lastCaptureMs,
+                       captureBufferFrames(config.format.frameSizeIn, config.settings.frameInMult));
+    case CardDevice::Cable:
+        return use(device).written &&
+               (playback.cableFailed() || playbackStalled(playback.cableTakenNs(), now));
+    case CardDevice::Speaker:
+        return use(device).written &&
+               (playback.speakerFailed() || playbackStalled(playback.speakerTakenNs(), now));
+    }
+    return false;
+}
+
+// The receiver stops writing a stream that is to be closed.
+void HSSoundCard::letGo(CardDevice device) {
+    if (device == CardDevice::Cable)
+        playback.stopCable();
+    else if (device == CardDevice::Speaker)
+        playback.stopSpeaker();
+    use(device).written = false;
 }
 
 bool HSSoundCard::playbackStalled(std::int64_t lastTakenNs, std::int64_t now) const {
@@ -267,7 +360,10 @@ void HSSoundCard::StopAudio() {
         return;
     closeStreams();
     playback.start({}, nullptr);
-    speakerStream = SpeakerStream::Closed;
+    for (DeviceInUse& chosen : inUse) {
+        chosen.state = DeviceState::Closed;
+        chosen.written = false;
+    }
     latency = 0.0f;
 }
 
@@ -285,7 +381,7 @@ std::int64_t HSSoundCard::arrivalNs(int /*hostFrames*/) {
 void HSSoundCard::StreamOut(const QByteArray& datagram) {
     if (!started)
         return;
-    followSpeakerSwitch();
+    followDevices();
     const int frames = datagram.size() / kBytesPerStereoFrame;
     if (frames <= 0)
         return;
@@ -305,7 +401,7 @@ void HSSoundCard::StreamOut(const QByteArray& datagram) {
 int HSSoundCard::ServicePlayback() {
     if (!started)
         return -1;
-    followSpeakerSwitch();
+    followDevices();
     const std::int64_t now = nowNs();
     const std::int64_t next = servicePlaybackAt(now);
     // Never later than asked: a timer fires no earlier than it is set for.

@@ -17,6 +17,7 @@
 #include <QStringList>
 #include <QThreadPool>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -43,6 +44,9 @@ struct CardConfig {
 
 CardConfig cardConfigFor(int hostSampleRate, int hostFrameSize, const CardSettings& settings);
 
+// The card's three devices: the virtual cable and the speaker it plays to, the capture.
+enum class CardDevice { Cable, Speaker, Capture };
+
 // What the audio worker and the connection need of a sound card: the catalogue of devices by
 // name, the three streams of an audio connection (virtual-cable playback, speaker playback,
 // capture), the received audio, the latest captured block, the levels, the capture latency and
@@ -50,18 +54,23 @@ CardConfig cardConfigFor(int hostSampleRate, int hostFrameSize, const CardSettin
 //
 // This class holds what every sound card shares: the lookups, the Receiver that places the
 // received audio and writes it to the playback streams, metering and speaker copies of received
-// blocks, the capture hand-over and the watch on the streams. A derived class supplies the device
+// blocks, the capture hand-over and the watch on the devices. A derived class supplies the device
 // list and the streams: the playback streams as PlaybackSinks the receiver writes, the capture
 // stream whose callback calls deliverCapture.
 //
+// Each device comes and goes on its own: one that is missing at the start, or that stops working
+// (its stream alone is closed), is looked for again by name (lookForMissingDevices) while the
+// others play on, and joins them once it opens.
+//
 // Threads: the GUI thread enumerates, looks devices up and calls StartAudio; the audio worker's
-// thread calls StreamOut, ServicePlayback, StopAudio and RestartAudio and takes the capture block
-// after inDataReady(); the capture's callback thread delivers. The connection orders StartAudio
-// before the worker's use of the streams and StopAudio after it. Enumerations, lookups, starts,
-// stops, restarts and the speaker's switches take one lock, so the sound system is never restarted
-// while another thread opens or closes a stream; the audio's own paths never take it. The
-// speaker is opened and closed on a thread of its own (switchSpeaker): opening a stream can take a
-// sound server a tenth of a second, which the worker spends feeding the cable instead.
+// thread calls StreamOut, ServicePlayback, StopAudio, missingDevice and lookForMissingDevices and
+// takes the capture block after inDataReady(); the capture's callback thread delivers. The
+// connection orders StartAudio before the worker's use of the streams and StopAudio after it.
+// Enumerations, lookups, starts, stops and every device's opening and closing take one lock, so
+// the sound system is never restarted while another thread opens or closes a stream; the audio's
+// own paths never take it. A device is opened and closed while the streams run on a thread of its
+// own (switchDevice): opening a stream can take a sound server a tenth of a second, which the
+// worker spends feeding the cable instead.
 class HSSoundCard : public QObject {
     Q_OBJECT
 
@@ -80,8 +89,9 @@ public:
     int findInputDevice(const QString& name);
 
     // Opens and starts the streams on the devices found last, the speaker's only while the
-    // speaker is on; true when the cable and the capture run. A speaker that cannot be opened is
-    // logged and leaves the others running.
+    // speaker is on; false when the configuration is refused or a device that is listed cannot be
+    // opened (nothing is left open then). A device that is not listed is missing: the others run
+    // without it.
     bool StartAudio(const CardConfig& config);
     void StopAudio();
     // A datagram of interleaved stereo frames at the host's rate, as it arrives: placed in the
@@ -96,13 +106,14 @@ public:
     // call.
     const QByteArray& latestCapturedData();
 
-    // The device that stopped working, or an empty text while every stream is healthy: a stream
-    // that has taken nothing (playback) or delivered nothing (capture) for four of its buffers, at
-    // least 500 ms, or that reported an error.
-    QString failedDevice();
-    // Opens the streams again as last started, the device list read anew after they were closed
-    // and the devices looked up again by name (a device plugged back in may have a new index).
-    bool RestartAudio();
+    // Worker thread, now and then: the first device the streams want that does not play (missing,
+    // or stopped working), or an empty text while every one plays. A stream that has taken
+    // nothing (playback) or delivered nothing (capture) for four of its buffers, at least 500 ms,
+    // or that reported an error, has stopped working: it is closed alone and its device missing.
+    QString missingDevice();
+    // Worker thread: the missing devices are looked for by name, off this thread (a device plugged
+    // back in may have a new index); those found join the running streams.
+    void lookForMissingDevices();
     // The streams were started and not stopped since.
     bool isStarted() const { return started; }
 
@@ -122,12 +133,6 @@ signals:
     void inDataReady();
 
 protected:
-    struct DeviceChoice {
-        int output = -1;
-        int speaker = -1;
-        int input = -1;
-    };
-
     // The devices of this sound system, by direction.
     virtual DeviceCatalogue listDevices() = 0;
     // Restarts the sound system so that its device list is read again; only while no stream is
@@ -135,20 +140,22 @@ protected:
     virtual void restartSoundSystem() = 0;
     // False when the sound system could not be initialised: nothing is played or opened then.
     virtual bool available() = 0;
-    // Opens and starts the cable's and the capture's streams; true when both run.
-    virtual bool openStreams(const CardConfig& config, const DeviceChoice& devices) = 0;
-    // Closes every stream, the speaker's too.
-    virtual void closeStreams() = 0;
-    // Opens and starts the speaker's stream beside the running ones, or closes it alone.
-    virtual bool openSpeaker(const StreamFormat& format, int device) = 0;
-    virtual void closeSpeaker() = 0;
+    // Opens and starts one device's stream beside the running ones: the device at `index` in the
+    // list read last, or, when that fails or `index` is -1, the device called `name` where the
+    // sound system can open one it has not listed; true when it runs.
+    virtual bool openStream(CardDevice device, const CardConfig& config, int index,
+                            const QString& name) = 0;
+    // Closes one device's stream, if open.
+    virtual void closeStream(CardDevice device) = 0;
     // The open playback streams as the receiver writes them.
     virtual PlaybackSink* cableSink() = 0;
     virtual PlaybackSink* speakerSink() = 0;
-    // Runs a switch of the speaker's stream away from the audio worker's thread; one at a time.
-    virtual void switchSpeaker(std::function<void()> job);
+    // Runs the opening or closing of a device away from the audio worker's thread; one at a time.
+    virtual void switchDevice(std::function<void()> job);
     // Waits for a switch still running.
-    void awaitSpeakerSwitch();
+    void awaitDeviceSwitches();
+    // Closes every stream.
+    void closeStreams();
     virtual bool streamsOpen() const = 0;
     // Now, on the clock the playback streams are timed by (ns): the steady clock; a card running a
     // clock of its own gives that.
@@ -167,38 +174,44 @@ protected:
     void deliverCapture(const std::int16_t* samples, int frameCount, float latencySeconds);
 
 private:
+    // A device's stream: the worker moves it from Closed (or Missing) to Opening and from Open to
+    // Closing, or to Failing when it stopped working; the switch's thread ends each move, a
+    // failed opening and a closing after a failure in Missing.
+    enum class DeviceState { Closed, Opening, Open, Missing, Closing, Failing };
+    struct DeviceInUse {
+        // The name the settings give, and its index in the list read last (under the lock).
+        QString name;
+        int index = -1;
+        std::atomic<DeviceState> state{DeviceState::Closed};
+        // The worker has handed its playback stream to the receiver.
+        bool written = false;
+    };
+
+    DeviceInUse& use(CardDevice device) { return inUse[static_cast<std::size_t>(device)]; }
     bool configurationIsPlayable(const CardConfig& config) const;
+    bool wanted(CardDevice device) const;
+    void followDevices();
     void followSpeakerSwitch();
-    void attachSpeaker();
-    void detachSpeaker();
+    void openDevice(CardDevice device);
+    void closeDevice(CardDevice device, DeviceState from, DeviceState to);
+    bool stoppedWorking(CardDevice device);
+    void letGo(CardDevice device);
     bool playbackStalled(std::int64_t lastTakenNs, std::int64_t now) const;
     bool stalled(const std::atomic<qint64>& lastMs, qint64 bufferFrames) const;
-    int lookUp(const QMap<QString, int>& direction, const QString& name, QString& chosenName,
-               int& chosenIndex);
+    int lookUp(const QMap<QString, int>& direction, const QString& name, CardDevice device);
     void meterPlayback(const std::int16_t* block, int frames);
 
     mutable QRecursiveMutex deviceLock;
     DeviceCatalogue catalogue;
     bool catalogued = false;
-    DeviceChoice devices;
-    struct {
-        QString output;
-        QString speaker;
-        QString input;
-    } deviceNames;
+    std::array<DeviceInUse, 3> inUse;
     // Steady-clock milliseconds of the capture's latest callback (or of its start).
     std::atomic<qint64> lastCaptureMs{0};
     std::atomic<bool> captureFaulted{false};
     std::atomic<bool> started{false};
     CardConfig config;
     std::atomic<bool> speaker{false};
-    // The speaker's stream: the worker moves it from Closed to Opening and from Open (or Refused)
-    // to Closing; the switch's thread ends each move. The receiver feeds the speaker's playout
-    // from Opening on and writes the stream once it is Open.
-    enum class SpeakerStream { Closed, Opening, Open, Refused, Closing };
-    std::atomic<SpeakerStream> speakerStream{SpeakerStream::Closed};
-    bool speakerWritten = false;
-    QThreadPool speakerSwitches;
+    QThreadPool deviceSwitches;
     std::atomic<ReceiverMode> receiver{ReceiverMode::Both};
     std::atomic<float> latency{0.0f};
     HSVUMeter vuMeterOut;

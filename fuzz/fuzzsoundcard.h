@@ -5,11 +5,15 @@
 #include "hssoundcard.h"
 #include "log.h"
 
-// A sound card without devices, quiet in the log, whose hand-overs the fuzz targets drive
-// directly. Its playback streams take whatever is written at once.
+// A sound card with a cable and a capture that are no devices, quiet in the log, whose hand-overs
+// the fuzz targets drive directly. Its playback streams take whatever is written at once.
 class FuzzSoundCard : public HSSoundCard {
 public:
-    FuzzSoundCard() { currentLogLevel = int(LogLevel::Emergency); }
+    FuzzSoundCard() {
+        currentLogLevel = int(LogLevel::Emergency);
+        findOutputDevice("cable");
+        findInputDevice("capture");
+    }
     using HSSoundCard::deliverCapture;
 
 protected:
@@ -18,17 +22,15 @@ protected:
         void write(const std::int16_t*, long) override {}
     };
 
-    DeviceCatalogue listDevices() override { return {}; }
+    DeviceCatalogue listDevices() override { return {{{"capture", 0}}, {{"cable", 0}}}; }
     bool available() override { return true; }
-    bool openStreams(const CardConfig&, const DeviceChoice&) override { return true; }
-    void closeStreams() override {}
+    bool openStream(CardDevice, const CardConfig&, int, const QString&) override { return true; }
+    void closeStream(CardDevice) override {}
     void restartSoundSystem() override {}
     bool streamsOpen() const override { return false; }
-    bool openSpeaker(const StreamFormat&, int) override { return true; }
-    void closeSpeaker() override {}
     PlaybackSink* cableSink() override { return &cable; }
     PlaybackSink* speakerSink() override { return &speaker; }
-    void switchSpeaker(std::function<void()> job) override { job(); }
+    void switchDevice(std::function<void()> job) override { job(); }
 
 private:
     FuzzSink cable;

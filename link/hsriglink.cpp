@@ -93,9 +93,8 @@ void HSRigLink::startWorker() {
         },
         Qt::QueuedConnection);
     connect(
-        audioWorker, &HSAudioWorker::soundDevicesReopened, this,
-        [this](bool ok) { handle(ok ? Event::DeviceReopened : Event::DeviceReopenFailed); },
-        Qt::QueuedConnection);
+        audioWorker, &HSAudioWorker::soundDevicesBack, this,
+        [this] { handle(Event::DeviceReopened); }, Qt::QueuedConnection);
     // Levels measured before the worker stopped are queued to the meters ahead of this.
     connect(audioWorker, &HSAudioWorker::stopped, this, &HSRigLink::audioStopped,
             Qt::QueuedConnection);
@@ -234,11 +233,9 @@ void HSRigLink::perform(const LinkStateMachine::Step& step) {
     case Action::StopAudio:
         stopAudio();
         return;
-    case Action::StopCard:
-        QMetaObject::invokeMethod(audioWorker, &HSAudioWorker::stopCard, Qt::QueuedConnection);
-        return;
     case Action::ReopenDevices:
-        QMetaObject::invokeMethod(audioWorker, &HSAudioWorker::reopenCard, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(audioWorker, &HSAudioWorker::lookForMissingDevices,
+                                  Qt::QueuedConnection);
         return;
     case Action::ScheduleDeviceRetry:
         deviceRetryTimer->start(step.delayMs);
@@ -268,8 +265,9 @@ void HSRigLink::perform(const LinkStateMachine::Step& step) {
 void HSRigLink::startAudio() {
     lowRateTicks = 0;
     QMetaObject::invokeMethod(audioWorker, &HSAudioWorker::stop, Qt::BlockingQueuedConnection);
-    if (soundDevicesFound() && !soundCard->StartAudio(cardConfigFor(
-                                   host->sampleRate, host->frameSize, linkSettings.card))) {
+    lookUpSoundDevices();
+    if (!soundCard->StartAudio(
+            cardConfigFor(host->sampleRate, host->frameSize, linkSettings.card))) {
         handle(Event::CardFailed);
         return;
     }
@@ -288,38 +286,21 @@ void HSRigLink::startAudio() {
     handle(Event::AudioStarted);
 }
 
-// Resolves the stored names of the cable and the capture. A name missing from the list read last
-// may belong to a device plugged in since, so the list is read again once (the streams are
-// stopped here, so the sound system is restarted to read it). Without both the connection goes on
-// without audio, and the log names the first device missing. The speaker is looked up too, but is
-// not needed for audio to flow.
-bool HSRigLink::soundDevicesFound() {
-    if (soundDevicesListed(false))
-        return true;
-    soundCard->EnumerateAudioDevices();
-    return soundDevicesListed(true);
+// Resolves the stored names of the three devices. A name missing from the list read last may
+// belong to a device plugged in since, so the list is read again once (the streams are stopped
+// here, so the sound system is restarted to read it). A device still missing is the card's to
+// look for while the others play.
+void HSRigLink::lookUpSoundDevices() {
+    if (!soundDevicesListed())
+        soundCard->EnumerateAudioDevices();
+    soundDevicesListed();
 }
 
-bool HSRigLink::soundDevicesListed(bool reportMissing) {
-    soundCard->findSpeakerDevice(linkSettings.card.audioDevice);
-    const struct {
-        int (HSSoundCard::*find)(const QString&);
-        const QString& name;
-        const char* role;
-    } lookups[] = {
-        {&HSSoundCard::findOutputDevice, linkSettings.card.outputDevice, "UMX output"},
-        {&HSSoundCard::findInputDevice, linkSettings.card.inputDevice, "UMX input"},
-    };
-    for (const auto& lookup : lookups) {
-        if ((soundCard->*lookup.find)(lookup.name) == -1) {
-            if (reportMissing)
-                HSLOG(LogLevel::Warning, kCategory)
-                    << "No audio: the " << lookup.role << " device \"" << lookup.name
-                    << "\" is not among the sound devices";
-            return false;
-        }
-    }
-    return true;
+bool HSRigLink::soundDevicesListed() {
+    const CardSettings& card = linkSettings.card;
+    const bool speaker = soundCard->findSpeakerDevice(card.audioDevice) >= 0 || !card.speakerOn;
+    const bool cable = soundCard->findOutputDevice(card.outputDevice) >= 0;
+    return soundCard->findInputDevice(card.inputDevice) >= 0 && cable && speaker;
 }
 
 void HSRigLink::stopAudio() {
@@ -336,12 +317,13 @@ void HSRigLink::scheduleReconnect(int delayMs) {
     emit reconnecting(delayMs);
 }
 
-// Only a link that is up and streaming is judged: while the control channel is being re-established
-// or a device reopened no audio can arrive, and an outage of any length is ridden out.
+// Only a link that is up and streaming is judged (a device missing meanwhile stops nothing else):
+// while the control channel is being re-established no audio can arrive, and an outage of any
+// length is ridden out.
 void HSRigLink::onTick() {
     const quint32 rxBytes = audioWorker->takeBytesReceived();
     const quint32 txBytes = audioWorker->takeBytesTransmitted();
-    if (state() == State::Streaming) {
+    if (state() == State::Streaming || state() == State::DeviceLost) {
         if (isLowReceiveRate(rxBytes))
             ++lowRateTicks;
         if (lowRateTicks > kLowRateLimit)

@@ -106,8 +106,8 @@ private:
     void startAudio();
     void stopAudio();
     void scheduleReconnect(int delayMs);
-    bool soundDevicesFound();
-    bool soundDevicesListed(bool reportMissing);
+    void lookUpSoundDevices();
+    bool soundDevicesListed();
     void onTick();
     void logPlayoutStats();
 

@@ -11,7 +11,6 @@ namespace {
 using A = Action;
 
 constexpr int kReconnectDelaysMs[] = {1000, 2000, 4000, 8000, 16000, 30000};
-constexpr int kDeviceRetryDelaysMs[] = {500, 1000, 2000, 5000};
 
 // The schedule's delay at `index`; past its end, the last one again and again.
 template <std::size_t N>
@@ -46,15 +45,6 @@ Transition reconnect(Position from, std::vector<Step> steps) {
     return moveTo(from, State::Reconnecting, std::move(steps));
 }
 
-Transition retryDevice(Position from, std::vector<Step> steps, std::vector<Step> report = {}) {
-    if (from.state != State::DeviceLost)
-        from.deviceRetries = 0;
-    steps.push_back({A::ScheduleDeviceRetry, deviceRetryDelayMs(from.deviceRetries)});
-    steps.insert(steps.end(), report.begin(), report.end());
-    ++from.deviceRetries;
-    return moveTo(from, State::DeviceLost, std::move(steps));
-}
-
 // Idle and GivenUp: only the operator's connect starts anything, with both schedules afresh.
 Transition fromRest(const Position& from, Event event) {
     if (event != Event::Connect)
@@ -66,10 +56,6 @@ Transition fromRest(const Position& from, Event event) {
 
 int reconnectDelayMs(int reconnects) {
     return delayAt(kReconnectDelaysMs, reconnects);
-}
-
-int deviceRetryDelayMs(int retries) {
-    return delayAt(kDeviceRetryDelaysMs, retries);
 }
 
 Transition transition(const Position& from, Event event) {
@@ -84,8 +70,9 @@ Transition transition(const Position& from, Event event) {
     case Event::CardFailed:
         return hangUp(from, State::Idle, {{A::ReportCardFailed}});
     case Event::LowRate:
-        return state == State::Streaming ? hangUp(from, State::GivenUp, {{A::ReportLost}})
-                                         : stay(from);
+        return state == State::Streaming || state == State::DeviceLost
+                   ? hangUp(from, State::GivenUp, {{A::ReportLost}})
+                   : stay(from);
     case Event::Described:
         return stay(from, {{A::StopTimers}, {A::StartAudio}});
     case Event::AudioStarted:
@@ -104,16 +91,20 @@ Transition transition(const Position& from, Event event) {
     case Event::ReconnectTimeout:
         return state == State::Reconnecting ? stay(from, {{A::OpenChannel}, {A::StartAnswerTimer}})
                                             : stay(from);
+    // Another device missing meanwhile is named instead; the look goes on as it was.
     case Event::DeviceFailed:
-        return state == State::Streaming
-                   ? retryDevice(from, {{A::StopCard}}, {{A::ReportDeviceUnavailable}})
-                   : stay(from);
-    case Event::DeviceReopenFailed:
-        return state == State::DeviceLost ? retryDevice(from, {}) : stay(from);
+        if (state == State::DeviceLost)
+            return stay(from, {{A::ReportDeviceUnavailable}});
+        return state == State::Streaming ? moveTo(from, State::DeviceLost,
+                                                  {{A::ScheduleDeviceRetry, kDeviceRetryMs},
+                                                   {A::ReportDeviceUnavailable}})
+                                         : stay(from);
     case Event::DeviceReopened:
         return state == State::DeviceLost ? moveTo(from, State::Streaming, {}) : stay(from);
     case Event::DeviceRetryTimeout:
-        return state == State::DeviceLost ? stay(from, {{A::ReopenDevices}}) : stay(from);
+        return state == State::DeviceLost
+                   ? stay(from, {{A::ReopenDevices}, {A::ScheduleDeviceRetry, kDeviceRetryMs}})
+                   : stay(from);
     }
     return stay(from);
 }

@@ -18,7 +18,7 @@ enum class State {
     Streaming,    // audio flows both ways
     Reconnecting, // a lost connection: waiting out the back-off, or an attempt waiting for its
                   // answer
-    DeviceLost,   // a sound device stopped working and is being reopened; the connection stays up
+    DeviceLost,   // a sound device is missing and looked for; the others and the connection stay up
     GivenUp,      // too little audio arrived; the operator was told
 };
 Q_ENUM_NS(State)
@@ -32,11 +32,10 @@ enum class Event {
     AnswerTimeout,      // an attempt brought no stream description in time
     ReconnectTimeout,   // the back-off delay is over
     LowRate,            // the fifth low-rate check of a stream
-    AudioStarted,       // the audio path runs (or goes without audio: no device was found)
+    AudioStarted,       // the audio path runs (with the devices that are there)
     CardFailed,         // the sound card's streams could not be started
-    DeviceFailed,       // a running sound device stopped working
-    DeviceReopened,     // the streams were reopened
-    DeviceReopenFailed, // the streams could not be reopened
+    DeviceFailed,       // a sound device is missing, or stopped working
+    DeviceReopened,     // every device plays again
     DeviceRetryTimeout, // the device retry delay is over
 };
 Q_ENUM_NS(Event)
@@ -51,14 +50,13 @@ enum class Action {
     ScheduleReconnect,   // the reconnect timer with `delayMs`, announced to the operator
     StartAudio,          // look the devices up, start the streams and the UDP socket
     StopAudio,           // the UDP socket and the streams
-    StopCard,            // the streams only: a device failed, the connection stays
-    ReopenDevices,       // the streams again, the devices looked up by name
+    ReopenDevices,       // the missing devices looked for by name
     ScheduleDeviceRetry, // the device retry timer with `delayMs`
     ReportStreaming,
     ReportRefused,           // "Unable connect to remote Rig"
     ReportCardFailed,        // "Unable to configure audio card"
     ReportLost,              // "Lost connection with Rig"
-    ReportDeviceUnavailable, // the failed device, named in the status line
+    ReportDeviceUnavailable, // the missing device, named in the status line
 };
 Q_ENUM_NS(Action)
 
@@ -70,11 +68,10 @@ struct Step {
     }
 };
 
-// Where the link stands: its state and how far the two retry schedules have gone.
+// Where the link stands: its state and how far the reconnection schedule has gone.
 struct Position {
     State state = State::Idle;
-    int reconnects = 0;    // reconnections scheduled since the connection was lost
-    int deviceRetries = 0; // device retries scheduled since the device failed
+    int reconnects = 0; // reconnections scheduled since the connection was lost
 };
 
 struct Transition {
@@ -87,8 +84,8 @@ Transition transition(const Position& from, Event event);
 // The delay before the reconnection that follows `reconnects` earlier ones: 1, 2, 4, 8, 16 s, then
 // every 30 s.
 int reconnectDelayMs(int reconnects);
-// The delay before the device retry that follows `retries` earlier ones: 0.5, 1, 2 s, then every 5
-// s.
-int deviceRetryDelayMs(int retries);
+// A missing device is looked for this often: one that appears plays within it and the time its
+// stream takes to open.
+inline constexpr int kDeviceRetryMs = 2000;
 
 } // namespace LinkStateMachine

@@ -13,6 +13,16 @@ void Receiver::start(const Setup& setup, PlaybackSink* cableSink) {
     jitterMs = 0.0;
 }
 
+void Receiver::startCable(PlaybackSink* cableSink) {
+    cable.reset(current.hostRate, current.streamRate, current.datagramFrames,
+                estimator.nextPosition());
+    cable.attach(cableSink);
+}
+
+void Receiver::stopCable() {
+    cable.attach(nullptr);
+}
+
 void Receiver::startSpeaker() {
     speaker.reset(current.hostRate, current.streamRate, current.datagramFrames,
                   estimator.nextPosition());

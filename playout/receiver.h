@@ -27,8 +27,11 @@ public:
         int floorFrames = 0;
     };
 
-    // A new stream, played on `cable`.
+    // A new stream, played on `cable` (none: it is kept until startCable).
     void start(const Setup& setup, PlaybackSink* cable);
+    // The cable's playout afresh, from where the next datagram goes, on `cable`; and its end.
+    void startCable(PlaybackSink* cable);
+    void stopCable();
     // The speaker's playout from the next datagram on, its card when it is open, and its end.
     void startSpeaker();
     void attachSpeaker(PlaybackSink* speaker);

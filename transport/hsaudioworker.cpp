@@ -52,6 +52,7 @@ void HSAudioWorker::init(QString remoteHost, ushort remotePort, ushort localPort
             Qt::QueuedConnection);
     connect(udpSocket, &HSUDPAudioSocket::inDataReady, this, &HSAudioWorker::onUdpDataReceived);
     running = true;
+    reportedMissing.clear();
     soundWatchdog->start();
     servicePlayback();
     HSLOG(LogLevel::Notice, kCategory) << "Audio worker initialized";
@@ -94,31 +95,22 @@ void HSAudioWorker::servicePlayback() {
         playbackTimer->start(inMs);
 }
 
-// Runs while the connection is up; a device that has stopped is reported once, and watched again
-// when the streams have been reopened.
+// Runs while the connection is up: each change of the device missing is reported once.
 void HSAudioWorker::checkSoundDevices() {
     if (!soundCard->isStarted())
         return;
-    const QString device = soundCard->failedDevice();
-    if (device.isEmpty())
+    const QString missing = soundCard->missingDevice();
+    if (missing == reportedMissing)
         return;
-    HSLOG(LogLevel::Warning, kCategory)
-        << "Sound device \"" << device << "\" stopped working, reopening it";
-    soundWatchdog->stop();
-    emit soundDeviceLost(device);
-}
-
-void HSAudioWorker::stopCard() {
-    playbackTimer->stop();
-    soundCard->StopAudio();
-}
-
-void HSAudioWorker::reopenCard() {
-    const bool ok = soundCard->RestartAudio();
-    if (ok) {
-        HSLOG(LogLevel::Notice, kCategory) << "Sound devices reopened";
-        soundWatchdog->start();
-        servicePlayback();
+    reportedMissing = missing;
+    if (missing.isEmpty()) {
+        HSLOG(LogLevel::Notice, kCategory) << "Sound devices all playing";
+        emit soundDevicesBack();
+    } else {
+        emit soundDeviceLost(missing);
     }
-    emit soundDevicesReopened(ok);
+}
+
+void HSAudioWorker::lookForMissingDevices() {
+    soundCard->lookForMissingDevices();
 }

@@ -14,8 +14,9 @@ class QTimer;
 
 // Runs the audio path of one connection in a thread of its own: every datagram from the host is
 // queued for playback as it arrives, and every capture block is sent to the host. It watches
-// the sound devices and reports one that stopped working; stopping and reopening the streams then
-// is done here too, when the link says so, so the GUI never waits on a failed device.
+// the sound devices, reports one that is missing or stopped working and when all are back, and
+// has the card look for the missing ones when the link says so, so the GUI never waits on a
+// device.
 class HSAudioWorker : public QObject {
     Q_OBJECT
 
@@ -27,10 +28,8 @@ public slots:
     void init(QString remoteHost, ushort remotePort, ushort localPort,
               bool acceptAnySender = false);
     void stop();
-    // A device failed: the streams stop, the socket stays.
-    void stopCard();
-    // The streams again, the devices looked up by name.
-    void reopenCard();
+    // The missing devices looked for by name; those found join the running streams.
+    void lookForMissingDevices();
 
 public:
     // Any thread: the bytes received from the host and handed to it since the last call. Counted
@@ -42,9 +41,9 @@ signals:
     void stopped();
     // The local port could not be bound: nothing will be received until the next init.
     void udpBindFailed(quint16 port, const QString& reason);
-    // A running sound device stopped working; it is watched again once the streams are reopened.
+    // A sound device the streams want is missing (or stopped working), and every one plays again.
     void soundDeviceLost(const QString& device);
-    void soundDevicesReopened(bool ok);
+    void soundDevicesBack();
 
 private slots:
     void onMicDataReady();
@@ -60,6 +59,8 @@ private:
     std::atomic<quint32> bytesIn{0};
     std::atomic<quint32> bytesOut{0};
     QTimer* soundWatchdog;
+    // The missing device reported last (worker thread).
+    QString reportedMissing;
     // Fires when the playback streams want feeding next, between datagrams.
     QTimer* playbackTimer;
 };

@@ -81,7 +81,9 @@ HSLinkWindow::HSLinkWindow(HSRigLink* link, const QString& panel, QWidget* paren
 }
 
 void HSLinkWindow::sample() {
-    const bool streaming = link->state() == HSRigLink::State::Streaming;
+    // A device missing stops none of the others: the figures go on.
+    const bool streaming = link->state() == HSRigLink::State::Streaming ||
+                           link->state() == HSRigLink::State::DeviceLost;
     linkHistory.record(QDateTime::currentMSecsSinceEpoch(),
                        {streaming, link->playoutStats(), rxKbit, txKbit});
     copyButton->setText("Copy report");

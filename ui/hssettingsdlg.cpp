@@ -19,9 +19,20 @@ constexpr const char* kCategory = "Settings";
 const QString kPredefinedOutputDevice = QStringLiteral("Line Volume (2- UMX VAC)");
 const QString kPredefinedInputDevice = QStringLiteral("Line In (UMX VAC)");
 
-void selectText(QComboBox* box, const QString& text) {
+void selectDevice(QComboBox* box, const QString& name) {
     const QSignalBlocker quiet(box);
-    box->setCurrentIndex(box->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive));
+    box->setCurrentIndex(box->findData(name));
+}
+
+// Each device's item carries its name. The device the settings name that is not there now stays
+// listed, marked, so that the choice is kept and seen.
+void fillDevices(QComboBox* box, const QStringList& names, const QString& chosen) {
+    const QSignalBlocker quiet(box);
+    box->clear();
+    for (const QString& name : names)
+        box->addItem(name, name);
+    if (!chosen.isEmpty() && !names.contains(chosen))
+        box->addItem(QString("%1 (not connected)").arg(chosen), chosen);
 }
 
 void refill(QComboBox* box, const QStringList& items) {
@@ -224,9 +235,10 @@ void HSSettingsDlg::UpdateUi() {
 // The devices as the sound system lists them now, and the machine's IPv4 addresses but loopback.
 void HSSettingsDlg::fillLists() {
     const SoundDevices devices = link->soundDevices();
-    refill(ui->outputDeviceCombo, devices.playback);
-    refill(ui->speakerDeviceCombo, devices.playback);
-    refill(ui->inputDeviceCombo, devices.capture);
+    const CardSettings& card = values.link.card;
+    fillDevices(ui->outputDeviceCombo, devices.playback, card.outputDevice);
+    fillDevices(ui->speakerDeviceCombo, devices.playback, card.audioDevice);
+    fillDevices(ui->inputDeviceCombo, devices.capture, card.inputDevice);
     QStringList addresses;
     for (const QHostAddress& address : QNetworkInterface::allAddresses()) {
         if (address.protocol() == QAbstractSocket::IPv4Protocol &&
@@ -245,8 +257,8 @@ void HSSettingsDlg::usePredefinedDeviceChecked(bool checked) {
         return;
     values.link.card.outputDevice = kPredefinedOutputDevice;
     values.link.card.inputDevice = kPredefinedInputDevice;
-    selectText(ui->outputDeviceCombo, values.link.card.outputDevice);
-    selectText(ui->inputDeviceCombo, values.link.card.inputDevice);
+    selectDevice(ui->outputDeviceCombo, values.link.card.outputDevice);
+    selectDevice(ui->inputDeviceCombo, values.link.card.inputDevice);
 }
 
 void HSSettingsDlg::themeChanged(int idx) {

@@ -110,6 +110,7 @@ void MainWindow::connectLink() {
     connect(link, &HSRigLink::soundDeviceUnavailable, this, [this](const QString& device) {
         unavailableDevice = device;
         showStatus(0, 0, 0.0f);
+        updateUI();
     });
     connect(link, &HSRigLink::reconnecting, this, [this](int delayMs) {
         reconnectNotice = reconnectNoticeText(delayMs);
@@ -350,7 +351,12 @@ void MainWindow::updateUI() {
     const QIcon& icon = connected && !reconnecting ? iconConnected16 : iconDisconnected16;
     ui->pbConnect->setIcon(icon);
     trayIcon->setIcon(icon);
-    trayIcon->setToolTip(reconnecting ? QStringLiteral("Reconnecting") : windowTitleText);
+    if (reconnecting)
+        trayIcon->setToolTip(QStringLiteral("Reconnecting"));
+    else if (link->state() == HSRigLink::State::DeviceLost && !unavailableDevice.isEmpty())
+        trayIcon->setToolTip(soundDeviceNoticeText(unavailableDevice));
+    else
+        trayIcon->setToolTip(windowTitleText);
     connectAction->setIcon(icon);
     if (!connected) {
         notify("Remote RIG " + ui->cbRig->currentText() + " disconnected", iconDisconnected256,

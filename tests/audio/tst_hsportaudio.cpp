@@ -24,6 +24,11 @@ class TestHSPortAudio : public QObject {
     // Devices "plugged in" while the test runs: ALSA reads this file after its own configuration.
     QTemporaryDir dir;
     QString lateDevices() const { return dir.filePath("late-devices.conf"); }
+    void plugIn(const QByteArray& definition) {
+        QFile plugged(lateDevices());
+        QVERIFY(plugged.open(QIODevice::Append));
+        plugged.write(definition);
+    }
 
 private slots:
     void initTestCase() {
@@ -34,27 +39,26 @@ private slots:
                     lateDevices().toUtf8());
     }
 
-    // A start that fails halfway (a playback device chosen as the capture) leaves nothing open.
+    // A start that fails halfway (a capture device that cannot be opened) leaves nothing open.
     // PortAudio reads the device list only when it starts: the card restarts it to list a device
     // plugged in later, even after the panel's warm-up, and opens streams after it. The streams
-    // start, also over running ones, the speaker's only while it is on, and capture blocks come
-    // reduced to half the buffer's samples.
+    // start, also over running ones, the speaker's only while it is on; a speaker plugged in while
+    // they run is missing until it is looked for, then opened by its name beside them. Capture
+    // blocks come reduced to half the buffer's samples.
     void theCardOnTheAudioServer() {
         PortAudioWarmUp warmUp;
         HSPortAudio card;
         card.findOutputDevice(kCable);
-        card.findSpeakerDevice("UMX Speaker");
-        card.findInputDevice(kCable); // a playback device: the capture fails once the cable is open
+        card.findSpeakerDevice("UMX Late Speaker");
+        plugIn("pcm.\"UMX Broken Capture\" { type asym; capture.pcm { type jack; capture_ports "
+               "{ 0 nowhere:output_1 } } }\n");
+        card.EnumerateAudioDevices();
+        card.findInputDevice("UMX Broken Capture");
         QVERIFY(!card.StartAudio(kFormat));
         QCOMPARE(serverPorts(), 0);
-        card.findInputDevice(kCapture);
-        QFile plugged(lateDevices());
-        QVERIFY(plugged.open(QIODevice::Append));
-        plugged.write("pcm.\"UMX Late Capture\" { type plug; slave.pcm \"Line In (UMX VAC)\"; "
-                      "hint.description \"x\" }\n");
-        plugged.close();
+        plugIn("pcm.\"UMX Late Capture\" { type plug; slave.pcm \"Line In (UMX VAC)\" }\n");
         card.EnumerateAudioDevices();
-        QVERIFY(card.captureDeviceNames().contains("UMX Late Capture"));
+        QVERIFY(card.findInputDevice("UMX Late Capture") >= 0);
         QObject worker;
         QSet<int> sizes;
         connect(
@@ -68,10 +72,18 @@ private slots:
             card.StreamOut(block);
             return serverPorts();
         };
-        for (const bool on : {true, false}) {
-            card.setSpeakerOn(on);
-            QTRY_COMPARE(portsWhileStreaming(), on ? 5 : 3);
-        }
+        const auto missingWhileStreaming = [&] {
+            card.StreamOut(block);
+            return card.missingDevice();
+        };
+        card.setSpeakerOn(true);
+        QTRY_COMPARE(missingWhileStreaming(), QString("UMX Late Speaker"));
+        plugIn("pcm.\"UMX Late Speaker\" { type asym; playback.pcm \"UMX Speaker\" }\n");
+        card.lookForMissingDevices();
+        QTRY_COMPARE(portsWhileStreaming(), 5);
+        QCOMPARE(missingWhileStreaming(), QString());
+        card.setSpeakerOn(false);
+        QTRY_COMPARE(portsWhileStreaming(), 3);
         QTRY_VERIFY_WITH_TIMEOUT(card.inputLatency() != 0.0f && !sizes.isEmpty(), 10000);
         card.StopAudio();
         QCOMPARE(serverPorts(), 0);

@@ -4,12 +4,10 @@
 #include "devicecatalogue.h"
 #include "hsvumeter.h"
 #include "samplemath.h"
-#include "standinsoundcard.h"
 
 #include <QtTest>
 
 using Samples = QVector<qint16>;
-Q_DECLARE_METATYPE(StreamFormat)
 
 static const QString kWasapi = ".*(WASAPI).*";
 
@@ -47,95 +45,6 @@ private slots:
         Samples out(reducedCaptureBytes(in.size()) / 2, 0x5a5a);
         reduceCapture(in.constData(), in.size(), reinterpret_cast<char*>(out.data()));
         QTEST(out, "out");
-    }
-
-    // From -30 dB: the playback meter smooths the RMS levels of the left and right samples of one
-    // write (left first: silence, which reads -250.31 dB, falling by half; full scale rising by
-    // 70 %); the capture meter the samples before the 2:1 reduction (every other pair full scale,
-    // -3.01 dB), which here keeps only silent ones, and hands that block over to the worker.
-    void soundCardMetersItsBlocks() {
-        StandInSoundCard card;
-        QVERIFY(card.startOnItsDevices({streamFormatForHost(48000, 128), {}}));
-        card.StreamOut(QByteArray::fromHex("0000ff7f").repeated(256));
-        card.pushCapture(Samples{0, 0, 32767, 32767, 0, 0, 32767, 32767});
-        QStringList readings;
-        for (float level :
-             {card.playbackMeter()->valueLeft.load(), card.playbackMeter()->valueRight.load(),
-              card.captureMeter()->value.load()})
-            readings << QString::number(level, 'f', 1);
-        QCOMPARE(readings, QStringList({"-140.2", "-9.0", "-11.1"}));
-        QCOMPARE(card.latestCapturedData(), QByteArray(8, '\0'));
-    }
-
-    // A datagram whose length is not a whole number of frames: its whole frames are played in
-    // their place, the odd bytes are dropped, and the next datagram follows it with its channels
-    // where they were (the left a steady 1000, the right counting the host's frames).
-    void aDatagramWithAPartialFrame() {
-        StandInSoundCard card;
-        QVERIFY(card.startOnItsDevices({streamFormatForHost(48000, 128), {}}));
-        for (int d = 0, n = 0; d < 400; ++d) {
-            Samples frames;
-            for (int i = 0; i < 128; ++i, ++n)
-                frames << 1000 << qint16(n % 20000);
-            QByteArray datagram(reinterpret_cast<const char*>(frames.constData()), 512);
-            card.StreamOut(d == 300 ? datagram + "\x7f\x7f" : datagram);
-        }
-        const QByteArray played = card.played();
-        const auto* samples = reinterpret_cast<const qint16*>(played.constData());
-        int steps = 0;
-        // From the middle of what was played (well after the audio started), until the datagrams
-        // end; the resampler rings within a few percent.
-        for (int i = played.size() / 8 * 2; i < played.size() / 2 && samples[i] != 0; i += 2) {
-            QVERIFY2(std::abs(samples[i] - 1000) <= 50, qPrintable(QString::number(samples[i])));
-            steps += samples[i + 1] == samples[i - 1] + 1 ? 1 : 0;
-        }
-        QVERIFY2(steps > 15000, qPrintable(QString::number(steps)));
-    }
-
-    // A host's description sizes the card's buffers: one beyond the bounds is refused, as is one
-    // with no rate.
-    void cardBuffers_data() {
-        QTest::addColumn<StreamFormat>("format");
-        QTest::addColumn<int>("multiplier"); // of both buffers
-        QTest::addColumn<bool>("accepted");
-        QTest::newRow("largest capture buffer") << StreamFormat{96000, 8, 65536} << 1 << true;
-        QTest::newRow("capture buffer over") << StreamFormat{96000, 8, 32769} << 2 << false;
-        QTest::newRow("largest playback buffer") << StreamFormat{96000, 65536, 8} << 8 << true;
-        QTest::newRow("playback block over") << StreamFormat{96000, 65537, 8} << 1 << false;
-        QTest::newRow("no rate") << StreamFormat{0, 2048, 2048} << 1 << false;
-    }
-    void cardBuffers() {
-        QFETCH(StreamFormat, format);
-        QFETCH(int, multiplier);
-        CardSettings buffers;
-        buffers.frameOutMult = buffers.frameInMult = multiplier;
-        StandInSoundCard card;
-        QTEST(card.startOnItsDevices({format, buffers}), "accepted");
-    }
-
-    // The sound system is restarted to read its device list again, so that a device plugged back
-    // in under another index is opened by its name, but never under open streams, and not for the
-    // first list, which it has just read.
-    void deviceListReadAgain_data() {
-        QTest::addColumn<bool>("streaming");
-        QTest::addColumn<int>("restarts");
-        QTest::addColumn<int>("opened"); // the capture's index at the next start
-        QTest::newRow("no stream open") << false << 1 << 5;
-        QTest::newRow("streams open") << true << 0 << 0;
-    }
-    void deviceListReadAgain() {
-        QFETCH(bool, streaming);
-        const CardConfig format{streamFormatForHost(48000, 128), {}};
-        StandInSoundCard card;
-        card.findOutputDevice(card.kCable);
-        card.findInputDevice(card.kCapture);
-        QVERIFY(!streaming || card.StartAudio(format));
-        card.captureIndex = 5;
-        card.EnumerateAudioDevices();
-        QTEST(card.restarts.load(), "restarts");
-        card.StopAudio();
-        QVERIFY(card.startOnItsDevices(format));
-        QTEST(card.openedCapture.load(), "opened");
     }
 
     void captureBuffer_data() {

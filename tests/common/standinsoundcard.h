@@ -19,10 +19,10 @@
 // stream is a buffer the playout writes; the card empties it a host block at the streams' rate at
 // a time, on the clock, looks at the playout just before each of those cycles (as a timely worker
 // would), and records what it played. It captures silence every 40 ms while its streams run (as
-// a live capture does), lets a test push its own captured samples, and can be made to lose its
-// capture device (which then stops capturing) and have it plugged back under another index, or its
-// cable's stream hang. Like
-// PortAudio it lists its devices as they were at its last restart.
+// a live capture does), lets a test push its own captured samples, and can be made to lose any of
+// its devices (a capture then stops capturing, a playback stream stops taking audio) and have it
+// plugged back, the capture under another index. Like PortAudio it lists its devices as they were
+// at its last restart, and like ALSA it opens a device by its name wherever it is now.
 class StandInSoundCard : public HSSoundCard {
 public:
     static inline const QString kCapture = QStringLiteral("Stand-in capture");
@@ -34,7 +34,7 @@ public:
         // hand-over while a block is being delivered.
         connect(&wallClock, &QTimer::timeout, this, [this] {
             const QMutexLocker guard(&mutex);
-            if (open && capturePresent)
+            if (captureOpen && capturePresent)
                 pushCapture(QVector<qint16>(1024)); // silence
         });
         wallClock.start(kCaptureTickMs);
@@ -47,16 +47,23 @@ public:
     bool running() const { return streamsOpen(); }
     qint64 datagrams() const { return value(arrivals); }
 
-    // Openings of the cable's and the capture's streams, and of the speaker's.
+    // Openings of the cable's stream, and of the speaker's.
     std::atomic<int> opened{0};
     std::atomic<int> speakerOpened{0};
+    // Which devices are plugged in, by CardDevice; a playback device pulled out stops taking audio
+    // (it hangs) while the clock goes on.
+    std::atomic<bool> cablePresent{true};
+    std::atomic<bool> speakerPresent{true};
     std::atomic<bool> capturePresent{true};
+    std::atomic<bool>& present(CardDevice device) {
+        return device == CardDevice::Cable     ? cablePresent
+               : device == CardDevice::Speaker ? speakerPresent
+                                               : capturePresent;
+    }
     std::atomic<bool> idleClock{true};
-    // The cable's stream stops taking audio (its device hangs) while the clock goes on.
-    std::atomic<bool> cableStalled{false};
     std::atomic<int> captureIndex{0};
     std::atomic<int> restarts{0};
-    // The capture device the streams were opened on last.
+    // The index of the capture device opened last.
     std::atomic<int> openedCapture{-1};
 
     // Looks its cable and capture up and starts the streams on them.
@@ -79,38 +86,42 @@ protected:
         listed = plugged();
     }
     bool available() override { return true; }
-    bool openStreams(const CardConfig& config, const DeviceChoice& devices) override {
+    bool openStream(CardDevice device, const CardConfig& config, int, const QString&) override {
         const QMutexLocker guard(&mutex);
-        prepareCapture(config.format.frameSizeIn * config.settings.frameInMult);
-        open = devices.output >= 0 && devices.input >= 0;
-        opened += open ? 1 : 0;
+        if (!present(device))
+            return false;
+        if (!streamsOpen())
+            nextCycleNs = clockNs;
         streams = config.format;
-        cable.reset(open);
-        nextCycleNs = clockNs;
-        openedCapture = devices.input;
-        return open;
+        if (device == CardDevice::Capture) {
+            captureOpen = true;
+            openedCapture = captureIndex.load();
+        }
+        if (device == CardDevice::Cable) {
+            cable.reset(true);
+            ++opened;
+        }
+        if (device == CardDevice::Speaker) {
+            speaker.reset(true);
+            ++speakerOpened;
+        }
+        return true;
     }
-    void closeStreams() override {
+    void closeStream(CardDevice device) override {
         const QMutexLocker guard(&mutex);
-        open = false;
-        cable.reset(false);
-        speaker.reset(false);
-    }
-    bool openSpeaker(const StreamFormat&, int) override {
-        const QMutexLocker guard(&mutex);
-        speaker.reset(open);
-        speakerOpened += open ? 1 : 0;
-        return open;
-    }
-    void closeSpeaker() override {
-        const QMutexLocker guard(&mutex);
-        speaker.reset(false);
+        if (device == CardDevice::Capture)
+            captureOpen = false;
+        else
+            (device == CardDevice::Cable ? cable : speaker).reset(false);
     }
     PlaybackSink* cableSink() override { return &cable; }
     PlaybackSink* speakerSink() override { return &speaker; }
     // At once, on the worker's thread: a scenario sees a switch by the next datagram.
-    void switchSpeaker(std::function<void()> job) override { job(); }
-    bool streamsOpen() const override { return value(open); }
+    void switchDevice(std::function<void()> job) override { job(); }
+    bool streamsOpen() const override {
+        const QMutexLocker guard(&mutex);
+        return captureOpen || cable.isRunning() || speaker.isRunning();
+    }
     std::int64_t arrivalNs(int hostFrames) override {
         {
             const QMutexLocker guard(&mutex);
@@ -168,6 +179,10 @@ private:
             running = run;
             held.clear();
         }
+        bool isRunning() const {
+            const QMutexLocker guard(&lock);
+            return running;
+        }
         mutable QMutex lock;
         QByteArray held;
         QByteArray played;
@@ -178,8 +193,10 @@ private:
         DeviceCatalogue catalogue;
         if (capturePresent)
             catalogue.inputDevices.insert(kCapture, captureIndex);
-        catalogue.outputDevices.insert(kCable, 1);
-        catalogue.outputDevices.insert(kSpeaker, 2);
+        if (cablePresent)
+            catalogue.outputDevices.insert(kCable, 1);
+        if (speakerPresent)
+            catalogue.outputDevices.insert(kSpeaker, 2);
         return catalogue;
     }
     template <typename T>
@@ -191,17 +208,18 @@ private:
     void runUntil(std::int64_t ns) {
         const int frames = streams.frameSizeOut;
         const std::int64_t periodNs = 1000000000LL * frames / std::max(streams.sampleRate, 1);
-        for (; value(open) && frames > 0 && nextCycleNs <= ns; nextCycleNs += periodNs) {
+        for (; streamsOpen() && frames > 0 && nextCycleNs <= ns; nextCycleNs += periodNs) {
             clockNs = nextCycleNs - kLookAheadNs;
             servicePlaybackAt(clockNs);
-            if (!cableStalled)
+            if (cablePresent)
                 cable.cycle(frames);
-            speaker.cycle(frames);
+            if (speakerPresent)
+                speaker.cycle(frames);
         }
         clockNs = ns;
     }
 
-    mutable QMutex mutex;
+    mutable QRecursiveMutex mutex;
     QTimer wallClock;
     QElapsedTimer wall;
     StandInSink cable;
@@ -215,5 +233,5 @@ private:
     std::int64_t lastAdvanceWallNs = 0;
     qint64 arrivals = 0;
     DeviceCatalogue listed;
-    bool open = false;
+    bool captureOpen = false;
 };

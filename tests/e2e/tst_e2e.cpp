@@ -102,6 +102,7 @@ public:
             while (rig.canReadLine())
                 rigLines << QString::fromUtf8(rig.readLine()).trimmed();
         });
+        QFile(lateDevices()).open(QIODevice::WriteOnly);
     }
     ~Session() {
         close();
@@ -123,7 +124,18 @@ public:
         for (const char* folder : {"XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "TMPDIR"})
             env.insert(folder, dir.path());
         env.insert(audioClients);
+        // Devices plugged in while the session runs: ALSA reads this file after its own
+        // configuration.
+        env.insert("ALSA_CONFIG_PATH", env.value("ALSA_CONFIG_PATH", "/usr/share/alsa/alsa.conf") +
+                                           ':' + lateDevices());
         return env;
+    }
+
+    QString lateDevices() const { return dir.filePath("late-devices.conf"); }
+    void plugIn(const QByteArray& definition) {
+        QFile plugged(lateDevices());
+        if (plugged.open(QIODevice::Append))
+            plugged.write(definition);
     }
 
     // What the panel has logged (its standard error), or a log file of the session's folder.
@@ -224,10 +236,10 @@ public:
         return !window.isEmpty();
     }
 
-    // A rig; the settings the panel finds: the rig, the audio server's devices, the speaker on, a
-    // free local UDP port, a theme, and to connect at start; and the panel connected to the rig,
-    // the rig sending.
-    bool connectToRig() {
+    // A rig; the settings the panel finds: the rig, the audio server's devices (or the cable
+    // given), the speaker on, a free local UDP port, a theme, and to connect at start; and the
+    // panel connected to the rig, the rig sending.
+    bool connectToRig(const QString& cable = "Line Volume (2- UMX VAC)") {
         if (!startRig())
             return false;
         const auto freePort = [] { // free once the probe is gone, before the panel binds it
@@ -237,7 +249,7 @@ public:
         };
         seeded = {{"listRigs", QStringList{QString("127.0.0.1:%1").arg(rigPort)}},
                   {"selectedRig", 0},
-                  {"outputDevice", "Line Volume (2- UMX VAC)"},
+                  {"outputDevice", cable},
                   {"inputDevice", "Line In (UMX VAC)"},
                   {"audioDevice", "UMX Speaker"},
                   {"speakerOn", true},
@@ -422,6 +434,22 @@ private slots:
         // A JACK server waits out every client that dies without closing; PipeWire does not.
         if (audioClients.contains("JACK_DEFAULT_SERVER"))
             QCOMPARE(s.run("jack_lsp", {}), serverPorts);
+    }
+
+    // A cable device that is not there yet when the panel connects (a USB interface plugged in
+    // later) is looked for while the audio flows, and the rig's audio is heard on it once it is
+    // there.
+    void aCablePluggedInAfterConnectingPlays() {
+        Session s;
+        QVERIFY(s.connectToRig("UMX Late Cable"));
+        QVERIFY(QTest::qWaitFor([&] { return s.log().contains("\"UMX Late Cable\" is missing"); },
+                                kWaitMs));
+        s.plugIn(
+            "pcm.\"UMX Late Cable\" { type asym; playback.pcm \"Line Volume (2- UMX VAC)\" }\n");
+        const QString wrong = s.listen();
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+        QVERIFY(s.log().contains("Sound device \"UMX Late Cable\" found and opened"));
+        QVERIFY(s.close());
     }
 
     // With a tray, --hidden starts the panel there: once its tray menu has opened, no window has

@@ -139,11 +139,11 @@ private slots:
 
     // Sound devices come and go while the link stays up, on a UDP port that another program has
     // taken, which is shown. A capture plugged in after the panel read its device list is found at
-    // connect. A device that stops is reopened on its retry schedule: a cable whose stream stops
-    // taking audio (the watchdog finds it), then a capture that goes and comes back under another
-    // index (found by its name). With no tray to go to, closing the connected window then asks "Do
-    // you want to quit?" and ends the session as Quit does: the panel ends its event loop, the host
-    // hears the close, and the sound card's streams are closed.
+    // connect. A device that goes is named in the status line and the tray's tool tip and looked
+    // for on the retry timer: a cable pulled out (its stream stops taking audio), then a capture
+    // that comes back under another index. With no tray to go to, closing the connected window then
+    // asks "Do you want to quit?" and ends the session as Quit does: the panel ends its event loop,
+    // the host hears the close, and the sound card's streams are closed.
     void soundDevicesComeAndGoAndClosingTheWindowEndsTheSession() {
         Scenario s;
         QUdpSocket squatter;
@@ -158,9 +158,10 @@ private slots:
         auto* warning = s.window->findChild<QLabel*>("udpPortWarning");
         QTRY_VERIFY(warning->isVisible());
         QCOMPARE(warning->text(), QString("UDP port %1 unavailable: no audio received").arg(port));
-        s.card.cableStalled = true;
+        s.card.cablePresent = false;
         QTRY_COMPARE(s.status(), soundDeviceNoticeText(StandInSoundCard::kCable));
-        s.card.cableStalled = false;
+        QCOMPARE(s.window->findChild<QSystemTrayIcon*>()->toolTip(), s.status());
+        s.card.cablePresent = true;
         s.fire("deviceRetryTimer");
         QTRY_COMPARE(s.state(), State::Streaming);
 

@@ -16,9 +16,9 @@ class TestHSSettingsDlg : public QObject {
 
 private slots:
     // Every control the keys name is in the form and shows its stored value: the device names in
-    // their boxes (cable, capture, speaker; a missing one not at all), the depths in their buttons
-    // (TX x8 has none: Auto, 1). Each button, clicked in turn, sets its depth, each check box
-    // switches its flag, and the predefined option chooses the cable's devices. Each theme
+    // their boxes (cable, capture, speaker; a missing one marked as such), the depths in their
+    // buttons (TX x8 has none: Auto, 1). Each button, clicked in turn, sets its depth, each check
+    // box switches its flag, and the predefined option chooses the cable's devices. Each theme
     // restyles the application its own way at once, "System Default" removes the style, and
     // Cancel puts back the style the dialog opened with (here as if given on the command line).
     void controlsShowAndTakeTheirValues() {
@@ -34,7 +34,8 @@ private slots:
         QStringList shown;
         for (const char* name : {"outputDeviceCombo", "inputDeviceCombo", "speakerDeviceCombo"})
             shown << dialog.findChild<QComboBox*>(name)->currentText();
-        QCOMPARE(shown, (QStringList{"Stand-in speaker", "Stand-in capture", ""}));
+        QCOMPARE(shown, (QStringList{"Stand-in speaker", "Stand-in capture",
+                                     "Unplugged (not connected)"}));
         QVERIFY(dialog.findChild<QRadioButton*>("rxBuffer4Radio")->isChecked());
 
         const PanelSettings& chosen = dialog.settings();

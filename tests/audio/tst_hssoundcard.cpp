@@ -1,0 +1,188 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The sound card's own rules, through the stand-in card: metering, partial frames, the buffers a
+// host's description asks for, the device list read again, and devices that come and go.
+
+#include "standinsoundcard.h"
+
+#include <QtTest>
+
+using Samples = QVector<qint16>;
+Q_DECLARE_METATYPE(StreamFormat)
+Q_DECLARE_METATYPE(CardDevice)
+
+namespace {
+
+// A datagram of 128 frames of a steady 1000 on both channels.
+QByteArray steadyDatagram() {
+    return QByteArray::fromHex("e803e803").repeated(128);
+}
+
+// The longest run of silent frames after the first sound, in 16-bit stereo.
+int longestGap(const QByteArray& played) {
+    const auto* samples = reinterpret_cast<const qint16*>(played.constData());
+    int run = 0, longest = 0;
+    bool heard = false;
+    for (int i = 0; i + 1 < played.size() / 2; i += 2) {
+        const bool silent = samples[i] == 0;
+        heard = heard || !silent;
+        run = heard && silent ? run + 1 : 0;
+        longest = std::max(longest, run);
+    }
+    return longest;
+}
+
+// The frames of a 16-bit stereo recording that carry the steady datagrams' sound.
+int soundIn(const QByteArray& played) {
+    const auto* samples = reinterpret_cast<const qint16*>(played.constData());
+    int frames = 0;
+    for (int i = 0; i + 1 < played.size() / 2; i += 2)
+        frames += std::abs(samples[i] - 1000) < 50 ? 1 : 0;
+    return frames;
+}
+
+} // namespace
+
+class TestHSSoundCard : public QObject {
+    Q_OBJECT
+
+private slots:
+    // From -30 dB: the playback meter smooths the RMS levels of the left and right samples of one
+    // write (left first: silence, which reads -250.31 dB, falling by half; full scale rising by
+    // 70 %); the capture meter the samples before the 2:1 reduction (every other pair full scale,
+    // -3.01 dB), which here keeps only silent ones, and hands that block over to the worker.
+    void soundCardMetersItsBlocks() {
+        StandInSoundCard card;
+        QVERIFY(card.startOnItsDevices({streamFormatForHost(48000, 128), {}}));
+        card.StreamOut(QByteArray::fromHex("0000ff7f").repeated(256));
+        card.pushCapture(Samples{0, 0, 32767, 32767, 0, 0, 32767, 32767});
+        QStringList readings;
+        for (float level :
+             {card.playbackMeter()->valueLeft.load(), card.playbackMeter()->valueRight.load(),
+              card.captureMeter()->value.load()})
+            readings << QString::number(level, 'f', 1);
+        QCOMPARE(readings, QStringList({"-140.2", "-9.0", "-11.1"}));
+        QCOMPARE(card.latestCapturedData(), QByteArray(8, '\0'));
+    }
+
+    // A datagram whose length is not a whole number of frames: its whole frames are played in
+    // their place, the odd bytes are dropped, and the next datagram follows it with its channels
+    // where they were (the left a steady 1000, the right counting the host's frames).
+    void aDatagramWithAPartialFrame() {
+        StandInSoundCard card;
+        QVERIFY(card.startOnItsDevices({streamFormatForHost(48000, 128), {}}));
+        for (int d = 0, n = 0; d < 400; ++d) {
+            Samples frames;
+            for (int i = 0; i < 128; ++i, ++n)
+                frames << 1000 << qint16(n % 20000);
+            QByteArray datagram(reinterpret_cast<const char*>(frames.constData()), 512);
+            card.StreamOut(d == 300 ? datagram + "\x7f\x7f" : datagram);
+        }
+        const QByteArray played = card.played();
+        const auto* samples = reinterpret_cast<const qint16*>(played.constData());
+        int steps = 0;
+        // From the middle of what was played (well after the audio started), until the datagrams
+        // end; the resampler rings within a few percent.
+        for (int i = played.size() / 8 * 2; i < played.size() / 2 && samples[i] != 0; i += 2) {
+            QVERIFY2(std::abs(samples[i] - 1000) <= 50, qPrintable(QString::number(samples[i])));
+            steps += samples[i + 1] == samples[i - 1] + 1 ? 1 : 0;
+        }
+        QVERIFY2(steps > 15000, qPrintable(QString::number(steps)));
+    }
+
+    // A host's description sizes the card's buffers: one beyond the bounds is refused, as is one
+    // with no rate.
+    void cardBuffers_data() {
+        QTest::addColumn<StreamFormat>("format");
+        QTest::addColumn<int>("multiplier"); // of both buffers
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("largest capture buffer") << StreamFormat{96000, 8, 65536} << 1 << true;
+        QTest::newRow("capture buffer over") << StreamFormat{96000, 8, 32769} << 2 << false;
+        QTest::newRow("largest playback buffer") << StreamFormat{96000, 65536, 8} << 8 << true;
+        QTest::newRow("playback block over") << StreamFormat{96000, 65537, 8} << 1 << false;
+        QTest::newRow("no rate") << StreamFormat{0, 2048, 2048} << 1 << false;
+    }
+    void cardBuffers() {
+        QFETCH(StreamFormat, format);
+        QFETCH(int, multiplier);
+        CardSettings buffers;
+        buffers.frameOutMult = buffers.frameInMult = multiplier;
+        StandInSoundCard card;
+        QTEST(card.startOnItsDevices({format, buffers}), "accepted");
+    }
+
+    // The sound system is restarted to read its device list again, so that a device plugged in
+    // since is listed, but never under open streams, and not for the first list, which it has just
+    // read.
+    void deviceListReadAgain_data() {
+        QTest::addColumn<bool>("streaming");
+        QTest::addColumn<int>("restarts");
+        QTest::newRow("no stream open") << false << 1;
+        QTest::newRow("streams open") << true << 0;
+    }
+    void deviceListReadAgain() {
+        QFETCH(bool, streaming);
+        StandInSoundCard card;
+        card.findInputDevice(card.kCapture); // the first list
+        QVERIFY(!streaming || card.startOnItsDevices({streamFormatForHost(48000, 128), {}}));
+        card.EnumerateAudioDevices();
+        QTEST(card.restarts.load(), "restarts");
+    }
+
+    // A device named in the settings that is missing at the start, or pulled out while it plays,
+    // is named as missing while the others play on without a gap; plugged in and looked for, it
+    // plays again (the capture under the index it has now).
+    void devicesComeAndGo_data() {
+        QTest::addColumn<CardDevice>("device");
+        QTest::addColumn<bool>("atStart");
+        for (const auto& [device, name] :
+             {std::pair{CardDevice::Cable, "cable"}, std::pair{CardDevice::Speaker, "speaker"},
+              std::pair{CardDevice::Capture, "capture"}}) {
+            QTest::addRow("%s missing at the start", name) << device << true;
+            QTest::addRow("%s pulled out", name) << device << false;
+        }
+    }
+    void devicesComeAndGo() {
+        QFETCH(CardDevice, device);
+        QFETCH(bool, atStart);
+        const QString name = device == CardDevice::Cable     ? StandInSoundCard::kCable
+                             : device == CardDevice::Speaker ? StandInSoundCard::kSpeaker
+                                                             : StandInSoundCard::kCapture;
+        StandInSoundCard card;
+        card.idleClock = false;
+        card.findSpeakerDevice(card.kSpeaker); // the first list
+        card.present(device) = !atStart;
+        card.EnumerateAudioDevices();
+        CardSettings speakerOn;
+        speakerOn.speakerOn = true;
+        QVERIFY(card.startOnItsDevices({streamFormatForHost(48000, 128), speakerOn}));
+        // A third of a second of audio a look.
+        const auto missingAfterPlaying = [&](const QString& missing) {
+            return QTest::qWaitFor([&] {
+                for (int i = 0; i < 128; ++i)
+                    card.StreamOut(steadyDatagram());
+                return card.missingDevice() == missing;
+            });
+        };
+        QVERIFY(missingAfterPlaying(atStart ? name : QString()));
+        card.present(device) = false;
+        QVERIFY(missingAfterPlaying(name));
+        card.captureIndex = 3;
+        card.present(device) = true;
+        card.lookForMissingDevices();
+        const int cableHeard = card.played().size(), speakerHeard = card.speakerPlayed().size();
+        QVERIFY(missingAfterPlaying(QString()));
+        if (device == CardDevice::Capture)
+            QCOMPARE(card.openedCapture, 3);
+        else
+            QVERIFY(soundIn(device == CardDevice::Cable
+                                ? card.played().mid(cableHeard)
+                                : card.speakerPlayed().mid(speakerHeard)) > 0);
+        if (device != CardDevice::Cable)
+            QCOMPARE(longestGap(card.played()), 0);
+        if (device != CardDevice::Speaker)
+            QCOMPARE(longestGap(card.speakerPlayed()), 0);
+    }
+};
+
+QTEST_MAIN(TestHSSoundCard)
+#include "tst_hssoundcard.moc"
