@@ -49,25 +49,47 @@ void preparePlaybackStream() {
     PaAlsa_SetNumPeriods(kPlaybackPeriods);
 }
 
+namespace {
+
 // PortAudio names a card's device "card: device (hw:N,M)" and a configured PCM by its own name.
-// A PCM that is not defined is not tried, so that looking for one now and then leaves no trace of
-// PortAudio's failure on the terminal.
-bool UnlistedDevice::address(PaStreamParameters& parameters, const QString& name) {
+QByteArray alsaName(const QString& name) {
     static const QRegularExpression cardDevice(R"(\((hw:\d+,\d+)\)$)");
     const QRegularExpressionMatch card = cardDevice.match(name);
-    deviceString = (card.hasMatch() ? card.captured(1) : name).toUtf8();
-    // ALSA reads a configuration changed since only once its cached one is dropped.
+    return (card.hasMatch() ? card.captured(1) : name).toUtf8();
+}
+
+// Whether ALSA's configuration, read afresh (it reads a configuration changed since only once its
+// cached one is dropped), defines the PCM.
+bool defined(const QByteArray& pcm) {
     snd_config_update_free_global();
     snd_config_t* definition = nullptr;
     if (snd_config_update() < 0 ||
-        snd_config_search_definition(snd_config, "pcm", deviceString.constData(), &definition) < 0)
+        snd_config_search_definition(snd_config, "pcm", pcm.constData(), &definition) < 0)
         return false;
     snd_config_delete(definition);
+    return true;
+}
+
+} // namespace
+
+// A PCM that is not defined is not tried, so that looking for one now and then leaves no trace of
+// PortAudio's failure on the terminal.
+bool UnlistedDevice::address(PaStreamParameters& parameters, const QString& name) {
+    deviceString = alsaName(name);
+    if (!defined(deviceString))
+        return false;
     PaAlsa_InitializeStreamInfo(&alsa);
     alsa.deviceString = deviceString.constData();
     parameters.device = paUseHostApiSpecificDeviceSpecification;
     parameters.hostApiSpecificStreamInfo = &alsa;
     return true;
+}
+
+// A card's device goes with its card, which its stream reports; a configured PCM goes with its
+// definition, while its stream plays on into ports that lead nowhere.
+bool deviceUndefined(const QString& name) {
+    const QByteArray pcm = alsaName(name);
+    return !pcm.startsWith("hw:") && !defined(pcm);
 }
 
 void prepareCaptureStream() {
@@ -82,6 +104,10 @@ void preparePlaybackStream() {}
 void prepareCaptureStream() {}
 
 bool UnlistedDevice::address(PaStreamParameters&, const QString&) {
+    return false;
+}
+
+bool deviceUndefined(const QString&) {
     return false;
 }
 

@@ -88,3 +88,8 @@ private:
     PaAlsaStreamInfo alsa{};
 #endif
 };
+
+// Whether the sound system no longer knows the device PortAudio calls `name`, though a stream on
+// it may run on: on Linux a PCM whose definition was removed from ALSA's configuration. Elsewhere
+// a device that goes fails its stream, and this is always false.
+bool deviceUndefined(const QString& name);

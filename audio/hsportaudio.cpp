@@ -159,6 +159,10 @@ void HSPortAudio::closeStream(CardDevice device) {
     }
 }
 
+bool HSPortAudio::deviceGone(const QString& name) {
+    return deviceUndefined(name);
+}
+
 // Aborted rather than stopped: what it still holds is of no use once the stream ends, and
 // waiting for it to play out would hold the worker.
 void HSPortAudio::closePlayback(StreamSink& sink) {

@@ -31,6 +31,7 @@ protected:
     bool openStream(CardDevice device, const CardConfig& config, int index,
                     const QString& name) override;
     void closeStream(CardDevice device) override;
+    bool deviceGone(const QString& name) override;
     bool streamsOpen() const override;
     PlaybackSink* cableSink() override { return &cable; }
     PlaybackSink* speakerSink() override { return &speaker; }

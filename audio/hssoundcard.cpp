@@ -24,6 +24,8 @@ constexpr long long kMaxPlaybackBufferFrames = kMaxBufferFrames * 8;
 // A capture is judged silent after this many of its buffers, and never sooner than kMinSilenceMs.
 constexpr qint64 kSilentBuffers = 4;
 constexpr qint64 kMinSilenceMs = 500;
+// How often the open devices are asked whether the sound system still knows them.
+constexpr qint64 kPresenceCheckMs = 2000;
 
 qint64 steadyMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -237,6 +239,7 @@ void HSSoundCard::openDevice(CardDevice device) {
         lastCaptureMs = steadyMs();
         captureFaulted = false;
     }
+    chosen.gone = false;
     chosen.state = opened ? DeviceState::Open : DeviceState::Missing;
     if (device == CardDevice::Speaker && opened)
         HSLOG(LogLevel::Info, kCategory) << "Speaker on: \"" << chosen.name << "\"";
@@ -265,8 +268,19 @@ void HSSoundCard::closeStreams() {
         closeStream(device);
 }
 
+void HSSoundCard::checkPresence() {
+    const QMutexLocker guard(&deviceLock);
+    for (DeviceInUse& chosen : inUse)
+        if (chosen.state == DeviceState::Open && deviceGone(chosen.name))
+            chosen.gone = true;
+}
+
 // A stream that stopped working is closed alone; the others play on.
 QString HSSoundCard::missingDevice() {
+    if (const qint64 now = steadyMs(); now - presenceCheckedMs >= kPresenceCheckMs) {
+        presenceCheckedMs = now;
+        switchDevice([this] { checkPresence(); });
+    }
     QString missing;
     for (const CardDevice device : {CardDevice::Capture, CardDevice::Cable, CardDevice::Speaker}) {
         DeviceInUse& chosen = use(device);
@@ -288,6 +302,8 @@ QString HSSoundCard::missingDevice() {
 }
 
 bool HSSoundCard::stoppedWorking(CardDevice device) {
+    if (use(device).gone.exchange(false))
+        return true;
     const std::int64_t now = nowNs();
     switch (device) {
     case CardDevice::Capture:

@@ -147,6 +147,9 @@ protected:
                             const QString& name) = 0;
     // Closes one device's stream, if open.
     virtual void closeStream(CardDevice device) = 0;
+    // Whether the sound system no longer knows the device called `name` (asked of open devices
+    // now and then, off the worker's thread).
+    virtual bool deviceGone(const QString& /*name*/) { return false; }
     // The open playback streams as the receiver writes them.
     virtual PlaybackSink* cableSink() = 0;
     virtual PlaybackSink* speakerSink() = 0;
@@ -183,6 +186,8 @@ private:
         QString name;
         int index = -1;
         std::atomic<DeviceState> state{DeviceState::Closed};
+        // The sound system no longer knows the device, though its stream may run on.
+        std::atomic<bool> gone{false};
         // The worker has handed its playback stream to the receiver.
         bool written = false;
     };
@@ -194,6 +199,7 @@ private:
     void followSpeakerSwitch();
     void openDevice(CardDevice device);
     void closeDevice(CardDevice device, DeviceState from, DeviceState to);
+    void checkPresence();
     bool stoppedWorking(CardDevice device);
     void letGo(CardDevice device);
     bool playbackStalled(std::int64_t lastTakenNs, std::int64_t now) const;
@@ -205,6 +211,8 @@ private:
     DeviceCatalogue catalogue;
     bool catalogued = false;
     std::array<DeviceInUse, 3> inUse;
+    // Steady-clock milliseconds of the latest look at whether the open devices are still there.
+    qint64 presenceCheckedMs = 0;
     // Steady-clock milliseconds of the capture's latest callback (or of its start).
     std::atomic<qint64> lastCaptureMs{0};
     std::atomic<bool> captureFaulted{false};

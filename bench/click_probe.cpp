@@ -8,7 +8,8 @@
 //                                                writes the same audio, frames doubled to 96000 Hz,
 //                                                straight into the cable's playback end with the
 //                                                panel's stream parameters (the floor)
-//   click_probe first-sound [TIMEOUT_S]          prints when the first non-silent sample arrives
+//   click_probe first-sound [TIMEOUT_S] [DEVICE] prints when the first non-silent sample arrives
+//                                                (at DEVICE, a capture end, if given)
 //   click_probe pa-init                          times Pa_Initialize and the device enumeration
 //
 // Every mode but pa-init captures the cable's far end ("UMX VAC RX Out", 96000 Hz stereo). A
@@ -187,8 +188,8 @@ PaStream* openCableStream(const char* name, bool input, int framesPerBuffer,
     return stream;
 }
 
-PaStream* openCapture(Capture& capture) {
-    return openCableStream(kCableFarEnd, true, kCaptureFramesPerBuffer, captureCallback, &capture);
+PaStream* openCapture(Capture& capture, const char* farEnd = kCableFarEnd) {
+    return openCableStream(farEnd, true, kCaptureFramesPerBuffer, captureCallback, &capture);
 }
 
 double median(std::vector<double> v) {
@@ -301,10 +302,10 @@ std::vector<double> writeDirect(int clicks, double interval, int framesPerBuffer
     return sent;
 }
 
-int firstSound(double timeout) {
+int firstSound(double timeout, const char* farEnd) {
     Capture capture;
     capture.threshold = kSoundThreshold;
-    PaStream* stream = openCapture(capture);
+    PaStream* stream = openCapture(capture, farEnd);
     if (!stream)
         return 1;
     std::printf("listening\n");
@@ -346,16 +347,17 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (mode != "udp" && mode != "direct" && mode != "first-sound") {
-        std::fprintf(stderr, "usage: click_probe udp PORT [CLICKS] [INTERVAL_S] | direct [CLICKS] "
-                             "[INTERVAL_S] [FRAMES_PER_BUFFER] | first-sound [TIMEOUT_S] | "
-                             "pa-init\n");
+        std::fprintf(stderr,
+                     "usage: click_probe udp PORT [CLICKS] [INTERVAL_S] | direct [CLICKS] "
+                     "[INTERVAL_S] [FRAMES_PER_BUFFER] | first-sound [TIMEOUT_S] [DEVICE] | "
+                     "pa-init\n");
         return 2;
     }
     if (Pa_Initialize() != paNoError)
         return 1;
     int status = 0;
     if (mode == "first-sound") {
-        status = firstSound(arg(2, 10));
+        status = firstSound(arg(2, 10), argc > 3 ? argv[3] : kCableFarEnd);
     } else {
         Capture capture;
         PaStream* stream = openCapture(capture);

@@ -76,6 +76,9 @@ void HSAudioWorker::onMicDataReady() {
     if (!running || !udpSocket)
         return;
     QByteArray block = soundCard->latestCapturedData();
+    // An announcement from before the streams were restarted finds no block.
+    if (block.isEmpty())
+        return;
     bytesOut += static_cast<quint32>(block.size());
     udpSocket->outData(block);
 }
