@@ -22,6 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     config.format = {96000, frameSize, 1024};
     config.settings.audioOutMode = static_cast<ReceiverMode>(mode);
     config.settings.speakerOn = speaker & 1;
+    card->findOutputDevice("cable");
+    card->findInputDevice("capture");
     card->StartAudio(config);
     card->StreamOut(QByteArray(reinterpret_cast<const char*>(data + header), int(size - header)));
     if (card->ServicePlayback() > 1000 || std::isnan(card->playbackMeter()->valueLeft.load()) ||

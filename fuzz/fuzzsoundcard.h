@@ -9,11 +9,7 @@
 // the fuzz targets drive directly. Its playback streams take whatever is written at once.
 class FuzzSoundCard : public HSSoundCard {
 public:
-    FuzzSoundCard() {
-        currentLogLevel = int(LogLevel::Emergency);
-        findOutputDevice("cable");
-        findInputDevice("capture");
-    }
+    FuzzSoundCard() { currentLogLevel = int(LogLevel::Emergency); }
     using HSSoundCard::deliverCapture;
 
 protected:

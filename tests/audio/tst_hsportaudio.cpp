@@ -6,7 +6,6 @@
 #include <QtTest>
 
 static const QString kCable = "Line Volume (2- UMX VAC)";
-static const QString kCapture = "Line In (UMX VAC)";
 static const CardConfig kFormat{streamFormatForHost(48000, 1024), {}};
 
 // Ports this process holds on the audio server: two per playback stream, one for the capture.
@@ -21,32 +20,24 @@ static int serverPorts() {
 class TestHSPortAudio : public QObject {
     Q_OBJECT
 
-    // Devices "plugged in" while the test runs: ALSA reads this file after its own configuration.
+    // Devices "plugged in" while the test runs: ALSA reads these files after its own
+    // configuration.
     QTemporaryDir dir;
-    QString lateDevices() const { return dir.filePath("late-devices.conf"); }
-    void unplug(const QByteArray& name) {
-        QFile plugged(lateDevices());
-        QVERIFY(plugged.open(QIODevice::ReadWrite));
-        QList<QByteArray> lines = plugged.readAll().split('\n');
-        lines.erase(std::remove_if(lines.begin(), lines.end(),
-                                   [&](const QByteArray& line) { return line.contains(name); }),
-                    lines.end());
-        plugged.resize(0);
-        plugged.write(lines.join('\n') + '\n');
-    }
-    void plugIn(const QByteArray& definition) {
-        QFile plugged(lateDevices());
-        QVERIFY(plugged.open(QIODevice::Append));
-        plugged.write(definition);
+    void define(const char* file, const QByteArray& definitions) {
+        QFile devices(dir.filePath(file));
+        QVERIFY(devices.open(QIODevice::WriteOnly));
+        devices.write(definitions);
     }
 
 private slots:
     void initTestCase() {
-        QFile(lateDevices()).open(QIODevice::WriteOnly);
+        define("capture.conf", {});
+        define("speaker.conf", {});
         const QByteArray path = qgetenv("ALSA_CONFIG_PATH");
         qputenv("ALSA_CONFIG_PATH",
                 (path.isEmpty() ? QByteArray("/usr/share/alsa/alsa.conf") : path) + ':' +
-                    lateDevices().toUtf8());
+                    dir.filePath("capture.conf").toUtf8() + ':' +
+                    dir.filePath("speaker.conf").toUtf8());
     }
 
     // A start that fails halfway (a capture device that cannot be opened) leaves nothing open.
@@ -61,13 +52,16 @@ private slots:
         HSPortAudio card;
         card.findOutputDevice(kCable);
         card.findSpeakerDevice("UMX Late Speaker");
-        plugIn("pcm.\"UMX Broken Capture\" { type asym; capture.pcm { type jack; capture_ports "
-               "{ 0 nowhere:output_1 } } }\n");
+        const QByteArray broken =
+            "pcm.\"UMX Broken Capture\" { type asym; capture.pcm { type jack; "
+            "capture_ports { 0 nowhere:output_1 } } }\n";
+        define("capture.conf", broken);
         card.EnumerateAudioDevices();
         card.findInputDevice("UMX Broken Capture");
         QVERIFY(!card.StartAudio(kFormat));
         QCOMPARE(serverPorts(), 0);
-        plugIn("pcm.\"UMX Late Capture\" { type plug; slave.pcm \"Line In (UMX VAC)\" }\n");
+        define("capture.conf",
+               broken + "pcm.\"UMX Late Capture\" { type plug; slave.pcm \"Line In (UMX VAC)\" }");
         card.EnumerateAudioDevices();
         QVERIFY(card.findInputDevice("UMX Late Capture") >= 0);
         QObject worker;
@@ -84,31 +78,26 @@ private slots:
         QCOMPARE(serverPorts(), 3);
         QByteArray block(4 * kFormat.format.frameSizeOut, '\0');
         // The speaker's stream opens and closes on a thread of its own, after a datagram; the
-        // cards are kept fed between datagrams, as the worker does.
-        const auto portsWhileStreaming = [&] {
+        // cards are kept fed between datagrams, as the worker does. The ports held, and the
+        // device missing.
+        const auto streaming = [&] {
             card.StreamOut(block);
             card.ServicePlayback();
-            return serverPorts();
-        };
-        const auto missingWhileStreaming = [&] {
-            card.StreamOut(block);
-            card.ServicePlayback();
-            return card.missingDevice();
+            return QString("%1 %2").arg(serverPorts()).arg(card.missingDevice());
         };
         card.setSpeakerOn(true);
-        QTRY_COMPARE(missingWhileStreaming(), QString("UMX Late Speaker"));
-        plugIn("pcm.\"UMX Late Speaker\" { type asym; playback.pcm \"UMX Speaker\" }\n");
-        card.lookForMissingDevices();
-        QTRY_COMPARE(portsWhileStreaming(), 5);
-        QCOMPARE(missingWhileStreaming(), QString());
-        unplug("UMX Late Speaker");
-        QTRY_COMPARE_WITH_TIMEOUT(missingWhileStreaming(), QString("UMX Late Speaker"), 5000);
-        QTRY_COMPARE(portsWhileStreaming(), 3);
-        plugIn("pcm.\"UMX Late Speaker\" { type asym; playback.pcm \"UMX Speaker\" }\n");
-        card.lookForMissingDevices();
-        QTRY_COMPARE(portsWhileStreaming(), 5);
+        QTRY_COMPARE(streaming(), "3 UMX Late Speaker");
+        const QByteArray speaker =
+            "pcm.\"UMX Late Speaker\" { type asym; playback.pcm \"UMX Speaker\" }";
+        for (int plugged = 0; plugged < 2; ++plugged) {
+            define("speaker.conf", speaker);
+            card.lookForMissingDevices();
+            QTRY_COMPARE(streaming(), "5 ");
+            define("speaker.conf", {});
+            QTRY_COMPARE_WITH_TIMEOUT(streaming(), "3 UMX Late Speaker", 5000);
+        }
         card.setSpeakerOn(false);
-        QTRY_COMPARE(portsWhileStreaming(), 3);
+        QTRY_COMPARE(streaming(), "3 ");
         QTRY_VERIFY_WITH_TIMEOUT(card.inputLatency() != 0.0f && !sizes.isEmpty(), 10000);
         card.StopAudio();
         QCOMPARE(serverPorts(), 0);

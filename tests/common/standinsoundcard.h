@@ -9,8 +9,19 @@
 #include <QTimer>
 #include <QVector>
 
+#include <array>
 #include <atomic>
 #include <cmath>
+
+// How many stereo frames of `played` (16-bit stereo) pass `test(left, right)`.
+template <typename Test>
+int framesWhere(const QByteArray& played, Test test) {
+    const auto* samples = reinterpret_cast<const qint16*>(played.constData());
+    int count = 0;
+    for (int i = 0; i + 1 < played.size() / 2; i += 2)
+        count += test(samples[i], samples[i + 1]) ? 1 : 0;
+    return count;
+}
 
 // A sound card in memory, standing in for the real one where a test is about logic. Its playback
 // streams run on a simulated clock: each datagram that arrives moves the clock on by the
@@ -34,12 +45,12 @@ public:
         // hand-over while a block is being delivered.
         connect(&wallClock, &QTimer::timeout, this, [this] {
             const QMutexLocker guard(&mutex);
-            if (captureOpen && capturePresent)
+            if (captureOpen && present(CardDevice::Capture))
                 pushCapture(QVector<qint16>(1024)); // silence
         });
         wallClock.start(kCaptureTickMs);
         wall.start();
-        listed = plugged();
+        listed = listedNow();
     }
 
     QByteArray played() const { return cable.playedSoFar(); }
@@ -52,14 +63,8 @@ public:
     std::atomic<int> speakerOpened{0};
     // Which devices are plugged in, by CardDevice; a playback device pulled out stops taking audio
     // (it hangs) while the clock goes on.
-    std::atomic<bool> cablePresent{true};
-    std::atomic<bool> speakerPresent{true};
-    std::atomic<bool> capturePresent{true};
-    std::atomic<bool>& present(CardDevice device) {
-        return device == CardDevice::Cable     ? cablePresent
-               : device == CardDevice::Speaker ? speakerPresent
-                                               : capturePresent;
-    }
+    std::array<std::atomic<bool>, 3> plugged{{{true}, {true}, {true}}};
+    std::atomic<bool>& present(CardDevice device) { return plugged[std::size_t(device)]; }
     std::atomic<bool> idleClock{true};
     std::atomic<int> captureIndex{0};
     std::atomic<int> restarts{0};
@@ -83,7 +88,7 @@ protected:
     void restartSoundSystem() override {
         ++restarts;
         const QMutexLocker guard(&mutex);
-        listed = plugged();
+        listed = listedNow();
     }
     bool available() override { return true; }
     bool openStream(CardDevice device, const CardConfig& config, int, const QString&) override {
@@ -93,27 +98,14 @@ protected:
         if (!streamsOpen())
             nextCycleNs = clockNs;
         streams = config.format;
-        if (device == CardDevice::Capture) {
-            captureOpen = true;
+        if (device == CardDevice::Capture)
             openedCapture = captureIndex.load();
-        }
-        if (device == CardDevice::Cable) {
-            cable.reset(true);
-            ++opened;
-        }
-        if (device == CardDevice::Speaker) {
-            speaker.reset(true);
-            ++speakerOpened;
-        }
+        else
+            ++(device == CardDevice::Cable ? opened : speakerOpened);
+        setOpen(device, true);
         return true;
     }
-    void closeStream(CardDevice device) override {
-        const QMutexLocker guard(&mutex);
-        if (device == CardDevice::Capture)
-            captureOpen = false;
-        else
-            (device == CardDevice::Cable ? cable : speaker).reset(false);
-    }
+    void closeStream(CardDevice device) override { setOpen(device, false); }
     PlaybackSink* cableSink() override { return &cable; }
     PlaybackSink* speakerSink() override { return &speaker; }
     // At once, on the worker's thread: a scenario sees a switch by the next datagram.
@@ -170,6 +162,10 @@ private:
             played.append(QByteArray(std::max(0, bytes - held.size()), '\0'));
             held.remove(0, std::min(bytes, held.size()));
         }
+        bool isRunning() const {
+            const QMutexLocker guard(&lock);
+            return running;
+        }
         QByteArray playedSoFar() const {
             const QMutexLocker guard(&lock);
             return played;
@@ -179,23 +175,26 @@ private:
             running = run;
             held.clear();
         }
-        bool isRunning() const {
-            const QMutexLocker guard(&lock);
-            return running;
-        }
         mutable QMutex lock;
         QByteArray held;
         QByteArray played;
         bool running = false;
     };
 
-    DeviceCatalogue plugged() const {
+    void setOpen(CardDevice device, bool open) {
+        const QMutexLocker guard(&mutex);
+        if (device == CardDevice::Capture)
+            captureOpen = open;
+        else
+            (device == CardDevice::Cable ? cable : speaker).reset(open);
+    }
+    DeviceCatalogue listedNow() const {
         DeviceCatalogue catalogue;
-        if (capturePresent)
+        if (plugged[std::size_t(CardDevice::Capture)])
             catalogue.inputDevices.insert(kCapture, captureIndex);
-        if (cablePresent)
+        if (plugged[std::size_t(CardDevice::Cable)])
             catalogue.outputDevices.insert(kCable, 1);
-        if (speakerPresent)
+        if (plugged[std::size_t(CardDevice::Speaker)])
             catalogue.outputDevices.insert(kSpeaker, 2);
         return catalogue;
     }
@@ -211,9 +210,9 @@ private:
         for (; streamsOpen() && frames > 0 && nextCycleNs <= ns; nextCycleNs += periodNs) {
             clockNs = nextCycleNs - kLookAheadNs;
             servicePlaybackAt(clockNs);
-            if (cablePresent)
+            if (present(CardDevice::Cable))
                 cable.cycle(frames);
-            if (speakerPresent)
+            if (present(CardDevice::Speaker))
                 speaker.cycle(frames);
         }
         clockNs = ns;
