@@ -71,6 +71,7 @@ void Playout::attach(PlaybackSink* card) {
     startFrames = std::lround(2 * datagram * nominalRatio);
     startHeldSinceNs = firstLookNs = -1;
     playing = underrunning = cardFailed = false;
+    input.waitRoom = 0;
     if (!sink)
         return;
     capacity = sink->writable();
@@ -146,7 +147,9 @@ PlayoutStats Playout::stats() const {
 }
 
 void Playout::RingInput::read(std::int16_t* frames, int count) {
-    missing += count - ring->read(frames, count);
+    const std::int64_t from = ring->readPosition();
+    missing += count - ring->read(frames, count, waitRoom);
+    waitRoom -= count - static_cast<int>(ring->readPosition() - from);
 }
 
 // The host frames the schedule says the host had sent by `atNs`.
@@ -213,6 +216,7 @@ void Playout::writeAudio() {
         return;
     writeOut(frames, true);
     underrunning = false;
+    input.waitRoom = std::max(target, datagram);
 }
 
 // Before the card's next cycle it must hold what the cycle takes: what has not come is played as

@@ -28,8 +28,11 @@
 // Until the schedule says the target is there, the card is kept running on silence; the audio then
 // starts where it leaves the fill at the target. Before each of the card's cycles the playout
 // makes sure the card holds what the cycle takes: audio not yet come is played as silence for
-// exactly the frames missing (an underrun), and skipped when it comes, so the timeline holds.
-// Audio past the fill's bound is dropped, oldest first.
+// exactly the frames missing (an underrun). Up to a target's worth of it is waited for, so that
+// the audio follows the silence and the fill is that much fuller at once: a datagram that came
+// late rarely comes alone, and skipping what it brought would leave the next one short as well.
+// Beyond that it is skipped when it comes, so the timeline holds. Audio past the fill's bound is
+// dropped, oldest first.
 //
 // Threads: one (the audio worker's) for everything but stats(), which any thread may call.
 class Playout {
@@ -64,6 +67,8 @@ private:
         void read(std::int16_t* frames, int count) override;
         PlayoutRing* ring = nullptr;
         int missing = 0;
+        // Missing frames the reads may still wait for.
+        int waitRoom = 0;
     };
 
     double scheduledEnd(std::int64_t atNs) const;

@@ -45,11 +45,11 @@ PlayoutRing::Written PlayoutRing::write(std::int64_t position, const std::int16_
     return result;
 }
 
-int PlayoutRing::read(std::int16_t* out, int count) {
+int PlayoutRing::read(std::int16_t* out, int count, int wait) {
     const int available = static_cast<int>(std::clamp<std::int64_t>(writeEnd - readPos, 0, count));
     copyOut(readPos, out, available);
     std::memset(out + kChannels * available, 0, (count - available) * kFrameBytes);
-    readPos += count;
+    readPos += count - std::clamp(count - available, 0, std::max(wait, 0));
     return available;
 }
 

@@ -11,7 +11,8 @@
 //
 // The positions keep the stream's timeline through every fault: a block is written at its own
 // position, so audio the reader has already passed is skipped (never played late) and a position
-// nobody wrote is played as silence; a read always advances by what it was asked for.
+// nobody wrote is played as silence. A read advances by what it was asked for, but that it may
+// wait for a few frames not yet written rather than pass them.
 class PlayoutRing {
 public:
     // What became of a block's frames in write(): played late would be stale, so skipped; the
@@ -32,8 +33,9 @@ public:
     Written write(std::int64_t position, const std::int16_t* frames, int count);
 
     // Fills `out` with `count` frames from the read position on, silence for any not yet written,
-    // and advances the read position by `count`. Returns the frames of audio.
-    int read(std::int16_t* out, int count);
+    // and advances the read position by `count` less up to `wait` of those not written (they are
+    // read when they come). Returns the frames of audio.
+    int read(std::int16_t* out, int count, int wait = 0);
     // Discards the oldest frames so that at most `keep` remain; returns how many went.
     int discardOldest(std::int64_t keep);
 

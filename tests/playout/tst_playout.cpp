@@ -100,8 +100,8 @@ class TestPlayout : public QObject {
 private slots:
     // A script of ring operations on frames whose samples are their position + 1, and what each
     // did: "wP+N" writes N frames at position P (late/silent/refused frames), "rN" reads N (the
-    // frames read, "_" for silence, then the frames of audio), "dK" keeps the newest K (frames
-    // discarded).
+    // frames read, "_" for silence, then the frames of audio), "rN+W" too, waiting for up to W of
+    // those not written, "dK" keeps the newest K (frames discarded).
     void ring_data() {
         QTest::addColumn<QString>("script"); // "capacity: operations"
         QTest::addColumn<QString>("result");
@@ -111,6 +111,8 @@ private slots:
                                              << "_,_,_,_/0 3/0/0 _/0";
         QTest::newRow("underrun keeps the timeline") << "8: w0+3 r5 w5+2 r2"
                                                      << "0/0/0 1,2,3,_,_/3 0/0/0 6,7/2";
+        QTest::newRow("underrun waited for, within its room") << "8: w0+3 r5+1 w3+2 r2"
+                                                              << "0/0/0 1,2,3,_,_/3 1/0/0 5,_/1";
         QTest::newRow("drop the oldest, then nothing past the bound") << "8: w0+6 d2 d2 r3"
                                                                       << "0/0/0 4 0 5,6,_/2";
         QTest::newRow("no room taken from unread audio") << "4: w0+2 r1 w2+4"
@@ -137,9 +139,11 @@ private slots:
                 const auto w = ring.write(at, frames.constData(), n);
                 results << QString("%1/%2/%3").arg(w.late).arg(w.silent).arg(w.refused);
             } else if (op[0] == 'r') {
-                const int got = ring.read(frames.data(), n);
+                const int count = numbers.first().toInt();
+                frames.resize(2 * count);
+                const int got = ring.read(frames.data(), count, numbers.size() > 1 ? n : 0);
                 QStringList read;
-                for (int i = 0; i < n; ++i)
+                for (int i = 0; i < count; ++i)
                     read << (frames[2 * i] ? QString::number(frames[2 * i]) : "_");
                 results << read.join(',') + "/" + QString::number(got);
             } else {
@@ -300,11 +304,11 @@ private slots:
         const Run run = simulate(link(100), 150);
         int gaps = 0;
         for (const QPointF& gap : run.gapsMs) {
-            gaps += gap.x() >= 30 ? 1 : 0;
-            QVERIFY2(gap.x() < 30 || gap.y() <= 512 * 1e3 / kRate + 0.5,
+            gaps += gap.x() >= kLockedS ? 1 : 0;
+            QVERIFY2(gap.x() < kLockedS || gap.y() <= 512 * 1e3 / kRate + 0.5,
                      qPrintable(QString::number(gap.y())));
         }
-        const int lost = lostFrom(arrivals(link(100), 150), 30);
+        const int lost = lostFrom(arrivals(link(100), 150), kLockedS);
         QVERIFY2(std::abs(gaps - lost) <= 0.02 * lost,
                  qPrintable(QString("%1 gaps for %2 lost").arg(gaps).arg(lost)));
         const double early = latency(run, 30, 90).median, late = latency(run, 90, 150).median;
