@@ -131,8 +131,10 @@ bool HSSoundCard::StartAudio(const CardConfig& start) {
     lastCaptureMs = steadyMs();
     captureFaulted = false;
     use(CardDevice::Speaker).state = DeviceState::Closed;
+    use(CardDevice::Speaker).lost = false;
     for (const CardDevice device : {CardDevice::Cable, CardDevice::Capture}) {
         DeviceInUse& chosen = use(device);
+        chosen.lost = chosen.index < 0;
         if (chosen.index < 0) {
             chosen.state = DeviceState::Missing;
             HSLOG(LogLevel::Warning, kCategory)
@@ -141,8 +143,10 @@ bool HSSoundCard::StartAudio(const CardConfig& start) {
             chosen.state = DeviceState::Open;
         } else {
             closeStreams();
-            for (DeviceInUse& each : inUse)
+            for (DeviceInUse& each : inUse) {
                 each.state = DeviceState::Closed;
+                each.lost = false;
+            }
             return false;
         }
     }
@@ -240,6 +244,7 @@ void HSSoundCard::openDevice(CardDevice device) {
         captureFaulted = false;
     }
     chosen.gone = false;
+    chosen.lost = !opened;
     chosen.state = opened ? DeviceState::Open : DeviceState::Missing;
     if (device == CardDevice::Speaker && opened)
         HSLOG(LogLevel::Info, kCategory) << "Speaker on: \"" << chosen.name << "\"";
@@ -258,6 +263,7 @@ void HSSoundCard::closeDevice(CardDevice device, DeviceState from, DeviceState t
     if (use(device).state != from)
         return;
     closeStream(device);
+    use(device).lost = to == DeviceState::Missing;
     use(device).state = to;
     if (device == CardDevice::Speaker && to == DeviceState::Closed)
         HSLOG(LogLevel::Info, kCategory) << "Speaker off";
@@ -288,14 +294,13 @@ QString HSSoundCard::missingDevice() {
             HSLOG(LogLevel::Warning, kCategory)
                 << "Sound device \"" << chosen.name << "\" stopped working, reopening it";
             letGo(device);
+            chosen.lost = true;
             chosen.state = DeviceState::Failing;
             switchDevice([this, device] {
                 closeDevice(device, DeviceState::Failing, DeviceState::Missing);
             });
         }
-        const DeviceState state = chosen.state;
-        if (missing.isEmpty() && wanted(device) &&
-            (state == DeviceState::Missing || state == DeviceState::Failing))
+        if (missing.isEmpty() && wanted(device) && chosen.lost)
             missing = chosen.name;
     }
     return missing;
@@ -379,6 +384,7 @@ void HSSoundCard::StopAudio() {
     for (DeviceInUse& chosen : inUse) {
         chosen.state = DeviceState::Closed;
         chosen.written = false;
+        chosen.lost = false;
     }
     latency = 0.0f;
 }

@@ -188,6 +188,8 @@ private:
         std::atomic<DeviceState> state{DeviceState::Closed};
         // The sound system no longer knows the device, though its stream may run on.
         std::atomic<bool> gone{false};
+        // Missing since it last played: a search under way does not make it found.
+        std::atomic<bool> lost{false};
         // The worker has handed its playback stream to the receiver.
         bool written = false;
     };

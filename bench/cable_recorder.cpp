@@ -3,7 +3,9 @@
 // 96000 Hz stereo int16) for SECONDS, or until SIGINT or SIGTERM, and prints what the analysis
 // needs instead of the audio itself:
 //
-//   cable_recorder SECONDS
+//   cable_recorder SECONDS [DEVICE]
+//
+// DEVICE is another stereo capture end to record instead (the speaker's, "UMX Speaker Monitor").
 //
 //   cb NS FRAMES       one per capture callback: CLOCK_MONOTONIC when it ran, frames captured
 //                      up to the end of its block (the sample clock, mapped to time later)
@@ -112,10 +114,10 @@ int captureCallback(const void* input, void*, unsigned long frameCount,
     return paContinue;
 }
 
-PaDeviceIndex findCapture() {
+PaDeviceIndex findCapture(const char* name) {
     for (PaDeviceIndex i = 0; i < Pa_GetDeviceCount(); ++i) {
         const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
-        if (info && std::strcmp(info->name, kCableFarEnd) == 0 &&
+        if (info && std::strcmp(info->name, name) == 0 &&
             info->maxInputChannels >= kCableChannels)
             return i;
     }
@@ -126,18 +128,19 @@ PaDeviceIndex findCapture() {
 
 int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 0.0;
-    if (argc != 2 || !(seconds > 0.0)) {
-        std::fprintf(stderr, "usage: cable_recorder SECONDS\n");
+    if (argc < 2 || argc > 3 || !(seconds > 0.0)) {
+        std::fprintf(stderr, "usage: cable_recorder SECONDS [DEVICE]\n");
         return 2;
     }
+    const char* farEnd = argc > 2 ? argv[2] : kCableFarEnd;
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
     Recording recording(static_cast<std::size_t>((seconds + 10.0) * kCallbacksPerSecond));
     if (Pa_Initialize() != paNoError)
         return 1;
-    const PaDeviceIndex device = findCapture();
+    const PaDeviceIndex device = findCapture(farEnd);
     if (device == paNoDevice) {
-        std::fprintf(stderr, "cable_recorder: no capture device \"%s\"\n", kCableFarEnd);
+        std::fprintf(stderr, "cable_recorder: no capture device \"%s\"\n", farEnd);
         Pa_Terminate();
         return 1;
     }
@@ -147,7 +150,7 @@ int main(int argc, char** argv) {
     if (Pa_OpenStream(&stream, &parameters, nullptr, kCableRate, kFramesPerBuffer, paClipOff,
                       captureCallback, &recording) != paNoError ||
         Pa_StartStream(stream) != paNoError) {
-        std::fprintf(stderr, "cable_recorder: cannot open \"%s\"\n", kCableFarEnd);
+        std::fprintf(stderr, "cable_recorder: cannot open \"%s\"\n", farEnd);
         Pa_Terminate();
         return 1;
     }
