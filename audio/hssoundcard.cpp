@@ -24,6 +24,9 @@ constexpr long long kMaxPlaybackBufferFrames = kMaxBufferFrames * 8;
 // A capture is judged silent after this many of its buffers, and never sooner than kMinSilenceMs.
 constexpr qint64 kSilentBuffers = 4;
 constexpr qint64 kMinSilenceMs = 500;
+// A capture just opened is given this long for its first block: a sound server may take a moment
+// to start a stream, the more so on a busy machine.
+constexpr qint64 kFirstDeliveryMs = 2000;
 // How often the open devices are asked whether the sound system still knows them.
 constexpr qint64 kPresenceCheckMs = 2000;
 
@@ -129,7 +132,7 @@ bool HSSoundCard::StartAudio(const CardConfig& start) {
     prepareCapture(
         static_cast<int>(captureBufferFrames(f.frameSizeIn, config.settings.frameInMult)));
     lastCaptureMs = steadyMs();
-    captureFaulted = false;
+    captureFaulted = captureDelivered = false;
     use(CardDevice::Speaker).state = DeviceState::Closed;
     use(CardDevice::Speaker).lost = false;
     for (const CardDevice device : {CardDevice::Cable, CardDevice::Capture}) {
@@ -241,7 +244,7 @@ void HSSoundCard::openDevice(CardDevice device) {
     const bool opened = openStream(device, config, chosen.index, chosen.name);
     if (device == CardDevice::Capture && opened) {
         lastCaptureMs = steadyMs();
-        captureFaulted = false;
+        captureFaulted = captureDelivered = false;
     }
     chosen.gone = false;
     chosen.lost = !opened;
@@ -314,7 +317,8 @@ bool HSSoundCard::stoppedWorking(CardDevice device) {
     case CardDevice::Capture:
         return captureFaulted ||
                stalled(lastCaptureMs,
-                       captureBufferFrames(config.format.frameSizeIn, config.settings.frameInMult));
+                       captureBufferFrames(config.format.frameSizeIn, config.settings.frameInMult),
+                       captureDelivered ? kMinSilenceMs : kFirstDeliveryMs);
     case CardDevice::Cable:
         return use(device).written &&
                (playback.cableFailed() || playbackStalled(playback.cableTakenNs(), now));
@@ -341,9 +345,10 @@ bool HSSoundCard::playbackStalled(std::int64_t lastTakenNs, std::int64_t now) co
     return lastTakenNs >= 0 && now - lastTakenNs > limitMs * 1'000'000;
 }
 
-bool HSSoundCard::stalled(const std::atomic<qint64>& lastMs, qint64 bufferFrames) const {
+bool HSSoundCard::stalled(const std::atomic<qint64>& lastMs, qint64 bufferFrames,
+                          qint64 minimumMs) const {
     const qint64 bufferMs = bufferFrames * 1000 / std::max(config.format.sampleRate, 1);
-    return steadyMs() - lastMs > std::max(kSilentBuffers * bufferMs, kMinSilenceMs);
+    return steadyMs() - lastMs > std::max(kSilentBuffers * bufferMs, minimumMs);
 }
 
 void HSSoundCard::reportCaptureFault() {
@@ -468,4 +473,5 @@ void HSSoundCard::deliverCapture(const std::int16_t* samples, int frameCount,
     }
     latency = latencySeconds;
     lastCaptureMs = steadyMs();
+    captureDelivered = true;
 }

@@ -205,7 +205,7 @@ private:
     bool stoppedWorking(CardDevice device);
     void letGo(CardDevice device);
     bool playbackStalled(std::int64_t lastTakenNs, std::int64_t now) const;
-    bool stalled(const std::atomic<qint64>& lastMs, qint64 bufferFrames) const;
+    bool stalled(const std::atomic<qint64>& lastMs, qint64 bufferFrames, qint64 minimumMs) const;
     int lookUp(const QMap<QString, int>& direction, const QString& name, CardDevice device);
     void meterPlayback(const std::int16_t* block, int frames);
 
@@ -218,6 +218,8 @@ private:
     // Steady-clock milliseconds of the capture's latest callback (or of its start).
     std::atomic<qint64> lastCaptureMs{0};
     std::atomic<bool> captureFaulted{false};
+    // The capture has delivered since it was opened.
+    std::atomic<bool> captureDelivered{false};
     std::atomic<bool> started{false};
     CardConfig config;
     std::atomic<bool> speaker{false};

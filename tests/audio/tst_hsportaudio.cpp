@@ -43,8 +43,8 @@ private slots:
     // A start that fails halfway (a capture device that cannot be opened) leaves nothing open.
     // PortAudio reads the device list only when it starts: the card restarts it to list a device
     // plugged in later, even after the panel's warm-up, and opens streams after it. The streams
-    // start, also over running ones, the speaker's only while it is on; a speaker plugged in while
-    // they run is missing until it is looked for, then opened by its name beside them; when its
+    // start, also over running ones, the speaker's only while it is on; a speaker missing while
+    // they run is found by its name once it is plugged in and opened beside them; when its
     // definition is removed it is missing again, and plugged back it plays again. Capture
     // blocks come reduced to half the buffer's samples.
     void theCardOnTheAudioServer() {
@@ -78,11 +78,12 @@ private slots:
         QCOMPARE(serverPorts(), 3);
         QByteArray block(4 * kFormat.format.frameSizeOut, '\0');
         // The speaker's stream opens and closes on a thread of its own, after a datagram; the
-        // cards are kept fed between datagrams, as the worker does. The ports held, and the
-        // device missing.
+        // cards are kept fed between datagrams and the missing devices looked for, as the worker
+        // and the link do. The ports held, and the device missing.
         const auto streaming = [&] {
             card.StreamOut(block);
             card.ServicePlayback();
+            card.lookForMissingDevices();
             return QString("%1 %2").arg(serverPorts()).arg(card.missingDevice());
         };
         card.setSpeakerOn(true);
@@ -91,7 +92,6 @@ private slots:
             "pcm.\"UMX Late Speaker\" { type asym; playback.pcm \"UMX Speaker\" }";
         for (int plugged = 0; plugged < 2; ++plugged) {
             define("speaker.conf", speaker);
-            card.lookForMissingDevices();
             QTRY_COMPARE(streaming(), "5 ");
             define("speaker.conf", {});
             QTRY_COMPARE_WITH_TIMEOUT(streaming(), "3 UMX Late Speaker", 5000);
