@@ -117,8 +117,7 @@ int captureCallback(const void* input, void*, unsigned long frameCount,
 PaDeviceIndex findCapture(const char* name) {
     for (PaDeviceIndex i = 0; i < Pa_GetDeviceCount(); ++i) {
         const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
-        if (info && std::strcmp(info->name, name) == 0 &&
-            info->maxInputChannels >= kCableChannels)
+        if (info && std::strcmp(info->name, name) == 0 && info->maxInputChannels >= kCableChannels)
             return i;
     }
     return paNoDevice;
