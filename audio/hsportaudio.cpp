@@ -49,6 +49,17 @@ QVector<DeviceDescription> describeDevices(int count) {
     return devices;
 }
 
+// Starts a stream Pa_OpenStream answered `opened` for; one that did not open or will not start
+// leaves no handle.
+bool startOpened(PaStream*& stream, PaError opened) {
+    PaError error = opened;
+    if (error == paNoError && (error = Pa_StartStream(stream)) != paNoError)
+        Pa_CloseStream(stream);
+    if (error != paNoError)
+        stream = nullptr;
+    return error == paNoError;
+}
+
 PaError initialisePortAudio() {
     routePlatformAudioDiagnostics();
     awaitPortAudioWarmUp();
@@ -182,14 +193,10 @@ bool HSPortAudio::openPlayback(StreamSink& sink, const PaStreamParameters& devic
         parameters.suggestedLatency =
             std::max(info->defaultLowOutputLatency, kPlaybackBufferSeconds);
     preparePlaybackStream();
-    PaError error = Pa_OpenStream(&sink.stream, nullptr, &parameters, rate,
-                                  paFramesPerBufferUnspecified, paClipOff, nullptr, nullptr);
+    const PaError opened = Pa_OpenStream(&sink.stream, nullptr, &parameters, rate,
+                                         paFramesPerBufferUnspecified, paClipOff, nullptr, nullptr);
     prepareCaptureStream();
-    if (error == paNoError && (error = Pa_StartStream(sink.stream)) != paNoError)
-        Pa_CloseStream(sink.stream);
-    if (error != paNoError)
-        sink.stream = nullptr;
-    return error == paNoError;
+    return startOpened(sink.stream, opened);
 }
 
 long HSPortAudio::StreamSink::writable() {
@@ -206,14 +213,10 @@ void HSPortAudio::StreamSink::write(const std::int16_t* frames, long count) {
 bool HSPortAudio::openCapture(const PaStreamParameters& device, const StreamFormat& format,
                               int captureBlocks) {
     const auto bufferFrames = captureBufferFrames(format.frameSizeIn, captureBlocks);
-    PaError error = Pa_OpenStream(&inputStream, &device, nullptr, format.sampleRate,
-                                  static_cast<unsigned long>(bufferFrames), paClipOff,
-                                  &HSPortAudio::captureCallback, this);
-    if (error == paNoError && (error = Pa_StartStream(inputStream)) != paNoError)
-        Pa_CloseStream(inputStream);
-    if (error != paNoError)
-        inputStream = nullptr;
-    return error == paNoError;
+    const PaError opened = Pa_OpenStream(&inputStream, &device, nullptr, format.sampleRate,
+                                         static_cast<unsigned long>(bufferFrames), paClipOff,
+                                         &HSPortAudio::captureCallback, this);
+    return startOpened(inputStream, opened);
 }
 
 void HSPortAudio::closeCapture() {

@@ -70,11 +70,8 @@ void HSSoundCard::EnumerateAudioDevices() {
         restartSoundSystem();
     catalogue = listDevices();
     catalogued = true;
-    use(CardDevice::Cable).index = catalogue.outputDevices.value(use(CardDevice::Cable).name, -1);
-    use(CardDevice::Speaker).index =
-        catalogue.outputDevices.value(use(CardDevice::Speaker).name, -1);
-    use(CardDevice::Capture).index =
-        catalogue.inputDevices.value(use(CardDevice::Capture).name, -1);
+    for (const CardDevice device : {CardDevice::Cable, CardDevice::Speaker, CardDevice::Capture})
+        use(device).index = listFor(device).value(use(device).name, -1);
     HSLOG(LogLevel::Info, kCategory)
         << "Audio devices: " << catalogue.inputDevices.size() << " capture, "
         << catalogue.outputDevices.size() << " playback";
@@ -92,27 +89,30 @@ QStringList HSSoundCard::playbackDeviceNames() const {
 
 // A lookup before any enumeration (a connect pressed while the device probe still ran) builds the
 // catalogue first. The name is kept for reopening the device later, when its index may differ.
-int HSSoundCard::lookUp(const QMap<QString, int>& direction, const QString& name,
-                        CardDevice device) {
+const QMap<QString, int>& HSSoundCard::listFor(CardDevice device) const {
+    return device == CardDevice::Capture ? catalogue.inputDevices : catalogue.outputDevices;
+}
+
+int HSSoundCard::lookUp(const QString& name, CardDevice device) {
     const QMutexLocker guard(&deviceLock);
     if (!catalogued)
         EnumerateAudioDevices();
     DeviceInUse& chosen = use(device);
     chosen.name = name;
-    chosen.index = direction.value(name, -1);
+    chosen.index = listFor(device).value(name, -1);
     return chosen.index;
 }
 
 int HSSoundCard::findOutputDevice(const QString& name) {
-    return lookUp(catalogue.outputDevices, name, CardDevice::Cable);
+    return lookUp(name, CardDevice::Cable);
 }
 
 int HSSoundCard::findSpeakerDevice(const QString& name) {
-    return lookUp(catalogue.outputDevices, name, CardDevice::Speaker);
+    return lookUp(name, CardDevice::Speaker);
 }
 
 int HSSoundCard::findInputDevice(const QString& name) {
-    return lookUp(catalogue.inputDevices, name, CardDevice::Capture);
+    return lookUp(name, CardDevice::Capture);
 }
 
 bool HSSoundCard::StartAudio(const CardConfig& start) {
@@ -133,8 +133,7 @@ bool HSSoundCard::StartAudio(const CardConfig& start) {
         static_cast<int>(captureBufferFrames(f.frameSizeIn, config.settings.frameInMult)));
     lastCaptureMs = steadyMs();
     captureFaulted = captureDelivered = false;
-    use(CardDevice::Speaker).state = DeviceState::Closed;
-    use(CardDevice::Speaker).lost = false;
+    forgetDevices();
     for (const CardDevice device : {CardDevice::Cable, CardDevice::Capture}) {
         DeviceInUse& chosen = use(device);
         chosen.lost = chosen.index < 0;
@@ -146,10 +145,7 @@ bool HSSoundCard::StartAudio(const CardConfig& start) {
             chosen.state = DeviceState::Open;
         } else {
             closeStreams();
-            for (DeviceInUse& each : inUse) {
-                each.state = DeviceState::Closed;
-                each.lost = false;
-            }
+            forgetDevices();
             return false;
         }
     }
@@ -386,12 +382,16 @@ void HSSoundCard::StopAudio() {
         return;
     closeStreams();
     playback.start({}, nullptr);
+    forgetDevices();
+    latency = 0.0f;
+}
+
+void HSSoundCard::forgetDevices() {
     for (DeviceInUse& chosen : inUse) {
         chosen.state = DeviceState::Closed;
         chosen.written = false;
         chosen.lost = false;
     }
-    latency = 0.0f;
 }
 
 std::int64_t HSSoundCard::nowNs() {

@@ -206,7 +206,11 @@ private:
     void letGo(CardDevice device);
     bool playbackStalled(std::int64_t lastTakenNs, std::int64_t now) const;
     bool stalled(const std::atomic<qint64>& lastMs, qint64 bufferFrames, qint64 minimumMs) const;
-    int lookUp(const QMap<QString, int>& direction, const QString& name, CardDevice device);
+    // The devices of the list read last that `device` may be: playback or capture.
+    const QMap<QString, int>& listFor(CardDevice device) const;
+    int lookUp(const QString& name, CardDevice device);
+    // Every device closed and none missing.
+    void forgetDevices();
     void meterPlayback(const std::int16_t* block, int frames);
 
     mutable QRecursiveMutex deviceLock;

@@ -11,7 +11,12 @@
 #include <cstring>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static auto* card = new FuzzSoundCard;
+    static auto* card = [] {
+        auto* made = new FuzzSoundCard;
+        made->findOutputDevice("cable");
+        made->findInputDevice("capture");
+        return made;
+    }();
     // The leading 12 bytes are three parameters (zeros past the end of a short input), any value,
     // negative and huge ones too; the rest is the datagram.
     std::int32_t parameters[3] = {};
@@ -22,8 +27,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     config.format = {96000, frameSize, 1024};
     config.settings.audioOutMode = static_cast<ReceiverMode>(mode);
     config.settings.speakerOn = speaker & 1;
-    card->findOutputDevice("cable");
-    card->findInputDevice("capture");
     card->StartAudio(config);
     card->StreamOut(QByteArray(reinterpret_cast<const char*>(data + header), int(size - header)));
     if (card->ServicePlayback() > 1000 || std::isnan(card->playbackMeter()->valueLeft.load()) ||
