@@ -140,7 +140,7 @@ private slots:
                 results << QString("%1/%2/%3").arg(w.late).arg(w.silent).arg(w.refused);
             } else if (op[0] == 'r') {
                 const int count = numbers.first().toInt();
-                frames.resize(2 * count);
+                frames.fill(-1, 2 * count); // what a read leaves unwritten shows
                 const int got = ring.read(frames.data(), count, numbers.size() > 1 ? n : 0);
                 QStringList read;
                 for (int i = 0; i < count; ++i)
