@@ -45,6 +45,19 @@ constexpr double kCalmFill = 0.5;
 constexpr double kLossFraction = 0.75;
 // Losses are found only once the phase has held for two seconds.
 constexpr int kSettleBlocks = 4;
+// A datagram less late than this share of its period surely follows no loss not yet placed (the
+// line may lie a little off the floor); the lateness of those after it waits, up to a block's
+// worth of the shortest datagrams, until that is known.
+constexpr double kSureFraction = 0.75;
+constexpr std::size_t kUnsureDatagrams = 256;
+// Where the lateness (its 99th percentile) reaches half a period and more, a loss hides in the
+// jitter from the blocks for a second or more, and the audio after it plays a period early
+// meanwhile. There a datagram later by a quarter period than any the window has seen follows a
+// loss: the stream moves on at once (and back, should a datagram then come a quarter period
+// before the line within a block). On a calmer link the blocks find the losses: the first burst
+// of jitter would pass that test.
+constexpr double kJitteryFraction = 0.5;
+constexpr double kBeyondFraction = 0.25;
 // Lateness is judged over the last 20 blocks (10 s).
 constexpr int kWindowBlocks = 20;
 constexpr double kBinNs = 500'000.0;
@@ -110,7 +123,7 @@ void JitterEstimator::reset(int hostRate, int floorFrames, std::int64_t position
     firstPosition = position;
     started = false;
     moved = pendingMoves = 0;
-    lastLossNs = std::numeric_limits<std::int64_t>::min() / 2;
+    lastLossNs = lastQuickMoveNs = std::numeric_limits<std::int64_t>::min() / 2;
     locked = false;
     lockedBlocks = 0;
     blocks.clear();
@@ -120,6 +133,8 @@ void JitterEstimator::reset(int hostRate, int floorFrames, std::int64_t position
     histograms.assign(kWindowBlocks, Histogram{});
     windowCounts.fill(0);
     windowTotal = 0;
+    unsure.clear();
+    unsure.reserve(kUnsureDatagrams);
     openBlock = 0;
     blockFrames = 0;
     target = 0.0;
@@ -135,11 +150,23 @@ JitterEstimator::Placement JitterEstimator::arrival(std::int64_t arrivalNs, int 
     // One datagram's move at a time, so that each loss leaves a gap of its own.
     if (pendingMoves != 0) {
         const int step = pendingMoves > 0 ? 1 : -1;
-        next += step * static_cast<std::int64_t>(frames);
-        moved += step;
+        moveOn(step, frames);
         pendingMoves -= step;
     }
-    const Point p = pointFor(next + frames, arrivalNs);
+    Point p = pointFor(next + frames, arrivalNs);
+    const double periodNs = frames * nsPerFrame;
+    if (placingLosses()) {
+        const double late = p.y - schedule.at(p.x);
+        if (latenessQuantileNs() >= kJitteryFraction * periodNs &&
+            late >= latenessMostNs() + kBeyondFraction * periodNs) {
+            moveOn(1, frames);
+            lastLossNs = lastQuickMoveNs = arrivalNs;
+        } else if (late < -kBeyondFraction * periodNs && arrivalNs - lastQuickMoveNs < kBlockNs) {
+            moveOn(-1, frames);
+            lastQuickMoveNs = std::numeric_limits<std::int64_t>::min() / 2;
+        }
+        p = pointFor(next + frames, arrivalNs);
+    }
     if (!openHasPoint || p.y - schedule.at(p.x) < openEarliest.y - schedule.at(openEarliest.x)) {
         openEarliest = p;
         openMovedAt = moved;
@@ -149,7 +176,7 @@ JitterEstimator::Placement JitterEstimator::arrival(std::int64_t arrivalNs, int 
     if (blocks.empty())
         schedule = Line{openEarliest.y - schedule.slope * openEarliest.x, schedule.slope};
     const double lateness = std::max(p.y - schedule.at(p.x), 0.0);
-    countLateness(lateness);
+    countLateness(lateness, lateness < kSureFraction * periodNs);
     blockFrames += frames;
     updateTarget(arrivalNs, lateness, frames);
 
@@ -342,6 +369,9 @@ void JitterEstimator::closeBlockIfDue(std::int64_t arrivalNs) {
         windowTotal -= oldest[b];
     }
     oldest.fill(0);
+    unsure.erase(std::remove_if(unsure.begin(), unsure.end(),
+                                [&](const Unsure& u) { return u.block == openBlock; }),
+                 unsure.end());
 }
 
 // Two blocks in a row at the schedule's phase that show the same losses (or more) move the stream
@@ -350,7 +380,7 @@ void JitterEstimator::closeBlockIfDue(std::int64_t arrivalNs) {
 // a row); the same back for a stream counted ahead (a datagram that came twice), judged only on
 // blocks counted wholly since the stream last moved.
 void JitterEstimator::confirmLosses() {
-    if (blocks.size() < 2 || lockedBlocks < kSettleBlocks)
+    if (blocks.size() < 2 || !placingLosses())
         return;
     const Block& a = blocks[blocks.size() - 2];
     const Block& b = blocks.back();
@@ -365,11 +395,56 @@ void JitterEstimator::confirmLosses() {
         pendingMoves += std::max(a.lostBefore, b.lostBefore) - counted;
 }
 
-void JitterEstimator::countLateness(double latenessNs) {
-    const auto bin = static_cast<std::size_t>(std::min(latenessNs / kBinNs, kLatenessBins - 1.0));
-    ++histograms[openBlock][bin];
+// A datagram that may follow a loss not yet placed is counted once that is known: as it came when
+// a datagram after it surely follows none, a period less late when the stream moves on for a loss.
+// So a loss is never taken for jitter, neither by the target nor by the test for the next loss.
+void JitterEstimator::countLateness(double latenessNs, bool sure) {
+    if (!sure && unsure.size() < unsure.capacity()) {
+        unsure.push_back({latenessNs, openBlock});
+        return;
+    }
+    countUnsure(0.0);
+    addToWindow(latenessNs, openBlock);
+}
+
+void JitterEstimator::countUnsure(double lessNs) {
+    for (const Unsure& u : unsure)
+        addToWindow(u.latenessNs - lessNs, u.block);
+    unsure.clear();
+}
+
+void JitterEstimator::addToWindow(double latenessNs, int block) {
+    const auto bin =
+        static_cast<std::size_t>(std::clamp(latenessNs / kBinNs, 0.0, kLatenessBins - 1.0));
+    ++histograms[block][bin];
     ++windowCounts[bin];
     ++windowTotal;
+}
+
+// The stream moves on (or back) by a datagram; moving on, the datagrams since the last one that
+// surely followed no loss were a period less late than they seemed.
+void JitterEstimator::moveOn(int step, int frames) {
+    next += step * static_cast<std::int64_t>(frames);
+    moved += step;
+    if (step > 0) {
+        countUnsure(frames * nsPerFrame);
+        // What the target grew by for lateness the loss caused goes back from now on.
+        lastGrowthNs = std::numeric_limits<std::int64_t>::min() / 2;
+    }
+}
+
+// Losses are placed once the phase has held a while: before, a datagram's lateness says nothing
+// of the periods it may have lost.
+bool JitterEstimator::placingLosses() const {
+    return locked && lockedBlocks >= kSettleBlocks;
+}
+
+// The upper edge of the latest lateness of the window's bins.
+double JitterEstimator::latenessMostNs() const {
+    for (int b = kLatenessBins - 1; b >= 0; --b)
+        if (windowCounts[b] > 0)
+            return (b + 1) * kBinNs;
+    return 0.0;
 }
 
 // The upper edge of the bin holding the quantile: never below it.
@@ -392,7 +467,7 @@ void JitterEstimator::updateTarget(std::int64_t arrivalNs, double latenessNs, in
     };
     // While losses are being found, a datagram more: the audio after a loss not yet placed plays
     // that much early, and the fill must still cover the jitter meanwhile.
-    const double lossMargin = arrivalNs - lastLossNs < kLossMarginNs ? 2.0 * frames : 0.0;
+    const double lossMargin = arrivalNs - lastLossNs < kLossMarginNs ? 1.0 * frames : 0.0;
     const double steady =
         bounded(frames + lossMargin + (latenessQuantileNs() + kMarginNs) * framesPerNs);
     const double covering = bounded(frames + (latenessNs + kMarginNs) * framesPerNs);

@@ -27,7 +27,11 @@
 // its neighbours agree on, so losses never tilt the line and never read as a slow clock, however
 // much jitter hides when they happened. Two blocks in a row that agree on a loss move the stream
 // position on by it, one datagram at a time, so each loss leaves a gap of its own length; until
-// then the missing datagram is lateness the target covers.
+// then the missing datagram is lateness the target covers. Where the jitter is half a period or
+// more, a datagram later than any the last 10 s have seen (by a quarter period) moves the stream
+// on at once, within a few datagrams of the loss; and the lateness of the datagrams after a loss
+// not yet placed is counted a period less, so that neither the target nor that test takes the
+// loss for jitter.
 //
 // Target: the fill the playouts should hold ahead of the card, in host frames: one datagram, plus
 // the 99th percentile of lateness over a sliding window, plus a margin; never below the operator's
@@ -111,7 +115,12 @@ private:
     void judgeBlocks(const Line& line);
     void judgeUnlocked();
     void confirmLosses();
-    void countLateness(double latenessNs);
+    void countLateness(double latenessNs, bool sure);
+    void countUnsure(double lessNs);
+    void addToWindow(double latenessNs, int block);
+    void moveOn(int step, int frames);
+    bool placingLosses() const;
+    double latenessMostNs() const;
     double latenessQuantileNs() const;
     void updateTarget(std::int64_t arrivalNs, double latenessNs, int frames);
 
@@ -142,10 +151,19 @@ private:
     Histogram windowCounts{};
     std::uint64_t windowTotal = 0;
     int openBlock = 0;
+    // The datagrams since the last one that surely followed no loss not yet placed: their lateness
+    // and block, to be counted.
+    struct Unsure {
+        double latenessNs = 0.0;
+        int block = 0;
+    };
+    std::vector<Unsure> unsure;
     std::int64_t blockFrames = 0;
     double target = 0.0;
     std::int64_t lastGrowthNs = 0;
     std::int64_t lastArrivalNs = 0;
     // When the latest loss was found.
     std::int64_t lastLossNs = 0;
+    // When the stream last moved on at a datagram's own lateness.
+    std::int64_t lastQuickMoveNs = 0;
 };
