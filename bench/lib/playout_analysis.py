@@ -181,7 +181,27 @@ def dropped_within(log, from_ns, to_ns, sample_rate=48000, frame_size=512):
                if from_ns <= start + k * frame_size * NS // sample_rate <= to_ns)
 
 
-def analyse_cell(recording, log, cpu_percent, calm_from_s=None):
+def card_ppm(callbacks):
+    """The cable's clock against the system's, in ppm: the least-squares slope of the frames it
+    has handed over against the callbacks' times (late callbacks scatter both ways around it)."""
+    if len(callbacks) < 2:
+        return None
+    mean_t = statistics.fmean(ns for ns, _ in callbacks)
+    mean_f = statistics.fmean(f for _, f in callbacks)
+    var_t = sum((ns - mean_t) ** 2 for ns, _ in callbacks)
+    slope = sum((ns - mean_t) * (f - mean_f) for ns, f in callbacks) / var_t
+    return (slope * NS / CABLE_RATE - 1) * 1e6
+
+
+SKEW_LINE = re.compile(r"^(\S+)\s.*Playout: delay .*, skew (-?\d+) ppm")
+
+
+def panel_skews(lines):
+    """The skew figures of the panel's log, each with its time (ISO, to the second)."""
+    return [(m[1], int(m[2])) for line in lines if (m := SKEW_LINE.match(line))]
+
+
+def analyse_cell(recording, log, cpu_percent, calm_from_s=None, frame_size=512):
     """One cell's figures, as a dict the table is made of."""
     frame_ns = frame_clock(recording.callbacks)
     arrivals = [frame_ns(f) for f in trusted_onsets(recording)]
@@ -192,8 +212,18 @@ def analyse_cell(recording, log, cpu_percent, calm_from_s=None):
     latency = series[0][1] if series else 0
     cell = {"latency": latency_summary(series), "gaps": count, "missing_ms": missing,
             "gap_blocks": blocks, "longest_gap_ms": longest, "cpu": cpu_percent,
-            "lost": dropped_within(log, first_ns - latency, end_ns - latency),
-            "seconds": (end_ns - first_ns) / NS, "series": series}
+            "lost": dropped_within(log, first_ns - latency, end_ns - latency, frame_size=frame_size),
+            "seconds": (end_ns - first_ns) / NS, "series": series,
+            "card_ppm": card_ppm(recording.callbacks)}
+    # From 15 s on, where each loss is to be a gap of its own length.
+    from_ns = first_ns + 15 * NS
+    datagram_ms = frame_size * 1000 / 48000
+    lengths = [(end - start) * 1000 / CABLE_RATE for start, end in recording.silences
+               if end < recording.frames and frame_ns(start) >= from_ns]
+    cell["gaps_from_15"] = len(lengths)
+    cell["long_gaps_from_15"] = sum(1 for ms in lengths if ms > datagram_ms + 0.5)
+    cell["lost_from_15"] = dropped_within(log, from_ns - latency, end_ns - latency,
+                                          frame_size=frame_size)
     if calm_from_s is not None and 0 in log.marks:
         cell["calm_from_ns"] = log.marks[0] + int(calm_from_s * NS)
     return cell
@@ -203,6 +233,23 @@ def recovery_of(cell, reference_ms):
     if "calm_from_ns" not in cell or reference_ms is None:
         return None
     return recovery_s(cell["series"], cell["calm_from_ns"], reference_ms * 1e6)
+
+
+def _skews(cell):
+    """The panel's skew figures from its second minute on, and the truth: the simulator's clock
+    against the system's, over the cable's against the system's."""
+    figures = [ppm for _, ppm in cell.get("panel_skews", [])[1:]]
+    shown = "–" if not figures else (f"{min(figures)}..{max(figures)}" if len(set(figures)) > 1
+                                     else str(figures[0]))
+    host, card = cell.get("host_ppm"), cell.get("card_ppm")
+    truth = "–" if host is None or card is None else \
+        f"{((1 + host * 1e-6) / (1 + card * 1e-6) - 1) * 1e6:.0f}"
+    return f"{shown} / {truth}"
+
+
+def _rss(cell):
+    rss = cell.get("rss_mb")
+    return "–" if not rss else f"{rss[0]:.1f} / {rss[1]:.1f}"
 
 
 def _fmt(value, digits=1):
@@ -216,9 +263,10 @@ def markdown_table(cells):
     reference_ms = reference.get("settled") if reference else None
     rows = ["| cell | latency median (ms) | settled from 15 s (ms) | added over clean (ms) | "
             "max deviation from settled (ms) | 5-95 % spread from 30 s (ms) | slope (ms/min) | "
-            "gaps (missing ms, longest) | lost datagrams | recovery after the burst (s) | "
-            "panel CPU (% of a core) |",
-            "|---|---|---|---|---|---|---|---|---|---|---|"]
+            "gaps (missing ms, longest) | lost datagrams | from 15 s: gaps / lost (longer than "
+            "the datagram + 0.5 ms) | recovery after the burst (s) | panel CPU (% of a core) | "
+            "panel skew from 60 s / host against cable (ppm) | panel RSS first / last minute (MB) |",
+            "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"]
     for label, cell in cells:
         lat = cell["latency"] or {}
         settled = lat.get("settled")
@@ -232,8 +280,9 @@ def markdown_table(cells):
             f"{_fmt(lat.get('max_dev'))} | {_fmt(lat.get('spread'))} | "
             f"{_fmt(lat.get('slope_per_min'), 2)} | "
             f"{cell['gaps']} ({cell['missing_ms']:.0f}, {cell.get('longest_gap_ms', 0.0):.1f}) | "
-            f"{cell['lost']} | {recovery} | "
-            f"{cell['cpu']:.1f} |")
+            f"{cell['lost']} | {cell['gaps_from_15']} / {cell['lost_from_15']} "
+            f"({cell['long_gaps_from_15']}) | {recovery} | "
+            f"{cell['cpu']:.1f} | {_skews(cell)} | {_rss(cell)} |")
     return "\n".join(rows)
 
 
@@ -242,15 +291,33 @@ if __name__ == "__main__":
     import sys
 
     if len(sys.argv) >= 6 and sys.argv[1] == "cell":
-        # cell LABEL RECORDING SIMULATOR_LOG CPU_PERCENT [CALM_FROM_S] -> one JSON line
+        # cell LABEL RECORDING SIMULATOR_LOG CPU_PERCENT [--calm S] [--frame-size N]
+        #      [--host-ppm PPM] [--panel-log PATH] [--rss MB MB] -> one JSON line
         label, rec_path, log_path, cpu = sys.argv[2:6]
-        calm = float(sys.argv[6]) if len(sys.argv) > 6 else None
+        extra = sys.argv[6:]
+
+        def option(name, count=1):
+            if name not in extra:
+                return None
+            at = extra.index(name) + 1
+            return extra[at:at + count] if count > 1 else extra[at]
+
+        calm = option("--calm")
+        frame_size = int(option("--frame-size") or 512)
         with open(rec_path) as rec, open(log_path) as log:
-            cell = analyse_cell(parse_recording(rec), parse_simulator_log(log), float(cpu), calm)
+            cell = analyse_cell(parse_recording(rec), parse_simulator_log(log), float(cpu),
+                                None if calm is None else float(calm), frame_size)
+        cell["host_ppm"] = float(option("--host-ppm") or 0)
+        if option("--panel-log"):
+            with open(option("--panel-log"), errors="replace") as panel:
+                cell["panel_skews"] = panel_skews(panel)
+        if option("--rss", 2):
+            cell["rss_mb"] = [float(v) for v in option("--rss", 2)]
         print(json.dumps([label, cell]))
     elif len(sys.argv) == 3 and sys.argv[1] == "table":
         with open(sys.argv[2]) as results:
             print(markdown_table([json.loads(line) for line in results if line.strip()]))
     else:
-        sys.exit("usage: playout_analysis.py cell LABEL RECORDING SIMULATOR_LOG CPU [CALM_FROM_S]"
+        sys.exit("usage: playout_analysis.py cell LABEL RECORDING SIMULATOR_LOG CPU [--calm S]"
+                 " [--frame-size N] [--host-ppm PPM] [--panel-log PATH] [--rss MB MB]"
                  " | table RESULTS")
