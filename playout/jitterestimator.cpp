@@ -74,6 +74,9 @@ constexpr double kShrinkPerSecond = 0.002;
 // The target keeps room for a loss not yet placed for this long after the latest one.
 constexpr std::int64_t kLossMarginNs = 10'000'000'000;
 
+// A moment long before any stream, for what has not happened yet.
+constexpr std::int64_t kLongAgoNs = std::numeric_limits<std::int64_t>::min() / 2;
+
 // Phases in [0, period), sorted here; the arc of `width` that holds the most of them, the
 // narrowest among equals: its count, its width and where it starts.
 struct Gathering {
@@ -123,7 +126,7 @@ void JitterEstimator::reset(int hostRate, int floorFrames, std::int64_t position
     firstPosition = position;
     started = false;
     moved = pendingMoves = 0;
-    lastLossNs = lastQuickMoveNs = std::numeric_limits<std::int64_t>::min() / 2;
+    lastLossNs = lastQuickMoveNs = kLongAgoNs;
     locked = false;
     lockedBlocks = 0;
     blocks.clear();
@@ -157,13 +160,13 @@ JitterEstimator::Placement JitterEstimator::arrival(std::int64_t arrivalNs, int 
     const double periodNs = frames * nsPerFrame;
     if (placingLosses()) {
         const double late = p.y - schedule.at(p.x);
-        if (latenessQuantileNs() >= kJitteryFraction * periodNs &&
-            late >= latenessMostNs() + kBeyondFraction * periodNs) {
+        if (latenessQuantileNs(kQuantile) >= kJitteryFraction * periodNs &&
+            late >= latenessQuantileNs(1.0) + kBeyondFraction * periodNs) {
             moveOn(1, frames);
             lastLossNs = lastQuickMoveNs = arrivalNs;
         } else if (late < -kBeyondFraction * periodNs && arrivalNs - lastQuickMoveNs < kBlockNs) {
             moveOn(-1, frames);
-            lastQuickMoveNs = std::numeric_limits<std::int64_t>::min() / 2;
+            lastQuickMoveNs = kLongAgoNs;
         }
         p = pointFor(next + frames, arrivalNs);
     }
@@ -195,7 +198,7 @@ double JitterEstimator::skewPpm() const {
 }
 
 double JitterEstimator::latenessMs() const {
-    return latenessQuantileNs() / 1e6;
+    return latenessQuantileNs(kQuantile) / 1e6;
 }
 
 JitterEstimator::Point JitterEstimator::pointFor(std::int64_t endPosition,
@@ -429,7 +432,7 @@ void JitterEstimator::moveOn(int step, int frames) {
     if (step > 0) {
         countUnsure(frames * nsPerFrame);
         // What the target grew by for lateness the loss caused goes back from now on.
-        lastGrowthNs = std::numeric_limits<std::int64_t>::min() / 2;
+        lastGrowthNs = kLongAgoNs;
     }
 }
 
@@ -439,17 +442,9 @@ bool JitterEstimator::placingLosses() const {
     return locked && lockedBlocks >= kSettleBlocks;
 }
 
-// The upper edge of the latest lateness of the window's bins.
-double JitterEstimator::latenessMostNs() const {
-    for (int b = kLatenessBins - 1; b >= 0; --b)
-        if (windowCounts[b] > 0)
-            return (b + 1) * kBinNs;
-    return 0.0;
-}
-
-// The upper edge of the bin holding the quantile: never below it.
-double JitterEstimator::latenessQuantileNs() const {
-    const double allowedAbove = (1.0 - kQuantile) * static_cast<double>(windowTotal);
+// The upper edge of the bin holding the quantile (1: the latest lateness): never below it.
+double JitterEstimator::latenessQuantileNs(double quantile) const {
+    const double allowedAbove = (1.0 - quantile) * static_cast<double>(windowTotal);
     std::uint64_t above = 0;
     for (int b = kLatenessBins - 1; b >= 0; --b) {
         above += windowCounts[b];
@@ -469,7 +464,7 @@ void JitterEstimator::updateTarget(std::int64_t arrivalNs, double latenessNs, in
     // that much early, and the fill must still cover the jitter meanwhile.
     const double lossMargin = arrivalNs - lastLossNs < kLossMarginNs ? 1.0 * frames : 0.0;
     const double steady =
-        bounded(frames + lossMargin + (latenessQuantileNs() + kMarginNs) * framesPerNs);
+        bounded(frames + lossMargin + (latenessQuantileNs(kQuantile) + kMarginNs) * framesPerNs);
     const double covering = bounded(frames + (latenessNs + kMarginNs) * framesPerNs);
     const double wanted = std::max(steady, covering);
     if (wanted > target) {

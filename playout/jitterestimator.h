@@ -120,8 +120,7 @@ private:
     void addToWindow(double latenessNs, int block);
     void moveOn(int step, int frames);
     bool placingLosses() const;
-    double latenessMostNs() const;
-    double latenessQuantileNs() const;
+    double latenessQuantileNs(double quantile) const;
     void updateTarget(std::int64_t arrivalNs, double latenessNs, int frames);
 
     int rate = 48000;

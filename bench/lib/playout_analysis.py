@@ -134,19 +134,19 @@ def latency_summary(series, settle_s=15.0):
     return summary
 
 
+def gap_lengths(recording, frame_ns, from_ns):
+    """The lengths in ms of the silent runs on the left channel after from_ns, ended before the
+    end of the recording."""
+    return [(end - start) * 1000 / CABLE_RATE for start, end in recording.silences
+            if end < recording.frames and frame_ns(start) >= from_ns]
+
+
 def gaps(recording, frame_ns, from_ns):
-    """Silent runs on the left channel after from_ns (the first sound), ended before the end of
-    the recording: (count, missing ms, 10 ms blocks they cover, the longest in ms)."""
-    count, missing, blocks, longest = 0, 0.0, 0, 0.0
-    for start, end in recording.silences:
-        if end >= recording.frames or frame_ns(start) < from_ns:
-            continue
-        count += 1
-        length_ms = (end - start) * 1000 / CABLE_RATE
-        missing += length_ms
-        blocks += -(-int(length_ms) // 10)
-        longest = max(longest, length_ms)
-    return count, missing, blocks, longest
+    """Silent runs after from_ns (the first sound): (count, missing ms, 10 ms blocks they cover,
+    the longest in ms)."""
+    lengths = gap_lengths(recording, frame_ns, from_ns)
+    return (len(lengths), sum(lengths), sum(-(-int(ms) // 10) for ms in lengths),
+            max(lengths, default=0.0))
 
 
 def first_sound_frame(recording):
@@ -218,8 +218,7 @@ def analyse_cell(recording, log, cpu_percent, calm_from_s=None, frame_size=512):
     # From 15 s on, where each loss is to be a gap of its own length.
     from_ns = first_ns + 15 * NS
     datagram_ms = frame_size * 1000 / 48000
-    lengths = [(end - start) * 1000 / CABLE_RATE for start, end in recording.silences
-               if end < recording.frames and frame_ns(start) >= from_ns]
+    lengths = gap_lengths(recording, frame_ns, from_ns)
     cell["gaps_from_15"] = len(lengths)
     cell["long_gaps_from_15"] = sum(1 for ms in lengths if ms > datagram_ms + 0.5)
     cell["lost_from_15"] = dropped_within(log, from_ns - latency, end_ns - latency,
