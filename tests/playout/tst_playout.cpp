@@ -307,7 +307,7 @@ private slots:
     // The link most operators have, from its first datagram on: once the phase has locked each
     // lost datagram is a gap of its own length in what the card plays (1 % lost is 10000 ppm of
     // missing audio, none of it made good by the resampler), the latency from 30 s on holds within
-    // 15 ms (5-95 %), and the panel's skew is the host's within 50 ppm.
+    // 5 ms (5-95 %), and the panel's skew is the host's within 50 ppm.
     void playoutHoldsOnALossyLink() {
         const Run run = simulate(link(100), 150);
         int gaps = 0;
@@ -320,7 +320,7 @@ private slots:
         QVERIFY2(std::abs(gaps - lost) <= 0.02 * lost,
                  qPrintable(QString("%1 gaps for %2 lost").arg(gaps).arg(lost)));
         const Spread held = latency(run, 30, 150, 0.05);
-        QVERIFY2(held.most - held.least <= 15,
+        QVERIFY2(held.most - held.least <= 5,
                  qPrintable(QString::asprintf("latency %g .. %g ms", held.least, held.most)));
         QVERIFY2(std::abs(run.stats.skewPpm - 100) <= 50,
                  qPrintable(QString::number(run.stats.skewPpm)));
