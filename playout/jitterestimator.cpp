@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <numeric>
 
 namespace {
 
@@ -52,12 +53,23 @@ constexpr double kSureFraction = 0.75;
 constexpr std::size_t kUnsureDatagrams = 256;
 // Where the lateness (its 99th percentile) reaches half a period and more, a loss hides in the
 // jitter from the blocks for a second or more, and the audio after it plays a period early
-// meanwhile. There a datagram later by a quarter period than any the window has seen follows a
-// loss: the stream moves on at once (and back, should a datagram then come a quarter period
-// before the line within a block). On a calmer link the blocks find the losses: the first burst
-// of jitter would pass that test.
+// meanwhile. There the datagrams themselves show it: after a loss every datagram comes at least a
+// period late as numbered, after a burst of jitter only those queued behind the late one do. So
+// the stream moves on at once (and back, should a datagram then come a quarter period before the
+// line within a block) when either
+// - a datagram comes later by a quarter period than any the window has seen: at once where the
+//   jitter's tail is light (its latest within a quarter period of its 99th percentile), and where
+//   it is heavy once the datagrams a period on are still unsure (a heavy tail makes such a
+//   datagram now and then, but not the ones after it), or
+// - the unsure datagrams have run for longer than the latest lateness (the queue behind it) and
+//   as many periods more as make such a run of jitter one in 10 000, from the share of lateness
+//   that is unsure (over the window or its latest second, at least a half: jitter comes in
+//   spells).
+// On a calmer link the blocks find the losses: the first burst of jitter would pass these tests.
 constexpr double kJitteryFraction = 0.5;
 constexpr double kBeyondFraction = 0.25;
+constexpr double kRunOdds = 1e-4;
+constexpr double kLeastUnsureShare = 0.5;
 // Lateness is judged over the last 20 blocks (10 s).
 constexpr int kWindowBlocks = 20;
 constexpr double kBinNs = 500'000.0;
@@ -107,6 +119,28 @@ Gathering gather(std::array<double, N>& phases, std::size_t n, double period, do
     return best;
 }
 
+// Lateness counts in bins of `binNs`: the upper edge of the bin holding the quantile (1: the
+// latest), never below it; and the share of them from `ns` on (all while there are none).
+template <std::size_t N>
+double quantileNs(const std::array<std::uint32_t, N>& counts, double quantile, double binNs) {
+    const double total = std::accumulate(counts.begin(), counts.end(), 0.0);
+    const double allowedAbove = (1.0 - quantile) * total;
+    double above = 0.0;
+    for (std::size_t b = N; b-- > 0;) {
+        above += counts[b];
+        if (above > allowedAbove)
+            return static_cast<double>(b + 1) * binNs;
+    }
+    return 0.0;
+}
+
+template <std::size_t N>
+double shareFrom(const std::array<std::uint32_t, N>& counts, double ns, double binNs) {
+    const double total = std::accumulate(counts.begin(), counts.end(), 0.0);
+    const auto first = std::min(static_cast<std::size_t>(std::max(ns / binNs, 0.0)), N);
+    return total > 0.0 ? std::accumulate(counts.begin() + first, counts.end(), 0.0) / total : 1.0;
+}
+
 double phaseOf(double y, double periodNs) {
     const double phase = std::fmod(y, periodNs);
     return phase < 0.0 ? phase + periodNs : phase;
@@ -126,7 +160,7 @@ void JitterEstimator::reset(int hostRate, int floorFrames, std::int64_t position
     firstPosition = position;
     started = false;
     moved = pendingMoves = 0;
-    lastLossNs = lastQuickMoveNs = kLongAgoNs;
+    lastLossNs = lastQuickMoveNs = suspectNs = unsureSinceNs = kLongAgoNs;
     locked = false;
     lockedBlocks = 0;
     blocks.clear();
@@ -135,7 +169,6 @@ void JitterEstimator::reset(int hostRate, int floorFrames, std::int64_t position
     schedule = Line();
     histograms.assign(kWindowBlocks, Histogram{});
     windowCounts.fill(0);
-    windowTotal = 0;
     unsure.clear();
     unsure.reserve(kUnsureDatagrams);
     openBlock = 0;
@@ -160,8 +193,7 @@ JitterEstimator::Placement JitterEstimator::arrival(std::int64_t arrivalNs, int 
     const double periodNs = frames * nsPerFrame;
     if (placingLosses()) {
         const double late = p.y - schedule.at(p.x);
-        if (latenessQuantileNs(kQuantile) >= kJitteryFraction * periodNs &&
-            late >= latenessQuantileNs(1.0) + kBeyondFraction * periodNs) {
+        if (lossShown(arrivalNs, late, periodNs)) {
             moveOn(1, frames);
             lastLossNs = lastQuickMoveNs = arrivalNs;
         } else if (late < -kBeyondFraction * periodNs && arrivalNs - lastQuickMoveNs < kBlockNs) {
@@ -367,10 +399,8 @@ void JitterEstimator::closeBlockIfDue(std::int64_t arrivalNs) {
     openHasPoint = false;
     openBlock = (openBlock + 1) % kWindowBlocks;
     Histogram& oldest = histograms[openBlock];
-    for (int b = 0; b < kLatenessBins; ++b) {
+    for (int b = 0; b < kLatenessBins; ++b)
         windowCounts[b] -= oldest[b];
-        windowTotal -= oldest[b];
-    }
     oldest.fill(0);
     unsure.erase(std::remove_if(unsure.begin(), unsure.end(),
                                 [&](const Unsure& u) { return u.block == openBlock; }),
@@ -398,21 +428,21 @@ void JitterEstimator::confirmLosses() {
         pendingMoves += std::max(a.lostBefore, b.lostBefore) - counted;
 }
 
-// A datagram that may follow a loss not yet placed is counted once that is known: as it came when
-// a datagram after it surely follows none, a period less late when the stream moves on for a loss.
-// So a loss is never taken for jitter, neither by the target nor by the test for the next loss.
+// A datagram that may follow a loss not yet placed is counted once a datagram after it surely
+// follows none: a period less late for each loss the stream has moved on for meanwhile. So a loss
+// is never taken for jitter, neither by the target nor by the tests for the next loss.
 void JitterEstimator::countLateness(double latenessNs, bool sure) {
     if (!sure && unsure.size() < unsure.capacity()) {
         unsure.push_back({latenessNs, openBlock});
         return;
     }
-    countUnsure(0.0);
+    countUnsure();
     addToWindow(latenessNs, openBlock);
 }
 
-void JitterEstimator::countUnsure(double lessNs) {
+void JitterEstimator::countUnsure() {
     for (const Unsure& u : unsure)
-        addToWindow(u.latenessNs - lessNs, u.block);
+        addToWindow(u.latenessNs, u.block);
     unsure.clear();
 }
 
@@ -421,19 +451,57 @@ void JitterEstimator::addToWindow(double latenessNs, int block) {
         static_cast<std::size_t>(std::clamp(latenessNs / kBinNs, 0.0, kLatenessBins - 1.0));
     ++histograms[block][bin];
     ++windowCounts[bin];
-    ++windowTotal;
 }
 
 // The stream moves on (or back) by a datagram; moving on, the datagrams since the last one that
-// surely followed no loss were a period less late than they seemed.
+// surely followed no loss were a period less late than they seemed (and may yet follow another).
 void JitterEstimator::moveOn(int step, int frames) {
     next += step * static_cast<std::int64_t>(frames);
     moved += step;
+    suspectNs = unsureSinceNs = kLongAgoNs;
     if (step > 0) {
-        countUnsure(frames * nsPerFrame);
+        for (Unsure& u : unsure)
+            u.latenessNs -= frames * nsPerFrame;
         // What the target grew by for lateness the loss caused goes back from now on.
         lastGrowthNs = kLongAgoNs;
     }
+}
+
+// Whether the datagrams up to this one, `lateNs` after the line as numbered, show a loss not yet
+// placed (where the link is jittery).
+bool JitterEstimator::lossShown(std::int64_t arrivalNs, double lateNs, double periodNs) {
+    if (lateNs < kSureFraction * periodNs) {
+        suspectNs = unsureSinceNs = kLongAgoNs;
+        return false;
+    }
+    if (unsureSinceNs == kLongAgoNs)
+        unsureSinceNs = arrivalNs;
+    const double usual = latenessQuantileNs(kQuantile);
+    if (usual < kJitteryFraction * periodNs)
+        return false;
+    const double latest = latenessQuantileNs(1.0);
+    if (suspectNs == kLongAgoNs && lateNs >= latest + kBeyondFraction * periodNs)
+        suspectNs = arrivalNs;
+    const bool heavyTail = latest - usual >= kBeyondFraction * periodNs;
+    if (suspectNs != kLongAgoNs && (!heavyTail || arrivalNs - suspectNs >= periodNs))
+        return true;
+    // The run's odds, from the share of unsure lateness over the window and over the last second,
+    // once the two blocks before have been jittery: where jitter has just set in, the window is
+    // calm, and the datagrams of the run itself are not yet counted.
+    auto closed = [&](int back) -> const Histogram& {
+        return histograms[(openBlock + kWindowBlocks - back) % kWindowBlocks];
+    };
+    for (int back = 1; back <= 2; ++back)
+        if (quantileNs(closed(back), kQuantile, kBinNs) < kJitteryFraction * periodNs)
+            return false;
+    const Histogram& before = closed(1);
+    Histogram recent = histograms[openBlock];
+    std::transform(recent.begin(), recent.end(), before.begin(), recent.begin(), std::plus<>());
+    const double unsureShare = std::max(shareFrom(windowCounts, kSureFraction * periodNs, kBinNs),
+                                        shareFrom(recent, kSureFraction * periodNs, kBinNs));
+    const double runPeriods =
+        std::ceil(std::log(kRunOdds) / std::log(std::clamp(unsureShare, kLeastUnsureShare, 0.99)));
+    return arrivalNs - unsureSinceNs >= latest + runPeriods * periodNs;
 }
 
 // Losses are placed once the phase has held a while: before, a datagram's lateness says nothing
@@ -444,14 +512,7 @@ bool JitterEstimator::placingLosses() const {
 
 // The upper edge of the bin holding the quantile (1: the latest lateness): never below it.
 double JitterEstimator::latenessQuantileNs(double quantile) const {
-    const double allowedAbove = (1.0 - quantile) * static_cast<double>(windowTotal);
-    std::uint64_t above = 0;
-    for (int b = kLatenessBins - 1; b >= 0; --b) {
-        above += windowCounts[b];
-        if (static_cast<double>(above) > allowedAbove)
-            return (b + 1) * kBinNs;
-    }
-    return 0.0;
+    return quantileNs(windowCounts, quantile, kBinNs);
 }
 
 void JitterEstimator::updateTarget(std::int64_t arrivalNs, double latenessNs, int frames) {

@@ -29,9 +29,10 @@
 // position on by it, one datagram at a time, so each loss leaves a gap of its own length; until
 // then the missing datagram is lateness the target covers. Where the jitter is half a period or
 // more, a datagram later than any the last 10 s have seen (by a quarter period) moves the stream
-// on at once, within a few datagrams of the loss; and the lateness of the datagrams after a loss
-// not yet placed is counted a period less, so that neither the target nor that test takes the
-// loss for jitter.
+// on within a datagram or two of the loss, once a datagram a period on is still as late; where the
+// tail of the jitter is heavy, a run of late datagrams longer than jitter makes but rarely does.
+// The lateness of the datagrams after a loss not yet placed is counted a period less, so that
+// neither the target nor those tests take the loss for jitter.
 //
 // Target: the fill the playouts should hold ahead of the card, in host frames: one datagram, plus
 // the 99th percentile of lateness over a sliding window, plus a margin; never below the operator's
@@ -116,10 +117,11 @@ private:
     void judgeUnlocked();
     void confirmLosses();
     void countLateness(double latenessNs, bool sure);
-    void countUnsure(double lessNs);
+    void countUnsure();
     void addToWindow(double latenessNs, int block);
     void moveOn(int step, int frames);
     bool placingLosses() const;
+    bool lossShown(std::int64_t arrivalNs, double lateNs, double periodNs);
     double latenessQuantileNs(double quantile) const;
     void updateTarget(std::int64_t arrivalNs, double latenessNs, int frames);
 
@@ -148,7 +150,6 @@ private:
     // their sum.
     std::vector<Histogram> histograms;
     Histogram windowCounts{};
-    std::uint64_t windowTotal = 0;
     int openBlock = 0;
     // The datagrams since the last one that surely followed no loss not yet placed: their lateness
     // and block, to be counted.
@@ -165,4 +166,8 @@ private:
     std::int64_t lastLossNs = 0;
     // When the stream last moved on at a datagram's own lateness.
     std::int64_t lastQuickMoveNs = 0;
+    // When the latest datagram later than any in the window came, and when the datagrams began to
+    // be unsure, while they still are.
+    std::int64_t suspectNs = 0;
+    std::int64_t unsureSinceNs = 0;
 };
