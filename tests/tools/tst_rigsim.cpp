@@ -69,24 +69,30 @@ private slots:
         QTest::addColumn<QString>("arguments");
         QTest::addColumn<QString>("outcome");
         QTest::newRow("defaults") << ""
-                                  << "ppm 0 jitter 0 for -1 loss 0 seed 1 marks 0";
+                                  << "ppm 0 jitter 0 tail 0 for -1 loss 0 seed 1 marks 0";
         QTest::newRow("every switch")
             << "--clock-ppm -1000.5 --jitter 50 --jitter-for 60 --loss 1.5 --seed 7 --marks"
-            << "ppm -1000.5 jitter 50 for 60 loss 1.5 seed 7 marks 1";
+            << "ppm -1000.5 jitter 50 tail 0 for 60 loss 1.5 seed 7 marks 1";
+        QTest::newRow("a heavy tail for a minute") << "--jitter-tail 4.5 --jitter-for 60"
+                                                   << "ppm 0 jitter 0 tail 4.5 for 60 loss 0 "
+                                                      "seed 1 marks 0";
+        QTest::newRow("both kinds of jitter") << "--jitter 20 --jitter-tail 4"
+                                              << "--jitter and --jitter-tail exclude each other";
         QTest::newRow("ppm not a number")
             << "--clock-ppm fast"
             << "--clock-ppm wants a number from -100000 to 100000, not \"fast\"";
         QTest::newRow("burst without jitter") << "--jitter-for 60"
-                                              << "--jitter-for needs --jitter";
+                                              << "--jitter-for needs --jitter or --jitter-tail";
     }
     void options() {
         QFETCH(QString, arguments);
         const ParsedOptions parsed = parseRigSimOptions(QStringList{"umx-rigsim"} +
                                                         arguments.split(' ', Qt::SkipEmptyParts));
         const RigSimOptions& o = parsed.options;
-        const QString run = QString::asprintf("ppm %g jitter %d for %d loss %g seed %llu marks %d",
-                                              o.clockPpm, o.network.jitterMs, o.network.jitterForS,
-                                              o.network.lossPercent, o.network.seed, o.marks);
+        const QString run =
+            QString::asprintf("ppm %g jitter %d tail %g for %d loss %g seed %llu marks %d",
+                              o.clockPpm, o.network.jitterMs, o.network.tailMeanMs,
+                              o.network.jitterForS, o.network.lossPercent, o.network.seed, o.marks);
         QTEST(parsed.outcome == OptionsOutcome::Run ? run : parsed.text, "outcome");
     }
 
@@ -98,18 +104,22 @@ private slots:
     }
 
     // 10000 datagrams at 93.75 per second through the network's faults: the share lost, the
-    // delays within 0..jitter and in order, none after a burst, and the same faults from a seed.
+    // delays within 0..jitter (or a second for a heavy tail) and in order, none after a burst, up
+    // to the bound (for a heavy tail, 4 % of them beyond three times its mean, where a uniform
+    // jitter of twice that mean has none), and the same faults from a seed.
     void faults_data() {
         QTest::addColumn<NetworkFaults>("faults");
         QTest::newRow("50 ms of jitter for 20 s") << NetworkFaults{50, 20, 0.0, 3};
         QTest::newRow("loss under jitter") << NetworkFaults{20, -1, 5.0, 9};
+        QTest::newRow("a heavy tail, 4 ms on average") << NetworkFaults{0, -1, 1.0, 5, 4.0};
     }
     void faults() {
         QFETCH(NetworkFaults, faults);
         const PacingSchedule schedule(48000, 512);
         // When each datagram leaves, -1 for a lost one.
         const auto run = [&](quint64 seed) {
-            FaultSchedule network({faults.jitterMs, faults.jitterForS, faults.lossPercent, seed});
+            FaultSchedule network(
+                {faults.jitterMs, faults.jitterForS, faults.lossPercent, seed, faults.tailMeanMs});
             QVector<qint64> sent;
             for (qint64 k = 0; k < 10000; ++k) {
                 const FaultSchedule::Decision d = network.next(schedule.dueNs(k));
@@ -118,9 +128,10 @@ private slots:
             return sent;
         };
         const QVector<qint64> sent = run(faults.seed);
-        const qint64 jitterNs = faults.jitterMs * 1000000LL;
+        const qint64 jitterNs = faults.tailMeanMs > 0 ? 1000000000LL : faults.jitterMs * 1000000LL;
         const qint64 calmNs = faults.jitterForS * 1000000000LL + jitterNs;
         qint64 lastSent = 0, largestDelay = 0;
+        int beyondThreeMeans = 0;
         for (qint64 k = 0; k < sent.size(); ++k) {
             if (sent[k] < 0)
                 continue;
@@ -133,12 +144,17 @@ private slots:
                 QCOMPARE(delay, 0);
             else
                 largestDelay = std::max(largestDelay, delay);
+            beyondThreeMeans += delay > 3 * faults.tailMeanMs * 1e6 ? 1 : 0;
         }
         // 10000 draws: three standard deviations of the lost count, and delays up to the bound.
         const double expected = faults.lossPercent * 100;
         QVERIFY2(std::abs(sent.count(-1) - expected) <= 3 * std::sqrt(expected) + 0.5,
                  qPrintable(QString::number(sent.count(-1))));
-        QVERIFY(largestDelay >= faults.jitterMs * 900000LL);
+        if (faults.tailMeanMs > 0)
+            QVERIFY2(beyondThreeMeans >= 0.04 * sent.size(),
+                     qPrintable(QString::number(beyondThreeMeans)));
+        else
+            QVERIFY(largestDelay >= faults.jitterMs * 900000LL);
         QCOMPARE(run(faults.seed), sent);
         QVERIFY(run(faults.seed + 1) != sent);
     }

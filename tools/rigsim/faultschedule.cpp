@@ -3,6 +3,7 @@
 #include "faultschedule.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -10,12 +11,22 @@ constexpr qint64 kNsPerMs = 1000000;
 constexpr qint64 kNsPerSecond = 1000000000;
 // Loss is decided in millionths, so fractions of a per cent are honoured.
 constexpr quint64 kLossScale = 1000000;
+constexpr qint64 kMaxTailNs = kNsPerSecond;
 
 } // namespace
 
 FaultSchedule::FaultSchedule(const NetworkFaults& faults_)
     : faults(faults_)
     , random(faults_.seed) {}
+
+qint64 FaultSchedule::delayFor(quint64 draw) const {
+    if (faults.tailMeanMs <= 0)
+        return static_cast<qint64>(draw % static_cast<quint64>(faults.jitterMs * kNsPerMs + 1));
+    // The draw's top 53 bits as a uniform number in [0, 1).
+    const double uniform = std::ldexp(static_cast<double>(draw >> 11), -53);
+    const double delayNs = -faults.tailMeanMs * kNsPerMs * std::log1p(-uniform);
+    return static_cast<qint64>(std::min(delayNs, static_cast<double>(kMaxTailNs)));
+}
 
 FaultSchedule::Decision FaultSchedule::next(qint64 dueNs) {
     // Both draws are made for every datagram, so the loss pattern of a seed does not depend on
@@ -26,12 +37,9 @@ FaultSchedule::Decision FaultSchedule::next(qint64 dueNs) {
     decision.dropped =
         static_cast<double>(lossDraw) < faults.lossPercent * static_cast<double>(kLossScale) / 100;
     const bool jittering =
-        faults.jitterMs > 0 &&
+        (faults.jitterMs > 0 || faults.tailMeanMs > 0) &&
         (faults.jitterForS < 0 || dueNs < static_cast<qint64>(faults.jitterForS) * kNsPerSecond);
-    const qint64 delayNs =
-        jittering
-            ? static_cast<qint64>(jitterDraw % static_cast<quint64>(faults.jitterMs * kNsPerMs + 1))
-            : 0;
+    const qint64 delayNs = jittering ? delayFor(jitterDraw) : 0;
     decision.sendNs = std::max(dueNs + delayNs, lastSendNs);
     if (!decision.dropped)
         lastSendNs = decision.sendNs;

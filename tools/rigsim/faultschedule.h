@@ -12,6 +12,9 @@ struct NetworkFaults {
     int jitterForS = -1; // jitter only for datagrams due in the stream's first seconds (<0: always)
     double lossPercent = 0.0;
     quint64 seed = 1;
+    // Instead of jitterMs: held back by an exponential delay of this mean, the heavy tail of a
+    // radio link (now and then many times the mean), at most a second.
+    double tailMeanMs = 0.0;
 };
 
 // Decides, datagram by datagram and reproducibly from the seed, which ones are lost and when the
@@ -30,6 +33,8 @@ public:
     Decision next(qint64 dueNs);
 
 private:
+    qint64 delayFor(quint64 draw) const;
+
     NetworkFaults faults;
     std::mt19937_64 random;
     qint64 lastSendNs = 0;

@@ -176,6 +176,11 @@ ParsedOptions parseRigSimOptions(const QStringList& arguments) {
          QStringLiteral("Fault: hold each datagram back by a random 0 to MS ms; a datagram never "
                         "leaves before the one ahead of it."),
          QStringLiteral("ms")},
+        {QStringLiteral("jitter-tail"),
+         QStringLiteral("Fault: hold each datagram back by a random delay with a heavy tail "
+                        "(exponential, MS ms on average, at most a second), as on a radio link; a "
+                        "datagram never leaves before the one ahead of it."),
+         QStringLiteral("ms")},
         {QStringLiteral("jitter-for"),
          QStringLiteral("Jitter only for the stream's first S seconds, then none."),
          QStringLiteral("seconds")},
@@ -250,6 +255,9 @@ ParsedOptions parseRigSimOptions(const QStringList& arguments) {
             numberValue(parser, QStringLiteral("clock-ppm"), -kMaxClockPpm, kMaxClockPpm, &error);
     if (parser.isSet(QStringLiteral("jitter")))
         o.network.jitterMs = intValue(parser, QStringLiteral("jitter"), 0, kMaxJitterMs, &error);
+    if (parser.isSet(QStringLiteral("jitter-tail")))
+        o.network.tailMeanMs =
+            numberValue(parser, QStringLiteral("jitter-tail"), 0.1, kMaxJitterMs, &error);
     seconds("jitter-for", &o.network.jitterForS);
     if (parser.isSet(QStringLiteral("loss")))
         o.network.lossPercent = numberValue(parser, QStringLiteral("loss"), 0.0, 100.0, &error);
@@ -258,8 +266,11 @@ ParsedOptions parseRigSimOptions(const QStringList& arguments) {
     if (!seedOk && error.isEmpty())
         error = QStringLiteral("--seed wants a whole number from 0, not \"%1\"")
                     .arg(parser.value(QStringLiteral("seed")));
-    if (o.network.jitterForS >= 0 && o.network.jitterMs == 0 && error.isEmpty())
-        error = QStringLiteral("--jitter-for needs --jitter");
+    if (o.network.jitterMs > 0 && o.network.tailMeanMs > 0 && error.isEmpty())
+        error = QStringLiteral("--jitter and --jitter-tail exclude each other");
+    if (o.network.jitterForS >= 0 && o.network.jitterMs == 0 && o.network.tailMeanMs == 0 &&
+        error.isEmpty())
+        error = QStringLiteral("--jitter-for needs --jitter or --jitter-tail");
     o.hangForS = intValue(parser, QStringLiteral("hang-for"), 0, kMaxSeconds, &error);
     o.hangKeepsAudio = parser.isSet(QStringLiteral("hang-keeps-audio"));
     if (o.hangKeepsAudio && o.hangAfterS < 0)
