@@ -6,7 +6,6 @@
 #include <array>
 #include <cmath>
 #include <limits>
-#include <numeric>
 
 namespace {
 
@@ -119,28 +118,6 @@ Gathering gather(std::array<double, N>& phases, std::size_t n, double period, do
     return best;
 }
 
-// Lateness counts in bins of `binNs`: the upper edge of the bin holding the quantile (1: the
-// latest), never below it; and the share of them from `ns` on (all while there are none).
-template <std::size_t N>
-double quantileNs(const std::array<std::uint32_t, N>& counts, double quantile, double binNs) {
-    const double total = std::accumulate(counts.begin(), counts.end(), 0.0);
-    const double allowedAbove = (1.0 - quantile) * total;
-    double above = 0.0;
-    for (std::size_t b = N; b-- > 0;) {
-        above += counts[b];
-        if (above > allowedAbove)
-            return static_cast<double>(b + 1) * binNs;
-    }
-    return 0.0;
-}
-
-template <std::size_t N>
-double shareFrom(const std::array<std::uint32_t, N>& counts, double ns, double binNs) {
-    const double total = std::accumulate(counts.begin(), counts.end(), 0.0);
-    const auto first = std::min(static_cast<std::size_t>(std::max(ns / binNs, 0.0)), N);
-    return total > 0.0 ? std::accumulate(counts.begin() + first, counts.end(), 0.0) / total : 1.0;
-}
-
 double phaseOf(double y, double periodNs) {
     const double phase = std::fmod(y, periodNs);
     return phase < 0.0 ? phase + periodNs : phase;
@@ -168,7 +145,7 @@ void JitterEstimator::reset(int hostRate, int floorFrames, std::int64_t position
     openHasPoint = false;
     schedule = Line();
     histograms.assign(kWindowBlocks, Histogram{});
-    windowCounts.fill(0);
+    windowCounts = Histogram{};
     unsure.clear();
     unsure.reserve(kUnsureDatagrams);
     openBlock = 0;
@@ -398,10 +375,8 @@ void JitterEstimator::closeBlockIfDue(std::int64_t arrivalNs) {
     blockFrames = 0;
     openHasPoint = false;
     openBlock = (openBlock + 1) % kWindowBlocks;
-    Histogram& oldest = histograms[openBlock];
-    for (int b = 0; b < kLatenessBins; ++b)
-        windowCounts[b] -= oldest[b];
-    oldest.fill(0);
+    windowCounts.remove(histograms[openBlock]);
+    histograms[openBlock] = Histogram{};
     unsure.erase(std::remove_if(unsure.begin(), unsure.end(),
                                 [&](const Unsure& u) { return u.block == openBlock; }),
                  unsure.end());
@@ -447,10 +422,8 @@ void JitterEstimator::countUnsure() {
 }
 
 void JitterEstimator::addToWindow(double latenessNs, int block) {
-    const auto bin =
-        static_cast<std::size_t>(std::clamp(latenessNs / kBinNs, 0.0, kLatenessBins - 1.0));
-    ++histograms[block][bin];
-    ++windowCounts[bin];
+    histograms[block].add(latenessNs);
+    windowCounts.add(latenessNs);
 }
 
 // The stream moves on (or back) by a datagram; moving on, the datagrams since the last one that
@@ -492,13 +465,17 @@ bool JitterEstimator::lossShown(std::int64_t arrivalNs, double lateNs, double pe
         return histograms[(openBlock + kWindowBlocks - back) % kWindowBlocks];
     };
     for (int back = 1; back <= 2; ++back)
-        if (quantileNs(closed(back), kQuantile, kBinNs) < kJitteryFraction * periodNs)
+        if (closed(back).quantileNs(kQuantile) < kJitteryFraction * periodNs)
             return false;
-    const Histogram& before = closed(1);
-    Histogram recent = histograms[openBlock];
-    std::transform(recent.begin(), recent.end(), before.begin(), recent.begin(), std::plus<>());
-    const double unsureShare = std::max(shareFrom(windowCounts, kSureFraction * periodNs, kBinNs),
-                                        shareFrom(recent, kSureFraction * periodNs, kBinNs));
+    const Histogram& open = histograms[openBlock];
+    const double unsureNs = kSureFraction * periodNs;
+    const auto share = [](std::uint64_t part, std::uint64_t all) {
+        return all > 0 ? static_cast<double>(part) / static_cast<double>(all) : 1.0;
+    };
+    const double unsureShare =
+        std::max(share(windowCounts.countFrom(unsureNs), windowCounts.total),
+                 share(open.countFrom(unsureNs) + closed(1).countFrom(unsureNs),
+                       open.total + closed(1).total));
     const double runPeriods =
         std::ceil(std::log(kRunOdds) / std::log(std::clamp(unsureShare, kLeastUnsureShare, 0.99)));
     return arrivalNs - unsureSinceNs >= latest + runPeriods * periodNs;
@@ -512,7 +489,36 @@ bool JitterEstimator::placingLosses() const {
 
 // The upper edge of the bin holding the quantile (1: the latest lateness): never below it.
 double JitterEstimator::latenessQuantileNs(double quantile) const {
-    return quantileNs(windowCounts, quantile, kBinNs);
+    return windowCounts.quantileNs(quantile);
+}
+
+void JitterEstimator::Histogram::add(double latenessNs) {
+    ++bins[static_cast<std::size_t>(std::clamp(latenessNs / kBinNs, 0.0, kBins - 1.0))];
+    ++total;
+}
+
+void JitterEstimator::Histogram::remove(const Histogram& part) {
+    for (int b = 0; b < kBins; ++b)
+        bins[b] -= part.bins[b];
+    total -= part.total;
+}
+
+double JitterEstimator::Histogram::quantileNs(double quantile) const {
+    const double allowedAbove = (1.0 - quantile) * static_cast<double>(total);
+    std::uint64_t above = 0;
+    for (int b = kBins - 1; b >= 0; --b) {
+        above += bins[b];
+        if (static_cast<double>(above) > allowedAbove)
+            return (b + 1) * kBinNs;
+    }
+    return 0.0;
+}
+
+std::uint64_t JitterEstimator::Histogram::countFrom(double ns) const {
+    std::uint64_t from = 0;
+    for (int b = std::clamp(static_cast<int>(ns / kBinNs), 0, kBins); b < kBins; ++b)
+        from += bins[b];
+    return from;
 }
 
 void JitterEstimator::updateTarget(std::int64_t arrivalNs, double latenessNs, int frames) {

@@ -98,8 +98,17 @@ private:
     };
 
     // Lateness in bins of 0.5 ms up to 500 ms, the last one holding everything later.
-    static constexpr int kLatenessBins = 1001;
-    using Histogram = std::array<std::uint32_t, kLatenessBins>;
+    struct Histogram {
+        static constexpr int kBins = 1001;
+        std::array<std::uint32_t, kBins> bins{};
+        std::uint64_t total = 0;
+        void add(double latenessNs);
+        void remove(const Histogram& part);
+        // The upper edge of the bin holding the quantile (1: the latest), never below it.
+        double quantileNs(double quantile) const;
+        // How many are at least `ns` late (from the bin that holds it on).
+        std::uint64_t countFrom(double ns) const;
+    };
 
     Point pointFor(std::int64_t endPosition, std::int64_t arrivalNs) const;
     Point corrected(std::size_t block) const;
@@ -149,7 +158,7 @@ private:
     // Lateness histograms of the blocks in the window (a ring, the open block at `openBlock`) and
     // their sum.
     std::vector<Histogram> histograms;
-    Histogram windowCounts{};
+    Histogram windowCounts;
     int openBlock = 0;
     // The datagrams since the last one that surely followed no loss not yet placed: their lateness
     // and block, to be counted.
