@@ -178,6 +178,9 @@ JitterEstimator::Placement JitterEstimator::arrival(std::int64_t arrivalNs, int 
             lastQuickMoveNs = kLongAgoNs;
         }
         p = pointFor(next + frames, arrivalNs);
+    } else {
+        // A run of late datagrams begun before the phase was let go says nothing once it holds.
+        suspectNs = unsureSinceNs = kLongAgoNs;
     }
     if (!openHasPoint || p.y - schedule.at(p.x) < openEarliest.y - schedule.at(openEarliest.x)) {
         openEarliest = p;
