@@ -16,13 +16,18 @@ constexpr std::int64_t kBlockNs = 500'000'000;
 // The phase's slope is the one, among those a real pair of clocks can have, that gathers the most
 // blocks' earliest arrivals of the last 24 s within a quarter period of one phase (the narrowest
 // such gathering among equals), searched in steps of 10 ppm and then of 1 ppm, once the blocks
-// span 4 s. The schedule is locked to that phase while it gathers three quarters of the blocks,
-// and let go when it gathers fewer than half: a queue that keeps the datagrams late for longer
-// than a block (heavy jitter over short datagrams) scatters the earliest arrivals over periods,
-// and then no loss can be told from jitter. Unlocked, the stream is numbered by count alone.
+// span 4 s. While the schedule is locked the host's clock is where it was half a second before,
+// give or take what a real clock drifts: the search keeps within 50 ppm of the last slope, and
+// looks over the whole range only every 10 s (a search costs a thirteenth). The schedule is locked
+// to that phase while it gathers three quarters of the blocks, and let go when it gathers fewer
+// than half: a queue that keeps the datagrams late for longer than a block (heavy jitter over short
+// datagrams) scatters the earliest arrivals over periods, and then no loss can be told from jitter.
+// Unlocked, the stream is numbered by count alone.
 constexpr double kMaxSkewPpm = 2000.0;
 constexpr double kCoarseStepPpm = 10.0;
 constexpr double kFineStepPpm = 1.0;
+constexpr double kNearPpm = 50.0;
+constexpr int kWideSearchBlocks = 20;
 constexpr double kPhaseWidth = 0.25; // periods
 constexpr double kMinSpanSeconds = 4.0;
 constexpr std::size_t kLockBlocks = 24;
@@ -139,7 +144,8 @@ void JitterEstimator::reset(int hostRate, int floorFrames, std::int64_t position
     moved = pendingMoves = 0;
     lastLossNs = lastQuickMoveNs = suspectNs = unsureSinceNs = kLongAgoNs;
     locked = false;
-    lockedBlocks = 0;
+    lockedBlocks = blocksSinceWideSearch = 0;
+    lastPhaseSlope = 0.0;
     blocks.clear();
     blocks.reserve(kKeptBlocks);
     openHasPoint = false;
@@ -231,7 +237,8 @@ JitterEstimator::Point JitterEstimator::corrected(std::size_t i) const {
 
 // The slope (ns per frame over the nominal period) that gathers the blocks' earliest arrivals
 // best at one phase of the datagram's period, and the share of them it gathers.
-JitterEstimator::PhaseFit JitterEstimator::phaseSlope(double periodNs) const {
+JitterEstimator::PhaseFit JitterEstimator::phaseSlope(double periodNs, double centrePpm,
+                                                      double spanPpm) const {
     if (blocks.back().earliest.x - blocks.front().earliest.x < kMinSpanSeconds * rate)
         return {0.0, -1.0};
     std::array<double, kKeptBlocks> phases;
@@ -255,7 +262,8 @@ JitterEstimator::PhaseFit JitterEstimator::phaseSlope(double periodNs) const {
             }
         }
     };
-    search(-kMaxSkewPpm, kMaxSkewPpm, kCoarseStepPpm);
+    search(std::max(centrePpm - spanPpm, -kMaxSkewPpm), std::min(centrePpm + spanPpm, kMaxSkewPpm),
+           kCoarseStepPpm);
     const double coarse = bestPpm;
     search(coarse - kCoarseStepPpm, coarse + kCoarseStepPpm, kFineStepPpm);
     return {-bestPpm * 1e-6 * nsPerFrame, n > 0 ? static_cast<double>(best.count) / n : 0.0};
@@ -355,7 +363,12 @@ void JitterEstimator::closeBlockIfDue(std::int64_t arrivalNs) {
     closed.full = blockFrames >= kCalmFill * rate * kBlockNs / kNsPerSecond;
     blocks.push_back(closed);
     const double periodNs = openFrames * nsPerFrame;
-    const PhaseFit phase = phaseSlope(periodNs);
+    const bool near = locked && ++blocksSinceWideSearch < kWideSearchBlocks;
+    if (!near)
+        blocksSinceWideSearch = 0;
+    const PhaseFit phase = near ? phaseSlope(periodNs, -lastPhaseSlope / nsPerFrame * 1e6, kNearPpm)
+                                : phaseSlope(periodNs, 0.0, kMaxSkewPpm);
+    lastPhaseSlope = phase.slope;
     const auto full = static_cast<std::size_t>(
         std::count_if(blocks.begin(), blocks.end(), [](const Block& b) { return b.full; }));
     const bool wasLocked = locked;

@@ -118,7 +118,8 @@ private:
         double slope = 0.0;
         double share = 0.0;
     };
-    PhaseFit phaseSlope(double periodNs) const;
+    // Searched within `spanPpm` of `centrePpm`.
+    PhaseFit phaseSlope(double periodNs, double centrePpm, double spanPpm) const;
     Line phaseLine(double slope, double periodNs, bool counting) const;
     Line fitSchedule() const;
     void closeBlockIfDue(std::int64_t arrivalNs);
@@ -155,6 +156,9 @@ private:
     // The schedule follows the phase of the earliest arrivals, and losses are found.
     bool locked = false;
     int lockedBlocks = 0;
+    // The phase's latest slope, and the blocks since it was last searched for over the whole range.
+    double lastPhaseSlope = 0.0;
+    int blocksSinceWideSearch = 0;
     // Lateness histograms of the blocks in the window (a ring, the open block at `openBlock`) and
     // their sum.
     std::vector<Histogram> histograms;
