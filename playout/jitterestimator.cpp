@@ -69,11 +69,14 @@ constexpr std::size_t kUnsureDatagrams = 256;
 //   as many periods more as make such a run of jitter one in 10 000, from the share of lateness
 //   that is unsure (over the window or its latest second, at least a half: jitter comes in
 //   spells).
-// On a calmer link the blocks find the losses: the first burst of jitter would pass these tests.
+// On a calmer link three datagrams in a row as late as whole periods, each to within a tenth of a
+// period and the window's latest lateness, show the loss.
 constexpr double kJitteryFraction = 0.5;
 constexpr double kBeyondFraction = 0.25;
 constexpr double kRunOdds = 1e-4;
 constexpr double kLeastUnsureShare = 0.5;
+constexpr double kWholeSlack = 0.1;
+constexpr int kWholeRun = 3;
 // Lateness is judged over the last 20 blocks (10 s).
 constexpr int kWindowBlocks = 20;
 constexpr double kBinNs = 500'000.0;
@@ -143,6 +146,7 @@ void JitterEstimator::reset(int hostRate, int floorFrames, std::int64_t position
     started = false;
     moved = pendingMoves = 0;
     lastLossNs = lastQuickMoveNs = suspectNs = unsureSinceNs = kLongAgoNs;
+    wholeRun = 0;
     locked = false;
     lockedBlocks = blocksSinceWideSearch = 0;
     lastPhaseSlope = 0.0;
@@ -187,6 +191,7 @@ JitterEstimator::Placement JitterEstimator::arrival(std::int64_t arrivalNs, int 
     } else {
         // A run of late datagrams begun before the phase was let go says nothing once it holds.
         suspectNs = unsureSinceNs = kLongAgoNs;
+        wholeRun = 0;
     }
     if (!openHasPoint || p.y - schedule.at(p.x) < openEarliest.y - schedule.at(openEarliest.x)) {
         openEarliest = p;
@@ -448,6 +453,7 @@ void JitterEstimator::moveOn(int step, int frames) {
     next += step * static_cast<std::int64_t>(frames);
     moved += step;
     suspectNs = unsureSinceNs = kLongAgoNs;
+    wholeRun = 0;
     if (step > 0) {
         for (Unsure& u : unsure)
             u.latenessNs -= frames * nsPerFrame;
@@ -461,14 +467,15 @@ void JitterEstimator::moveOn(int step, int frames) {
 bool JitterEstimator::lossShown(std::int64_t arrivalNs, double lateNs, double periodNs) {
     if (lateNs < kSureFraction * periodNs) {
         suspectNs = unsureSinceNs = kLongAgoNs;
+        wholeRun = 0;
         return false;
     }
     if (unsureSinceNs == kLongAgoNs)
         unsureSinceNs = arrivalNs;
     const double usual = latenessQuantileNs(kQuantile);
-    if (usual < kJitteryFraction * periodNs)
-        return false;
     const double latest = latenessQuantileNs(1.0);
+    if (usual < kJitteryFraction * periodNs)
+        return calmLossShown(lateNs, latest, periodNs);
     if (suspectNs == kLongAgoNs && lateNs >= latest + kBeyondFraction * periodNs)
         suspectNs = arrivalNs;
     const bool heavyTail = latest - usual >= kBeyondFraction * periodNs;
@@ -495,6 +502,21 @@ bool JitterEstimator::lossShown(std::int64_t arrivalNs, double lateNs, double pe
     const double runPeriods =
         std::ceil(std::log(kRunOdds) / std::log(std::clamp(unsureShare, kLeastUnsureShare, 0.99)));
     return arrivalNs - unsureSinceNs >= latest + runPeriods * periodNs;
+}
+
+// On a calm link a loss makes the datagrams after it come whole periods late, each to within the
+// link's own lateness; jitter setting in makes them late by any amount. So a few in a row as late
+// by the same whole periods move the stream on by them.
+bool JitterEstimator::calmLossShown(double lateNs, double latestNs, double periodNs) {
+    const double periods = std::round(lateNs / periodNs);
+    const double rest = lateNs - periods * periodNs;
+    const bool whole = rest >= -kWholeSlack * periodNs && rest <= latestNs + kWholeSlack * periodNs;
+    wholeRun = whole && periods == wholePeriods ? wholeRun + 1 : (whole ? 1 : 0);
+    wholePeriods = periods;
+    if (wholeRun < kWholeRun)
+        return false;
+    pendingMoves += static_cast<std::int64_t>(periods) - 1;
+    return true;
 }
 
 // Losses are placed once the phase has held a while: before, a datagram's lateness says nothing

@@ -27,12 +27,12 @@
 // its neighbours agree on, so losses never tilt the line and never read as a slow clock, however
 // much jitter hides when they happened. Two blocks in a row that agree on a loss move the stream
 // position on by it, one datagram at a time, so each loss leaves a gap of its own length; until
-// then the missing datagram is lateness the target covers. Where the jitter is half a period or
-// more, a datagram later than any the last 10 s have seen (by a quarter period) moves the stream
-// on within a datagram or two of the loss, once a datagram a period on is still as late; where the
-// tail of the jitter is heavy, a run of late datagrams longer than jitter makes but rarely does.
-// The lateness of the datagrams after a loss not yet placed is counted a period less, so that
-// neither the target nor those tests take the loss for jitter.
+// then the missing datagram is lateness the target covers. The datagrams themselves show most
+// losses sooner: on a calm link three in a row late by the same whole periods; where the jitter is
+// half a period or more, a datagram later than any the last 10 s have seen (by a quarter period),
+// confirmed a period on where the jitter's tail is heavy, or a run of late datagrams longer than
+// jitter makes but rarely. The lateness of the datagrams after a loss not yet placed is counted a
+// period less, so that neither the target nor those tests take the loss for jitter.
 //
 // Target: the fill the playouts should hold ahead of the card, in host frames: one datagram, plus
 // the 99th percentile of lateness over a sliding window, plus a margin; never below the operator's
@@ -132,6 +132,7 @@ private:
     void moveOn(int step, int frames);
     bool placingLosses() const;
     bool lossShown(std::int64_t arrivalNs, double lateNs, double periodNs);
+    bool calmLossShown(double lateNs, double latestNs, double periodNs);
     double latenessQuantileNs(double quantile) const;
     void updateTarget(std::int64_t arrivalNs, double latenessNs, int frames);
 
@@ -183,4 +184,7 @@ private:
     // be unsure, while they still are.
     std::int64_t suspectNs = 0;
     std::int64_t unsureSinceNs = 0;
+    // The datagrams in a row late by the same whole periods, and those periods.
+    int wholeRun = 0;
+    double wholePeriods = 0.0;
 };

@@ -189,6 +189,8 @@ private slots:
             << link(100) << 0 << "~1 %";
         QTest::newRow("1 % lost under 0-20 ms of jitter, host 300 ppm slow")
             << link(-300) << 0 << "~1 %";
+        QTest::newRow("1 % lost on a calm link, host 1000 ppm slow")
+            << Network{-1000, 0, {}, 0, 1e9, 512, 1} << 0 << "~1 %";
         QTest::newRow("heavy-tailed jitter, 4 ms on average, nothing lost")
             << Network{100, 0, {}, 0, 1e9, 512, 0, 4} << 0 << "";
         QTest::newRow("1 % lost under heavy-tailed jitter, 4 ms on average")
