@@ -181,14 +181,29 @@ def dropped_within(log, from_ns, to_ns, sample_rate=48000, frame_size=512):
                if from_ns <= start + k * frame_size * NS // sample_rate <= to_ns)
 
 
-def card_ppm(callbacks):
-    """The cable's clock against the system's, in ppm: the least-squares slope of the frames it
-    has handed over against the callbacks' times (late callbacks scatter both ways around it)."""
+def card_ppm(callbacks, segment_ns=10 * NS):
+    """The cable's clock against the system's, in ppm: the median over 10-s stretches of the
+    least-squares slope of the frames it has handed over against the callbacks' times (late
+    callbacks scatter both ways around it). A test server that loses cycles in a step moves one
+    stretch, not the whole run's rate."""
+    if len(callbacks) < 2:
+        return None
+    start = callbacks[0][0]
+    stretches = {}
+    for ns, frames in callbacks:
+        stretches.setdefault((ns - start) // segment_ns, []).append((ns, frames))
+    rates = [rate for rate in map(_slope_ppm, stretches.values()) if rate is not None]
+    return statistics.median(rates) if rates else _slope_ppm(callbacks)
+
+
+def _slope_ppm(callbacks):
     if len(callbacks) < 2:
         return None
     mean_t = statistics.fmean(ns for ns, _ in callbacks)
     mean_f = statistics.fmean(f for _, f in callbacks)
     var_t = sum((ns - mean_t) ** 2 for ns, _ in callbacks)
+    if not var_t:
+        return None
     slope = sum((ns - mean_t) * (f - mean_f) for ns, f in callbacks) / var_t
     return (slope * NS / CABLE_RATE - 1) * 1e6
 
