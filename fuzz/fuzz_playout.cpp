@@ -80,8 +80,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             card.cycle();
         }
     }
-    // The controller's clamp bounds the skew it shows (0.5 %), the target's the jitter covered.
-    check(receiver.stats().skewPpm, -5001, 5001);
+    // The skew shown is the host's clock (within 2000 ppm of the system's) over the card's (a card
+    // more than 0.5 % off is no clock); the target's bound bounds the jitter covered.
+    check(receiver.stats().skewPpm, -7100, 7100);
     check(receiver.stats().jitterMs, 0, 1e6);
     return 0;
 }

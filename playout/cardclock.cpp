@@ -56,6 +56,12 @@ std::int64_t CardClock::periodNs() const {
     return std::llround(plausible ? measuredPeriodNs : nominal);
 }
 
+double CardClock::clockPpm() const {
+    const double nominal = period * kNsPerSecond / rate;
+    const bool plausible = std::abs(measuredPeriodNs / nominal - 1.0) < kMostOff;
+    return plausible ? (nominal / measuredPeriodNs - 1.0) * 1e6 : 0.0;
+}
+
 // The most common step of the latest sixteen (the smallest among equals): a look that missed a
 // cycle sees two at once, and one that came as the card restarted sees part of one.
 void CardClock::learnPeriod(long step) {

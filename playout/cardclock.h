@@ -30,6 +30,9 @@ public:
     // The frames a cycle takes (the most common step lately), 0 before any was seen.
     long periodFrames() const { return period; }
     std::int64_t periodNs() const;
+    // How much faster the card's clock runs than the system's, in parts per million, from the
+    // cycles' measured length (0 until measured).
+    double clockPpm() const;
     // When the latest cycle came, and when the next one is due.
     std::int64_t lastCycleNs() const { return cycleNs; }
     std::int64_t nextCycleNs() const { return cycleNs + periodNs(); }

@@ -27,7 +27,6 @@ public:
     void settle();
 
     double correction() const { return current; }
-    double skewPpm() const { return integral * 1e6; }
     // The smoothed fill, in host frames.
     double smoothedFill() const { return reference + smoothedError * rate; }
 

@@ -58,7 +58,7 @@ void Playout::reset(int rate, int stream, int datagramFrames, std::int64_t posit
     for (auto* counter : {&underruns, &underrunFrames, &refusedFrames, &discardedFrames,
                           &lateDatagrams, &lostDatagrams})
         counter->store(0);
-    delayMs = skewPpm = periodMs = 0.0;
+    delayMs = cardPpm = periodMs = 0.0;
     statsRate = rate;
     attach(nullptr);
 }
@@ -140,7 +140,6 @@ PlayoutStats Playout::stats() const {
     s.lateDatagrams = lateDatagrams;
     s.lostDatagrams = lostDatagrams;
     s.delayMs = delayMs;
-    s.skewPpm = skewPpm;
     s.hostRate = statsRate;
     s.cardLatencyMs = periodMs;
     return s;
@@ -198,7 +197,7 @@ void Playout::steer() {
     ratio = nominalRatio / (1.0 + correction);
     resampler.setRatio(ratio);
     delayMs.store(controller.smoothedFill() * 1000.0 / hostRate, std::memory_order_relaxed);
-    skewPpm.store(controller.skewPpm(), std::memory_order_relaxed);
+    cardPpm.store(cardClock.clockPpm(), std::memory_order_relaxed);
     periodMs.store(static_cast<double>(cardClock.periodNs()) / 1e6, std::memory_order_relaxed);
 }
 

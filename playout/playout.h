@@ -61,6 +61,8 @@ public:
     std::int64_t lastTakenNs() const { return firstLookNs < 0 ? -1 : cardClock.takenSeenNs(); }
 
     PlayoutStats stats() const;
+    // The card's clock against the system's, in ppm (0 until measured); any thread.
+    double cardClockPpm() const { return cardPpm.load(std::memory_order_relaxed); }
 
 private:
     struct RingInput : Resampler::Input {
@@ -125,7 +127,7 @@ private:
     std::atomic<std::uint64_t> lateDatagrams{0};
     std::atomic<std::uint64_t> lostDatagrams{0};
     std::atomic<double> delayMs{0.0};
-    std::atomic<double> skewPpm{0.0};
+    std::atomic<double> cardPpm{0.0};
     std::atomic<double> periodMs{0.0};
     // The host's rate as stats() gives it, which any thread may call while the worker resets.
     std::atomic<int> statsRate{0};

@@ -10,7 +10,7 @@ void Receiver::start(const Setup& setup, PlaybackSink* cableSink) {
     cable.reset(setup.hostRate, setup.streamRate, setup.datagramFrames, estimator.nextPosition());
     cable.attach(cableSink);
     stopSpeaker();
-    jitterMs = 0.0;
+    jitterMs = hostPpm = 0.0;
 }
 
 void Receiver::startCable(PlaybackSink* cableSink) {
@@ -50,6 +50,7 @@ void Receiver::datagram(const std::int16_t* frames, int count, const std::int16_
         speaker.push(at.position, speakerFrames ? speakerFrames : frames, count, at.dueNs, nowNs);
     }
     jitterMs.store(estimator.latenessMs(), std::memory_order_relaxed);
+    hostPpm.store(estimator.skewPpm(), std::memory_order_relaxed);
 }
 
 std::int64_t Receiver::service(std::int64_t nowNs) {
@@ -60,5 +61,10 @@ std::int64_t Receiver::service(std::int64_t nowNs) {
 PlayoutStats Receiver::stats() const {
     PlayoutStats s = cable.stats();
     s.jitterMs = jitterMs.load(std::memory_order_relaxed);
+    // The host against the card, from the two clocks each measured against the system's: neither
+    // the losses nor the target the controller follows move it.
+    const double host = 1.0 + hostPpm.load(std::memory_order_relaxed) * 1e-6;
+    const double card = 1.0 + cable.cardClockPpm() * 1e-6;
+    s.skewPpm = (host / card - 1.0) * 1e6;
     return s;
 }

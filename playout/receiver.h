@@ -61,4 +61,5 @@ private:
     Playout speaker;
     bool speakerOn = false;
     std::atomic<double> jitterMs{0.0};
+    std::atomic<double> hostPpm{0.0};
 };
