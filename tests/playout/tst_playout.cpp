@@ -319,6 +319,21 @@ private slots:
     // lost datagram is a gap of its own length in what the card plays (1 % lost is 10000 ppm of
     // missing audio, none of it made good by the resampler), the latency from 30 s on holds within
     // 5 ms (5-95 %), and the panel's skew is the host's within 50 ppm.
+    // The skew shown is the host's clock against the card's where losses and a heavy tail of
+    // jitter keep the target moving (and with it the fill the controller steers on).
+    void skewShownUnderLoss_data() {
+        QTest::addColumn<Network>("net");
+        QTest::newRow("heavy-tailed jitter, 1 % lost, host 100 ppm fast")
+            << Network{100, 0, {}, 0, 1e9, 512, 1, 4};
+        QTest::newRow("1 % lost on a calm link") << Network{0, 0, {}, 0, 1e9, 512, 1};
+    }
+    void skewShownUnderLoss() {
+        QFETCH(Network, net);
+        const Run run = simulate(net, 150);
+        QVERIFY2(std::abs(run.stats.skewPpm - net.skewPpm) <= 50,
+                 qPrintable(QString::number(run.stats.skewPpm)));
+    }
+
     void playoutHoldsOnALossyLink() {
         const Run run = simulate(link(100), 150);
         int gaps = 0;
