@@ -36,6 +36,8 @@ void CardClock::look(std::int64_t nowNs, std::int64_t takenNow) {
         const std::int64_t predicted = cycles > 0 ? cycleNs + n * periodNs() : nowNs;
         cycleNs = std::clamp(predicted, lastLookNs + 1, nowNs);
         if (cycles == 0 || cycles - referenceCycles >= kReferenceCycles) {
+            if (cycles > 0)
+                spanPeriodNs = double(cycleNs - referenceNs) / double(cycles + n - referenceCycles);
             referenceNs = cycleNs;
             referenceCycles = cycles + n;
         }
@@ -56,10 +58,12 @@ std::int64_t CardClock::periodNs() const {
     return std::llround(plausible ? measuredPeriodNs : nominal);
 }
 
+// Over the whole span between references, not the 200 cycles that may follow one: a cycle's
+// moment is known to a millisecond or so, which over 200 cycles of 21 ms is 200 ppm.
 double CardClock::clockPpm() const {
     const double nominal = period * kNsPerSecond / rate;
-    const bool plausible = std::abs(measuredPeriodNs / nominal - 1.0) < kMostOff;
-    return plausible ? (nominal / measuredPeriodNs - 1.0) * 1e6 : 0.0;
+    const bool plausible = std::abs(spanPeriodNs / nominal - 1.0) < kMostOff;
+    return plausible ? (nominal / spanPeriodNs - 1.0) * 1e6 : 0.0;
 }
 
 // The most common step of the latest sixteen (the smallest among equals): a look that missed a

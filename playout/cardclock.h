@@ -31,7 +31,7 @@ public:
     long periodFrames() const { return period; }
     std::int64_t periodNs() const;
     // How much faster the card's clock runs than the system's, in parts per million, from the
-    // cycles' measured length (0 until measured).
+    // cycles' length over the latest 1000 or so (0 until measured).
     double clockPpm() const;
     // When the latest cycle came, and when the next one is due.
     std::int64_t lastCycleNs() const { return cycleNs; }
@@ -60,4 +60,6 @@ private:
     std::int64_t referenceNs = 0;
     std::int64_t referenceCycles = 0;
     double measuredPeriodNs = 0.0;
+    // The cycles' length over the latest whole span between references.
+    double spanPeriodNs = 0.0;
 };
