@@ -53,17 +53,21 @@ void CardClock::look(std::int64_t nowNs, std::int64_t takenNow) {
 }
 
 std::int64_t CardClock::periodNs() const {
-    const double nominal = period * kNsPerSecond / rate;
-    const bool plausible = std::abs(measuredPeriodNs / nominal - 1.0) < kMostOff;
-    return std::llround(plausible ? measuredPeriodNs : nominal);
+    return std::llround(plausible(measuredPeriodNs) ? measuredPeriodNs : nominalPeriodNs());
+}
+
+double CardClock::nominalPeriodNs() const {
+    return period * kNsPerSecond / rate;
+}
+
+bool CardClock::plausible(double lengthNs) const {
+    return std::abs(lengthNs / nominalPeriodNs() - 1.0) < kMostOff;
 }
 
 // Over the whole span between references, not the 200 cycles that may follow one: a cycle's
 // moment is known to a millisecond or so, which over 200 cycles of 21 ms is 200 ppm.
 double CardClock::clockPpm() const {
-    const double nominal = period * kNsPerSecond / rate;
-    const bool plausible = std::abs(spanPeriodNs / nominal - 1.0) < kMostOff;
-    return plausible ? (nominal / spanPeriodNs - 1.0) * 1e6 : 0.0;
+    return plausible(spanPeriodNs) ? (nominalPeriodNs() / spanPeriodNs - 1.0) * 1e6 : 0.0;
 }
 
 // The most common step of the latest sixteen (the smallest among equals): a look that missed a

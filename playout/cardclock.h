@@ -44,6 +44,9 @@ private:
     static constexpr std::int64_t kSettledCycles = 4;
 
     void learnPeriod(long step);
+    double nominalPeriodNs() const;
+    // A measured cycle length near enough the nominal one to be a clock.
+    bool plausible(double lengthNs) const;
 
     int rate = 48000;
     std::int64_t lastLookNs = 0;

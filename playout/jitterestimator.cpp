@@ -145,8 +145,8 @@ void JitterEstimator::reset(int hostRate, int floorFrames, std::int64_t position
     firstPosition = position;
     started = false;
     moved = pendingMoves = 0;
-    lastLossNs = lastQuickMoveNs = suspectNs = unsureSinceNs = kLongAgoNs;
-    wholeRun = 0;
+    lastLossNs = lastQuickMoveNs = kLongAgoNs;
+    forgetRuns();
     locked = false;
     lockedBlocks = blocksSinceWideSearch = 0;
     lastPhaseSlope = 0.0;
@@ -190,8 +190,7 @@ JitterEstimator::Placement JitterEstimator::arrival(std::int64_t arrivalNs, int 
         p = pointFor(next + frames, arrivalNs);
     } else {
         // A run of late datagrams begun before the phase was let go says nothing once it holds.
-        suspectNs = unsureSinceNs = kLongAgoNs;
-        wholeRun = 0;
+        forgetRuns();
     }
     if (!openHasPoint || p.y - schedule.at(p.x) < openEarliest.y - schedule.at(openEarliest.x)) {
         openEarliest = p;
@@ -452,8 +451,7 @@ void JitterEstimator::addToWindow(double latenessNs, int block) {
 void JitterEstimator::moveOn(int step, int frames) {
     next += step * static_cast<std::int64_t>(frames);
     moved += step;
-    suspectNs = unsureSinceNs = kLongAgoNs;
-    wholeRun = 0;
+    forgetRuns();
     if (step > 0) {
         for (Unsure& u : unsure)
             u.latenessNs -= frames * nsPerFrame;
@@ -466,8 +464,7 @@ void JitterEstimator::moveOn(int step, int frames) {
 // placed (where the link is jittery).
 bool JitterEstimator::lossShown(std::int64_t arrivalNs, double lateNs, double periodNs) {
     if (lateNs < kSureFraction * periodNs) {
-        suspectNs = unsureSinceNs = kLongAgoNs;
-        wholeRun = 0;
+        forgetRuns();
         return false;
     }
     if (unsureSinceNs == kLongAgoNs)
@@ -517,6 +514,12 @@ bool JitterEstimator::calmLossShown(double lateNs, double latestNs, double perio
         return false;
     pendingMoves += static_cast<std::int64_t>(periods) - 1;
     return true;
+}
+
+// No datagram since the last sure one is to be judged with those that come next.
+void JitterEstimator::forgetRuns() {
+    suspectNs = unsureSinceNs = kLongAgoNs;
+    wholeRun = 0;
 }
 
 // Losses are placed once the phase has held a while: before, a datagram's lateness says nothing

@@ -133,6 +133,7 @@ private:
     bool placingLosses() const;
     bool lossShown(std::int64_t arrivalNs, double lateNs, double periodNs);
     bool calmLossShown(double lateNs, double latestNs, double periodNs);
+    void forgetRuns();
     double latenessQuantileNs(double quantile) const;
     void updateTarget(std::int64_t arrivalNs, double latenessNs, int frames);
 
