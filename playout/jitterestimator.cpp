@@ -534,20 +534,24 @@ double JitterEstimator::latenessQuantileNs(double quantile) const {
 }
 
 void JitterEstimator::Histogram::add(double latenessNs) {
-    ++bins[static_cast<std::size_t>(std::clamp(latenessNs / kBinNs, 0.0, kBins - 1.0))];
+    const int bin = static_cast<int>(std::clamp(latenessNs / kBinNs, 0.0, kBins - 1.0));
+    ++bins[static_cast<std::size_t>(bin)];
     ++total;
+    highest = std::max(highest, bin);
 }
 
 void JitterEstimator::Histogram::remove(const Histogram& part) {
     for (int b = 0; b < kBins; ++b)
         bins[b] -= part.bins[b];
     total -= part.total;
+    while (highest > 0 && bins[highest] == 0)
+        --highest;
 }
 
 double JitterEstimator::Histogram::quantileNs(double quantile) const {
     const double allowedAbove = (1.0 - quantile) * static_cast<double>(total);
     std::uint64_t above = 0;
-    for (int b = kBins - 1; b >= 0; --b) {
+    for (int b = highest; b >= 0; --b) {
         above += bins[b];
         if (static_cast<double>(above) > allowedAbove)
             return (b + 1) * kBinNs;
@@ -557,7 +561,7 @@ double JitterEstimator::Histogram::quantileNs(double quantile) const {
 
 std::uint64_t JitterEstimator::Histogram::countFrom(double ns) const {
     std::uint64_t from = 0;
-    for (int b = std::clamp(static_cast<int>(ns / kBinNs), 0, kBins); b < kBins; ++b)
+    for (int b = std::clamp(static_cast<int>(ns / kBinNs), 0, kBins); b <= highest; ++b)
         from += bins[b];
     return from;
 }

@@ -102,6 +102,8 @@ private:
         static constexpr int kBins = 1001;
         std::array<std::uint32_t, kBins> bins{};
         std::uint64_t total = 0;
+        // No bin above this one holds anything: the quantiles are looked for from here down.
+        int highest = 0;
         void add(double latenessNs);
         void remove(const Histogram& part);
         // The upper edge of the bin holding the quantile (1: the latest), never below it.
