@@ -8,9 +8,10 @@
 #include <cmath>
 
 namespace {
-// Half the filter's length in input frames. Both lengths measured (16 and 32) keep a 1 kHz tone
-// at the 16-bit floor; 32 keeps the pass band wide up to 20 kHz for a 48 kHz host.
-constexpr unsigned kHalfLength = 32;
+// Half the filter's length in input frames. 16 and 32 both keep a 1 kHz tone at the 16-bit floor;
+// 16 costs a quarter less and is flat to 15 kHz for a 48 kHz host (-0.7 dB at 18 kHz), well past
+// any receiver's audio.
+constexpr unsigned kHalfLength = 16;
 constexpr float kToFloat = 1.0f / 32768.0f;
 // Room enough for whatever output the priming zeros make.
 constexpr unsigned kPrimeOutputRoom = 1u << 16;

@@ -364,10 +364,20 @@ private:
         double hostRate = kRate;
         double silentFrames = -1; // in the current silent run; -1 before the first sound
 
+        // The tone at its full level over the cycle's first quarter of its period (a tone's
+        // quarter period always holds a sample at 0.7 of its peak), not a filter's ringing out
+        // of silence.
+        static bool toneAtStart(const QVector<qint16>& out) {
+            for (int i = 0; i < 24 && 2 * i < out.size(); ++i)
+                if (std::abs(out[2 * i]) > 8000)
+                    return true;
+            return false;
+        }
+
         // What a cycle took: the latency of its first frame (away from where the position wraps,
         // and not in a transition from silence), the silent runs of the tone, and the tone itself.
         void record(const QVector<qint16>& out, double s, bool keepTone) {
-            if (std::abs(out[1]) < 24000 && std::abs(out[3] - out[1]) <= 2 && out[0] != 0)
+            if (std::abs(out[1]) < 24000 && std::abs(out[3] - out[1]) <= 2 && toneAtStart(out))
                 latencyMs << QPointF(s, std::fmod(s * hostRate - out[1] + 32768 * 7, 65536.0) /
                                             hostRate * 1e3);
             for (int i = 0; i < out.size() / 2; ++i) {
