@@ -8,10 +8,6 @@
 #include <cmath>
 
 namespace {
-// Half the filter's length in input frames. 16 and 32 both keep a 1 kHz tone at the 16-bit floor;
-// 16 costs a quarter less and is flat to 15 kHz for a 48 kHz host (-0.7 dB at 18 kHz), well past
-// any receiver's audio.
-constexpr unsigned kHalfLength = 16;
 constexpr float kToFloat = 1.0f / 32768.0f;
 // Room enough for whatever output the priming zeros make.
 constexpr unsigned kPrimeOutputRoom = 1u << 16;
@@ -24,7 +20,7 @@ Resampler::~Resampler() = default;
 
 void Resampler::setup(double ratio) {
     setupRatio = ratio;
-    filter->setup(ratio, kChannels, kHalfLength);
+    filter->setup(ratio, kChannels, static_cast<unsigned>(kHalfLength));
     // Zeros up to the filter's middle (null data is zeros in, output dropped), so that the output
     // starts at the first input frame, a half filter length after it came in.
     filter->inp_data = nullptr;

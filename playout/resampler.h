@@ -15,6 +15,13 @@ class VResampler;
 //
 // Real-time safe after setup(): no lock, no allocation, no system call.
 class Resampler {
+    // Half the filter's length in input frames. 16 and 32 both keep a 1 kHz tone at the 16-bit
+    // floor; 16 costs a quarter less and is flat to 15 kHz for a 48 kHz host (-0.7 dB at 18 kHz),
+    // well past any receiver's audio.
+    static constexpr int kHalfLength = 16;
+    // Input frames taken at a time: small, so that it reads little past what it needs.
+    static constexpr int kInputChunk = 8;
+
 public:
     // Where the input comes from: fills `frames` with the next `count` frames.
     class Input {
@@ -39,12 +46,10 @@ public:
     double inputAhead() const;
     // The input frames it may take beyond an output frame's position: the filter's half length
     // and one more, and a chunk.
-    static constexpr int kLookahead = 33 + 8;
+    static constexpr int kLookahead = kHalfLength + 1 + kInputChunk;
 
 private:
     static constexpr int kChannels = 2;
-    // Input frames taken at a time: small, so that it reads little past what it needs.
-    static constexpr int kInputChunk = 8;
     static constexpr int kOutputChunk = 256;
 
     void takeInput(Input& input);
