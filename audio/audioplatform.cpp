@@ -4,16 +4,26 @@
 
 #include "log.h"
 
+#include <QThread>
+
 #if defined(Q_OS_LINUX)
 #include <alsa/asoundlib.h>
 #include <pa_linux_alsa.h>
 
 #include <QRegularExpression>
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 namespace {
+
+// JACK runs its server thread at real-time priority 10 and its clients' threads at 5 by default;
+// PipeWire its data threads at 88 and more.
+constexpr int kAudioThreadPriority = 8;
 
 // 128 periods of a 0.75 s buffer are about 6 ms each, below any sound server's own period, so
 // ALSA rounds them to that period: the card starts after one server period of audio.
@@ -35,6 +45,18 @@ void logAlsaDiagnostic(const char* file, int line, const char* function, int err
 }
 
 } // namespace
+
+QString raiseAudioThreadPriority() {
+    sched_param param{};
+    param.sched_priority = kAudioThreadPriority;
+    const int error = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+    return error == 0 ? QString() : QString::fromLocal8Bit(std::strerror(error));
+}
+
+void runAtOrdinaryPriority() {
+    const sched_param param{};
+    pthread_setschedparam(pthread_self(), SCHED_OTHER, &param);
+}
 
 void routePlatformAudioDiagnostics() {
     snd_lib_error_set_handler(&logAlsaDiagnostic);
@@ -97,6 +119,15 @@ void prepareCaptureStream() {
 }
 
 #else
+
+QString raiseAudioThreadPriority() {
+    QThread::currentThread()->setPriority(QThread::TimeCriticalPriority);
+    return {};
+}
+
+void runAtOrdinaryPriority() {
+    QThread::currentThread()->setPriority(QThread::NormalPriority);
+}
 
 void routePlatformAudioDiagnostics() {}
 void releaseAudioProbeLeftovers() {}

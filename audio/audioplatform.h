@@ -59,6 +59,19 @@ inline constexpr double kPlaybackBufferSeconds = 0.75;
 void preparePlaybackStream();
 void prepareCaptureStream();
 
+// Runs the calling thread (the audio worker's: it stamps each datagram's arrival and tops the
+// cards up before their cycles) ahead of the desktop's ordinary work, as sound servers run their
+// clients' audio threads: a few milliseconds spent waiting for a core are a datagram taken for
+// late and a latency grown to cover it. On Linux first-in-first-out real-time scheduling at a low
+// priority (above the client threads JACK starts under its server, below the servers' own
+// threads); elsewhere Qt's time-critical priority. Where the system does not grant it (no
+// real-time limit for the user) the thread runs on as it was: the text says why, empty when the
+// priority was raised.
+QString raiseAudioThreadPriority();
+// Runs the calling thread at the system's ordinary priority, whatever the thread that started it
+// ran at: a device switch probes and opens devices for as long as the sound system takes.
+void runAtOrdinaryPriority();
+
 // Sends the sound system's own diagnostics to the panel's log instead of the terminal. ALSA prints
 // a line for every configured PCM it cannot open while PortAudio probes devices (dmix, surround
 // and the like on a machine without those cards); those go to the log at Debug level. Elsewhere

@@ -56,8 +56,12 @@ HSSoundCard::HSSoundCard(QObject* parent)
     deviceSwitches.setMaxThreadCount(1);
 }
 
+// The pool's thread is started by the audio worker's, whose priority it would otherwise keep.
 void HSSoundCard::switchDevice(std::function<void()> job) {
-    deviceSwitches.start(std::move(job));
+    deviceSwitches.start([job = std::move(job)] {
+        runAtOrdinaryPriority();
+        job();
+    });
 }
 
 void HSSoundCard::awaitDeviceSwitches() {

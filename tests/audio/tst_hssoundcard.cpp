@@ -1,10 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The sound card's own rules, through the stand-in card: metering, partial frames, the buffers a
-// host's description asks for, the device list read again, and devices that come and go.
+// host's description asks for, the device list read again, and devices that come and go; and the
+// audio thread's priority.
 
+#include "audioplatform.h"
 #include "standinsoundcard.h"
 
 #include <QtTest>
+
+#if defined(Q_OS_LINUX)
+#include <pthread.h>
+#endif
 
 using Samples = QVector<qint16>;
 Q_DECLARE_METATYPE(StreamFormat)
@@ -141,6 +147,42 @@ private slots:
             QCOMPARE(framesWhere(card.speakerPlayed().mid(speakerAt), silence), 0);
         card.EnumerateAudioDevices();
         QCOMPARE(card.restarts.load(), 1);
+    }
+
+    // The audio worker's thread runs ahead of ordinary threads, or says why it cannot; a thread it
+    // starts (a device switch) inherits that and goes back to the ordinary priority.
+    void audioThreadRunsAhead() {
+#if defined(Q_OS_LINUX)
+        auto policy = [] {
+            int policy = -1;
+            sched_param param{};
+            pthread_getschedparam(pthread_self(), &policy, &param);
+            return std::make_pair(policy, param.sched_priority);
+        };
+        QString why;
+        std::pair<int, int> raised, inherited, lowered;
+        std::unique_ptr<QThread> audio(QThread::create([&] {
+            why = raiseAudioThreadPriority();
+            raised = policy();
+            std::unique_ptr<QThread> child(QThread::create([&] {
+                inherited = policy();
+                runAtOrdinaryPriority();
+                lowered = policy();
+            }));
+            child->start();
+            child->wait();
+        }));
+        audio->start();
+        QVERIFY(audio->wait(5000));
+        QCOMPARE(lowered, std::make_pair(int(SCHED_OTHER), 0));
+        if (!why.isEmpty())
+            QSKIP(qPrintable("real-time scheduling not granted here: " + why));
+        QCOMPARE(raised.first, int(SCHED_FIFO));
+        QVERIFY(raised.second > 0);
+        QCOMPARE(inherited, raised);
+#else
+        QSKIP("the thread priorities are Qt's own here");
+#endif
     }
 };
 
