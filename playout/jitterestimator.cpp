@@ -145,7 +145,8 @@ void JitterEstimator::reset(int hostRate, int floorFrames, std::int64_t position
     firstPosition = position;
     started = false;
     moved = pendingMoves = 0;
-    lastLossNs = lastQuickMoveNs = kLongAgoNs;
+    lastLossNs = lastQuickMoveNs = episodeStartNs = kLongAgoNs;
+    inEpisode = false;
     forgetRuns();
     locked = false;
     lockedBlocks = blocksSinceWideSearch = 0;
@@ -577,8 +578,23 @@ void JitterEstimator::updateTarget(std::int64_t arrivalNs, double latenessNs, in
     const double lossMargin = arrivalNs - lastLossNs < kLossMarginNs ? 1.0 * frames : 0.0;
     const double steady =
         bounded(frames + lossMargin + (latenessQuantileNs(kQuantile) + kMarginNs) * framesPerNs);
+    // A datagram later than the target covers has played short (or not) by the time it is seen:
+    // covering it guards the ones after it. So an episode of such datagrams grows the target when
+    // another began within the hold, or once it outlasts the queue its first datagram explains
+    // (that one's lateness and a datagram): a lone outlier, a sender or a reader kept from its
+    // core a few milliseconds a minute apart, would hold its lateness in the latency for the hold
+    // and guard nothing.
     const double covering = bounded(frames + (latenessNs + kMarginNs) * framesPerNs);
-    const double wanted = std::max(steady, covering);
+    const bool beyond = covering > std::max(steady, target);
+    if (beyond && !inEpisode) {
+        episodeCovered = arrivalNs - episodeStartNs < kShrinkHoldNs;
+        episodeStartNs = arrivalNs;
+        episodeQueueNs = latenessNs + frames * nsPerFrame;
+    } else if (beyond && arrivalNs - episodeStartNs > episodeQueueNs) {
+        episodeCovered = true;
+    }
+    inEpisode = beyond;
+    const double wanted = beyond && episodeCovered ? covering : steady;
     if (wanted > target) {
         target = wanted;
         lastGrowthNs = arrivalNs;

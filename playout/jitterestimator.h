@@ -36,9 +36,10 @@
 //
 // Target: the fill the playouts should hold ahead of the card, in host frames: one datagram, plus
 // the 99th percentile of lateness over a sliding window, plus a margin; never below the operator's
-// floor and within [one datagram, 500 ms]. It grows at once to cover any datagram that came close
-// to underrunning, and shrinks only after a hold and at a limited rate, so the playouts give the
-// excess back by resampling rather than by dropping audio.
+// floor and within [one datagram, 500 ms]. It grows at once to cover datagrams that came close to
+// underrunning once such lateness recurs (a lone outlier has played by the time it is seen), and
+// shrinks only after a hold and at a limited rate, so the playouts give the excess back by
+// resampling rather than by dropping audio.
 //
 // Pure: no clock, no I/O, no allocation after reset(); one thread (the audio worker's).
 class JitterEstimator {
@@ -179,6 +180,12 @@ private:
     double target = 0.0;
     std::int64_t lastGrowthNs = 0;
     std::int64_t lastArrivalNs = 0;
+    // Datagrams in a row later than the target covered: when the latest such episode began, how
+    // long the queue behind its first datagram lasts, and whether the target covers it.
+    bool inEpisode = false;
+    bool episodeCovered = false;
+    std::int64_t episodeStartNs = 0;
+    double episodeQueueNs = 0.0;
     // When the latest loss was found.
     std::int64_t lastLossNs = 0;
     // When the stream last moved on at a datagram's own lateness.
