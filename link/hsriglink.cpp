@@ -2,7 +2,6 @@
 
 #include "hsriglink.h"
 
-#include "audioplatform.h"
 #include "hsaudioworker.h"
 #include "hsremotecontroller.h"
 #include "hssoundcard.h"
@@ -99,17 +98,8 @@ void HSRigLink::startWorker() {
     // Levels measured before the worker stopped are queued to the meters ahead of this.
     connect(audioWorker, &HSAudioWorker::stopped, this, &HSRigLink::audioStopped,
             Qt::QueuedConnection);
-    connect(
-        workerThread, &QThread::started, audioWorker,
-        [] {
-            const QString why = raiseAudioThreadPriority();
-            if (why.isEmpty())
-                HSLOG(LogLevel::Info, "AudioWorker") << "Audio worker at real-time priority";
-            else
-                HSLOG(LogLevel::Notice, "AudioWorker")
-                    << "Audio worker at ordinary priority: " << why;
-        },
-        Qt::DirectConnection);
+    connect(workerThread, &QThread::started, audioWorker, &HSAudioWorker::runAhead,
+            Qt::DirectConnection);
     workerThread->start(QThread::InheritPriority);
 }
 

@@ -2,6 +2,7 @@
 
 #include "hsaudioworker.h"
 
+#include "audioplatform.h"
 #include "hssoundcard.h"
 #include "hsudpaudiosocket.h"
 #include "log.h"
@@ -112,6 +113,14 @@ void HSAudioWorker::checkSoundDevices() {
     } else {
         emit soundDeviceLost(missing);
     }
+}
+
+void HSAudioWorker::runAhead() {
+    const QString why = raiseAudioThreadPriority();
+    if (why.isEmpty())
+        HSLOG(LogLevel::Info, kCategory) << "Audio worker at real-time priority";
+    else
+        HSLOG(LogLevel::Notice, kCategory) << "Audio worker at ordinary priority: " << why;
 }
 
 void HSAudioWorker::lookForMissingDevices() {

@@ -30,6 +30,9 @@ public slots:
     void stop();
     // The missing devices looked for by name; those found join the running streams.
     void lookForMissingDevices();
+    // Called on the worker's own thread as it starts: it runs ahead of ordinary work where the
+    // system allows (audioplatform.h), and says so in the log.
+    void runAhead();
 
 public:
     // Any thread: the bytes received from the host and handed to it since the last call. Counted
