@@ -85,6 +85,10 @@ constexpr double kQuantile = 0.99;
 // between the worker's last look and the card's cycle, the resampler's look-ahead, and the drift
 // controller's small error around the target.
 constexpr double kMarginNs = 3'000'000.0;
+// Room in the steady target for the hiccups of the sender's and this machine's scheduling: a
+// thread woken a few milliseconds late now and then (on a virtual machine even at real-time
+// priority), a datagram as late, which neither underruns nor moves the target.
+constexpr double kHeadroomNs = 3'000'000.0;
 // After it last grew, the target holds for 10 s (the lateness window: lateness that keeps coming,
 // as losses still to be placed do, holds it steady), then shrinks by at most 2 ms per second,
 // which the drift controller follows by resampling within its correction clamp.
@@ -146,7 +150,8 @@ void JitterEstimator::reset(int hostRate, int floorFrames, std::int64_t position
     started = false;
     moved = pendingMoves = 0;
     lastLossNs = lastQuickMoveNs = episodeStartNs = kLongAgoNs;
-    inEpisode = false;
+    inEpisode = episodeOutlasted = false;
+    episodePeakNs = recurringNs = 0.0;
     forgetRuns();
     locked = false;
     lockedBlocks = blocksSinceWideSearch = 0;
@@ -577,24 +582,30 @@ void JitterEstimator::updateTarget(std::int64_t arrivalNs, double latenessNs, in
     // that much early, and the fill must still cover the jitter meanwhile.
     const double lossMargin = arrivalNs - lastLossNs < kLossMarginNs ? 1.0 * frames : 0.0;
     const double steady =
-        bounded(frames + lossMargin + (latenessQuantileNs(kQuantile) + kMarginNs) * framesPerNs);
+        bounded(frames + lossMargin +
+                (latenessQuantileNs(kQuantile) + kHeadroomNs + kMarginNs) * framesPerNs);
     // A datagram later than the target covers has played short (or not) by the time it is seen:
-    // covering it guards the ones after it. So an episode of such datagrams grows the target when
-    // another began within the hold, or once it outlasts the queue its first datagram explains
-    // (that one's lateness and a datagram): a lone outlier, a sender or a reader kept from its
-    // core a few milliseconds a minute apart, would hold its lateness in the latency for the hold
-    // and guard nothing.
-    const double covering = bounded(frames + (latenessNs + kMarginNs) * framesPerNs);
-    const bool beyond = covering > std::max(steady, target);
+    // covering it guards the ones after it. So the target covers lateness that recurs: up to the
+    // smaller of this episode's and the last one's, where that began within the hold, or all of it
+    // once the episode outlasts the queue its first datagram explains (that one's lateness and a
+    // datagram). A lone outlier, a sender or a reader kept from its core a few milliseconds a
+    // minute apart, would hold its lateness in the latency for the hold and guard nothing.
+    const bool beyond =
+        bounded(frames + (latenessNs + kMarginNs) * framesPerNs) > std::max(steady, target);
     if (beyond && !inEpisode) {
-        episodeCovered = arrivalNs - episodeStartNs < kShrinkHoldNs;
+        recurringNs = arrivalNs - episodeStartNs < kShrinkHoldNs ? episodePeakNs : 0.0;
         episodeStartNs = arrivalNs;
         episodeQueueNs = latenessNs + frames * nsPerFrame;
-    } else if (beyond && arrivalNs - episodeStartNs > episodeQueueNs) {
-        episodeCovered = true;
+        episodePeakNs = latenessNs;
+        episodeOutlasted = false;
+    } else if (beyond) {
+        episodePeakNs = std::max(episodePeakNs, latenessNs);
+        episodeOutlasted = episodeOutlasted || arrivalNs - episodeStartNs > episodeQueueNs;
     }
     inEpisode = beyond;
-    const double wanted = beyond && episodeCovered ? covering : steady;
+    const double coveredNs = episodeOutlasted ? latenessNs : std::min(latenessNs, recurringNs);
+    const double wanted =
+        beyond ? std::max(steady, bounded(frames + (coveredNs + kMarginNs) * framesPerNs)) : steady;
     if (wanted > target) {
         target = wanted;
         lastGrowthNs = arrivalNs;

@@ -35,9 +35,9 @@
 // period less, so that neither the target nor those tests take the loss for jitter.
 //
 // Target: the fill the playouts should hold ahead of the card, in host frames: one datagram, plus
-// the 99th percentile of lateness over a sliding window, plus a margin; never below the operator's
-// floor and within [one datagram, 500 ms]. It grows at once to cover datagrams that came close to
-// underrunning once such lateness recurs (a lone outlier has played by the time it is seen), and
+// the 99th percentile of lateness over a sliding window, plus a margin and room for scheduling
+// hiccups; never below the operator's floor and within [one datagram, 500 ms]. It grows at once to
+// cover lateness beyond that once it recurs (a lone outlier has played by the time it is seen), and
 // shrinks only after a hold and at a limited rate, so the playouts give the excess back by
 // resampling rather than by dropping audio.
 //
@@ -181,11 +181,14 @@ private:
     std::int64_t lastGrowthNs = 0;
     std::int64_t lastArrivalNs = 0;
     // Datagrams in a row later than the target covered: when the latest such episode began, how
-    // long the queue behind its first datagram lasts, and whether the target covers it.
+    // long the queue behind its first datagram lasts, whether it has outlasted that queue, its
+    // highest lateness, and the lateness it repeats of the episode before (within the hold).
     bool inEpisode = false;
-    bool episodeCovered = false;
+    bool episodeOutlasted = false;
     std::int64_t episodeStartNs = 0;
     double episodeQueueNs = 0.0;
+    double episodePeakNs = 0.0;
+    double recurringNs = 0.0;
     // When the latest loss was found.
     std::int64_t lastLossNs = 0;
     // When the stream last moved on at a datagram's own lateness.
