@@ -4,8 +4,6 @@
 
 #include "log.h"
 
-#include <QThread>
-
 #if defined(Q_OS_LINUX)
 #include <alsa/asoundlib.h>
 #include <pa_linux_alsa.h>
@@ -119,6 +117,8 @@ void prepareCaptureStream() {
 }
 
 #else
+
+#include <QThread>
 
 QString raiseAudioThreadPriority() {
     QThread::currentThread()->setPriority(QThread::TimeCriticalPriority);

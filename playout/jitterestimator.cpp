@@ -590,8 +590,10 @@ void JitterEstimator::updateTarget(std::int64_t arrivalNs, double latenessNs, in
     // once the episode outlasts the queue its first datagram explains (that one's lateness and a
     // datagram). A lone outlier, a sender or a reader kept from its core a few milliseconds a
     // minute apart, would hold its lateness in the latency for the hold and guard nothing.
-    const bool beyond =
-        bounded(frames + (latenessNs + kMarginNs) * framesPerNs) > std::max(steady, target);
+    auto covering = [&](double ns) {
+        return bounded(frames + (ns + kMarginNs) * framesPerNs);
+    };
+    const bool beyond = covering(latenessNs) > std::max(steady, target);
     if (beyond && !inEpisode) {
         recurringNs = arrivalNs - episodeStartNs < kShrinkHoldNs ? episodePeakNs : 0.0;
         episodeStartNs = arrivalNs;
@@ -604,8 +606,7 @@ void JitterEstimator::updateTarget(std::int64_t arrivalNs, double latenessNs, in
     }
     inEpisode = beyond;
     const double coveredNs = episodeOutlasted ? latenessNs : std::min(latenessNs, recurringNs);
-    const double wanted =
-        beyond ? std::max(steady, bounded(frames + (coveredNs + kMarginNs) * framesPerNs)) : steady;
+    const double wanted = beyond ? std::max(steady, covering(coveredNs)) : steady;
     if (wanted > target) {
         target = wanted;
         lastGrowthNs = arrivalNs;
