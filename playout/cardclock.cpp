@@ -7,13 +7,16 @@
 
 namespace {
 constexpr double kNsPerSecond = 1e9;
-// The cycles' length is measured over at least 200 of them, and a new reference taken every 1000
-// (about 20 s at 1024 frames and 48 kHz): long enough that the moments' uncertainty is a few ppm,
+// The cycles' length is measured over at least 200 of them, and a new span begun every 20 s: long
+// enough that the cycles' moments, each known to a fraction of a millisecond, make a few ppm of it,
 // short enough to follow a card whose clock wanders.
 constexpr std::int64_t kMeasureCycles = 200;
-constexpr std::int64_t kReferenceCycles = 1000;
+constexpr double kSpanNs = 20e9;
 // A measured length more than 0.5 % off the nominal one is not a clock.
 constexpr double kMostOff = 0.005;
+// After a server's stop, the looks that find the cycles again may be a period apart: the cycles'
+// times are judged afresh for a few cycles before they measure the clock again.
+constexpr std::int64_t kSettleCycles = 8;
 } // namespace
 
 void CardClock::reset(int framesPerSecond) {
@@ -34,22 +37,55 @@ void CardClock::look(std::int64_t nowNs, std::int64_t takenNow) {
         learnPeriod(step);
         const std::int64_t n = std::max<std::int64_t>(1, std::lround(double(step) / period));
         const std::int64_t predicted = cycles > 0 ? cycleNs + n * periodNs() : nowNs;
+        const std::int64_t dueNs = seenCycleNs + n * periodNs();
         cycleNs = std::clamp(predicted, lastLookNs + 1, nowNs);
-        if (cycles == 0 || cycles - referenceCycles >= kReferenceCycles) {
-            if (cycles > 0)
-                spanPeriodNs = double(cycleNs - referenceNs) / double(cycles + n - referenceCycles);
-            referenceNs = cycleNs;
-            referenceCycles = cycles + n;
-        }
+        measure(dueNs, n);
+        seenCycleNs = cycleNs;
         cycles += n;
-        if (cycles - referenceCycles >= kMeasureCycles)
-            measuredPeriodNs = double(cycleNs - referenceNs) / double(cycles - referenceCycles);
     } else if (cycles > 0 && nextCycleNs() <= nowNs) {
         // Not yet come though due: it comes after this look.
         cycleNs = nowNs + 1 - periodNs();
     }
     lastLookNs = nowNs;
     lastTaken = takenNow;
+}
+
+// A clock is off by some ppm, microseconds a cycle: a cycle half a period or more off its time is a
+// server that stopped for a while, or caught up after a hiccup, and neither is the card's clock.
+// The cycles' length is measured over the pieces between such steps, each a few cycles after one.
+void CardClock::measure(std::int64_t dueNs, std::int64_t n) {
+    const std::int64_t at = cycles + n;
+    if (cycles == 0) {
+        pieceNs = cycleNs;
+        pieceCycles = at;
+        return;
+    }
+    if (2 * std::abs(cycleNs - dueNs) >= periodNs()) {
+        if (resumeAtCycles < 0) {
+            spanNs += seenCycleNs - pieceNs;
+            spanCycles += cycles - pieceCycles;
+        }
+        resumeAtCycles = at + kSettleCycles;
+        return;
+    }
+    if (resumeAtCycles >= 0) {
+        if (at >= resumeAtCycles) {
+            pieceNs = cycleNs;
+            pieceCycles = at;
+            resumeAtCycles = -1;
+        }
+        return;
+    }
+    const double ns = double(spanNs + cycleNs - pieceNs);
+    const std::int64_t counted = spanCycles + at - pieceCycles;
+    if (counted >= kMeasureCycles)
+        measuredPeriodNs = ns / double(counted);
+    if (ns >= kSpanNs) {
+        spanPeriodNs = ns / double(counted);
+        spanNs = spanCycles = 0;
+        pieceNs = cycleNs;
+        pieceCycles = at;
+    }
 }
 
 std::int64_t CardClock::periodNs() const {
@@ -64,7 +100,7 @@ bool CardClock::plausible(double lengthNs) const {
     return std::abs(lengthNs / nominalPeriodNs() - 1.0) < kMostOff;
 }
 
-// Over the whole span between references, not the 200 cycles that may follow one: a cycle's
+// Over the whole latest span, not the 200 cycles that may begin one: a cycle's
 // moment is known to a millisecond or so, which over 200 cycles of 21 ms is 200 ppm.
 double CardClock::clockPpm() const {
     return plausible(spanPeriodNs) ? (nominalPeriodNs() / spanPeriodNs - 1.0) * 1e6 : 0.0;

@@ -31,7 +31,7 @@ public:
     long periodFrames() const { return period; }
     std::int64_t periodNs() const;
     // How much faster the card's clock runs than the system's, in parts per million, from the
-    // cycles' length over the latest 1000 or so (0 until measured).
+    // cycles' length over the latest 20 s or so (0 until measured).
     double clockPpm() const;
     // When the latest cycle came, and when the next one is due.
     std::int64_t lastCycleNs() const { return cycleNs; }
@@ -44,6 +44,7 @@ private:
     static constexpr std::int64_t kSettledCycles = 4;
 
     void learnPeriod(long step);
+    void measure(std::int64_t dueNs, std::int64_t n);
     double nominalPeriodNs() const;
     // A measured cycle length near enough the nominal one to be a clock.
     bool plausible(double lengthNs) const;
@@ -54,15 +55,22 @@ private:
     std::int64_t takenSeen = 0;
     bool looked = false;
     std::int64_t cycleNs = 0;
+    // The latest cycle's time as first placed, before any look found the next one overdue.
+    std::int64_t seenCycleNs = 0;
     std::int64_t cycles = 0;
     long period = 0;
     // The latest steps, to learn the period from the most common one.
     std::array<long, 16> steps{};
     std::size_t stepCount = 0;
-    // A cycle some seconds back, to measure the cycles' length on the card's own clock.
-    std::int64_t referenceNs = 0;
-    std::int64_t referenceCycles = 0;
+    // The cycles' length on the card's own clock, over spans of 20 s or so, each made of
+    // the pieces between a server's stops: the time and cycles of the span's earlier pieces, where
+    // the current piece began, and, after a stop, the cycle the next piece begins at.
+    std::int64_t spanNs = 0;
+    std::int64_t spanCycles = 0;
+    std::int64_t pieceNs = 0;
+    std::int64_t pieceCycles = 0;
+    std::int64_t resumeAtCycles = -1;
     double measuredPeriodNs = 0.0;
-    // The cycles' length over the latest whole span between references.
+    // The cycles' length over the latest whole span.
     double spanPeriodNs = 0.0;
 };

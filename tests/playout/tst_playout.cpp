@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+#include "cardclock.h"
 #include "jitterestimator.h"
 #include "playbacksink.h"
 #include "playoutring.h"
@@ -33,6 +34,7 @@ struct Network {
     bool still = false; // and whether it holds still there
 };
 Q_DECLARE_METATYPE(Network)
+using Moments = QMap<double, double>; // seconds into a run, and what happened then
 // The link most operators have: jitter and loss together, the bench's datagrams of 512 frames.
 static Network link(double skewPpm) {
     return {skewPpm, 20, {}, 0, 1e9, 512, 1};
@@ -282,6 +284,62 @@ private slots:
             QCOMPARE(moved.join(' '), gaps == "scattered" ? QString() : gaps);
             QCOMPARE(next, std::int64_t(frames) * (trace.last().index + 1));
         }
+    }
+
+    // A card's clock learned from looks every millisecond at what it had taken: once it has
+    // measured a whole span after the first, the figure is the card's clock within 5 ppm, whatever
+    // time its server loses or makes up, give or take 16 ppm for each step in a span where a
+    // 256-frame cycle's time, lost at a step, is found again only to a third of a millisecond
+    // (of 20 s). A server that stops for a while goes on a period after it
+    // starts again; one that wakes late now and then keeps its schedule, so the cycle after a late
+    // one comes early.
+    void cardClock_data() {
+        QTest::addColumn<int>("period");
+        QTest::addColumn<double>("cardPpm");
+        QTest::addColumn<Moments>("stopsMs");  // by when, for how long
+        QTest::addColumn<Moments>("lateByMs"); // by when, how late one cycle came
+        QTest::addColumn<double>("withinPpm");
+        QTest::newRow("a card 300 ppm slow") << 1024 << -300.0 << Moments{} << Moments{} << 5.0;
+        QTest::newRow("a card 1000 ppm fast whose server stops for 43 ms twice")
+            << 1024 << 1000.0 << Moments{{10, 43}, {50, 43}, {70, 43}, {100, 43}} << Moments{}
+            << 5.0;
+        QTest::newRow("a card 300 ppm slow whose server stops for 4 ms now and then")
+            << 256 << -300.0 << Moments{{10, 4}, {50, 4}, {52.5, 4}, {70, 4}, {100, 4}} << Moments{}
+            << 5 + 2 * 16.0;
+        QTest::newRow("a card 300 ppm slow whose server wakes 4 ms late now and then")
+            << 256 << -300.0 << Moments{} << Moments{{10, 4}, {50, 4}, {52.5, 4}, {70, 4}, {100, 4}}
+            << 5 + 2 * 16.0;
+    }
+    void cardClock() {
+        QFETCH(int, period);
+        QFETCH(double, cardPpm);
+        QFETCH(Moments, stopsMs);
+        QFETCH(Moments, lateByMs);
+        QFETCH(double, withinPpm);
+        CardClock clock;
+        clock.reset(kRate);
+        const double cycleNs = 1e9 * period / (kRate * (1 + cardPpm * 1e-6));
+        double stoppedNs = 0;
+        std::int64_t cycles = 0;
+        auto cycleAtNs = [&] {
+            const double onTimeNs = cycles * cycleNs + stoppedNs;
+            const auto late = lateByMs.lowerBound(onTimeNs / 1e9);
+            const bool lateOne = late != lateByMs.end() && late.key() * 1e9 < onTimeNs + cycleNs;
+            return std::llround(onTimeNs + (lateOne ? late.value() * 1e6 : 0));
+        };
+        for (std::int64_t nowNs = 300'000; nowNs < 120e9; nowNs += 1'000'000) {
+            for (auto stop = stopsMs.lowerBound((nowNs - 1e6) / 1e9);
+                 stop != stopsMs.end() && stop.key() * 1e9 < nowNs; ++stop)
+                stoppedNs += stop.value() * 1e6;
+            while (cycleAtNs() <= nowNs)
+                ++cycles;
+            clock.look(nowNs, cycles * period);
+            if (nowNs >= 45e9 && nowNs % 1'000'000'000 == 300'000)
+                QVERIFY2(
+                    std::abs(clock.clockPpm() - cardPpm) < withinPpm,
+                    qPrintable(QString::asprintf("%g ppm at %g s", clock.clockPpm(), nowNs / 1e9)));
+        }
+        QCOMPARE(clock.periodFrames(), long(period));
     }
 
     // A whole receive path in simulated time (see simulate()): the latency settles within 15 s of
