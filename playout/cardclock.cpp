@@ -56,8 +56,7 @@ void CardClock::look(std::int64_t nowNs, std::int64_t takenNow) {
 void CardClock::measure(std::int64_t dueNs, std::int64_t n) {
     const std::int64_t at = cycles + n;
     if (cycles == 0) {
-        pieceNs = cycleNs;
-        pieceCycles = at;
+        beginPiece(at);
         return;
     }
     if (2 * std::abs(cycleNs - dueNs) >= periodNs()) {
@@ -69,11 +68,8 @@ void CardClock::measure(std::int64_t dueNs, std::int64_t n) {
         return;
     }
     if (resumeAtCycles >= 0) {
-        if (at >= resumeAtCycles) {
-            pieceNs = cycleNs;
-            pieceCycles = at;
-            resumeAtCycles = -1;
-        }
+        if (at >= resumeAtCycles)
+            beginPiece(at);
         return;
     }
     const double ns = double(spanNs + cycleNs - pieceNs);
@@ -83,9 +79,15 @@ void CardClock::measure(std::int64_t dueNs, std::int64_t n) {
     if (ns >= kSpanNs) {
         spanPeriodNs = ns / double(counted);
         spanNs = spanCycles = 0;
-        pieceNs = cycleNs;
-        pieceCycles = at;
+        beginPiece(at);
     }
+}
+
+// A piece of the span measured from the latest cycle, the `at`th.
+void CardClock::beginPiece(std::int64_t at) {
+    pieceNs = cycleNs;
+    pieceCycles = at;
+    resumeAtCycles = -1;
 }
 
 std::int64_t CardClock::periodNs() const {

@@ -31,7 +31,7 @@ public:
     long periodFrames() const { return period; }
     std::int64_t periodNs() const;
     // How much faster the card's clock runs than the system's, in parts per million, from the
-    // cycles' length over the latest 20 s or so (0 until measured).
+    // cycles' length over the latest 20 s or so, a server's stops left out (0 until measured).
     double clockPpm() const;
     // When the latest cycle came, and when the next one is due.
     std::int64_t lastCycleNs() const { return cycleNs; }
@@ -45,6 +45,7 @@ private:
 
     void learnPeriod(long step);
     void measure(std::int64_t dueNs, std::int64_t n);
+    void beginPiece(std::int64_t at);
     double nominalPeriodNs() const;
     // A measured cycle length near enough the nominal one to be a clock.
     bool plausible(double lengthNs) const;
