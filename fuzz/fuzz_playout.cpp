@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The receive path under any arrival trace: bursts, clock jumps back and forth, datagrams of any
-// size (empty and huge), the same datagram twice, long silences, the card looked at any time. It
-// aborts when the target leaves its bounds, a figure is not finite, the card is asked to take more
-// than it said it has room for, or the ring's room is exceeded.
+// size (empty and huge), the same datagram twice, long silences, the card looked at any time; and
+// the drift controller alone under any fill and target. It aborts when the target leaves its
+// bounds, a figure is not finite, the controller's correction passes half a percent, the card is
+// asked to take more than it said it has room for, or the ring's room is exceeded.
+#include "driftcontroller.h"
 #include "jitterestimator.h"
 #include "playbacksink.h"
 #include "receiver.h"
@@ -48,7 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static Card card;
     static Receiver receiver;
     static JitterEstimator estimator;
+    static DriftController controller;
     card = Card();
+    controller.reset(kHostRate);
     const int datagram = size > 0 ? 1 + data[0] % 1024 : 240;
     receiver.start({kHostRate, 2 * kHostRate, datagram, 0}, &card);
     estimator.reset(kHostRate, 0);
@@ -56,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Each record: an operation, and two bytes of argument.
     for (size_t at = 1; at + 3 <= size; at += 3) {
         const std::uint16_t argument = static_cast<std::uint16_t>(data[at + 1] | data[at + 2] << 8);
-        switch (data[at] % 6) {
+        switch (data[at] % 7) {
         case 0: // time passes: up to 65 ms
             nowNs += argument * 1000LL;
             break;
@@ -65,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             break;
         case 2: // a datagram of the usual size, or of any
         case 3: {
-            const int count = data[at] % 6 == 2 ? datagram : argument % (kMaxFrames + 1);
+            const int count = data[at] % 7 == 2 ? datagram : argument % (kMaxFrames + 1);
             receiver.datagram(frames.data(), count, nullptr, nowNs);
             const JitterEstimator::Placement placed = estimator.arrival(nowNs, count);
             if (count > 0)
@@ -76,6 +80,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case 4:
             receiver.service(nowNs);
             break;
+        case 5: { // any callback's length, a fill up to 5 s off a target of any size
+            const double fill = static_cast<std::int16_t>(argument) * 8.0;
+            const double target = data[at] * 100.0;
+            check(controller.update(fill, 1 + argument % 4096, target), -0.005, 0.005);
+            break;
+        }
         default:
             card.cycle();
         }

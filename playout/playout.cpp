@@ -18,6 +18,11 @@ constexpr double kCapacitySeconds = 2 * kMaxTargetSeconds;
 // further than jitter ever carries it, so only audio that would otherwise take many seconds of
 // resampling to give back.
 constexpr double kDropHeadroomSeconds = 0.1;
+// The card is given no more than the target, the period it takes next, two datagrams (the stream
+// moved on as a loss is placed) and 10 ms (the controller's error): a card that stops for a while
+// holds no more than that when it plays again, and the rest waits in the ring, where it can be
+// dropped.
+constexpr double kCardMarginSeconds = 0.01;
 // A schedule this far behind the card means the host has gone quiet: the ratio is then held
 // rather than steered after audio that is not coming.
 constexpr double kStaleScheduleSeconds = 0.5;
@@ -201,14 +206,13 @@ void Playout::steer() {
     periodMs.store(static_cast<double>(cardClock.periodNs()) / 1e6, std::memory_order_relaxed);
 }
 
-// Everything that has come, as far as the resampler can go without reading past it, and no
-// further ahead of the card than the fill's bound: a card that stalls (a sound server busy with
-// another client) is not filled with audio that could then only be given back slowly; what waits
-// in the ring can be dropped.
+// Everything that has come, as far as the resampler can go without reading past it and the card
+// may hold: a card that stalls (a sound server busy with another client) is not filled with audio
+// that could then only be given back slowly.
 void Playout::writeAudio() {
     const double ahead =
         static_cast<double>(ring.writePosition()) - hostAtOutput() - Resampler::kLookahead;
-    const double room = (fillBound() - fillNow / ratio) * ratio;
+    const double room = cardBound() * ratio - fillNow;
     const long frames = std::min({static_cast<long>(std::floor(ahead * ratio)),
                                   static_cast<long>(std::floor(room)), capacity - fillNow});
     if (frames <= 0)
@@ -258,6 +262,11 @@ void Playout::startAudio(std::int64_t nowNs) {
     steeredCycleNs = cardClock.lastCycleNs();
     playing = true;
     writeAudio();
+}
+
+double Playout::cardBound() const {
+    return target + cardClock.periodFrames() / nominalRatio + 2.0 * datagram +
+           kCardMarginSeconds * hostRate;
 }
 
 // Audio past the bound that has not gone to the card yet goes, oldest first, as far as takes the

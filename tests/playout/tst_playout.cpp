@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 #include "cardclock.h"
+#include "driftcontroller.h"
 #include "jitterestimator.h"
 #include "playbacksink.h"
 #include "playoutring.h"
@@ -73,17 +74,24 @@ static int lostFrom(const QVector<Datagram>& trace, double fromS) {
 }
 
 // A card in memory: a buffer the playout writes, emptied a period at a time on the card's own
-// clock, which runs `ppm` fast against the system's; what each cycle took, and when.
+// clock, which runs `ppm` fast against the system's and stops for a while at the moments given;
+// what each cycle took, and when.
 class SimulatedCard : public PlaybackSink {
 public:
-    SimulatedCard(int period, double ppm)
+    SimulatedCard(int period, double ppm, const Moments& stopsMs = {})
         : period(period)
-        , periodNs(1e9 * period / (kStreamRate * (1 + ppm * 1e-6))) {}
+        , periodNs(1e9 * period / (kStreamRate * (1 + ppm * 1e-6)))
+        , stopsMs(stopsMs) {}
     long writable() override { return kCapacity - static_cast<long>(held.size() / 2); }
     void write(const std::int16_t* frames, long count) override {
         held.insert(held.end(), frames, frames + 2 * count);
     }
-    std::int64_t nextCycleNs() const { return std::llround(cycles * periodNs); }
+    std::int64_t nextCycleNs() const {
+        double atNs = cycles * periodNs;
+        for (auto stop = stopsMs.begin(); stop != stopsMs.end() && stop.key() * 1e9 <= atNs; ++stop)
+            atNs += stop.value() * 1e6;
+        return std::llround(atNs);
+    }
     // One cycle: the card takes a period, short of what it was not given.
     QVector<qint16> cycle() {
         QVector<qint16> out(2 * period, 0);
@@ -100,6 +108,7 @@ private:
     static constexpr long kCapacity = 96000;
     int period;
     double periodNs;
+    Moments stopsMs;
     std::int64_t cycles = 0;
     std::vector<std::int16_t> held;
 };
@@ -342,6 +351,33 @@ private slots:
         QCOMPARE(clock.periodFrames(), long(period));
     }
 
+    // However far the fill is off its target, or the target off the fill, the controller steers
+    // the pitch by half a percent at most, and does go that far (a cycle of 1024 frames at 96 kHz:
+    // 512 host frames played; 90 s, past the wide loop of the first 40 s).
+    void controllerBoundsThePitch_data() {
+        QTest::addColumn<double>("fillMs");
+        QTest::addColumn<double>("targetMs");
+        QTest::addColumn<double>("otherTargetMs"); // taken every other second
+        QTest::newRow("2 s more than the target") << 2050.0 << 50.0 << 50.0;
+        QTest::newRow("nothing held for a target of 500 ms") << 0.0 << 500.0 << 500.0;
+        QTest::newRow("a target that leaps 480 ms each second") << 20.0 << 20.0 << 500.0;
+    }
+    void controllerBoundsThePitch() {
+        QFETCH(double, fillMs);
+        QFETCH(double, targetMs);
+        QFETCH(double, otherTargetMs);
+        DriftController controller(kRate);
+        double most = 0;
+        for (int cycle = 0; cycle * 512 < 90 * kRate; ++cycle) {
+            const double target = (cycle * 512 / kRate) % 2 ? otherTargetMs : targetMs;
+            const double c = controller.update(fillMs * kRate / 1e3, 512, target * kRate / 1e3);
+            QVERIFY2(std::isfinite(c) && std::abs(c) <= 0.005,
+                     qPrintable(QString::asprintf("%g at cycle %d", c, cycle)));
+            most = std::max(most, std::abs(c));
+        }
+        QCOMPARE(most, 0.005);
+    }
+
     // A whole receive path in simulated time (see simulate()): the latency settles within 15 s of
     // the playout's start and then stays within 5 ms, no higher than a datagram, the margin, the
     // headroom and the card's period ask for, nothing underruns once started, the panel's skew is
@@ -377,6 +413,24 @@ private slots:
                  qPrintable(QString::number(run.stats.skewPpm)));
         const double thdN = thdPlusNoiseDb(run.tone, 1000 * (1 + skew * 1e-6));
         QVERIFY2(thdN < -60.0, qPrintable(QString::number(thdN)));
+    }
+
+    // A card whose server stops for 300 ms (busy with another client): when it plays again it
+    // holds no more than the target, its period, two datagrams and 10 ms, and the audio that came
+    // meanwhile beyond that is dropped down to the target, so the latency is up by less than
+    // 30 ms, not 100, and back where it was within 8 s.
+    void playoutDropsWhatAStoppedCardMissed() {
+        const Run run = simulate(Network{0, 0, {}}, 40, 0, 1024, 0, Moments{{30, 300}});
+        const double before = latency(run, 20, 30).most;
+        const Spread after = latency(run, 30.5, 40), back = latency(run, 38, 40);
+        QVERIFY2(after.most < before + 30 && back.least > before - 1 && back.most < before + 1,
+                 qPrintable(QString("%1: %2 .. %3 ms, then %4 .. %5 ms")
+                                .arg(before)
+                                .arg(after.least)
+                                .arg(after.most)
+                                .arg(back.least)
+                                .arg(back.most)));
+        QVERIFY(run.stats.droppedFrames > 0);
     }
 
     // A burst of 0-50 ms of jitter from 20 s to 40 s: the card runs short only during the burst,
@@ -483,9 +537,9 @@ private:
     // receiver is looked at when it asks (on a timer of whole milliseconds, as the worker's) and at
     // every datagram. The latency is from the host frame the card takes to when the host made it.
     static Run simulate(const Network& net, double seconds, double startS = 0, int period = 1024,
-                        double cardPpm = 0) {
+                        double cardPpm = 0, const Moments& cardStopsMs = {}) {
         const QVector<Datagram> trace = arrivals(net, seconds);
-        SimulatedCard sink(period, cardPpm);
+        SimulatedCard sink(period, cardPpm, cardStopsMs);
         Receiver receiver;
         QVector<qint16> frames(2 * net.frames);
         Run run;
