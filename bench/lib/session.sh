@@ -22,11 +22,24 @@ PANEL_UDP_PORT=${UMX_PANEL_UDP_PORT:-26742}
 SESSION_PIDS=()
 session_started_audio=""
 
+# Waits for an ended process, and kills it if it is still there 5 s later: a client hung inside
+# its audio library (under a server that died) does not end on SIGTERM.
+session_reap() {
+    local state
+    for _ in $(seq 50); do
+        state=$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null) || break
+        [ "$state" != Z ] || break
+        sleep 0.1
+    done
+    kill -KILL "$1" 2>/dev/null || true
+    wait "$1" 2>/dev/null || true
+}
+
 session_end() {
     local i
     for ((i = ${#SESSION_PIDS[@]} - 1; i >= 0; i--)); do
         kill "${SESSION_PIDS[$i]}" 2>/dev/null || true
-        wait "${SESSION_PIDS[$i]}" 2>/dev/null || true
+        session_reap "${SESSION_PIDS[$i]}"
     done
     [ -z "$session_started_audio" ] || scripts/audio-server stop >/dev/null 2>&1 || true
     [ -z "${SANDBOX:-}" ] || rm -rf "$SANDBOX"
@@ -40,7 +53,7 @@ session_track() { SESSION_PIDS+=("$1"); }
 session_stop() {
     local pid kept=()
     for pid in "$@"; do kill "$pid" 2>/dev/null || true; done
-    for pid in "$@"; do wait "$pid" 2>/dev/null || true; done
+    for pid in "$@"; do session_reap "$pid"; done
     for pid in "${SESSION_PIDS[@]}"; do
         [[ " $* " == *" $pid "* ]] || kept+=("$pid")
     done
