@@ -8,10 +8,13 @@
 #include <alsa/asoundlib.h>
 #include <pa_linux_alsa.h>
 
+#include <QDir>
+#include <QFile>
 #include <QRegularExpression>
 
 #include <pthread.h>
 #include <sched.h>
+#include <sys/stat.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -90,6 +93,48 @@ bool defined(const QByteArray& pcm) {
     return true;
 }
 
+// A file's or directory's identity, size and last change, and for a directory its entries': a
+// file added, removed, replaced or written shows in it.
+void stampPath(QByteArray& stamp, const QString& path, bool directory = false) {
+    struct stat status {};
+    stamp += path.toLocal8Bit();
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0) {
+        stamp += " -\n";
+        return;
+    }
+    stamp += ' ' + QByteArray::number(qulonglong(status.st_ino)) + ' ' +
+             QByteArray::number(qlonglong(status.st_size)) + ' ' +
+             QByteArray::number(qlonglong(status.st_mtim.tv_sec)) + '.' +
+             QByteArray::number(qlonglong(status.st_mtim.tv_nsec)) + '\n';
+    if (!directory || !S_ISDIR(status.st_mode))
+        return;
+    const QDir dir(path);
+    for (const QString& entry :
+         dir.entryList(QDir::Files | QDir::System | QDir::Hidden, QDir::Name))
+        stampPath(stamp, dir.filePath(entry));
+}
+
+// The state of the files ALSA reads its configuration from: those on ALSA_CONFIG_PATH, or its
+// own alsa.conf and what that loads (the configuration directories, the system's and the user's
+// asoundrc).
+QByteArray configurationStamp() {
+    QByteArray stamp;
+    const QString path = qEnvironmentVariable("ALSA_CONFIG_PATH");
+    const QString dataDir = qEnvironmentVariable("ALSA_CONFIG_DIR", "/usr/share/alsa");
+    for (const QString& file :
+         path.isEmpty() ? QStringList{dataDir + "/alsa.conf"} : path.split(':', Qt::SkipEmptyParts))
+        stampPath(stamp, file);
+    for (const char* dir : {"/var/lib/alsa/conf.d", "/usr/etc/alsa/conf.d", "/etc/alsa/conf.d"})
+        stampPath(stamp, dir, true);
+    const QString home = QDir::homePath();
+    const QString config = qEnvironmentVariable("XDG_CONFIG_HOME", home + "/.config");
+    for (const QString& file :
+         {QStringLiteral("/etc/asound.conf"), QStringLiteral("/usr/etc/asound.conf"),
+          home + "/.asoundrc", config + "/alsa/asoundrc"})
+        stampPath(stamp, file);
+    return stamp;
+}
+
 } // namespace
 
 // A PCM that is not defined is not tried, so that looking for one now and then leaves no trace of
@@ -107,9 +152,19 @@ bool UnlistedDevice::address(PaStreamParameters& parameters, const QString& name
 
 // A card's device goes with its card, which its stream reports; a configured PCM goes with its
 // definition, while its stream plays on into ports that lead nowhere.
-bool deviceUndefined(const QString& name) {
+bool DeviceDefinitions::undefined(const QString& name) {
     const QByteArray pcm = alsaName(name);
-    return !pcm.startsWith("hw:") && !defined(pcm);
+    if (pcm.startsWith("hw:"))
+        return false;
+    // Stamped before reading: a change made while it reads is read again next time.
+    if (QByteArray stamp = configurationStamp(); stamp != answeredAt) {
+        answeredAt = std::move(stamp);
+        answers.clear();
+    }
+    auto answer = answers.constFind(pcm);
+    if (answer == answers.constEnd())
+        answer = answers.insert(pcm, !defined(pcm));
+    return *answer;
 }
 
 void prepareCaptureStream() {
@@ -138,7 +193,7 @@ bool UnlistedDevice::address(PaStreamParameters&, const QString&) {
     return false;
 }
 
-bool deviceUndefined(const QString&) {
+bool DeviceDefinitions::undefined(const QString&) {
     return false;
 }
 

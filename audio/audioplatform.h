@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <QtGlobal>
 
@@ -102,7 +103,19 @@ private:
 #endif
 };
 
-// Whether the sound system no longer knows the device PortAudio calls `name`, though a stream on
-// it may run on: on Linux a PCM whose definition was removed from ALSA's configuration. Elsewhere
-// a device that goes fails its stream, and this is always false.
-bool deviceUndefined(const QString& name);
+// Whether the sound system no longer knows a device PortAudio calls by name, though a stream on it
+// may run on: on Linux a PCM whose definition was removed from ALSA's configuration. Elsewhere a
+// device that goes fails its stream, and this is always false. One thread at a time.
+class DeviceDefinitions {
+public:
+    bool undefined(const QString& name);
+
+#if defined(Q_OS_LINUX)
+private:
+    // Reading all of ALSA's configuration takes a millisecond or so, and the devices in use are
+    // asked about every few seconds: the answers are kept for as long as none of the files the
+    // configuration comes from has changed.
+    QByteArray answeredAt;
+    QHash<QByteArray, bool> answers;
+#endif
+};

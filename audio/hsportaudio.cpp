@@ -171,7 +171,7 @@ void HSPortAudio::closeStream(CardDevice device) {
 }
 
 bool HSPortAudio::deviceGone(const QString& name) {
-    return deviceUndefined(name);
+    return definitions.undefined(name);
 }
 
 // Aborted rather than stopped: what it still holds is of no use once the stream ends, and

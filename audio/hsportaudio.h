@@ -2,6 +2,7 @@
 
 #pragma once
 
+#include "audioplatform.h"
 #include "hssoundcard.h"
 
 #include <portaudio.h>
@@ -57,4 +58,5 @@ private:
     StreamSink cable;
     StreamSink speaker;
     PaStream* inputStream = nullptr;
+    DeviceDefinitions definitions;
 };

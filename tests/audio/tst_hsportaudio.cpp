@@ -45,8 +45,9 @@ private slots:
     // plugged in later, even after the panel's warm-up, and opens streams after it. The streams
     // start, also over running ones, the speaker's only while it is on; a speaker missing while
     // they run is found by its name once it is plugged in and opened beside them; when its
-    // definition is removed it is missing again, and plugged back it plays again. Capture
-    // blocks come reduced to half the buffer's samples.
+    // definition is removed it is missing again (the definitions are read again only when ALSA's
+    // files change), and plugged back it plays again. Capture blocks come reduced to half the
+    // buffer's samples.
     void theCardOnTheAudioServer() {
         PortAudioWarmUp warmUp;
         HSPortAudio card;
@@ -90,9 +91,21 @@ private slots:
         QTRY_COMPARE(streaming(), "3 UMX Late Speaker");
         const QByteArray speaker =
             "pcm.\"UMX Late Speaker\" { type asym; playback.pcm \"UMX Speaker\" }";
+        // Held past a look for definitions, so that each answer is one given while it was there.
+        const auto playsOn = [&] {
+            QElapsedTimer held;
+            held.start();
+            while (held.elapsed() < 2500) {
+                if (streaming() != "5 ")
+                    return false;
+                QTest::qWait(50);
+            }
+            return true;
+        };
         for (int plugged = 0; plugged < 2; ++plugged) {
             define("speaker.conf", speaker);
             QTRY_COMPARE(streaming(), "5 ");
+            QVERIFY(playsOn());
             define("speaker.conf", {});
             QTRY_COMPARE_WITH_TIMEOUT(streaming(), "3 UMX Late Speaker", 5000);
         }
