@@ -30,6 +30,11 @@ constexpr qint64 kFirstDeliveryMs = 2000;
 // How often the open devices are asked whether the sound system still knows them.
 constexpr qint64 kPresenceCheckMs = 2000;
 
+// Never later than asked: a timer fires no earlier than it is set for.
+int timerMs(std::int64_t atNs, std::int64_t nowNs) {
+    return static_cast<int>(std::clamp<std::int64_t>((atNs - nowNs) / 1'000'000, 0, 1000));
+}
+
 qint64 steadyMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
@@ -434,9 +439,14 @@ int HSSoundCard::ServicePlayback() {
         return -1;
     followDevices();
     const std::int64_t now = nowNs();
-    const std::int64_t next = servicePlaybackAt(now);
-    // Never later than asked: a timer fires no earlier than it is set for.
-    return static_cast<int>(std::clamp<std::int64_t>((next - now) / 1'000'000, 0, 1000));
+    return timerMs(servicePlaybackAt(now), now);
+}
+
+int HSSoundCard::playbackDueMs() {
+    if (!started)
+        return -1;
+    const std::int64_t now = nowNs();
+    return timerMs(playback.nextServiceNs(now), now);
 }
 
 std::int64_t HSSoundCard::servicePlaybackAt(std::int64_t atNs) {

@@ -100,8 +100,11 @@ public:
     // closed alone, off this thread; the cable and the capture run on untouched.
     void StreamOut(const QByteArray& datagram);
     // Keeps the playback streams fed between datagrams; returns the milliseconds until it wants to
-    // be called again.
+    // be called again (-1: never, the streams are stopped).
     int ServicePlayback();
+    // The milliseconds until ServicePlayback wants calling, as the streams stand (after a
+    // datagram); -1 while they are stopped.
+    int playbackDueMs();
     // Worker thread, after inDataReady(): the newest complete capture block, intact until the next
     // call.
     const QByteArray& latestCapturedData();

@@ -3,7 +3,8 @@
 // size (empty and huge), the same datagram twice, long silences, the card looked at any time; and
 // the drift controller alone under any fill and target. It aborts when the target leaves its
 // bounds, a figure is not finite, the controller's correction passes half a percent, the card is
-// asked to take more than it said it has room for, or the ring's room is exceeded.
+// asked to take more than it said it has room for, the ring's room is exceeded, or the playout
+// asks to be looked at in the past.
 #include "driftcontroller.h"
 #include "jitterestimator.h"
 #include "playbacksink.h"
@@ -77,8 +78,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                       std::max<double>(count, kHostRate * JitterEstimator::kMaxTargetSeconds));
             break;
         }
-        case 4:
-            receiver.service(nowNs);
+        case 4: // looked at when it asks or at once; it never asks for a moment gone by
+            if (receiver.service(nowNs) < nowNs || receiver.nextServiceNs(nowNs) < nowNs)
+                std::abort();
             break;
         case 5: { // any callback's length, a fill up to 5 s off a target of any size
             const double fill = static_cast<std::int16_t>(argument) * 8.0;

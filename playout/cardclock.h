@@ -33,6 +33,8 @@ public:
     // How much faster the card's clock runs than the system's, in parts per million, from the
     // cycles' length over the latest 20 s or so, a server's stops left out (0 until measured).
     double clockPpm() const;
+    // The cycles seen (a look that missed some counts them too).
+    std::int64_t cyclesSeen() const { return cycles; }
     // When the latest cycle came, and when the next one is due.
     std::int64_t lastCycleNs() const { return cycleNs; }
     std::int64_t nextCycleNs() const { return cycleNs + periodNs(); }

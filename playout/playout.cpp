@@ -33,6 +33,10 @@ constexpr double kStaleScheduleSeconds = 0.5;
 // The target's margin covers the audio still to come before the cycle.
 constexpr std::int64_t kGuardNs = 1'000'000;
 constexpr std::int64_t kTimerNs = 1'000'000;
+// Once the audio plays on a settled clock, a cycle the card already holds audio for needs no
+// look before it, but every fourth: the looks after the cycles and the datagrams' keep their times
+// bounded from below, and each wake of the worker costs more than what it does.
+constexpr std::int64_t kTimedCycles = 4;
 // Until its first cycle is seen, the card is looked at every 5 ms and given two datagrams' worth
 // of silence to start on, twice that whenever it has held what it was given for 40 ms without
 // starting (a card that starts only on a fuller buffer).
@@ -128,13 +132,28 @@ std::int64_t Playout::service(std::int64_t nowNs) {
         startAudio(nowNs);
     }
     keepCardFed(nowNs);
-    if (!cardClock.known())
+    return nextServiceNs(nowNs);
+}
+
+// Looked at just before a cycle (to feed it) and just after (to see when it came).
+std::int64_t Playout::nextServiceNs(std::int64_t nowNs) const {
+    if (!sink || cardFailed || !cardClock.known())
         return nowNs + kStartLookNs;
-    // Looked at just before each cycle (to feed it) and just after (to see when it came).
+    const std::int64_t periodNs = cardClock.periodNs();
+    const long period = std::max(1L, cardClock.periodFrames());
     std::int64_t cycle = cardClock.nextCycleNs();
-    while (cycle + kGuardNs - kTimerNs <= nowNs)
-        cycle += cardClock.periodNs();
-    return nowNs < cycle - kGuardNs - kTimerNs ? cycle - kGuardNs : cycle + kGuardNs;
+    std::int64_t index = cardClock.cyclesSeen() + 1;
+    // Cycles gone by unseen each took a period.
+    const std::int64_t gone = cycle + kGuardNs - kTimerNs <= nowNs
+                                  ? (nowNs - cycle - kGuardNs + kTimerNs) / periodNs + 1
+                                  : 0;
+    cycle += gone * periodNs;
+    index += gone;
+    const std::int64_t held = fillNow - gone * period;
+    if (nowNs >= cycle - kGuardNs - kTimerNs)
+        return held < period ? nowNs : cycle + kGuardNs;
+    const bool timed = !playing || !cardClock.settled() || index % kTimedCycles == 0;
+    return timed || held < period ? cycle - kGuardNs : cycle + kGuardNs;
 }
 
 PlayoutStats Playout::stats() const {

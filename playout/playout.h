@@ -51,9 +51,12 @@ public:
               std::int64_t nowNs);
     void setTarget(int frames);
 
-    // Looks at the card, keeps it fed and steers; returns when it wants to be called again (before
-    // the card's next cycle).
+    // Looks at the card, keeps it fed and steers; returns when it wants to be called again.
     std::int64_t service(std::int64_t nowNs);
+    // When it wants service() called, from what it knows at `nowNs`: before the first of the
+    // card's cycles that what the card holds does not cover, or that is due to be timed; at once
+    // if that cycle's look is late. Asked again after each push, whose audio may put it off.
+    std::int64_t nextServiceNs(std::int64_t nowNs) const;
     // The card refused to say how much it can take: its stream failed.
     bool failed() const { return cardFailed; }
     // When the card was first seen to have taken its latest audio, or first looked at before it

@@ -86,15 +86,20 @@ void HSAudioWorker::onMicDataReady() {
 
 // Counted as it arrives, before it is played, so that the speed read for a window covers every
 // datagram the card has seen.
+// What a datagram brings may spare the cards a look before their next cycle, or want one at once.
 void HSAudioWorker::onUdpDataReceived(QByteArray& dataIn) {
     bytesIn += static_cast<quint32>(dataIn.size());
     soundCard->StreamOut(dataIn);
+    schedulePlayback(soundCard->playbackDueMs());
 }
 
 // The playback streams are written as datagrams come; between them, this keeps the cards fed
-// before each of their cycles.
+// before their cycles.
 void HSAudioWorker::servicePlayback() {
-    const int inMs = soundCard->ServicePlayback();
+    schedulePlayback(soundCard->ServicePlayback());
+}
+
+void HSAudioWorker::schedulePlayback(int inMs) {
     if (inMs >= 0)
         playbackTimer->start(inMs);
 }

@@ -55,6 +55,7 @@ private slots:
 private:
     void checkSoundDevices();
     void servicePlayback();
+    void schedulePlayback(int inMs);
 
     HSSoundCard* soundCard;
     HSUDPAudioSocket* udpSocket;
