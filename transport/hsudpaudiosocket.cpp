@@ -57,9 +57,11 @@ HSUDPAudioSocket::~HSUDPAudioSocket() {
 // that playback at the card's pace never drains holds the thread for good. The socket notifies
 // again while datagrams are pending.
 void HSUDPAudioSocket::readyRead() {
-    if (!inSocket.hasPendingDatagrams())
+    // Its size says whether one is there: a look at the socket fewer for each datagram.
+    const qint64 size = inSocket.pendingDatagramSize();
+    if (size < 0)
         return;
-    QByteArray buffer(static_cast<int>(std::max<qint64>(inSocket.pendingDatagramSize(), 0)), 0);
+    QByteArray buffer(static_cast<int>(size), 0);
     QHostAddress sender;
     quint16 senderPort = 0;
     if (inSocket.readDatagram(buffer.data(), buffer.size(), &sender, &senderPort) >= 0 &&
@@ -85,7 +87,7 @@ bool HSUDPAudioSocket::fromHost(const QHostAddress& sender) {
 void HSUDPAudioSocket::outData(QByteArray& block) {
     // An address literal only: a host name is never resolved on the audio path.
     // Qt would send to a null address as if it were 0.0.0.0, that is to this machine.
-    const QHostAddress address(remoteHost);
+    const QHostAddress& address = hostAddress;
     for (int offset = 0; offset < block.size(); offset += kMaxDatagramBytes) {
         const int n = std::min(kMaxDatagramBytes, block.size() - offset);
         if (address.isNull()) {
