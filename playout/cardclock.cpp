@@ -60,6 +60,7 @@ void CardClock::measure(std::int64_t dueNs, std::int64_t n) {
         return;
     }
     if (2 * std::abs(cycleNs - dueNs) >= periodNs()) {
+        ++jumpCount;
         if (resumeAtCycles < 0) {
             spanNs += seenCycleNs - pieceNs;
             spanCycles += cycles - pieceCycles;

@@ -35,6 +35,9 @@ public:
     double clockPpm() const;
     // The cycles seen (a look that missed some counts them too).
     std::int64_t cyclesSeen() const { return cycles; }
+    // How often the cycles have left their schedule by half a period or more: a server that
+    // stopped for a while, or woke late.
+    std::int64_t jumps() const { return jumpCount; }
     // When the latest cycle came, and when the next one is due.
     std::int64_t lastCycleNs() const { return cycleNs; }
     std::int64_t nextCycleNs() const { return cycleNs + periodNs(); }
@@ -61,6 +64,7 @@ private:
     // The latest cycle's time as first placed, before any look found the next one overdue.
     std::int64_t seenCycleNs = 0;
     std::int64_t cycles = 0;
+    std::int64_t jumpCount = 0;
     long period = 0;
     // The latest steps, to learn the period from the most common one.
     std::array<long, 16> steps{};

@@ -75,7 +75,9 @@ void Playout::reset(int rate, int stream, int datagramFrames, std::int64_t posit
 void Playout::attach(PlaybackSink* card) {
     sink = card;
     cardClock.reset(streamRate);
-    written = steeredTaken = steeredCycleNs = 0;
+    written = steeredTaken = steeredCycleNs = jumpsSeen = 0;
+    steeredFill = 0.0;
+    jumped = false;
     capacity = fillNow = 0;
     startFrames = std::lround(2 * datagram * nominalRatio);
     startHeldSinceNs = firstLookNs = -1;
@@ -202,6 +204,8 @@ void Playout::look(std::int64_t nowNs) {
     if (firstLookNs < 0)
         firstLookNs = nowNs;
     cardClock.look(nowNs, written - fillNow);
+    jumped = jumped || cardClock.jumps() != jumpsSeen;
+    jumpsSeen = cardClock.jumps();
     if (playing && cardClock.known() && cardClock.lastCycleNs() != steeredCycleNs)
         steer();
 }
@@ -217,6 +221,8 @@ void Playout::steer() {
     if (pulled <= 0.0 || cycleNs - lastDueNs > kStaleScheduleSeconds * kNsPerSecond)
         return;
     const double fill = scheduledEnd(cycleNs) - hostAtCard();
+    if (!jumped)
+        steeredFill = fill;
     const double correction = controller.update(fill, pulled, target);
     ratio = nominalRatio / (1.0 + correction);
     resampler.setRatio(ratio);
@@ -294,12 +300,18 @@ double Playout::fillBound() const {
     return target + std::max<double>(target, kDropHeadroomSeconds * hostRate);
 }
 
+// Right after the card's cycles jumped (its server stopped for a while), what came meanwhile goes
+// down to the fill before the jump, past the card's margin: it would otherwise stay, anything up
+// to the bound, and take many seconds of resampling to give back.
 void Playout::dropPastBound(std::int64_t nowNs) {
     const double fill = scheduledEnd(nowNs) - hostAtCard();
-    const double bound = fillBound();
+    const double keep = jumped ? std::max<double>(target, steeredFill) : target;
+    const double bound =
+        jumped ? keep + 2.0 * datagram + kCardMarginSeconds * hostRate : fillBound();
+    jumped = false;
     if (fill <= bound)
         return;
-    const std::int64_t excess = std::min<std::int64_t>(std::llround(fill - target), ring.fill());
+    const std::int64_t excess = std::min<std::int64_t>(std::llround(fill - keep), ring.fill());
     discardedFrames += static_cast<std::uint64_t>(ring.discardOldest(ring.fill() - excess));
     controller.settle();
 }

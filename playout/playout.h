@@ -121,6 +121,11 @@ private:
     std::int64_t firstLookNs = -1;
     std::int64_t startHeldSinceNs = -1;
     bool cardFailed = false;
+    // The card's jumps seen so far, whether one is yet to be answered by a drop, and the fill at
+    // the latest cycle steered on.
+    std::int64_t jumpsSeen = 0;
+    bool jumped = false;
+    double steeredFill = 0.0;
     // The audio has started: before, the card plays silence.
     bool playing = false;
     bool underrunning = false;
