@@ -34,8 +34,8 @@ constexpr double kStaleScheduleSeconds = 0.5;
 constexpr std::int64_t kGuardNs = 1'000'000;
 constexpr std::int64_t kTimerNs = 1'000'000;
 // Once the audio plays on a settled clock, a cycle the card already holds audio for needs no
-// look before it, but every fourth: the looks after the cycles and the datagrams' keep their times
-// bounded from below, and each wake of the worker costs more than what it does.
+// look before it, but every fourth, whose look bounds the cycles' times from below (the looks
+// after each cycle bound them from above): each wake of the worker costs more than what it does.
 constexpr std::int64_t kTimedCycles = 4;
 // Until its first cycle is seen, the card is looked at every 5 ms and given two datagrams' worth
 // of silence to start on, twice that whenever it has held what it was given for 40 ms without
@@ -290,8 +290,11 @@ void Playout::startAudio(std::int64_t nowNs) {
 }
 
 double Playout::cardBound() const {
-    return target + cardClock.periodFrames() / nominalRatio + 2.0 * datagram +
-           kCardMarginSeconds * hostRate;
+    return target + cardClock.periodFrames() / nominalRatio + cardMargin();
+}
+
+double Playout::cardMargin() const {
+    return 2.0 * datagram + kCardMarginSeconds * hostRate;
 }
 
 // Audio past the bound that has not gone to the card yet goes, oldest first, as far as takes the
@@ -306,8 +309,7 @@ double Playout::fillBound() const {
 void Playout::dropPastBound(std::int64_t nowNs) {
     const double fill = scheduledEnd(nowNs) - hostAtCard();
     const double keep = jumped ? std::max<double>(target, steeredFill) : target;
-    const double bound =
-        jumped ? keep + 2.0 * datagram + kCardMarginSeconds * hostRate : fillBound();
+    const double bound = jumped ? keep + cardMargin() : fillBound();
     jumped = false;
     if (fill <= bound)
         return;

@@ -84,8 +84,10 @@ private:
     void writeAudio();
     void keepCardFed(std::int64_t nowNs);
     void startAudio(std::int64_t nowNs);
-    // The most the card is given to hold, and the fill past which audio is dropped (host frames).
+    // The most the card is given to hold, what it may hold beyond the target and its period, and
+    // the fill past which audio is dropped (host frames).
     double cardBound() const;
+    double cardMargin() const;
     double fillBound() const;
     void dropPastBound(std::int64_t nowNs);
     void writeOut(long frames, bool audio);
