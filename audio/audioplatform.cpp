@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QRegularExpression>
 
+#include <dlfcn.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/stat.h>
@@ -45,6 +46,22 @@ void logAlsaDiagnostic(const char* file, int line, const char* function, int err
         << (error ? QString(" (%1)").arg(QString::fromLocal8Bit(snd_strerror(error))) : QString());
 }
 
+void logJackDiagnostic(const char* text) {
+    HSLOG(LogLevel::Debug, "PortAudio") << "JACK " << text;
+}
+
+// A function of a library PortAudio may or may not have been built with (JACK's, its own JACK
+// host API's); null when it was not.
+template <typename Function>
+Function optionalFunction(const char* name) {
+    return reinterpret_cast<Function>(dlsym(RTLD_DEFAULT, name));
+}
+
+// JACK takes client names of at most 63 characters; PortAudio, asking JACK, lets this one by.
+constexpr char kRefusedJackClientName[] =
+    "uMX plays through ALSA: PortAudio's own JACK client isn't wanted";
+static_assert(sizeof kRefusedJackClientName - 1 == 64);
+
 } // namespace
 
 QString raiseAudioThreadPriority() {
@@ -59,8 +76,16 @@ void runAtOrdinaryPriority() {
     pthread_setschedparam(pthread_self(), SCHED_OTHER, &param);
 }
 
-void routePlatformAudioDiagnostics() {
+PaError startPortAudio() {
     snd_lib_error_set_handler(&logAlsaDiagnostic);
+    using SetMessageFunction = void (*)(void (*)(const char*));
+    for (const char* setter : {"jack_set_error_function", "jack_set_info_function"})
+        if (const auto set = optionalFunction<SetMessageFunction>(setter))
+            set(&logJackDiagnostic);
+    using SetClientName = PaError (*)(const char*);
+    if (const auto set = optionalFunction<SetClientName>("PaJack_SetClientName"))
+        set(kRefusedJackClientName);
+    return Pa_Initialize();
 }
 
 void releaseAudioProbeLeftovers() {
@@ -184,7 +209,9 @@ void runAtOrdinaryPriority() {
     QThread::currentThread()->setPriority(QThread::NormalPriority);
 }
 
-void routePlatformAudioDiagnostics() {}
+PaError startPortAudio() {
+    return Pa_Initialize();
+}
 void releaseAudioProbeLeftovers() {}
 void preparePlaybackStream() {}
 void prepareCaptureStream() {}

@@ -73,11 +73,17 @@ QString raiseAudioThreadPriority();
 // ran at: a device switch probes and opens devices for as long as the sound system takes.
 void runAtOrdinaryPriority();
 
-// Sends the sound system's own diagnostics to the panel's log instead of the terminal. ALSA prints
-// a line for every configured PCM it cannot open while PortAudio probes devices (dmix, surround
-// and the like on a machine without those cards); those go to the log at Debug level. Elsewhere
-// this does nothing.
-void routePlatformAudioDiagnostics();
+// Pa_Initialize, the platform's way; every start of PortAudio goes through here.
+// - The sound system's own diagnostics go to the panel's log at Debug level instead of the
+//   terminal: ALSA prints a line for every configured PCM it cannot open while PortAudio probes
+//   devices (dmix, surround and the like on a machine without those cards), JACK's library one for
+//   every client it cannot open.
+// - PortAudio leaves out the host APIs the catalogue never lists. Its JACK host API would open a
+//   JACK client and have the server run it every period, whether or not a stream uses it: a thread
+//   woken some fifty times a second for nothing, where the panel plays through ALSA's PCMs. It is
+//   given a client name JACK refuses, and leaves itself out.
+// Elsewhere this is Pa_Initialize alone.
+PaError startPortAudio();
 
 // Unloads what the sound system loaded only to probe the devices, once no device is open. ALSA
 // loads the library of every configured PCM plugin that PortAudio's probe opens (a52 brings

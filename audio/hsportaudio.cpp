@@ -61,9 +61,8 @@ bool startOpened(PaStream*& stream, PaError opened) {
 }
 
 PaError initialisePortAudio() {
-    routePlatformAudioDiagnostics();
     awaitPortAudioWarmUp();
-    const PaError result = Pa_Initialize();
+    const PaError result = startPortAudio();
     releasePortAudioWarmUp();
     return result;
 }
@@ -106,7 +105,7 @@ bool HSPortAudio::available() {
 void HSPortAudio::restartSoundSystem() {
     if (available())
         Pa_Terminate();
-    paInitError = Pa_Initialize();
+    paInitError = startPortAudio();
     HSLOG(LogLevel::Info, kCategory) << "PortAudio restarted to read the sound devices again";
     if (paInitError != paNoError)
         HSLOG(LogLevel::Error, kCategory)

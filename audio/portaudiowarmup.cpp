@@ -24,7 +24,7 @@ QObject* callbackContext = nullptr;
 std::function<void()> callback;
 
 PaError warmUp() {
-    const PaError result = Pa_Initialize();
+    const PaError result = startPortAudio();
     releaseAudioProbeLeftovers();
     const std::lock_guard<std::mutex> lock(callbackMutex);
     warmUpFinished = true;
@@ -37,7 +37,6 @@ PaError warmUp() {
 } // namespace
 
 PortAudioWarmUp::PortAudioWarmUp() {
-    routePlatformAudioDiagnostics();
     {
         const std::lock_guard<std::mutex> lock(callbackMutex);
         warmUpFinished = false;

@@ -41,17 +41,19 @@ private slots:
     }
 
     // A start that fails halfway (a capture device that cannot be opened) leaves nothing open.
-    // PortAudio reads the device list only when it starts: the card restarts it to list a device
-    // plugged in later, even after the panel's warm-up, and opens streams after it. The streams
-    // start, also over running ones, the speaker's only while it is on; a speaker missing while
-    // they run is found by its name once it is plugged in and opened beside them; when its
-    // definition is removed it is missing again (the definitions are read again only when ALSA's
-    // files change), and plugged back it plays again. Capture blocks come reduced to half the
-    // buffer's samples.
+    // PortAudio, started without a JACK client of its own, reads the device list only when it
+    // starts: the card restarts it to list a device plugged in later, even after the panel's
+    // warm-up, and opens streams after it. The streams start, also over running ones, the speaker's
+    // only while it is on; a speaker missing while they run is found by its name once it is plugged
+    // in and opened beside them; when its definition is removed it is missing again (the
+    // definitions are read again only when ALSA's files change), and plugged back it plays again.
+    // Capture blocks come reduced to half the buffer's samples.
     void theCardOnTheAudioServer() {
         PortAudioWarmUp warmUp;
         HSPortAudio card;
         card.findOutputDevice(kCable);
+        // PortAudio's own JACK client, which the server would run every period, is not opened.
+        QCOMPARE(Pa_HostApiTypeIdToHostApiIndex(paJACK), paHostApiNotFound);
         card.findSpeakerDevice("UMX Late Speaker");
         const QByteArray broken =
             "pcm.\"UMX Broken Capture\" { type asym; capture.pcm { type jack; "
@@ -65,6 +67,7 @@ private slots:
                broken + "pcm.\"UMX Late Capture\" { type plug; slave.pcm \"Line In (UMX VAC)\" }");
         card.EnumerateAudioDevices();
         QVERIFY(card.findInputDevice("UMX Late Capture") >= 0);
+        QCOMPARE(Pa_HostApiTypeIdToHostApiIndex(paJACK), paHostApiNotFound);
         QObject worker;
         QSet<int> sizes;
         connect(
