@@ -16,6 +16,23 @@ static int serverPorts() {
     return QString(lsp.readAll()).count(QString(".%1.").arg(QCoreApplication::applicationPid()));
 }
 
+// The server's port this process captures from; empty when there is none.
+static QString captureSource() {
+    QProcess lsp;
+    lsp.start("jack_lsp", {"-c"});
+    lsp.waitForFinished();
+    // Each port, then the ports connected to it, indented.
+    const QString mine = QString(".C.%1.").arg(QCoreApplication::applicationPid());
+    QString port;
+    for (const QString& line : QString(lsp.readAll()).split('\n')) {
+        if (!line.startsWith(' '))
+            port = line;
+        else if (line.contains(mine) && !port.contains(mine))
+            return port;
+    }
+    return {};
+}
+
 // The real sound card on the project's audio server (scripts/audio-server start).
 class TestHSPortAudio : public QObject {
     Q_OBJECT
@@ -43,11 +60,12 @@ private slots:
     // A start that fails halfway (a capture device that cannot be opened) leaves nothing open.
     // PortAudio, started without a JACK client of its own, reads the device list only when it
     // starts: the card restarts it to list a device plugged in later, even after the panel's
-    // warm-up, and opens streams after it. The streams start, also over running ones, the speaker's
-    // only while it is on; a speaker missing while they run is found by its name once it is plugged
-    // in and opened beside them; when its definition is removed it is missing again (the
-    // definitions are read again only when ALSA's files change), and plugged back it plays again.
-    // Capture blocks come reduced to half the buffer's samples.
+    // warm-up, and opens streams after it, each on the device chosen by its name. The streams
+    // start, also over running ones, the speaker's only while it is on; a speaker missing while
+    // they run is found by its name once it is plugged in and opened beside them; when its
+    // definition is removed it is missing again (the definitions are read again only when ALSA's
+    // files change), and plugged back it plays again. Capture blocks come reduced to half the
+    // buffer's samples.
     void theCardOnTheAudioServer() {
         PortAudioWarmUp warmUp;
         HSPortAudio card;
@@ -63,11 +81,17 @@ private slots:
         card.findInputDevice("UMX Broken Capture");
         QVERIFY(!card.StartAudio(kFormat));
         QCOMPARE(serverPorts(), 0);
-        define("capture.conf",
-               broken + "pcm.\"UMX Late Capture\" { type plug; slave.pcm \"Line In (UMX VAC)\" }");
+        const QByteArray late =
+            "pcm.\"UMX Late Capture\" { type plug; slave.pcm \"Line In (UMX VAC)\" }\n";
+        define("capture.conf", broken + late);
         card.EnumerateAudioDevices();
         QVERIFY(card.findInputDevice("UMX Late Capture") >= 0);
         QCOMPARE(Pa_HostApiTypeIdToHostApiIndex(paJACK), paHostApiNotFound);
+        // A device defined since, ahead of the chosen one in the list, takes its old place there.
+        define("capture.conf",
+               broken + "pcm.\"UMX Early Capture\" { type plug; slave.pcm \"UMX VAC RX Out\" }\n" +
+                   late);
+        card.EnumerateAudioDevices();
         QObject worker;
         QSet<int> sizes;
         connect(
@@ -80,6 +104,7 @@ private slots:
             Qt::QueuedConnection);
         QVERIFY(card.StartAudio(kFormat) && card.StartAudio(kFormat));
         QCOMPARE(serverPorts(), 3);
+        QCOMPARE(captureSource(), "umx_tx:output_1"); // the chosen capture, found again by name
         QByteArray block(4 * kFormat.format.frameSizeOut, '\0');
         // The speaker's stream opens and closes on a thread of its own, after a datagram; the
         // cards are kept fed between datagrams and the missing devices looked for, as the worker
