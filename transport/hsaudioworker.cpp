@@ -85,8 +85,8 @@ void HSAudioWorker::onMicDataReady() {
 }
 
 // Counted as it arrives, before it is played, so that the speed read for a window covers every
-// datagram the card has seen.
-// What a datagram brings may spare the cards a look before their next cycle, or want one at once.
+// datagram the card has seen. What it brings may spare the cards a look before their next cycle,
+// or want one at once.
 void HSAudioWorker::onUdpDataReceived(QByteArray& dataIn) {
     bytesIn += static_cast<quint32>(dataIn.size());
     soundCard->StreamOut(dataIn);
