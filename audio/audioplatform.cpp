@@ -196,6 +196,14 @@ void prepareCaptureStream() {
     PaAlsa_SetNumPeriods(kPortAudioDefaultPeriods);
 }
 
+// Only an ALSA stream: PortAudio takes the stream for one without asking.
+void raiseCallbackPriority(PaStream* stream, PaDeviceIndex device) {
+    const PaDeviceInfo* info = device >= 0 ? Pa_GetDeviceInfo(device) : nullptr;
+    const PaHostApiInfo* hostApi = info ? Pa_GetHostApiInfo(info->hostApi) : nullptr;
+    if (device == paUseHostApiSpecificDeviceSpecification || (hostApi && hostApi->type == paALSA))
+        PaAlsa_EnableRealtimeScheduling(stream, 1);
+}
+
 #else
 
 #include <QThread>
@@ -215,6 +223,7 @@ PaError startPortAudio() {
 void releaseAudioProbeLeftovers() {}
 void preparePlaybackStream() {}
 void prepareCaptureStream() {}
+void raiseCallbackPriority(PaStream*, PaDeviceIndex) {}
 
 bool UnlistedDevice::address(PaStreamParameters&, const QString&) {
     return false;

@@ -59,6 +59,13 @@ inline constexpr double kPlaybackBufferSeconds = 0.75;
 // A capture stream gets PortAudio's default. Elsewhere both do nothing.
 void preparePlaybackStream();
 void prepareCaptureStream();
+// Runs a callback stream's thread, opened on `device` and not yet started, ahead of the desktop's
+// ordinary threads: the capture's blocks come on it, and at the ordinary priority, on two busy
+// cores, it was seen kept off a core for over half a second and the capture judged stopped
+// working. On Linux PortAudio runs it first-in-first-out real-time at priority 1, below the
+// worker and the sound servers, where the system grants it, and as before where not. Elsewhere
+// PortAudio's host APIs raise their callback threads themselves, and this does nothing.
+void raiseCallbackPriority(PaStream* stream, PaDeviceIndex device);
 
 // Runs the calling thread (the audio worker's: it stamps each datagram's arrival and tops the
 // cards up before their cycles) ahead of the desktop's ordinary work, as sound servers run their

@@ -215,6 +215,8 @@ bool HSPortAudio::openCapture(const PaStreamParameters& device, const StreamForm
     const PaError opened = Pa_OpenStream(&inputStream, &device, nullptr, format.sampleRate,
                                          static_cast<unsigned long>(bufferFrames), paClipOff,
                                          &HSPortAudio::captureCallback, this);
+    if (opened == paNoError)
+        raiseCallbackPriority(inputStream, device.device);
     return startOpened(inputStream, opened);
 }
 

@@ -1,9 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+#include "audioplatform.h"
 #include "hsportaudio.h"
 #include "portaudiowarmup.h"
 
 #include <QtTest>
+
+#include <sched.h>
+
+#include <atomic>
+#include <thread>
 
 static const QString kCable = "Line Volume (2- UMX VAC)";
 static const CardConfig kFormat{streamFormatForHost(48000, 1024), {}};
@@ -31,6 +37,14 @@ static QString captureSource() {
             return port;
     }
     return {};
+}
+
+// Whether the system grants this process's threads real-time priority.
+static bool realTimeGranted() {
+    bool granted = false;
+    std::thread probe([&] { granted = raiseAudioThreadPriority().isEmpty(); });
+    probe.join();
+    return granted;
 }
 
 // The real sound card on the project's audio server (scripts/audio-server start).
@@ -65,7 +79,7 @@ private slots:
     // they run is found by its name once it is plugged in and opened beside them; when its
     // definition is removed it is missing again (the definitions are read again only when ALSA's
     // files change), and plugged back it plays again. Capture blocks come reduced to half the
-    // buffer's samples.
+    // buffer's samples, on a thread at real-time priority where the system grants it.
     void theCardOnTheAudioServer() {
         PortAudioWarmUp warmUp;
         HSPortAudio card;
@@ -102,6 +116,10 @@ private slots:
                     sizes << bytes;
             },
             Qt::QueuedConnection);
+        std::atomic<int> capturePolicy{-1};
+        connect(
+            &card, &HSSoundCard::inDataReady, &worker,
+            [&] { capturePolicy = sched_getscheduler(0); }, Qt::DirectConnection);
         QVERIFY(card.StartAudio(kFormat) && card.StartAudio(kFormat));
         QCOMPARE(serverPorts(), 3);
         QCOMPARE(captureSource(), "umx_tx:output_1"); // the chosen capture, found again by name
@@ -143,6 +161,7 @@ private slots:
         card.StopAudio();
         QCOMPARE(serverPorts(), 0);
         QCOMPARE(sizes, QSet<int>{4096}); // 4096 frames captured (the minimum), half of them sent
+        QCOMPARE(capturePolicy.load(), realTimeGranted() ? SCHED_FIFO : SCHED_OTHER);
     }
 };
 
