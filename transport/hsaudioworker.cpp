@@ -54,6 +54,7 @@ void HSAudioWorker::init(QString remoteHost, ushort remotePort, ushort localPort
     connect(udpSocket, &HSUDPAudioSocket::inDataReady, this, &HSAudioWorker::onUdpDataReceived);
     running = true;
     reportedMissing.clear();
+    sinceDevicesChecked.start();
     soundWatchdog->start();
     servicePlayback();
     HSLOG(LogLevel::Notice, kCategory) << "Audio worker initialized";
@@ -82,6 +83,10 @@ void HSAudioWorker::onMicDataReady() {
         return;
     bytesOut += static_cast<quint32>(block.size());
     udpSocket->outData(block);
+    // A capture block comes right after one of its server's cycles: where the cards play on the
+    // same server, this look sees their cycle as closely as the timer's look after it would, and
+    // spares that wake.
+    servicePlayback();
 }
 
 // Counted as it arrives, before it is played, so that the speed read for a window covers every
@@ -91,6 +96,8 @@ void HSAudioWorker::onUdpDataReceived(QByteArray& dataIn) {
     bytesIn += static_cast<quint32>(dataIn.size());
     soundCard->StreamOut(dataIn);
     schedulePlayback(soundCard->playbackDueMs());
+    if (sinceDevicesChecked.hasExpired(kWatchdogPeriodMs))
+        checkSoundDevices();
 }
 
 // The playback streams are written as datagrams come; between them, this keeps the cards fed
@@ -106,6 +113,8 @@ void HSAudioWorker::schedulePlayback(int inMs) {
 
 // Runs while the connection is up: each change of the device missing is reported once.
 void HSAudioWorker::checkSoundDevices() {
+    sinceDevicesChecked.start();
+    soundWatchdog->start();
     if (!soundCard->isStarted())
         return;
     const QString missing = soundCard->missingDevice();

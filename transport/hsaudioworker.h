@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -62,7 +63,11 @@ private:
     std::atomic<bool> running;
     std::atomic<quint32> bytesIn{0};
     std::atomic<quint32> bytesOut{0};
+    // The devices are checked as often as this timer's interval, by a datagram that comes when a
+    // check is due, and by the timer only where none does: each wake of the worker costs more
+    // than the check.
     QTimer* soundWatchdog;
+    QElapsedTimer sinceDevicesChecked;
     // The missing device reported last (worker thread).
     QString reportedMissing;
     // Fires when the playback streams want feeding next, between datagrams.
