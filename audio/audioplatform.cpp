@@ -12,14 +12,20 @@
 #include <QFile>
 #include <QRegularExpression>
 
+#include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -118,49 +124,134 @@ bool defined(const QByteArray& pcm) {
     return true;
 }
 
-// A file's or directory's identity, size and last change, and for a directory its entries': a
-// file added, removed, replaced or written shows in it.
-void stampPath(QByteArray& stamp, const QString& path, bool directory = false) {
+// A file's identity, size and last change, or that there is none, named `name` in the directory
+// `dirFd` refers to (or by its whole path where that is AT_FDCWD).
+void stampEntry(QByteArray& stamp, int dirFd, const char* name) {
     struct stat status {};
-    stamp += path.toLocal8Bit();
-    if (::stat(QFile::encodeName(path).constData(), &status) != 0) {
+    stamp += name;
+    if (::fstatat(dirFd, name, &status, 0) != 0) {
         stamp += " -\n";
         return;
     }
-    stamp += ' ' + QByteArray::number(qulonglong(status.st_ino)) + ' ' +
-             QByteArray::number(qlonglong(status.st_size)) + ' ' +
-             QByteArray::number(qlonglong(status.st_mtim.tv_sec)) + '.' +
-             QByteArray::number(qlonglong(status.st_mtim.tv_nsec)) + '\n';
-    if (!directory || !S_ISDIR(status.st_mode))
-        return;
-    const QDir dir(path);
-    for (const QString& entry :
-         dir.entryList(QDir::Files | QDir::System | QDir::Hidden, QDir::Name))
-        stampPath(stamp, dir.filePath(entry));
+    char line[96];
+    std::snprintf(line, sizeof line, " %llu %lld %lld.%ld\n",
+                  static_cast<unsigned long long>(status.st_ino),
+                  static_cast<long long>(status.st_size),
+                  static_cast<long long>(status.st_mtim.tv_sec), status.st_mtim.tv_nsec);
+    stamp += line;
 }
 
-// The state of the files ALSA reads its configuration from: those on ALSA_CONFIG_PATH, or its
-// own alsa.conf and what that loads (the configuration directories, the system's and the user's
-// asoundrc).
-QByteArray configurationStamp() {
+// A directory's own stamp and each of its entries': a file added, removed, replaced or written
+// shows in it.
+void stampDirectory(QByteArray& stamp, const char* path) {
+    stampEntry(stamp, AT_FDCWD, path);
+    DIR* dir = ::opendir(path);
+    if (!dir)
+        return;
+    std::vector<QByteArray> names;
+    while (const dirent* entry = ::readdir(dir))
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.emplace_back(entry->d_name);
+    std::sort(names.begin(), names.end());
+    for (const QByteArray& name : names)
+        stampEntry(stamp, ::dirfd(dir), name.constData());
+    ::closedir(dir);
+}
+
+// Where ALSA reads its configuration from: the files on ALSA_CONFIG_PATH, or its own alsa.conf and
+// what that loads (the configuration directories, the system's and the user's asoundrc). The
+// directories' entries are often links into the data directory's alsa.conf.d.
+struct ConfigurationPlaces {
+    QList<QByteArray> files;
+    QList<QByteArray> directories;
+    QByteArray linkedDirectory;
+};
+
+ConfigurationPlaces configurationPlaces() {
+    ConfigurationPlaces places;
+    const QByteArray path = qgetenv("ALSA_CONFIG_PATH");
+    const QByteArray dataDir = qEnvironmentVariableIsSet("ALSA_CONFIG_DIR")
+                                   ? qgetenv("ALSA_CONFIG_DIR")
+                                   : QByteArray("/usr/share/alsa");
+    for (const QByteArray& file :
+         path.isEmpty() ? QList<QByteArray>{dataDir + "/alsa.conf"} : path.split(':'))
+        if (!file.isEmpty())
+            places.files += file;
+    places.directories = {"/var/lib/alsa/conf.d", "/usr/etc/alsa/conf.d", "/etc/alsa/conf.d"};
+    places.linkedDirectory = dataDir + "/alsa.conf.d";
+    const QByteArray home = QFile::encodeName(QDir::homePath());
+    const QByteArray config = qEnvironmentVariableIsSet("XDG_CONFIG_HOME")
+                                  ? qgetenv("XDG_CONFIG_HOME")
+                                  : home + "/.config";
+    places.files += {"/etc/asound.conf", "/usr/etc/asound.conf", home + "/.asoundrc",
+                     config + "/alsa/asoundrc"};
+    return places;
+}
+
+// The state of the files ALSA reads its configuration from.
+QByteArray configurationStamp(const ConfigurationPlaces& places) {
     QByteArray stamp;
-    const QString path = qEnvironmentVariable("ALSA_CONFIG_PATH");
-    const QString dataDir = qEnvironmentVariable("ALSA_CONFIG_DIR", "/usr/share/alsa");
-    for (const QString& file :
-         path.isEmpty() ? QStringList{dataDir + "/alsa.conf"} : path.split(':', Qt::SkipEmptyParts))
-        stampPath(stamp, file);
-    for (const char* dir : {"/var/lib/alsa/conf.d", "/usr/etc/alsa/conf.d", "/etc/alsa/conf.d"})
-        stampPath(stamp, dir, true);
-    const QString home = QDir::homePath();
-    const QString config = qEnvironmentVariable("XDG_CONFIG_HOME", home + "/.config");
-    for (const QString& file :
-         {QStringLiteral("/etc/asound.conf"), QStringLiteral("/usr/etc/asound.conf"),
-          home + "/.asoundrc", config + "/alsa/asoundrc"})
-        stampPath(stamp, file);
+    for (const QByteArray& file : places.files)
+        stampEntry(stamp, AT_FDCWD, file.constData());
+    for (const QByteArray& dir : places.directories)
+        stampDirectory(stamp, dir.constData());
     return stamp;
 }
 
+// The directory a change to `path` shows in: its own where it is one that exists, else that of
+// the nearest existing one above it (where the missing ones would be made).
+QByteArray watchedDirectory(QByteArray path, bool isDirectory) {
+    if (!isDirectory)
+        path.truncate(std::max(0, path.lastIndexOf('/')));
+    struct stat status {};
+    while (!path.isEmpty() && (::stat(path.constData(), &status) != 0 || !S_ISDIR(status.st_mode)))
+        path.truncate(std::max(0, path.lastIndexOf('/')));
+    return path.isEmpty() ? QByteArray("/") : path;
+}
+
+// Watches the directories the configuration's files are in, as inotify watches a directory for
+// as long as it lasts; says whether all of them are watched.
+bool watchConfiguration(int watch, const ConfigurationPlaces& places) {
+    constexpr std::uint32_t kChanges = IN_CREATE | IN_DELETE | IN_MODIFY | IN_ATTRIB |
+                                       IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF;
+    bool all = true;
+    auto add = [&](const QByteArray& path, bool isDirectory) {
+        all &= ::inotify_add_watch(watch, watchedDirectory(path, isDirectory).constData(),
+                                   kChanges) >= 0;
+    };
+    for (const QByteArray& file : places.files)
+        add(file, false);
+    for (const QByteArray& dir : places.directories)
+        add(dir, true);
+    add(places.linkedDirectory, true);
+    return all;
+}
+
 } // namespace
+
+DeviceDefinitions::~DeviceDefinitions() {
+    if (watch >= 0)
+        ::close(watch);
+}
+
+// At the first look, after any change in the directories watched, and always where they cannot
+// all be watched. The watches are added again after each change: a directory made since is
+// watched from then on.
+bool DeviceDefinitions::configurationMayHaveChanged() {
+    if (!watchTried) {
+        watchTried = true;
+        watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    }
+    if (watch < 0)
+        return true;
+    alignas(inotify_event) char events[4096];
+    bool changed = !watching;
+    while (::read(watch, events, sizeof events) > 0)
+        changed = true;
+    if (changed)
+        watching = watchConfiguration(watch, configurationPlaces());
+    return changed;
+}
 
 // A PCM that is not defined is not tried, so that looking for one now and then leaves no trace of
 // PortAudio's failure on the terminal.
@@ -181,10 +272,12 @@ bool DeviceDefinitions::undefined(const QString& name) {
     const QByteArray pcm = alsaName(name);
     if (pcm.startsWith("hw:"))
         return false;
-    // Stamped before reading: a change made while it reads is read again next time.
-    if (QByteArray stamp = configurationStamp(); stamp != answeredAt) {
-        answeredAt = std::move(stamp);
-        answers.clear();
+    // Watched, then stamped, before reading: a change made meanwhile is read again next time.
+    if (configurationMayHaveChanged()) {
+        if (QByteArray stamp = configurationStamp(configurationPlaces()); stamp != answeredAt) {
+            answeredAt = std::move(stamp);
+            answers.clear();
+        }
     }
     auto answer = answers.constFind(pcm);
     if (answer == answers.constEnd())

@@ -124,11 +124,24 @@ public:
     bool undefined(const QString& name);
 
 #if defined(Q_OS_LINUX)
+    DeviceDefinitions() = default;
+    ~DeviceDefinitions();
+    DeviceDefinitions(const DeviceDefinitions&) = delete;
+    DeviceDefinitions& operator=(const DeviceDefinitions&) = delete;
+
 private:
+    // Whether ALSA's files may have changed since the last look.
+    bool configurationMayHaveChanged();
+
     // Reading all of ALSA's configuration takes a millisecond or so, and the devices in use are
     // asked about every few seconds: the answers are kept for as long as none of the files the
-    // configuration comes from has changed.
+    // configuration comes from has changed. Even stamping those files, some tens of system calls
+    // on a thread woken for it, cost a millisecond: they are stamped only when the directories
+    // they are in, watched, have seen a change.
     QByteArray answeredAt;
     QHash<QByteArray, bool> answers;
+    int watch = -1;
+    bool watchTried = false;
+    bool watching = false;
 #endif
 };
