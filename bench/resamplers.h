@@ -132,6 +132,10 @@ struct Candidate {
 
 inline const std::vector<Candidate>& candidates() {
     static const std::vector<Candidate> all = {
+        {"zita-8",
+         [](double r) -> std::unique_ptr<VariableResampler> {
+             return std::make_unique<Zita>(r, 8);
+         }},
         {"zita-16",
          [](double r) -> std::unique_ptr<VariableResampler> {
              return std::make_unique<Zita>(r, 16);

@@ -57,7 +57,7 @@ void Playout::reset(int rate, int stream, int datagramFrames, std::int64_t posit
     nsPerFrame = kNsPerSecond / rate;
     nominalRatio = ratio = static_cast<double>(stream) / rate;
     ring.reset(static_cast<int>(kCapacitySeconds * rate) + 2 * datagram, position);
-    resampler.setup(nominalRatio);
+    resampler.setup(nominalRatio, hostRate);
     controller.reset(rate);
     input.ring = &ring;
     scratch.resize(kChannels * kScratchFrames);
@@ -236,7 +236,7 @@ void Playout::steer() {
 // that could then only be given back slowly.
 void Playout::writeAudio() {
     const double ahead =
-        static_cast<double>(ring.writePosition()) - hostAtOutput() - Resampler::kLookahead;
+        static_cast<double>(ring.writePosition()) - hostAtOutput() - resampler.lookahead();
     const double room = cardBound() * ratio - fillNow;
     const long frames = std::min({static_cast<long>(std::floor(ahead * ratio)),
                                   static_cast<long>(std::floor(room)), capacity - fillNow});
@@ -276,10 +276,10 @@ void Playout::startAudio(std::int64_t nowNs) {
         return;
     const double start = scheduledEnd(nowNs) - target + fillNow / nominalRatio;
     if (start < static_cast<double>(ring.readPosition()) ||
-        static_cast<double>(ring.writePosition()) < start + Resampler::kLookahead)
+        static_cast<double>(ring.writePosition()) < start + resampler.lookahead())
         return;
     ring.discardOldest(ring.writePosition() - std::llround(start));
-    resampler.setup(nominalRatio);
+    resampler.setup(nominalRatio, hostRate);
     ratio = nominalRatio / (1.0 + controller.correction());
     resampler.setRatio(ratio);
     controller.settle();

@@ -18,9 +18,10 @@ Resampler::Resampler()
 
 Resampler::~Resampler() = default;
 
-void Resampler::setup(double ratio) {
+void Resampler::setup(double ratio, int hostRate) {
     setupRatio = ratio;
-    filter->setup(ratio, kChannels, static_cast<unsigned>(kHalfLength));
+    halfLength = hostRate >= kShortFilterFromRate ? kShortHalfLength : kLongHalfLength;
+    filter->setup(ratio, kChannels, static_cast<unsigned>(halfLength));
     // Zeros up to the filter's middle (null data is zeros in, output dropped), so that the output
     // starts at the first input frame, a half filter length after it came in.
     filter->inp_data = nullptr;

@@ -15,10 +15,14 @@ class VResampler;
 //
 // Real-time safe after setup(): no lock, no allocation, no system call.
 class Resampler {
-    // Half the filter's length in input frames. 16 and 32 both keep a 1 kHz tone at the 16-bit
-    // floor; 16 costs a quarter less and is flat to 15 kHz for a 48 kHz host (-0.7 dB at 18 kHz),
-    // well past any receiver's audio.
-    static constexpr int kHalfLength = 16;
+    // Half the filter's length in input frames, short for the cost and long enough to be flat
+    // over a receiver's audio: 8 is flat to a fifth of the host's rate (within 0.15 dB; -0.7 dB
+    // at a quarter), 10 kHz for a 48 kHz host, and costs a quarter less than 16, which is flat to
+    // 0.3 of it. Both keep a 1 kHz tone at the 16-bit floor.
+    static constexpr int kShortHalfLength = 8;
+    static constexpr int kLongHalfLength = 16;
+    // Below this host rate the short filter's flat band would not reach 10 kHz.
+    static constexpr int kShortFilterFromRate = 48000;
     // Input frames taken at a time: small, so that it reads little past what it needs.
     static constexpr int kInputChunk = 8;
 
@@ -35,9 +39,9 @@ public:
     Resampler();
     ~Resampler();
 
-    // Prepares for output frames per input frame around `ratio` (allocates) and forgets all past
-    // input.
-    void setup(double ratio);
+    // Prepares for output frames per input frame around `ratio` from a host at `hostRate`
+    // (allocates) and forgets all past input.
+    void setup(double ratio, int hostRate);
     // The ratio from the next output frame on: anything within 1/16 to 16 times the set-up one.
     void setRatio(double ratio);
     void produce(std::int16_t* out, int frames, Input& input);
@@ -46,7 +50,7 @@ public:
     double inputAhead() const;
     // The input frames it may take beyond an output frame's position: the filter's half length
     // and one more, and a chunk.
-    static constexpr int kLookahead = kHalfLength + 1 + kInputChunk;
+    int lookahead() const { return halfLength + 1 + kInputChunk; }
 
 private:
     static constexpr int kChannels = 2;
@@ -56,6 +60,7 @@ private:
 
     std::unique_ptr<VResampler> filter;
     double setupRatio = 1.0;
+    int halfLength = kLongHalfLength;
     std::array<std::int16_t, kInputChunk * kChannels> raw{};
     std::array<float, kInputChunk * kChannels> input{};
     std::array<float, kOutputChunk * kChannels> output{};
