@@ -434,19 +434,21 @@ void HSSoundCard::StreamOut(const QByteArray& datagram) {
     meterPlayback(block, frames);
 }
 
-int HSSoundCard::ServicePlayback() {
+PlaybackDue HSSoundCard::ServicePlayback() {
     if (!started)
-        return -1;
+        return {};
     followDevices();
     const std::int64_t now = nowNs();
-    return timerMs(servicePlaybackAt(now), now);
+    const std::int64_t at = servicePlaybackAt(now);
+    return {at, timerMs(at, now)};
 }
 
-int HSSoundCard::playbackDueMs() {
+PlaybackDue HSSoundCard::playbackDue() {
     if (!started)
-        return -1;
+        return {};
     const std::int64_t now = nowNs();
-    return timerMs(playback.nextServiceNs(now), now);
+    const std::int64_t at = playback.nextServiceNs(now);
+    return {at, timerMs(at, now)};
 }
 
 std::int64_t HSSoundCard::servicePlaybackAt(std::int64_t atNs) {

@@ -32,6 +32,13 @@ struct StreamFormat {
 
 StreamFormat streamFormatForHost(int hostSampleRate, int hostFrameSize);
 
+// When the playback streams want looking at again: the instant (steady clock, ns) and the
+// milliseconds to it, rounded down; both -1 while the streams are stopped.
+struct PlaybackDue {
+    std::int64_t atNs = -1;
+    int inMs = -1;
+};
+
 // What the card starts from, handed over whole with the start: the streams' format and the
 // operator's choices for the card as they stand (the "RX buffer", frameOutMult, is the least the
 // playout holds in host blocks, 1 being "Auto": as little as works; the "TX buffer", frameInMult,
@@ -99,12 +106,10 @@ public:
     // speaker; never waits. A speaker switched on or off since the last datagram is opened or
     // closed alone, off this thread; the cable and the capture run on untouched.
     void StreamOut(const QByteArray& datagram);
-    // Keeps the playback streams fed between datagrams; returns the milliseconds until it wants to
-    // be called again (-1: never, the streams are stopped).
-    int ServicePlayback();
-    // The milliseconds until ServicePlayback wants calling, as the streams stand (after a
-    // datagram); -1 while they are stopped.
-    int playbackDueMs();
+    // Keeps the playback streams fed between datagrams; returns when it wants to be called again.
+    PlaybackDue ServicePlayback();
+    // When ServicePlayback wants calling, as the streams stand (after a datagram).
+    PlaybackDue playbackDue();
     // Worker thread, after inDataReady(): the newest complete capture block, intact until the next
     // call.
     const QByteArray& latestCapturedData();

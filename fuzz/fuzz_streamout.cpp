@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     config.settings.speakerOn = speaker & 1;
     card->StartAudio(config);
     card->StreamOut(QByteArray(reinterpret_cast<const char*>(data + header), int(size - header)));
-    if (card->ServicePlayback() > 1000 || std::isnan(card->playbackMeter()->valueLeft.load()) ||
+    if (card->ServicePlayback().inMs > 1000 ||
+        std::isnan(card->playbackMeter()->valueLeft.load()) ||
         std::isnan(card->playbackMeter()->valueRight.load()))
         std::abort();
     return 0;

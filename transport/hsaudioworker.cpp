@@ -95,7 +95,7 @@ void HSAudioWorker::onMicDataReady() {
 void HSAudioWorker::onUdpDataReceived(QByteArray& dataIn) {
     bytesIn += static_cast<quint32>(dataIn.size());
     soundCard->StreamOut(dataIn);
-    schedulePlayback(soundCard->playbackDueMs());
+    schedulePlayback(soundCard->playbackDue());
     if (sinceDevicesChecked.hasExpired(kWatchdogPeriodMs))
         checkSoundDevices();
 }
@@ -106,9 +106,13 @@ void HSAudioWorker::servicePlayback() {
     schedulePlayback(soundCard->ServicePlayback());
 }
 
-void HSAudioWorker::schedulePlayback(int inMs) {
-    if (inMs >= 0)
-        playbackTimer->start(inMs);
+// Most datagrams and capture blocks leave the next look where it was: the timer is set again only
+// when it moves, as each setting removes the timer and inserts it anew.
+void HSAudioWorker::schedulePlayback(const PlaybackDue& due) {
+    if (due.inMs < 0 || (due.atNs == playbackAtNs && playbackTimer->isActive()))
+        return;
+    playbackAtNs = due.atNs;
+    playbackTimer->start(due.inMs);
 }
 
 // Runs while the connection is up: each change of the device missing is reported once.

@@ -8,8 +8,10 @@
 #include <QString>
 
 #include <atomic>
+#include <cstdint>
 
 class HSSoundCard;
+struct PlaybackDue;
 class HSUDPAudioSocket;
 class QTimer;
 
@@ -56,7 +58,7 @@ private slots:
 private:
     void checkSoundDevices();
     void servicePlayback();
-    void schedulePlayback(int inMs);
+    void schedulePlayback(const PlaybackDue& due);
 
     HSSoundCard* soundCard;
     HSUDPAudioSocket* udpSocket;
@@ -72,4 +74,6 @@ private:
     QString reportedMissing;
     // Fires when the playback streams want feeding next, between datagrams.
     QTimer* playbackTimer;
+    // The instant the playback timer is set for (steady clock, ns).
+    std::int64_t playbackAtNs = -1;
 };
