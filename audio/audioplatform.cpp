@@ -201,6 +201,9 @@ QByteArray configurationStamp(const ConfigurationPlaces& places) {
 // The directory a change to `path` shows in: its own where it is one that exists, else that of
 // the nearest existing one above it (where the missing ones would be made).
 QByteArray watchedDirectory(QByteArray path, bool isDirectory) {
+    // A relative path is the working directory's.
+    if (!path.startsWith('/'))
+        path.prepend("./");
     if (!isDirectory)
         path.truncate(std::max(0, path.lastIndexOf('/')));
     struct stat status {};
