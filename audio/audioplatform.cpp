@@ -238,8 +238,7 @@ DeviceDefinitions::~DeviceDefinitions() {
 }
 
 // At the first look, after any change in the directories watched, and always where they cannot
-// all be watched. The watches are added again after each change: a directory made since is
-// watched from then on.
+// all be watched.
 bool DeviceDefinitions::configurationMayHaveChanged() {
     if (!watchTried) {
         watchTried = true;
@@ -251,8 +250,6 @@ bool DeviceDefinitions::configurationMayHaveChanged() {
     bool changed = !watching;
     while (::read(watch, events, sizeof events) > 0)
         changed = true;
-    if (changed)
-        watching = watchConfiguration(watch, configurationPlaces());
     return changed;
 }
 
@@ -275,9 +272,13 @@ bool DeviceDefinitions::undefined(const QString& name) {
     const QByteArray pcm = alsaName(name);
     if (pcm.startsWith("hw:"))
         return false;
-    // Watched, then stamped, before reading: a change made meanwhile is read again next time.
+    // Watched again (a directory made since is watched from then on), then stamped, before
+    // reading: a change made meanwhile is read again next time.
     if (configurationMayHaveChanged()) {
-        if (QByteArray stamp = configurationStamp(configurationPlaces()); stamp != answeredAt) {
+        const ConfigurationPlaces places = configurationPlaces();
+        if (watch >= 0)
+            watching = watchConfiguration(watch, places);
+        if (QByteArray stamp = configurationStamp(places); stamp != answeredAt) {
             answeredAt = std::move(stamp);
             answers.clear();
         }
