@@ -365,14 +365,24 @@ void MainWindow::updateUI() {
     }
 }
 
+// Hidden to the tray, nobody reads the status line: it is composed when the window shows, from
+// the latest tick's figures, and the hidden panel's ticks cost next to nothing.
 void MainWindow::showStatus(quint32 rxBytes, quint32 txBytes, float latency) {
     inputLatency = latency;
+    statusRxBytes = rxBytes;
+    statusTxBytes = txBytes;
+    statusStale = !isVisible();
+    if (!statusStale)
+        composeStatus();
+}
+
+void MainWindow::composeStatus() {
     if (link->state() == HSRigLink::State::Reconnecting)
         ui->statusBar->showMessage(reconnectNotice);
     else if (link->state() == HSRigLink::State::DeviceLost)
         ui->statusBar->showMessage(soundDeviceNoticeText(unavailableDevice));
     else
-        ui->statusBar->showMessage(statusLineText(rxBytes, txBytes, latency));
+        ui->statusBar->showMessage(statusLineText(statusRxBytes, statusTxBytes, inputLatency));
     ui->statusBar->setToolTip(playoutToolTipText(link->playoutStats()) +
                               "\n\nClick for the link window (" +
                               linkAction->shortcut().toString(QKeySequence::NativeText) + ")");

@@ -73,6 +73,7 @@ private:
     void takeDialogSettings(const PanelSettings& chosen);
     void connectLink();
     void showStatus(quint32 rxBytes, quint32 txBytes, float latency);
+    void composeStatus();
     void showSpinner();
     void hideSpinner();
     void restoreKeyboardFocus();
@@ -93,8 +94,11 @@ private:
     QString reconnectNotice;
     // The sound device being reopened, named in place of the speed until it works again.
     QString unavailableDevice;
-    // The capture latency of the latest status tick.
+    // The figures of the latest status tick, and whether the status line has yet to show them.
     float inputLatency = 0.0f;
+    quint32 statusRxBytes = 0;
+    quint32 statusTxBytes = 0;
+    bool statusStale = false;
     HSRigLink* link;
     PanelSettings settings;
     QActionGroup* receiverGroup = nullptr;

@@ -164,6 +164,10 @@ void MainWindow::showEvent(QShowEvent* event) {
     adjustSize();
     showHideAction->setText("Hide panel");
     updateMeterClock();
+    if (statusStale) {
+        statusStale = false;
+        composeStatus();
+    }
 }
 
 void MainWindow::hideEvent(QHideEvent* event) {
