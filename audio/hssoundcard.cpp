@@ -30,9 +30,10 @@ constexpr qint64 kFirstDeliveryMs = 2000;
 // How often the open devices are asked whether the sound system still knows them.
 constexpr qint64 kPresenceCheckMs = 2000;
 
-// Never later than asked: a timer fires no earlier than it is set for.
-int timerMs(std::int64_t atNs, std::int64_t nowNs) {
-    return static_cast<int>(std::clamp<std::int64_t>((atNs - nowNs) / 1'000'000, 0, 1000));
+// The milliseconds rounded down, never later than asked: a timer fires no earlier than it is set
+// for.
+PlaybackDue dueAt(std::int64_t atNs, std::int64_t nowNs) {
+    return {atNs, static_cast<int>(std::clamp<std::int64_t>((atNs - nowNs) / 1'000'000, 0, 1000))};
 }
 
 qint64 steadyMs() {
@@ -439,16 +440,14 @@ PlaybackDue HSSoundCard::ServicePlayback() {
         return {};
     followDevices();
     const std::int64_t now = nowNs();
-    const std::int64_t at = servicePlaybackAt(now);
-    return {at, timerMs(at, now)};
+    return dueAt(servicePlaybackAt(now), now);
 }
 
 PlaybackDue HSSoundCard::playbackDue() {
     if (!started)
         return {};
     const std::int64_t now = nowNs();
-    const std::int64_t at = playback.nextServiceNs(now);
-    return {at, timerMs(at, now)};
+    return dueAt(playback.nextServiceNs(now), now);
 }
 
 std::int64_t HSSoundCard::servicePlaybackAt(std::int64_t atNs) {
