@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Receive path latency: a sender thread sends host datagrams (48000 Hz, 240 frames: 200 a second,
 // the rate the playback stream consumes them) to the panel's UDP socket; the receiving thread runs
-// what the audio worker runs for each datagram (HSPortAudio::StreamOut, which queues it for the
-// playback callbacks of the real streams of the audio server) and notes the time from the
+// what the audio worker runs for each datagram (HSPortAudio::StreamOut, which places it in the
+// stream and writes the real playback streams of the audio server) and notes the time from the
 // datagram's send to the StreamOut call. Each datagram carries its send time in its first 8 bytes
 // (one clock, one machine).
 //

@@ -1,14 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Measures the panel's capture path and its three streams on the audio server.
+// The duration of HSPortAudio's capture callback: called at the pace of a 96000 Hz capture with
+// `frames` per buffer, in a thread of its own, with a consumer taking the blocks as the audio
+// worker does; prints the median, 99th percentile and maximum of the calls.
 //
-//   bench_audio_streams callback [seconds] [frames]
-//       Runs HSPortAudio's capture callback at the pace of a 96000 Hz capture with `frames` per
-//       buffer, in a thread of its own, with a consumer taking the blocks as the audio worker
-//       does, and prints the duration of each run (median, 99th percentile, maximum).
-//   bench_audio_streams idle [seconds]
-//       Opens the three streams and leaves them idle (no playback data, capture consumed as the
-//       audio worker would); prints "running" once they run and exits after `seconds`. The
-//       bench/audio-idle-cpu script measures the processes' CPU time around it.
+//   bench_capture_callback [seconds (60)] [frames (4096)]
 #include "hsportaudio.h"
 
 #include <QCoreApplication>
@@ -23,9 +18,6 @@
 namespace {
 
 constexpr int kRate = 96000;
-const char kCableOut[] = "Line Volume (2- UMX VAC)";
-const char kSpeaker[] = "UMX Speaker";
-const char kCableIn[] = "Line In (UMX VAC)";
 
 // Reads each capture block the way the audio worker does, in a thread of its own.
 class Consumer : public QObject {
@@ -36,20 +28,6 @@ public:
     HSPortAudio* audio;
     size_t bytes = 0;
 };
-
-bool startStreams(HSPortAudio& audio, int frames) {
-    audio.EnumerateAudioDevices();
-    if (audio.findOutputDevice(kCableOut) < 0 || audio.findSpeakerDevice(kSpeaker) < 0 ||
-        audio.findInputDevice(kCableIn) < 0) {
-        std::fprintf(stderr,
-                     "the audio server's devices are missing: run scripts/audio-server start\n");
-        return false;
-    }
-    CardConfig config;
-    config.format = {kRate, frames, frames};
-    config.settings.speakerOn = true;
-    return audio.StartAudio(config);
-}
 
 double percentile(std::vector<double> values, double p) {
     std::sort(values.begin(), values.end());
@@ -102,37 +80,11 @@ int measureCallback(HSPortAudio& audio, int seconds, int frames) {
     return 0;
 }
 
-int runIdle(HSPortAudio& audio, int seconds) {
-    if (!startStreams(audio, 4096))
-        return 1;
-    QThread workerThread;
-    Consumer consumer(&audio);
-    consumer.moveToThread(&workerThread);
-    QObject::connect(
-        &audio, &HSSoundCard::inDataReady, &consumer, [&] { consumer.take(); },
-        Qt::QueuedConnection);
-    workerThread.start();
-    std::printf("running\n");
-    std::fflush(stdout);
-    std::this_thread::sleep_for(std::chrono::seconds(seconds));
-    audio.StopAudio();
-    workerThread.quit();
-    workerThread.wait();
-    return 0;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    const QString mode = args.value(1);
     HSPortAudio audio(nullptr);
-    if (mode == "callback")
-        return measureCallback(audio, args.value(2, "60").toInt(), args.value(3, "4096").toInt());
-    if (mode == "idle")
-        return runIdle(audio, args.value(2, "20").toInt());
-    std::fprintf(stderr,
-                 "usage: bench_audio_streams callback [seconds] [frames] | idle [seconds]\n");
-    return 2;
+    return measureCallback(audio, args.value(1, "60").toInt(), args.value(2, "4096").toInt());
 }
