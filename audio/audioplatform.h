@@ -61,9 +61,9 @@ void preparePlaybackStream();
 void prepareCaptureStream();
 // Runs a callback stream's thread, opened on `device` and not yet started, ahead of the desktop's
 // ordinary threads: the capture's blocks come on it, and at the ordinary priority, on two busy
-// cores, it was seen kept off a core for over half a second and the capture judged stopped
-// working. On Linux PortAudio runs it first-in-first-out real-time at priority 1, below the
-// worker and the sound servers, where the system grants it, and as before where not. Elsewhere
+// cores, it can be kept off a core for over half a second and the capture judged stopped working.
+// On Linux PortAudio runs it first-in-first-out real-time at priority 1, below the worker and the
+// sound servers, where the system grants it, and at the ordinary priority where not. Elsewhere
 // PortAudio's host APIs raise their callback threads themselves, and this does nothing.
 void raiseCallbackPriority(PaStream* stream, PaDeviceIndex device);
 

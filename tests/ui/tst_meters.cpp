@@ -36,11 +36,11 @@ class TestMeters : public QObject {
 private slots:
     void init() { applyTheme("default"); }
 
-    // The pictures drawn before the meters were painted in software, pixel for pixel: every
-    // label, lit with a peak marker in each zone, at rest and at full scale. Readings off the scale
-    // or not a number show as its ends; a peak between bars marks the bar it covers. The meters
-    // paint their own colours, so the theme does not change them; the spinner is drawn in every
-    // theme, the red dot at three o'clock, then four steps on.
+    // The reference pictures, pixel for pixel: every label, lit with a peak marker in each zone, at
+    // rest and at full scale. Readings off the scale or not a number show as its ends; a peak
+    // between bars marks the bar it covers. The meters paint their own colours, so the theme does
+    // not change them; the spinner is drawn in every theme, the red dot at three o'clock, then four
+    // steps on.
     void matchesReference_data() {
         QTest::addColumn<QList<double>>("readings"); // infinity: back to the bottom
         QTest::addColumn<QString>("picture");        // meter-STATE-LABEL or spinner-THEME-STEPS
