@@ -51,10 +51,8 @@ constexpr double kLossFraction = 0.75;
 // Losses are found only once the phase has held for two seconds.
 constexpr int kSettleBlocks = 4;
 // A datagram less late than this share of its period surely follows no loss not yet placed (the
-// line may lie a little off the floor); the lateness of those after it waits, up to a block's
-// worth of the shortest datagrams, until that is known.
+// line may lie a little off the floor).
 constexpr double kSureFraction = 0.75;
-constexpr std::size_t kUnsureDatagrams = 256;
 // Where the lateness (its 99th percentile) reaches half a period and more, a loss hides in the
 // jitter from the blocks for a second or more, and the audio after it plays a period early
 // meanwhile. There the datagrams themselves show it: after a loss every datagram comes at least a
@@ -77,25 +75,6 @@ constexpr double kRunOdds = 1e-4;
 constexpr double kLeastUnsureShare = 0.5;
 constexpr double kWholeSlack = 0.1;
 constexpr int kWholeRun = 3;
-// Lateness is judged over the last 20 blocks (10 s).
-constexpr int kWindowBlocks = 20;
-constexpr double kBinNs = 500'000.0;
-constexpr double kQuantile = 0.99;
-// Covers what lateness does not measure: the audio still to come in the millisecond or two
-// between the worker's last look and the card's cycle, the resampler's look-ahead, and the drift
-// controller's small error around the target.
-constexpr double kMarginNs = 3'000'000.0;
-// Room in the steady target for the hiccups of the sender's and this machine's scheduling: a
-// thread woken a few milliseconds late now and then (on a virtual machine even at real-time
-// priority), a datagram as late, which neither underruns nor moves the target.
-constexpr double kHeadroomNs = 3'000'000.0;
-// After it last grew, the target holds for 10 s (the lateness window: lateness that keeps coming,
-// as losses still to be placed do, holds it steady), then shrinks by at most 2 ms per second,
-// which the drift controller follows by resampling within its correction clamp.
-constexpr std::int64_t kShrinkHoldNs = 10'000'000'000;
-constexpr double kShrinkPerSecond = 0.002;
-// The target keeps room for a loss not yet placed for this long after the latest one.
-constexpr std::int64_t kLossMarginNs = 10'000'000'000;
 
 // A moment long before any stream, for what has not happened yet.
 constexpr std::int64_t kLongAgoNs = std::numeric_limits<std::int64_t>::min() / 2;
@@ -144,14 +123,11 @@ JitterEstimator::JitterEstimator() {
 void JitterEstimator::reset(int hostRate, int floorFrames, std::int64_t position) {
     rate = hostRate;
     nsPerFrame = kNsPerSecond / hostRate;
-    floor = floorFrames;
     next = position;
     firstPosition = position;
     started = false;
     moved = pendingMoves = 0;
-    lastLossNs = lastQuickMoveNs = episodeStartNs = kLongAgoNs;
-    inEpisode = episodeOutlasted = false;
-    episodePeakNs = recurringNs = 0.0;
+    lastLossNs = lastQuickMoveNs = kLongAgoNs;
     forgetRuns();
     locked = false;
     lockedBlocks = blocksSinceWideSearch = 0;
@@ -160,21 +136,17 @@ void JitterEstimator::reset(int hostRate, int floorFrames, std::int64_t position
     blocks.reserve(kKeptBlocks);
     openHasPoint = false;
     schedule = Line();
-    histograms.assign(kWindowBlocks, Histogram{});
-    windowCounts = Histogram{};
-    unsure.clear();
-    unsure.reserve(kUnsureDatagrams);
-    openBlock = 0;
+    window.reset();
+    policy.reset(hostRate, floorFrames);
     blockFrames = 0;
-    target = 0.0;
 }
 
 JitterEstimator::Placement JitterEstimator::arrival(std::int64_t arrivalNs, int frames) {
     if (frames <= 0)
-        return {next, arrivalNs, static_cast<int>(std::lround(target))};
+        return {next, arrivalNs, policy.frames()};
     if (!started) {
         started = true;
-        firstNs = blockStartNs = lastGrowthNs = lastArrivalNs = arrivalNs;
+        firstNs = blockStartNs = arrivalNs;
     }
     // One datagram's move at a time, so that each loss leaves a gap of its own.
     if (pendingMoves != 0) {
@@ -207,16 +179,15 @@ JitterEstimator::Placement JitterEstimator::arrival(std::int64_t arrivalNs, int 
     if (blocks.empty())
         schedule = Line{openEarliest.y - schedule.slope * openEarliest.x, schedule.slope};
     const double lateness = std::max(p.y - schedule.at(p.x), 0.0);
-    countLateness(lateness, lateness < kSureFraction * periodNs);
+    window.count(lateness, lateness < kSureFraction * periodNs);
     blockFrames += frames;
-    updateTarget(arrivalNs, lateness, frames);
+    policy.update(arrivalNs, lateness, frames, window.usualNs(), lastLossNs);
 
     Placement placed;
     placed.position = next;
     placed.dueNs = firstNs + std::llround(p.x * nsPerFrame + schedule.at(p.x));
-    placed.target = static_cast<int>(std::lround(target));
+    placed.target = policy.frames();
     next += frames;
-    lastArrivalNs = arrivalNs;
     closeBlockIfDue(arrivalNs);
     return placed;
 }
@@ -226,7 +197,7 @@ double JitterEstimator::skewPpm() const {
 }
 
 double JitterEstimator::latenessMs() const {
-    return latenessQuantileNs(kQuantile) / 1e6;
+    return window.usualNs() / 1e6;
 }
 
 JitterEstimator::Point JitterEstimator::pointFor(std::int64_t endPosition,
@@ -387,7 +358,7 @@ void JitterEstimator::closeBlockIfDue(std::int64_t arrivalNs) {
     lockedBlocks = locked && wasLocked ? lockedBlocks + 1 : 0;
     if (locked) {
         judgeBlocks(phaseLine(phase.slope, periodNs, wasLocked));
-        confirmLosses();
+        confirmLosses(arrivalNs);
         schedule = fitSchedule();
     } else if (phase.share >= kUnlockShare || phase.share < 0.0) {
         // Not yet locked, but the phase already says the slope, whatever was lost (or, over the
@@ -400,12 +371,7 @@ void JitterEstimator::closeBlockIfDue(std::int64_t arrivalNs) {
     }
     blockFrames = 0;
     openHasPoint = false;
-    openBlock = (openBlock + 1) % kWindowBlocks;
-    windowCounts.remove(histograms[openBlock]);
-    histograms[openBlock] = Histogram{};
-    unsure.erase(std::remove_if(unsure.begin(), unsure.end(),
-                                [&](const Unsure& u) { return u.block == openBlock; }),
-                 unsure.end());
+    window.closeBlock();
 }
 
 // Two blocks in a row at the schedule's phase that show the same losses (or more) move the stream
@@ -413,7 +379,7 @@ void JitterEstimator::closeBlockIfDue(std::int64_t arrivalNs) {
 // lifts one half second's earliest arrival by whole periods, to the phase, and hardly ever two in
 // a row); the same back for a stream counted ahead (a datagram that came twice), judged only on
 // blocks counted wholly since the stream last moved.
-void JitterEstimator::confirmLosses() {
+void JitterEstimator::confirmLosses(std::int64_t arrivalNs) {
     if (blocks.size() < 2 || !placingLosses())
         return;
     const Block& a = blocks[blocks.size() - 2];
@@ -423,33 +389,10 @@ void JitterEstimator::confirmLosses() {
     const std::int64_t counted = moved + pendingMoves;
     if (a.lostBefore > counted && b.lostBefore > counted) {
         pendingMoves += std::min(a.lostBefore, b.lostBefore) - counted;
-        lastLossNs = lastArrivalNs;
+        lastLossNs = arrivalNs;
     } else if (a.lostBefore < counted && b.lostBefore < counted && a.movedAt == counted &&
                b.movedAt == counted)
         pendingMoves += std::max(a.lostBefore, b.lostBefore) - counted;
-}
-
-// A datagram that may follow a loss not yet placed is counted once a datagram after it surely
-// follows none: a period less late for each loss the stream has moved on for meanwhile. So a loss
-// is never taken for jitter, neither by the target nor by the tests for the next loss.
-void JitterEstimator::countLateness(double latenessNs, bool sure) {
-    if (!sure && unsure.size() < unsure.capacity()) {
-        unsure.push_back({latenessNs, openBlock});
-        return;
-    }
-    countUnsure();
-    addToWindow(latenessNs, openBlock);
-}
-
-void JitterEstimator::countUnsure() {
-    for (const Unsure& u : unsure)
-        addToWindow(u.latenessNs, u.block);
-    unsure.clear();
-}
-
-void JitterEstimator::addToWindow(double latenessNs, int block) {
-    histograms[block].add(latenessNs);
-    windowCounts.add(latenessNs);
 }
 
 // The stream moves on (or back) by a datagram; moving on, the datagrams since the last one that
@@ -459,10 +402,8 @@ void JitterEstimator::moveOn(int step, int frames) {
     moved += step;
     forgetRuns();
     if (step > 0) {
-        for (Unsure& u : unsure)
-            u.latenessNs -= frames * nsPerFrame;
-        // What the target grew by for lateness the loss caused goes back from now on.
-        lastGrowthNs = kLongAgoNs;
+        window.lossPlaced(frames * nsPerFrame);
+        policy.lossPlaced();
     }
 }
 
@@ -475,8 +416,8 @@ bool JitterEstimator::lossShown(std::int64_t arrivalNs, double lateNs, double pe
     }
     if (unsureSinceNs == kLongAgoNs)
         unsureSinceNs = arrivalNs;
-    const double usual = latenessQuantileNs(kQuantile);
-    const double latest = latenessQuantileNs(1.0);
+    const double usual = window.usualNs();
+    const double latest = window.latestNs();
     if (usual < kJitteryFraction * periodNs)
         return calmLossShown(lateNs, latest, periodNs);
     if (suspectNs == kLongAgoNs && lateNs >= latest + kBeyondFraction * periodNs)
@@ -487,21 +428,19 @@ bool JitterEstimator::lossShown(std::int64_t arrivalNs, double lateNs, double pe
     // The run's odds, from the share of unsure lateness over the window and over the last second,
     // once the two blocks before have been jittery: where jitter has just set in, the window is
     // calm, and the datagrams of the run itself are not yet counted.
-    auto closed = [&](int back) -> const Histogram& {
-        return histograms[(openBlock + kWindowBlocks - back) % kWindowBlocks];
-    };
     for (int back = 1; back <= 2; ++back)
-        if (closed(back).quantileNs(kQuantile) < kJitteryFraction * periodNs)
+        if (window.usualNs(back) < kJitteryFraction * periodNs)
             return false;
-    const Histogram& open = histograms[openBlock];
+    const MovingQuantile::Histogram& all = window.counted().window();
+    const MovingQuantile::Histogram& open = window.counted().block(0);
+    const MovingQuantile::Histogram& before = window.counted().block(1);
     const double unsureNs = kSureFraction * periodNs;
-    const auto share = [](std::uint64_t part, std::uint64_t all) {
-        return all > 0 ? static_cast<double>(part) / static_cast<double>(all) : 1.0;
+    const auto share = [](std::uint64_t part, std::uint64_t whole) {
+        return whole > 0 ? static_cast<double>(part) / static_cast<double>(whole) : 1.0;
     };
-    const double unsureShare =
-        std::max(share(windowCounts.countFrom(unsureNs), windowCounts.total),
-                 share(open.countFrom(unsureNs) + closed(1).countFrom(unsureNs),
-                       open.total + closed(1).total));
+    const double unsureShare = std::max(share(all.countFrom(unsureNs), all.total()),
+                                        share(open.countFrom(unsureNs) + before.countFrom(unsureNs),
+                                              open.total() + before.total()));
     const double runPeriods =
         std::ceil(std::log(kRunOdds) / std::log(std::clamp(unsureShare, kLeastUnsureShare, 0.99)));
     return arrivalNs - unsureSinceNs >= latest + runPeriods * periodNs;
@@ -532,89 +471,4 @@ void JitterEstimator::forgetRuns() {
 // of the periods it may have lost.
 bool JitterEstimator::placingLosses() const {
     return locked && lockedBlocks >= kSettleBlocks;
-}
-
-// The upper edge of the bin holding the quantile (1: the latest lateness): never below it.
-double JitterEstimator::latenessQuantileNs(double quantile) const {
-    return windowCounts.quantileNs(quantile);
-}
-
-void JitterEstimator::Histogram::add(double latenessNs) {
-    const int bin = static_cast<int>(std::clamp(latenessNs / kBinNs, 0.0, kBins - 1.0));
-    ++bins[static_cast<std::size_t>(bin)];
-    ++total;
-    highest = std::max(highest, bin);
-}
-
-void JitterEstimator::Histogram::remove(const Histogram& part) {
-    for (int b = 0; b < kBins; ++b)
-        bins[b] -= part.bins[b];
-    total -= part.total;
-    while (highest > 0 && bins[highest] == 0)
-        --highest;
-}
-
-double JitterEstimator::Histogram::quantileNs(double quantile) const {
-    const double allowedAbove = (1.0 - quantile) * static_cast<double>(total);
-    std::uint64_t above = 0;
-    for (int b = highest; b >= 0; --b) {
-        above += bins[b];
-        if (static_cast<double>(above) > allowedAbove)
-            return (b + 1) * kBinNs;
-    }
-    return 0.0;
-}
-
-std::uint64_t JitterEstimator::Histogram::countFrom(double ns) const {
-    std::uint64_t from = 0;
-    for (int b = std::clamp(static_cast<int>(ns / kBinNs), 0, kBins); b <= highest; ++b)
-        from += bins[b];
-    return from;
-}
-
-void JitterEstimator::updateTarget(std::int64_t arrivalNs, double latenessNs, int frames) {
-    const double framesPerNs = rate / kNsPerSecond;
-    auto bounded = [&](double fill) {
-        return std::clamp(std::max(fill, static_cast<double>(floor)), static_cast<double>(frames),
-                          std::max(rate * kMaxTargetSeconds, static_cast<double>(frames)));
-    };
-    // While losses are being found, a datagram more: the audio after a loss not yet placed plays
-    // that much early, and the fill must still cover the jitter meanwhile.
-    const double lossMargin = arrivalNs - lastLossNs < kLossMarginNs ? 1.0 * frames : 0.0;
-    const double steady =
-        bounded(frames + lossMargin +
-                (latenessQuantileNs(kQuantile) + kHeadroomNs + kMarginNs) * framesPerNs);
-    // A datagram later than the target covers has played short (or not) by the time it is seen:
-    // covering it guards the ones after it. So the target covers lateness that recurs: up to the
-    // smaller of this episode's and the last one's, where that began within the hold, or all of it
-    // once the episode outlasts the queue its first datagram explains (that one's lateness and a
-    // datagram). A lone outlier, a sender or a reader kept from its core a few milliseconds a
-    // minute apart, would hold its lateness in the latency for the hold and guard nothing.
-    auto covering = [&](double ns) {
-        return bounded(frames + (ns + kMarginNs) * framesPerNs);
-    };
-    const bool beyond = covering(latenessNs) > std::max(steady, target);
-    if (beyond && !inEpisode) {
-        recurringNs = arrivalNs - episodeStartNs < kShrinkHoldNs ? episodePeakNs : 0.0;
-        episodeStartNs = arrivalNs;
-        episodeQueueNs = latenessNs + frames * nsPerFrame;
-        episodePeakNs = latenessNs;
-        episodeOutlasted = false;
-    } else if (beyond) {
-        episodePeakNs = std::max(episodePeakNs, latenessNs);
-        episodeOutlasted = episodeOutlasted || arrivalNs - episodeStartNs > episodeQueueNs;
-    }
-    inEpisode = beyond;
-    const double coveredNs = episodeOutlasted ? latenessNs : std::min(latenessNs, recurringNs);
-    const double wanted = beyond ? std::max(steady, covering(coveredNs)) : steady;
-    if (wanted > target) {
-        target = wanted;
-        lastGrowthNs = arrivalNs;
-    } else if (arrivalNs - lastGrowthNs >= kShrinkHoldNs) {
-        // Time that runs back (a clock stepped, a reordered look) shrinks nothing.
-        const double elapsedNs =
-            static_cast<double>(std::max<std::int64_t>(arrivalNs - lastArrivalNs, 0));
-        const double step = kShrinkPerSecond * rate * elapsedNs / kNsPerSecond;
-        target = std::max(wanted, target - step);
-    }
 }

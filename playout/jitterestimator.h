@@ -2,7 +2,9 @@
 
 #pragma once
 
-#include <array>
+#include "latenesswindow.h"
+#include "targetpolicy.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -55,7 +57,7 @@ public:
     };
 
     // The largest target, in seconds of audio.
-    static constexpr double kMaxTargetSeconds = 0.5;
+    static constexpr double kMaxTargetSeconds = TargetPolicy::Config{}.maxSeconds;
 
     JitterEstimator();
 
@@ -98,21 +100,6 @@ private:
         bool calm = false;
     };
 
-    // Lateness in bins of 0.5 ms up to 500 ms, the last one holding everything later.
-    struct Histogram {
-        static constexpr int kBins = 1001;
-        std::array<std::uint32_t, kBins> bins{};
-        std::uint64_t total = 0;
-        // No bin above this one holds anything: the quantiles are looked for from here down.
-        int highest = 0;
-        void add(double latenessNs);
-        void remove(const Histogram& part);
-        // The upper edge of the bin holding the quantile (1: the latest), never below it.
-        double quantileNs(double quantile) const;
-        // How many are at least `ns` late (from the bin that holds it on).
-        std::uint64_t countFrom(double ns) const;
-    };
-
     Point pointFor(std::int64_t endPosition, std::int64_t arrivalNs) const;
     Point corrected(std::size_t block) const;
     // The slope and the share of blocks it gathers; a negative share before the blocks span
@@ -128,21 +115,17 @@ private:
     void closeBlockIfDue(std::int64_t arrivalNs);
     void judgeBlocks(const Line& line);
     void judgeUnlocked();
-    void confirmLosses();
-    void countLateness(double latenessNs, bool sure);
-    void countUnsure();
-    void addToWindow(double latenessNs, int block);
+    void confirmLosses(std::int64_t arrivalNs);
     void moveOn(int step, int frames);
     bool placingLosses() const;
     bool lossShown(std::int64_t arrivalNs, double lateNs, double periodNs);
     bool calmLossShown(double lateNs, double latestNs, double periodNs);
     void forgetRuns();
-    double latenessQuantileNs(double quantile) const;
-    void updateTarget(std::int64_t arrivalNs, double latenessNs, int frames);
 
+    LatenessWindow window;
+    TargetPolicy policy;
     int rate = 48000;
     double nsPerFrame = 0.0;
-    int floor = 0;
     std::int64_t next = 0;
     bool started = false;
     std::int64_t firstPosition = 0;
@@ -164,31 +147,7 @@ private:
     // The phase's latest slope, and the blocks since it was last searched for over the whole range.
     double lastPhaseSlope = 0.0;
     int blocksSinceWideSearch = 0;
-    // Lateness histograms of the blocks in the window (a ring, the open block at `openBlock`) and
-    // their sum.
-    std::vector<Histogram> histograms;
-    Histogram windowCounts;
-    int openBlock = 0;
-    // The datagrams since the last one that surely followed no loss not yet placed: their lateness
-    // and block, to be counted.
-    struct Unsure {
-        double latenessNs = 0.0;
-        int block = 0;
-    };
-    std::vector<Unsure> unsure;
     std::int64_t blockFrames = 0;
-    double target = 0.0;
-    std::int64_t lastGrowthNs = 0;
-    std::int64_t lastArrivalNs = 0;
-    // Datagrams in a row later than the target covered: when the latest such episode began, how
-    // long the queue behind its first datagram lasts, whether it has outlasted that queue, its
-    // highest lateness, and the lateness it repeats of the episode before (within the hold).
-    bool inEpisode = false;
-    bool episodeOutlasted = false;
-    std::int64_t episodeStartNs = 0;
-    double episodeQueueNs = 0.0;
-    double episodePeakNs = 0.0;
-    double recurringNs = 0.0;
     // When the latest loss was found.
     std::int64_t lastLossNs = 0;
     // When the stream last moved on at a datagram's own lateness.

@@ -1,0 +1,77 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#include "movingquantile.h"
+
+#include <algorithm>
+
+MovingQuantile::Histogram::Histogram(double binWidth)
+    : binWidth(binWidth) {}
+
+void MovingQuantile::Histogram::add(double value) {
+    const int bin = static_cast<int>(std::clamp(value / binWidth, 0.0, kBins - 1.0));
+    ++bins[static_cast<std::size_t>(bin)];
+    ++count;
+    highest = std::max(highest, bin);
+}
+
+void MovingQuantile::Histogram::remove(const Histogram& part) {
+    for (int b = 0; b < kBins; ++b)
+        bins[b] -= part.bins[b];
+    count -= part.count;
+    while (highest > 0 && bins[highest] == 0)
+        --highest;
+}
+
+void MovingQuantile::Histogram::clear() {
+    bins.fill(0);
+    count = 0;
+    highest = 0;
+}
+
+double MovingQuantile::Histogram::quantile(double quantile) const {
+    const double allowedAbove = (1.0 - quantile) * static_cast<double>(count);
+    std::uint64_t above = 0;
+    for (int b = highest; b >= 0; --b) {
+        above += bins[b];
+        if (static_cast<double>(above) > allowedAbove)
+            return (b + 1) * binWidth;
+    }
+    return 0.0;
+}
+
+std::uint64_t MovingQuantile::Histogram::countFrom(double value) const {
+    std::uint64_t from = 0;
+    for (int b = std::clamp(static_cast<int>(value / binWidth), 0, kBins); b <= highest; ++b)
+        from += bins[b];
+    return from;
+}
+
+MovingQuantile::MovingQuantile()
+    : MovingQuantile(Config{}) {}
+
+MovingQuantile::MovingQuantile(const Config& config)
+    : config(config)
+    , sum(config.binWidth) {
+    reset();
+}
+
+void MovingQuantile::reset() {
+    blocks.assign(static_cast<std::size_t>(config.blocks), Histogram(config.binWidth));
+    sum.clear();
+    open = 0;
+}
+
+void MovingQuantile::add(double value, int block) {
+    blocks[static_cast<std::size_t>(block)].add(value);
+    sum.add(value);
+}
+
+void MovingQuantile::closeBlock() {
+    open = (open + 1) % config.blocks;
+    sum.remove(blocks[static_cast<std::size_t>(open)]);
+    blocks[static_cast<std::size_t>(open)].clear();
+}
+
+const MovingQuantile::Histogram& MovingQuantile::block(int back) const {
+    return blocks[static_cast<std::size_t>((open + config.blocks - back) % config.blocks)];
+}
