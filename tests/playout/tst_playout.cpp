@@ -186,6 +186,8 @@ private slots:
         QTest::newRow("a datagram lost every second, then two 0.3 s apart and two in a row")
             << Network{1000, 0, lost} << QString("240 ").repeated(14).trimmed();
         QTest::newRow("a burst of 0-20 ms of jitter from 20 s to 40 s") << Network{0, 20, {}} << "";
+        QTest::newRow("host 300 ppm fast, 0-20 ms of jitter from the start")
+            << Network{300, 20, {}, 0, 1e9} << "";
         QTest::newRow("0-50 ms of jitter over datagrams of 5 ms")
             << Network{0, 50, {}, 0, 1e9} << "scattered";
         QTest::newRow("1 % lost under 0-20 ms of jitter, host 100 ppm fast") << link(100) << "~1 %";
