@@ -22,7 +22,8 @@
 // Pure: no clock, no I/O, no allocation after reset(); one thread.
 class ScheduleFit {
 public:
-    // The closed blocks kept, 48 s: those the phase is searched over, and room for the fit's.
+    // The closed blocks kept, 48 s: the phase is searched over them and the fit's calm blocks are
+    // taken from them (a fixed number: the search sorts their phases on the stack).
     static constexpr std::size_t kKeptBlocks = 96;
 
     struct Config {
