@@ -19,15 +19,6 @@ void LatenessWindow::reset() {
     unsure.reserve(config.unsureDatagrams);
 }
 
-void LatenessWindow::count(double latenessNs, bool sure) {
-    if (!sure && unsure.size() < config.unsureDatagrams) {
-        unsure.push_back({latenessNs, counts.openBlock()});
-        return;
-    }
-    countUnsure();
-    counts.add(latenessNs, counts.openBlock());
-}
-
 void LatenessWindow::countUnsure() {
     for (const Unsure& u : unsure)
         counts.add(u.latenessNs, u.block);

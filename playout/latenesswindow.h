@@ -28,7 +28,15 @@ public:
     explicit LatenessWindow(const Config& config);
     void reset();
 
-    void count(double latenessNs, bool sure);
+    // A datagram's lateness; `sure`: it surely follows no loss not yet placed.
+    void count(double latenessNs, bool sure) {
+        if (!sure && unsure.size() < config.unsureDatagrams) {
+            unsure.push_back({latenessNs, counts.openBlock()});
+            return;
+        }
+        countUnsure();
+        counts.add(latenessNs, counts.openBlock());
+    }
     // The stream moved on for a loss: the datagrams waiting were a period less late than they
     // seemed (and may yet follow another).
     void lossPlaced(double periodNs);

@@ -7,13 +7,6 @@
 MovingQuantile::Histogram::Histogram(double binWidth)
     : binWidth(binWidth) {}
 
-void MovingQuantile::Histogram::add(double value) {
-    const int bin = static_cast<int>(std::clamp(value / binWidth, 0.0, kBins - 1.0));
-    ++bins[static_cast<std::size_t>(bin)];
-    ++count;
-    highest = std::max(highest, bin);
-}
-
 void MovingQuantile::Histogram::remove(const Histogram& part) {
     for (int b = 0; b < kBins; ++b)
         bins[b] -= part.bins[b];
@@ -61,17 +54,8 @@ void MovingQuantile::reset() {
     open = 0;
 }
 
-void MovingQuantile::add(double value, int block) {
-    blocks[static_cast<std::size_t>(block)].add(value);
-    sum.add(value);
-}
-
 void MovingQuantile::closeBlock() {
     open = (open + 1) % config.blocks;
     sum.remove(blocks[static_cast<std::size_t>(open)]);
     blocks[static_cast<std::size_t>(open)].clear();
-}
-
-const MovingQuantile::Histogram& MovingQuantile::block(int back) const {
-    return blocks[static_cast<std::size_t>((open + config.blocks - back) % config.blocks)];
 }

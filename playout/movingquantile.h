@@ -2,7 +2,9 @@
 
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -24,7 +26,12 @@ public:
     public:
         static constexpr int kBins = 1001;
         explicit Histogram(double binWidth);
-        void add(double value);
+        void add(double value) {
+            const int bin = static_cast<int>(std::clamp(value / binWidth, 0.0, kBins - 1.0));
+            ++bins[static_cast<std::size_t>(bin)];
+            ++count;
+            highest = std::max(highest, bin);
+        }
         void remove(const Histogram& part);
         void clear();
         // The upper edge of the bin holding the quantile (1: the highest value), never below it.
@@ -48,13 +55,18 @@ public:
     // The open block: what is added to it leaves the window `blocks` closes later.
     int openBlock() const { return open; }
     // Counts `value` in `block`, the open one or one still in the window (an earlier openBlock()).
-    void add(double value, int block);
+    void add(double value, int block) {
+        blocks[static_cast<std::size_t>(block)].add(value);
+        sum.add(value);
+    }
     // Opens the next block; the oldest leaves the window, and its slot is the open block's.
     void closeBlock();
 
     // What the window holds, and what the block `back` blocks before the open one does.
     const Histogram& window() const { return sum; }
-    const Histogram& block(int back) const;
+    const Histogram& block(int back) const {
+        return blocks[static_cast<std::size_t>((open + config.blocks - back) % config.blocks)];
+    }
 
 private:
     Config config;

@@ -76,17 +76,6 @@ void ScheduleFit::start(std::int64_t firstArrivalNs) {
     firstNs = firstArrivalNs;
 }
 
-ScheduleFit::Point ScheduleFit::pointFor(std::int64_t endPosition, std::int64_t arrivalNs) const {
-    Point p;
-    p.x = static_cast<double>(endPosition - firstPosition);
-    p.y = static_cast<double>(arrivalNs - firstNs) - p.x * nsPerFrame;
-    return p;
-}
-
-std::int64_t ScheduleFit::dueNs(const Point& p) const {
-    return firstNs + std::llround(p.x * nsPerFrame + schedule.at(p.x));
-}
-
 double ScheduleFit::skewPpm() const {
     return -schedule.slope / nsPerFrame * 1e6;
 }

@@ -2,6 +2,7 @@
 
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -103,10 +104,15 @@ public:
     void start(std::int64_t firstArrivalNs);
 
     // The point of a datagram that ends at `endPosition` and came at `arrivalNs`.
-    Point pointFor(std::int64_t endPosition, std::int64_t arrivalNs) const;
+    Point pointFor(std::int64_t endPosition, std::int64_t arrivalNs) const {
+        const double x = static_cast<double>(endPosition - firstPosition);
+        return {x, static_cast<double>(arrivalNs - firstNs) - x * nsPerFrame};
+    }
     // How far the point lies above the line (ns), and when it was due on it (steady clock, ns).
     double lateNs(const Point& p) const { return p.y - schedule.at(p.x); }
-    std::int64_t dueNs(const Point& p) const;
+    std::int64_t dueNs(const Point& p) const {
+        return firstNs + std::llround(p.x * nsPerFrame + schedule.at(p.x));
+    }
 
     // A datagram of `frames` at `p`, numbered with the stream moved on by `moved` datagrams.
     void add(const Point& p, std::int64_t moved, int frames);

@@ -33,10 +33,6 @@ void TargetPolicy::reset(int hostRate, int floorFrames) {
     episodePeakNs = recurringNs = 0.0;
 }
 
-int TargetPolicy::frames() const {
-    return static_cast<int>(std::lround(target));
-}
-
 void TargetPolicy::lossPlaced() {
     lastGrowthNs = kLongAgoNs;
 }

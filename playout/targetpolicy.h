@@ -2,6 +2,7 @@
 
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 // The fill the playouts should hold ahead of the card, in host frames, from each datagram's
@@ -50,7 +51,7 @@ public:
     // now on.
     void lossPlaced();
 
-    int frames() const;
+    int frames() const { return static_cast<int>(std::lround(target)); }
 
 private:
     Config config;
