@@ -69,13 +69,14 @@ private slots:
         QTest::addColumn<QString>("arguments");
         QTest::addColumn<QString>("outcome");
         QTest::newRow("defaults") << ""
-                                  << "ppm 0 jitter 0 tail 0 for -1 loss 0 seed 1 marks 0";
-        QTest::newRow("every switch")
-            << "--clock-ppm -1000.5 --jitter 50 --jitter-for 60 --loss 1.5 --seed 7 --marks"
-            << "ppm -1000.5 jitter 50 tail 0 for 60 loss 1.5 seed 7 marks 1";
+                                  << "ppm 0 jitter 0 tail 0 for -1 loss 0 seed 1 marks 0 stall 0/0";
+        QTest::newRow("every switch") << "--clock-ppm -1000.5 --jitter 50 --jitter-for 60 --loss "
+                                         "1.5 --seed 7 --marks --stall-every 20 --stall-for 300"
+                                      << "ppm -1000.5 jitter 50 tail 0 for 60 loss 1.5 seed 7 "
+                                         "marks 1 stall 20/300";
         QTest::newRow("a heavy tail for a minute") << "--jitter-tail 4.5 --jitter-for 60"
                                                    << "ppm 0 jitter 0 tail 4.5 for 60 loss 0 "
-                                                      "seed 1 marks 0";
+                                                      "seed 1 marks 0 stall 0/0";
         QTest::newRow("both kinds of jitter") << "--jitter 20 --jitter-tail 4"
                                               << "--jitter and --jitter-tail exclude each other";
         QTest::newRow("ppm not a number")
@@ -83,16 +84,21 @@ private slots:
             << "--clock-ppm wants a number from -100000 to 100000, not \"fast\"";
         QTest::newRow("burst without jitter") << "--jitter-for 60"
                                               << "--jitter-for needs --jitter or --jitter-tail";
+        QTest::newRow("a stall of no length") << "--stall-every 20"
+                                              << "--stall-every and --stall-for go together";
+        QTest::newRow("a stall as long as its period")
+            << "--stall-every 1 --stall-for 1000"
+            << "--stall-for must be shorter than --stall-every";
     }
     void options() {
         QFETCH(QString, arguments);
         const ParsedOptions parsed = parseRigSimOptions(QStringList{"umx-rigsim"} +
                                                         arguments.split(' ', Qt::SkipEmptyParts));
         const RigSimOptions& o = parsed.options;
-        const QString run =
-            QString::asprintf("ppm %g jitter %d tail %g for %d loss %g seed %llu marks %d",
-                              o.clockPpm, o.network.jitterMs, o.network.tailMeanMs,
-                              o.network.jitterForS, o.network.lossPercent, o.network.seed, o.marks);
+        const QString run = QString::asprintf(
+            "ppm %g jitter %d tail %g for %d loss %g seed %llu marks %d stall %d/%d", o.clockPpm,
+            o.network.jitterMs, o.network.tailMeanMs, o.network.jitterForS, o.network.lossPercent,
+            o.network.seed, o.marks, o.network.stallEveryS, o.network.stallForMs);
         QTEST(parsed.outcome == OptionsOutcome::Run ? run : parsed.text, "outcome");
     }
 
@@ -106,24 +112,31 @@ private slots:
     // 10000 datagrams at 93.75 per second through the network's faults: the share lost, the
     // delays within 0..jitter (or a second for a heavy tail) and in order, none after a burst, up
     // to the bound (for a heavy tail, 4 % of them beyond three times its mean, where a uniform
-    // jitter of twice that mean has none), and the same faults from a seed.
+    // jitter of twice that mean has none), and the same faults from a seed. A stall holds what
+    // falls due in it until its end and lets all of it go then, nothing lost, nothing else held.
     void faults_data() {
         QTest::addColumn<NetworkFaults>("faults");
         QTest::newRow("50 ms of jitter for 20 s") << NetworkFaults{50, 20, 0.0, 3};
         QTest::newRow("loss under jitter") << NetworkFaults{20, -1, 5.0, 9};
         QTest::newRow("a heavy tail, 4 ms on average") << NetworkFaults{0, -1, 1.0, 5, 4.0};
+        QTest::newRow("stalls of 300 ms every 2 s") << NetworkFaults{0, -1, 0.0, 2, 0.0, 2, 300};
     }
     void faults() {
         QFETCH(NetworkFaults, faults);
         const PacingSchedule schedule(48000, 512);
-        // When each datagram leaves, -1 for a lost one.
+        // When each datagram leaves, -1 for a lost one; the stalls begun.
+        QList<qint64> stalls;
         const auto run = [&](quint64 seed) {
-            FaultSchedule network(
-                {faults.jitterMs, faults.jitterForS, faults.lossPercent, seed, faults.tailMeanMs});
+            NetworkFaults seeded = faults;
+            seeded.seed = seed;
+            FaultSchedule network(seeded);
             QVector<qint64> sent;
+            stalls.clear();
             for (qint64 k = 0; k < 10000; ++k) {
                 const FaultSchedule::Decision d = network.next(schedule.dueNs(k));
                 sent << (d.dropped ? -1 : d.sendNs);
+                if (d.stallFromNs >= 0 && !stalls.contains(d.stallFromNs))
+                    stalls << d.stallFromNs;
             }
             return sent;
         };
@@ -132,10 +145,17 @@ private slots:
         const qint64 calmNs = faults.jitterForS * 1000000000LL + jitterNs;
         qint64 lastSent = 0, largestDelay = 0;
         int beyondThreeMeans = 0;
+        const qint64 everyNs = faults.stallEveryS * 1000000000LL,
+                     stallNs = faults.stallForMs * 1000000LL;
+        QList<qint64> stallsDue;
         for (qint64 k = 0; k < sent.size(); ++k) {
+            const qint64 due = schedule.dueNs(k), stallFrom = everyNs ? due / everyNs * everyNs : 0;
+            const bool stalled = stallFrom > 0 && due - stallFrom < stallNs;
+            if (stalled && !stallsDue.contains(stallFrom))
+                stallsDue << stallFrom;
             if (sent[k] < 0)
                 continue;
-            const qint64 delay = sent[k] - schedule.dueNs(k);
+            const qint64 delay = sent[k] - (stalled ? stallFrom + stallNs : due);
             // Never early, never later than the jitter allows, never ahead of the one before.
             QVERIFY2(delay >= 0 && delay <= jitterNs && sent[k] >= lastSent,
                      qPrintable(QString::number(k)));
@@ -155,8 +175,10 @@ private slots:
                      qPrintable(QString::number(beyondThreeMeans)));
         else
             QVERIFY(largestDelay >= faults.jitterMs * 900000LL);
+        QCOMPARE(stalls, stallsDue);
         QCOMPARE(run(faults.seed), sent);
-        QVERIFY(run(faults.seed + 1) != sent);
+        if (faults.lossPercent > 0 || jitterNs > 0)
+            QVERIFY(run(faults.seed + 1) != sent);
     }
 
     // Marks start at the peak of a burst at every whole second, silence between; left untouched.

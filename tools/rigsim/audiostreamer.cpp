@@ -102,8 +102,17 @@ void AudioStreamer::run(QHostAddress address, quint16 port) {
     const int bytes = frameSize * 4;
     qint64 start = monotonicNs();
     qint64 k = 0;
+    qint64 stallLogged = -1;
     while (!stopRequested.load()) {
         const FaultSchedule::Decision decision = faults.next(schedule.dueNs(k));
+        // Said as the stall begins, with when it began on the monotonic clock, so that what the
+        // far end records can be placed against it.
+        if (decision.stallFromNs >= 0 && decision.stallFromNs != stallLogged) {
+            stallLogged = decision.stallFromNs;
+            say(QStringLiteral("stall: %1 ms at %2 ns")
+                    .arg(path.faults.stallForMs)
+                    .arg(start + decision.stallFromNs));
+        }
         sleepUntil(start + decision.sendNs);
         if (stopRequested.load())
             break;

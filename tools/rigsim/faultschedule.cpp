@@ -28,6 +28,14 @@ qint64 FaultSchedule::delayFor(quint64 draw) const {
     return static_cast<qint64>(std::min(delayNs, static_cast<double>(kMaxTailNs)));
 }
 
+qint64 FaultSchedule::stallStart(qint64 dueNs) const {
+    if (faults.stallEveryS <= 0)
+        return -1;
+    const qint64 everyNs = faults.stallEveryS * kNsPerSecond;
+    const qint64 fromNs = dueNs / everyNs * everyNs;
+    return fromNs > 0 && dueNs - fromNs < faults.stallForMs * kNsPerMs ? fromNs : -1;
+}
+
 FaultSchedule::Decision FaultSchedule::next(qint64 dueNs) {
     // Both draws are made for every datagram, so the loss pattern of a seed does not depend on
     // the jitter and the other way round.
@@ -40,7 +48,11 @@ FaultSchedule::Decision FaultSchedule::next(qint64 dueNs) {
         (faults.jitterMs > 0 || faults.tailMeanMs > 0) &&
         (faults.jitterForS < 0 || dueNs < static_cast<qint64>(faults.jitterForS) * kNsPerSecond);
     const qint64 delayNs = jittering ? delayFor(jitterDraw) : 0;
-    decision.sendNs = std::max(dueNs + delayNs, lastSendNs);
+    decision.stallFromNs = stallStart(dueNs);
+    // What falls due in a stall leaves when it ends, all of it at once.
+    const qint64 heldUntilNs =
+        decision.stallFromNs < 0 ? 0 : decision.stallFromNs + faults.stallForMs * kNsPerMs;
+    decision.sendNs = std::max({dueNs + delayNs, lastSendNs, heldUntilNs});
     if (!decision.dropped)
         lastSendNs = decision.sendNs;
     return decision;

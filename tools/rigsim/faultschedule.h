@@ -15,6 +15,10 @@ struct NetworkFaults {
     // Instead of jitterMs: held back by an exponential delay of this mean, the heavy tail of a
     // radio link (now and then many times the mean), at most a second.
     double tailMeanMs = 0.0;
+    // Every stallEveryS seconds of the stream (0: never) the link delivers nothing for stallForMs,
+    // then the backlog at once, nothing lost: a mobile link's handover.
+    int stallEveryS = 0;
+    int stallForMs = 0;
 };
 
 // Decides, datagram by datagram and reproducibly from the seed, which ones are lost and when the
@@ -24,7 +28,8 @@ class FaultSchedule {
 public:
     struct Decision {
         bool dropped = false;
-        qint64 sendNs = 0; // when it leaves, in the stream's time (never before it is due)
+        qint64 sendNs = 0;       // when it leaves, in the stream's time (never before it is due)
+        qint64 stallFromNs = -1; // when it falls due in a stall: the stall's start, else -1
     };
 
     explicit FaultSchedule(const NetworkFaults& faults);
@@ -34,6 +39,7 @@ public:
 
 private:
     qint64 delayFor(quint64 draw) const;
+    qint64 stallStart(qint64 dueNs) const;
 
     NetworkFaults faults;
     std::mt19937_64 random;

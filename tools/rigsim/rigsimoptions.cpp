@@ -18,6 +18,8 @@ constexpr double kMaxToneHz = 100000.0;
 // Far beyond any real sound card (they differ by up to a few hundred ppm), still audio.
 constexpr double kMaxClockPpm = 100000.0;
 constexpr int kMaxJitterMs = 1000;
+// A handover is over in well under a second; a minute is a link that has gone.
+constexpr int kMaxStallMs = 60000;
 // Large enough to exceed any frame a WebSocket library keeps in one piece.
 constexpr int kMaxOversizedBytes = 64 * 1024 * 1024;
 
@@ -188,6 +190,14 @@ ParsedOptions parseRigSimOptions(const QStringList& arguments) {
          QStringLiteral("Fault: drop PCT per cent of the datagrams at random; each is logged as "
                         "\"loss: datagram K dropped\"."),
          QStringLiteral("pct")},
+        {QStringLiteral("stall-every"),
+         QStringLiteral("Fault: every S seconds of the stream the link delivers nothing for "
+                        "--stall-for ms, then the backlog at once, nothing lost (a mobile link's "
+                        "handover); each is logged as \"stall: MS ms at NS ns\", NS being when it "
+                        "began on the monotonic clock."),
+         QStringLiteral("seconds")},
+        {QStringLiteral("stall-for"), QStringLiteral("Length of each stall."),
+         QStringLiteral("ms")},
         {QStringLiteral("seed"),
          QStringLiteral("Seed of the jitter and loss draws: the same seed gives the same faults. "
                         "Default 1."),
@@ -261,6 +271,12 @@ ParsedOptions parseRigSimOptions(const QStringList& arguments) {
     seconds("jitter-for", &o.network.jitterForS);
     if (parser.isSet(QStringLiteral("loss")))
         o.network.lossPercent = numberValue(parser, QStringLiteral("loss"), 0.0, 100.0, &error);
+    if (parser.isSet(QStringLiteral("stall-every")))
+        o.network.stallEveryS =
+            intValue(parser, QStringLiteral("stall-every"), 1, kMaxSeconds, &error);
+    if (parser.isSet(QStringLiteral("stall-for")))
+        o.network.stallForMs =
+            intValue(parser, QStringLiteral("stall-for"), 1, kMaxStallMs, &error);
     bool seedOk = false;
     o.network.seed = parser.value(QStringLiteral("seed")).toULongLong(&seedOk);
     if (!seedOk && error.isEmpty())
@@ -271,6 +287,11 @@ ParsedOptions parseRigSimOptions(const QStringList& arguments) {
     if (o.network.jitterForS >= 0 && o.network.jitterMs == 0 && o.network.tailMeanMs == 0 &&
         error.isEmpty())
         error = QStringLiteral("--jitter-for needs --jitter or --jitter-tail");
+    if ((o.network.stallEveryS > 0) != (o.network.stallForMs > 0) && error.isEmpty())
+        error = QStringLiteral("--stall-every and --stall-for go together");
+    if (o.network.stallEveryS > 0 && o.network.stallForMs >= o.network.stallEveryS * 1000 &&
+        error.isEmpty())
+        error = QStringLiteral("--stall-for must be shorter than --stall-every");
     o.hangForS = intValue(parser, QStringLiteral("hang-for"), 0, kMaxSeconds, &error);
     o.hangKeepsAudio = parser.isSet(QStringLiteral("hang-keeps-audio"));
     if (o.hangKeepsAudio && o.hangAfterS < 0)
