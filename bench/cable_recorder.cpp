@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The recording end of bench/playout: captures the virtual cable's far end ("UMX VAC RX Out",
 // 96000 Hz stereo int16) for SECONDS, or until SIGINT or SIGTERM, and prints what the analysis
-// needs instead of the audio itself:
+// needs:
 //
-//   cable_recorder SECONDS [DEVICE]
+//   cable_recorder [--raw FILE] SECONDS [DEVICE]
 //
 // DEVICE is another stereo capture end to record instead (the speaker's, "UMX Speaker Monitor").
+// --raw FILE also keeps the audio itself, as captured: interleaved int16 stereo, native byte
+// order, no header; frame n of it is the frame the callback lines count, so every sample can be
+// placed in monotonic time.
 //
 //   cb NS FRAMES       one per capture callback: CLOCK_MONOTONIC when it ran, frames captured
 //                      up to the end of its block (the sample clock, mapped to time later)
@@ -18,8 +21,10 @@
 //
 // The callback only compares samples and writes into storage allocated before the stream
 // starts; everything is printed after it stops.
+#include <pa_linux_alsa.h>
 #include <portaudio.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdint>
@@ -27,6 +32,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 #include <vector>
 
 namespace {
@@ -45,6 +51,7 @@ constexpr int64_t kMarkSpacingFrames = kCableRate / 2;
 constexpr std::size_t kMaxRuns = 1 << 20;
 constexpr std::size_t kMaxOnsets = 1 << 16;
 constexpr const char* kCableFarEnd = "UMX VAC RX Out";
+constexpr double kMinDeliveredShare = 0.9;
 
 std::atomic<bool> stopRequested{false};
 
@@ -71,6 +78,8 @@ struct Recording {
     std::vector<int64_t> onsets = std::vector<int64_t>(kMaxOnsets);
     std::size_t onsetCount = 0;
     int64_t frames = 0;
+    // The audio itself when it is kept (--raw), else empty; frames past its end are not kept.
+    std::vector<int16_t> audio;
     int64_t silentSince = 0; // -1 while the left channel sounds
     int64_t lastOnset = -kMarkSpacingFrames;
 
@@ -105,6 +114,11 @@ int captureCallback(const void* input, void*, unsigned long frameCount,
             r->lastOnset = frame;
         }
     }
+    const auto room = static_cast<int64_t>(r->audio.size()) / kCableChannels - r->frames;
+    const int64_t kept = std::min<int64_t>(room, static_cast<int64_t>(frameCount));
+    if (samples && kept > 0)
+        std::memcpy(r->audio.data() + r->frames * kCableChannels, samples,
+                    static_cast<std::size_t>(kept) * kCableChannels * sizeof(int16_t));
     r->frames += static_cast<int64_t>(frameCount);
     if (r->callbacks < r->callbackNs.size()) {
         r->callbackNs[r->callbacks] = now;
@@ -126,15 +140,30 @@ PaDeviceIndex findCapture(const char* name) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const double seconds = argc > 1 ? std::atof(argv[1]) : 0.0;
-    if (argc < 2 || argc > 3 || !(seconds > 0.0)) {
-        std::fprintf(stderr, "usage: cable_recorder SECONDS [DEVICE]\n");
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    std::string rawPath;
+    if (arguments.size() >= 2 && arguments[0] == "--raw") {
+        rawPath = arguments[1];
+        arguments.erase(arguments.begin(), arguments.begin() + 2);
+    }
+    const double seconds = arguments.empty() ? 0.0 : std::atof(arguments[0].c_str());
+    if (arguments.empty() || arguments.size() > 2 || !(seconds > 0.0)) {
+        std::fprintf(stderr, "usage: cable_recorder [--raw FILE] SECONDS [DEVICE]\n");
         return 2;
     }
-    const char* farEnd = argc > 2 ? argv[2] : kCableFarEnd;
+    const char* farEnd = arguments.size() > 1 ? arguments[1].c_str() : kCableFarEnd;
+    std::FILE* raw = rawPath.empty() ? nullptr : std::fopen(rawPath.c_str(), "wb");
+    if (!rawPath.empty() && !raw) {
+        std::fprintf(stderr, "cable_recorder: cannot write %s\n", rawPath.c_str());
+        return 1;
+    }
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
     Recording recording(static_cast<std::size_t>((seconds + 10.0) * kCallbacksPerSecond));
+    // Allocated (and zeroed, so every page is there) before the stream starts.
+    if (raw)
+        recording.audio.resize(static_cast<std::size_t>((seconds + 10.0) * kCableRate) *
+                               kCableChannels);
     if (Pa_Initialize() != paNoError)
         return 1;
     const PaDeviceIndex device = findCapture(farEnd);
@@ -146,19 +175,25 @@ int main(int argc, char** argv) {
     const PaStreamParameters parameters{device, kCableChannels, paInt16,
                                         Pa_GetDeviceInfo(device)->defaultLowInputLatency, nullptr};
     PaStream* stream = nullptr;
-    if (Pa_OpenStream(&stream, &parameters, nullptr, kCableRate, kFramesPerBuffer, paClipOff,
-                      captureCallback, &recording) != paNoError ||
-        Pa_StartStream(stream) != paNoError) {
+    const bool opened = Pa_OpenStream(&stream, &parameters, nullptr, kCableRate, kFramesPerBuffer,
+                                      paClipOff, captureCallback, &recording) == paNoError;
+    // At the ordinary priority, on a loaded machine, the capture could fall so far behind that
+    // the stream never delivered again. PortAudio takes any stream for an ALSA one here.
+    if (opened && Pa_GetHostApiInfo(Pa_GetDeviceInfo(device)->hostApi)->type == paALSA)
+        PaAlsa_EnableRealtimeScheduling(stream, 1);
+    if (!opened || Pa_StartStream(stream) != paNoError) {
         std::fprintf(stderr, "cable_recorder: cannot open \"%s\"\n", farEnd);
         Pa_Terminate();
         return 1;
     }
     std::printf("started %lld\n", static_cast<long long>(monotonicNs()));
     std::fflush(stdout);
-    const int64_t end = monotonicNs() + static_cast<int64_t>(seconds * 1e9);
+    const int64_t begun = monotonicNs();
+    const int64_t end = begun + static_cast<int64_t>(seconds * 1e9);
     const timespec slice{0, 50000000};
     while (!stopRequested.load() && monotonicNs() < end)
         nanosleep(&slice, nullptr);
+    const double recordedS = static_cast<double>(monotonicNs() - begun) / 1e9;
     Pa_StopStream(stream);
     Pa_CloseStream(stream);
     Pa_Terminate();
@@ -172,5 +207,22 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < recording.onsetCount; ++i)
         std::printf("onset %lld\n", static_cast<long long>(recording.onsets[i]));
     std::printf("frames %lld\n", static_cast<long long>(recording.frames));
+    if (raw) {
+        const auto kept = std::min<std::size_t>(
+            recording.audio.size(), static_cast<std::size_t>(recording.frames) * kCableChannels);
+        const bool written =
+            std::fwrite(recording.audio.data(), sizeof(int16_t), kept, raw) == kept;
+        if (std::fclose(raw) != 0 || !written) {
+            std::fprintf(stderr, "cable_recorder: cannot write %s\n", rawPath.c_str());
+            return 1;
+        }
+    }
+    // A capture that stopped delivering (a stream stuck after an overrun) is not a recording of
+    // the cable; a server stopped for a moment costs a fraction of a per cent.
+    if (static_cast<double>(recording.frames) < kMinDeliveredShare * recordedS * kCableRate) {
+        std::fprintf(stderr, "cable_recorder: the capture delivered %lld frames in %.1f s\n",
+                     static_cast<long long>(recording.frames), recordedS);
+        return 3;
+    }
     return 0;
 }

@@ -1,15 +1,25 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 """What bench/playout measures at the cable, from the cable recorder's output (callback times,
-silent runs, mark onsets) and the rig simulator's log (when each mark was produced, which datagrams
-were dropped): the latency of every mark over time, its settled value and drift, the gaps, and the
-recovery after a burst of jitter. Pure functions over parsed text, so they can be checked alone.
+silent runs, mark onsets, the audio itself) and the rig simulator's log (when each mark was
+produced, which datagrams were dropped, when the link stalled): the latency of every mark over
+time, its settled value and drift, the gaps, the recovery after a burst of jitter, and what a
+decoder at the far end of the cable hears: the pitch in 4-s windows against the host's clock, the
+tone's THD+N, quiet blocks, and an FSK band's tones against their neighbours. Pure functions over
+parsed data, so they can be checked alone.
 
 Times are CLOCK_MONOTONIC nanoseconds, shared by the simulator and the recorder.
 """
 import bisect
+import os
 import re
 import statistics
+import sys
 from dataclasses import dataclass, field
+
+import numpy as np
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import fsk_band  # noqa: E402
 
 CABLE_RATE = 96000
 NS = 1_000_000_000
@@ -38,6 +48,7 @@ class Recording:
 class SimulatorLog:
     marks: dict = field(default_factory=dict)  # mark index -> ns produced
     dropped: list = field(default_factory=list)  # datagram indices
+    stalls: list = field(default_factory=list)  # (ns the link stalled, ms it stalled for)
 
 
 def parse_recording(lines):
@@ -57,6 +68,7 @@ def parse_recording(lines):
 
 MARK_LINE = re.compile(r"^mark (\d+) at (\d+) ns$")
 LOSS_LINE = re.compile(r"^loss: datagram (\d+) dropped$")
+STALL_LINE = re.compile(r"^stall: (\d+) ms at (\d+) ns$")
 
 
 def parse_simulator_log(lines):
@@ -66,6 +78,8 @@ def parse_simulator_log(lines):
             log.marks[int(m[1])] = int(m[2])
         elif m := LOSS_LINE.match(line.strip()):
             log.dropped.append(int(m[1]))
+        elif m := STALL_LINE.match(line.strip()):
+            log.stalls.append((int(m[2]), int(m[1])))
     return log
 
 
@@ -208,6 +222,268 @@ def _slope_ppm(callbacks):
     return (slope * NS / CABLE_RATE - 1) * 1e6
 
 
+# ---- what a decoder at the far end of the cable hears ---------------------------------------------
+
+WINDOW_S = 4.0
+WINDOW_STEP_S = 2.0
+SETTLE_S = 15.0
+PITCH_LIMIT_PPM = 50.0
+# The pitch errors of interest are well under 1 %: the peak is looked for within this share.
+PEAK_SPAN = 0.01
+# The card's rate for a window is counted over this much around it: over the window's own 4 s the
+# on-time callbacks' scatter (tens of microseconds) would leave several ppm in it.
+RATE_SPAN_S = 20.0
+THDN_WINDOW_S = 6.0
+THDN_NOTCH_HZ = 10.0
+THDN_BAND_HZ = (20.0, 20000.0)
+QUIET_BLOCK_S = 0.010
+QUIET_SHARE = 0.1
+
+
+def read_raw(path):
+    """The recorder's raw audio as floats in [-1, 1), one column per channel."""
+    return np.fromfile(path, dtype="<i2").reshape(-1, 2) / 32768.0
+
+
+def _clock(callbacks, rate):
+    ns = np.array([c[0] for c in callbacks], dtype=np.float64)
+    frames = np.array([c[1] for c in callbacks], dtype=np.float64)
+    return ns, frames, ns - frames * NS / rate
+
+
+def card_stops(callbacks, period_ns, rate=CABLE_RATE):
+    """Indices of the callbacks that come first after a stop of the server: where the least of
+    (callback time - frames / rate) over the next half second steps by half a server period or
+    more. A late callback lifts only itself; a stop lifts every callback after it."""
+    if len(callbacks) < 2:
+        return []
+    _, frames, offsets = _clock(callbacks, rate)
+    span = max(1, int(np.searchsorted(frames, frames[0] + rate / 2)))
+    padded = np.concatenate([offsets, np.full(span - 1, np.inf)])
+    floor = np.lib.stride_tricks.sliding_window_view(padded, span).min(axis=1)
+    steps = np.nonzero(np.abs(np.diff(floor[:len(floor) - span])) >= period_ns / 2)[0]
+    return [int(i) + 1 for i in steps]
+
+
+def _envelope_slope(t, o):
+    """The slope of the line under every point (t, o) that lies closest to them at the middle of t:
+    the lower convex hull's edge there. A callback is never early, only late, so the on-time ones
+    are on that line however late the others are."""
+    hull = []
+    for p in zip(t, o):
+        while len(hull) >= 2 and ((hull[-1][0] - hull[-2][0]) * (p[1] - hull[-2][1]) -
+                                  (hull[-1][1] - hull[-2][1]) * (p[0] - hull[-2][0])) <= 0:
+            hull.pop()
+        hull.append(p)
+    middle = (t[0] + t[-1]) / 2
+    for a, b in zip(hull, hull[1:]):
+        if a[0] <= middle <= b[0]:
+            return (b[1] - a[1]) / (b[0] - a[0])
+    return 0.0
+
+
+def card_rate(callbacks, stops, from_frame, to_frame, rate=CABLE_RATE):
+    """Frames per monotonic second the card delivered between the two frames, counted between the
+    server's stops: for each stretch between stops the slope of the line under its callbacks'
+    (time - frames / rate), the stretches' slopes weighted by their length squared (as a fit's
+    precision goes)."""
+    ns, frames, offsets = _clock(callbacks, rate)
+    edges = [0] + list(stops) + [len(ns)]
+    weighted = weights = 0.0
+    for lo, hi in zip(edges, edges[1:]):
+        chosen = np.arange(lo, hi)[(frames[lo:hi] >= from_frame) & (frames[lo:hi] <= to_frame)]
+        if len(chosen) < 2 or ns[chosen[-1]] == ns[chosen[0]]:
+            continue
+        weight = (ns[chosen[-1]] - ns[chosen[0]]) ** 2
+        weighted += weight * _envelope_slope(ns[chosen], offsets[chosen])
+        weights += weight
+    return rate * (1 - weighted / weights) if weights else float(rate)
+
+
+def tone_frequency(x, expected, span=PEAK_SPAN):
+    """The frequency (cycles per sample) of the strongest peak within span of `expected`: Hann
+    window, FFT zero-padded to at least 8 times the length, the peak interpolated by a parabola
+    through the logarithms of its bin and its neighbours."""
+    size = 1 << int(np.ceil(np.log2(8 * len(x))))
+    spectrum = np.abs(np.fft.rfft(x * np.hanning(len(x)), size))
+    lo = max(1, int(expected * (1 - span) * size))
+    hi = int(expected * (1 + span) * size) + 1
+    k = lo + int(np.argmax(spectrum[lo:hi]))
+    a, b, c = np.log(spectrum[k - 1:k + 2] + 1e-30)
+    return (k + 0.5 * (a - c) / (a - 2 * b + c)) / size
+
+
+def windowed_pitch(x, callbacks, stops, from_frame, tone_hz, host_ppm, rate=CABLE_RATE):
+    """[(window's start, s after from_frame; ppm against the host)]: the tone's frequency in 4-s
+    windows every 2 s, in the card's samples counted per monotonic second between the server's
+    stops, against the host's frequency (tone x (1 + host ppm))."""
+    host_hz = tone_hz * (1 + host_ppm * 1e-6)
+    length, step = int(WINDOW_S * rate), int(WINDOW_STEP_S * rate)
+    out = []
+    for start in range(from_frame, len(x) - length + 1, step):
+        cycles = tone_frequency(x[start:start + length], tone_hz / rate)
+        # The span around the window, moved inwards at the recording's ends.
+        span = RATE_SPAN_S * rate
+        lo = max(0, min(start + length / 2 - span / 2, len(x) - span))
+        frames_per_s = card_rate(callbacks, stops, lo, lo + span, rate)
+        out.append(((start - from_frame) / rate, (cycles * frames_per_s / host_hz - 1) * 1e6))
+    return out
+
+
+def pitch_summary(windows, settle_s=SETTLE_S, limit=PITCH_LIMIT_PPM):
+    late = [abs(ppm) for t, ppm in windows if t >= settle_s]
+    early = [abs(ppm) for t, ppm in windows if t < settle_s]
+    return {"max_late": max(late, default=None), "max_early": max(early, default=None),
+            "beyond": sum(1 for ppm in late if ppm > limit), "windows_late": len(late)}
+
+
+def _blackman_harris(n):
+    k = 2 * np.pi * np.arange(n) / (n - 1)
+    return 0.35875 - 0.48829 * np.cos(k) + 0.14128 * np.cos(2 * k) - 0.01168 * np.cos(3 * k)
+
+
+def thd_n_db(x, tone_hz, rate=CABLE_RATE):
+    """THD+N of a tone in dB: everything from 20 Hz to 20 kHz but the 10 Hz either side of the
+    tone's peak (a pitch that wanders within that is the tone's), against everything in the band
+    (Blackman-Harris window, its sidelobes 92 dB down)."""
+    power = np.abs(np.fft.rfft(x * _blackman_harris(len(x)))) ** 2
+    hz = np.fft.rfftfreq(len(x), 1 / rate)
+    peak = tone_frequency(x, tone_hz / rate) * rate
+    band = (hz >= THDN_BAND_HZ[0]) & (hz <= THDN_BAND_HZ[1])
+    residual = band & (np.abs(hz - peak) > THDN_NOTCH_HZ)
+    return 10 * np.log10(max(power[residual].sum(), 1e-30) / power[band].sum())
+
+
+def thd_n(x, tone_hz, from_frame, rate=CABLE_RATE):
+    """(median of 6-s windows, over the whole stretch) from from_frame on, in dB."""
+    stretch = x[from_frame:]
+    length = int(THDN_WINDOW_S * rate)
+    windows = [thd_n_db(stretch[i:i + length], tone_hz, rate)
+               for i in range(0, len(stretch) - length + 1, length)]
+    if not windows:
+        return None
+    return statistics.median(windows), thd_n_db(stretch, tone_hz, rate)
+
+
+def quiet_blocks(x, from_frame, rate=CABLE_RATE):
+    """The 10-ms blocks from from_frame on whose RMS is below a tenth of the median block's."""
+    size = int(QUIET_BLOCK_S * rate)
+    stretch = x[from_frame:]
+    blocks = stretch[:len(stretch) // size * size].reshape(-1, size)
+    rms = np.sqrt(np.mean(blocks ** 2, axis=1))
+    return int(np.sum(rms < QUIET_SHARE * np.median(rms))) if len(rms) else 0
+
+
+def _fsk_snr_db(powers):
+    """Per frame and signal: the strongest of its tones against the mean of the other seven, dB.
+    powers: (frames, signals, tones)."""
+    strongest = powers.max(axis=2)
+    others = (powers.sum(axis=2) - strongest) / (powers.shape[2] - 1)
+    return 10 * np.log10(strongest / np.maximum(others, 1e-30))
+
+
+def _fsk_alignment(x, start, frames, bins, size):
+    """The offset (samples from start, within a symbol) at which frames of one symbol best hold
+    each signal's tone in one bin: searched in ever finer steps."""
+    def score(offset):
+        chunk = x[start + offset:start + offset + frames * size].reshape(frames, size)
+        spectrum = np.abs(np.fft.rfft(chunk, axis=1)) ** 2
+        return float(np.mean(_fsk_snr_db(spectrum[:, bins])))
+
+    best, step = 0, size // 32
+    candidates = range(0, size, step)
+    while True:
+        best = max(candidates, key=score)
+        if step == 1:
+            return best
+        step = max(1, step // 8)
+        candidates = [best + d for d in range(-8 * step, 8 * step + 1, step)
+                      if 0 <= best + d < size]
+
+
+def fsk_snr(x, band, from_frame, host_ppm, card_ppm, rate=CABLE_RATE):
+    """The FSK band's tones against their neighbours: per 160-ms frame and signal, the power in the
+    bin of the strongest of its 8 tones against the mean of the other 7, in dB, from from_frame
+    on. The frames are aligned with the symbols again in every 4-s window, so that latency may
+    move; the tones and the symbols' length are where the host's clock puts them in the card's
+    samples."""
+    scale = (1 + host_ppm * 1e-6) / (1 + card_ppm * 1e-6)
+    nominal = round(fsk_band.SYMBOL_S * rate)
+    size = round(nominal / scale)
+    tones = np.array([band.tones_hz(s) for s in range(fsk_band.SIGNALS)])
+    bins = np.round(tones / fsk_band.TONE_SPACING_HZ).astype(int)
+    n = np.arange(size)
+    basis = np.exp(-2j * np.pi * np.outer(tones.reshape(-1) * scale / rate, n))
+    frames = int(WINDOW_S / fsk_band.SYMBOL_S) - 1
+    out = []
+    for start in range(from_frame, len(x) - (frames + 1) * size, frames * size):
+        offset = _fsk_alignment(x, start, frames, bins, nominal)
+        chunk = x[start + offset:start + offset + frames * size].reshape(frames, size)
+        powers = np.abs(chunk @ basis.T) ** 2
+        out.extend(_fsk_snr_db(powers.reshape(frames, *tones.shape)).reshape(-1))
+    return out
+
+
+def stall_figures(log, recording, frame_ns, series, latency_ns):
+    """Per stall of the link within the recording: when it began (ns), how long (ms), the gaps at
+    the cable (ms) that began from its start to a second after its end and the latency, and the
+    latency 10-12 s after it less the latency in the 5 s before it (ms; None without marks)."""
+    out = []
+    for at, ms in log.stalls:
+        if not frame_ns(0) <= at <= frame_ns(recording.frames):
+            continue
+        reach = at + ms * 1_000_000 + latency_ns + NS
+        gaps = [(end - start) * 1000 / CABLE_RATE for start, end in recording.silences
+                if end < recording.frames and at <= frame_ns(start) <= reach]
+        before = [lat for t, lat in series if at - 5 * NS <= t < at]
+        after = [lat for t, lat in series if at + 10 * NS <= t < at + 12 * NS]
+        moved = (statistics.median(after) - statistics.median(before)) / 1e6 \
+            if before and after else None
+        out.append({"at_ns": at, "ms": ms, "gaps_ms": gaps, "latency_moved_ms": moved})
+    return out
+
+
+def _frame_at(frame_ns, ns, frames):
+    """The first frame that entered the cable at ns or later."""
+    lo, hi = 0, frames
+    while lo < hi:
+        mid = (lo + hi) // 2
+        if frame_ns(mid) < ns:
+            lo = mid + 1
+        else:
+            hi = mid
+    return lo
+
+
+def analyse_signal(cell, recording, log, raw, tone_hz=None, channel=0, fsk_seed=None,
+                   host_ppm=0.0, period_ns=SERVER_PERIOD_NS):
+    """Adds to a cell what a decoder at the far end hears, from the raw audio. The time from which
+    a figure counts (15 s) is from when the host began to stream (mark 0) where the marks say,
+    else from the first sound."""
+    frame_ns = frame_clock(recording.callbacks)
+    x = raw[:recording.frames, channel]
+    first = first_sound_frame(recording)
+    origin_ns = log.marks.get(0, frame_ns(first))
+    settled = max(first, _frame_at(frame_ns, origin_ns + int(SETTLE_S * NS), len(x)))
+    stops = card_stops(recording.callbacks, period_ns)
+    card = (card_rate(recording.callbacks, stops, 0, len(x)) / CABLE_RATE - 1) * 1e6
+    cell.update(stops=len(stops), card_ppm_between_stops=card, quiet=quiet_blocks(x, settled))
+    pitch_hz = fsk_band.PILOT_HZ if fsk_seed is not None else tone_hz
+    windows = [((frame_ns(first + int(t * CABLE_RATE)) - origin_ns) / NS, ppm) for t, ppm in
+               windowed_pitch(x, recording.callbacks, stops, first, pitch_hz, host_ppm)]
+    cell["pitch"] = pitch_summary(windows)
+    cell["pitch_windows"] = windows
+    if fsk_seed is None:
+        cell["thdn"] = thd_n(x, tone_hz, settled)
+    else:
+        snr = fsk_snr(x, fsk_band.band(fsk_seed), settled, host_ppm, card)
+        cell["fsk"] = {"median": float(np.median(snr)), "p10": float(np.percentile(snr, 10))} \
+            if snr else None
+    latency = cell["latency"]["median"] * 1e6 if cell.get("latency") else 0
+    cell["stalls"] = stall_figures(log, recording, frame_ns, cell["series"], latency)
+    return cell
+
+
 SKEW_LINE = re.compile(r"^(\S+)\s.*Playout: delay .*, skew (-?\d+) ppm")
 
 
@@ -271,9 +547,9 @@ def _fmt(value, digits=1):
 
 
 def markdown_table(cells):
-    """cells: [(label, cell)] in the matrix's order; the first is the clean run, the reference for
-    the latency added and the recovery."""
-    reference = cells[0][1]["latency"] if cells else None
+    """cells: [(label, cell)] in the matrix's order; the clean run (else the first) is the
+    reference for the latency added and the recovery."""
+    reference = _named(cells, "clean")["latency"] if cells else None
     reference_ms = reference.get("settled") if reference else None
     rows = ["| cell | latency median (ms) | settled from 15 s (ms) | added over clean (ms) | "
             "max deviation from settled (ms) | 5-95 % spread from 30 s (ms) | slope (ms/min) | "
@@ -300,13 +576,52 @@ def markdown_table(cells):
     return "\n".join(rows)
 
 
+def _named(cells, name):
+    """The cell of that name, else the first."""
+    return next((cell for _, cell in cells if cell.get("name") == name), cells[0][1])
+
+
+def _stalls(cell):
+    figures = []
+    for stall in cell.get("stalls", []):
+        gaps = ", ".join(f"{ms:.0f}" for ms in stall["gaps_ms"]) or "none"
+        figures.append(f"{gaps}; {_fmt(stall['latency_moved_ms'], 1)}")
+    return " / ".join(figures) or "–"
+
+
+def signal_table(cells):
+    """cells: [(label, cell)]; the FSK cells are compared with fsk-clean."""
+    fsk_cells = [(label, cell) for label, cell in cells if cell.get("fsk")]
+    reference = _named(fsk_cells, "fsk-clean")["fsk"] if fsk_cells else None
+    rows = ["| cell | pitch max \\|ppm\\| from 15 s | before 15 s | windows beyond 50 ppm from "
+            "15 s | server stops | THD+N from 15 s: median of 6 s / whole (dB) | quiet 10-ms blocks "
+            "from 15 s | FSK SNR median / 10th percentile (dB) | FSK against fsk-clean (dB) | "
+            "per stall: gaps (ms); latency 10 s after less before (ms) |",
+            "|---|---|---|---|---|---|---|---|---|---|"]
+    for label, cell in cells:
+        pitch = cell.get("pitch") or {}
+        thdn = cell.get("thdn")
+        fsk = cell.get("fsk")
+        thdn_text = "–" if not thdn else f"{thdn[0]:.1f} / {thdn[1]:.1f}"
+        fsk_text = "–" if not fsk else f"{fsk['median']:.1f} / {fsk['p10']:.1f}"
+        against = "–" if not fsk or not reference else \
+            f"{fsk['median'] - reference['median']:+.1f} / {fsk['p10'] - reference['p10']:+.1f}"
+        rows.append(
+            f"| {label} | {_fmt(pitch.get('max_late'), 0)} | {_fmt(pitch.get('max_early'), 0)} | "
+            f"{pitch.get('beyond', '–')} of {pitch.get('windows_late', '–')} | "
+            f"{cell.get('stops', '–')} | {thdn_text} | {cell.get('quiet', '–')} | {fsk_text} | "
+            f"{against} | {_stalls(cell)} |")
+    return "\n".join(rows)
+
+
 if __name__ == "__main__":
     import json
-    import sys
 
     if len(sys.argv) >= 6 and sys.argv[1] == "cell":
         # cell LABEL RECORDING SIMULATOR_LOG CPU_PERCENT [--calm S] [--frame-size N]
-        #      [--host-ppm PPM] [--panel-log PATH] [--rss MB MB] -> one JSON line
+        #      [--host-ppm PPM] [--panel-log PATH] [--rss MB MB] [--name NAME]
+        #      [--raw FILE [--tone HZ] [--channel left|right] [--fsk SEED] [--server-period-ns NS]]
+        #      -> one JSON line
         label, rec_path, log_path, cpu = sys.argv[2:6]
         extra = sys.argv[6:]
 
@@ -319,19 +634,29 @@ if __name__ == "__main__":
         calm = option("--calm")
         frame_size = int(option("--frame-size") or 512)
         with open(rec_path) as rec, open(log_path) as log:
-            cell = analyse_cell(parse_recording(rec), parse_simulator_log(log), float(cpu),
-                                None if calm is None else float(calm), frame_size)
+            recording, simulator = parse_recording(rec), parse_simulator_log(log)
+        cell = analyse_cell(recording, simulator, float(cpu), None if calm is None else float(calm),
+                            frame_size)
+        cell["name"] = option("--name") or label
         cell["host_ppm"] = float(option("--host-ppm") or 0)
+        if option("--raw") and os.path.exists(option("--raw")):
+            fsk = option("--fsk")
+            analyse_signal(cell, recording, simulator, read_raw(option("--raw")),
+                           float(option("--tone") or 1900), int(option("--channel") == "right"),
+                           None if fsk is None else int(fsk), cell["host_ppm"],
+                           int(option("--server-period-ns") or SERVER_PERIOD_NS))
         if option("--panel-log"):
             with open(option("--panel-log"), errors="replace") as panel:
                 cell["panel_skews"] = panel_skews(panel)
         if option("--rss", 2):
             cell["rss_mb"] = [float(v) for v in option("--rss", 2)]
         print(json.dumps([label, cell]))
-    elif len(sys.argv) == 3 and sys.argv[1] == "table":
+    elif len(sys.argv) == 3 and sys.argv[1] in ("table", "signal-table"):
         with open(sys.argv[2]) as results:
-            print(markdown_table([json.loads(line) for line in results if line.strip()]))
+            cells = [json.loads(line) for line in results if line.strip()]
+        print((markdown_table if sys.argv[1] == "table" else signal_table)(cells))
     else:
         sys.exit("usage: playout_analysis.py cell LABEL RECORDING SIMULATOR_LOG CPU [--calm S]"
                  " [--frame-size N] [--host-ppm PPM] [--panel-log PATH] [--rss MB MB]"
-                 " | table RESULTS")
+                 " [--name NAME] [--raw FILE [--tone HZ] [--channel left|right] [--fsk SEED]"
+                 " [--server-period-ns NS]] | table RESULTS | signal-table RESULTS")
