@@ -234,6 +234,7 @@ PEAK_SPAN = 0.01
 # on-time callbacks' scatter (tens of microseconds) would leave several ppm in it.
 RATE_SPAN_S = 20.0
 THDN_WINDOW_S = 6.0
+THDN_BLOCK_FRAMES = 1 << 18  # 2.7 s at the cable's rate: bins of 0.37 Hz
 THDN_NOTCH_HZ = 10.0
 THDN_BAND_HZ = (20.0, 20000.0)
 QUIET_BLOCK_S = 0.010
@@ -269,6 +270,7 @@ def _envelope_slope(t, o):
     """The slope of the line under every point (t, o) that lies closest to them at the middle of t:
     the lower convex hull's edge there. A callback is never early, only late, so the on-time ones
     are on that line however late the others are."""
+    t = t - t[0]
     hull = []
     for p in zip(t, o):
         while len(hull) >= 2 and ((hull[-1][0] - hull[-2][0]) * (p[1] - hull[-2][1]) -
@@ -337,32 +339,48 @@ def pitch_summary(windows, settle_s=SETTLE_S, limit=PITCH_LIMIT_PPM):
             "beyond": sum(1 for ppm in late if ppm > limit), "windows_late": len(late)}
 
 
-def _blackman_harris(n):
-    k = 2 * np.pi * np.arange(n) / (n - 1)
-    return 0.35875 - 0.48829 * np.cos(k) + 0.14128 * np.cos(2 * k) - 0.01168 * np.cos(3 * k)
-
-
-def thd_n_db(x, tone_hz, rate=CABLE_RATE):
-    """THD+N of a tone in dB: everything from 20 Hz to 20 kHz but the 10 Hz either side of the
-    tone's peak (a pitch that wanders within that is the tone's), against everything in the band
-    (Blackman-Harris window, its sidelobes 92 dB down)."""
-    power = np.abs(np.fft.rfft(x * _blackman_harris(len(x)))) ** 2
-    hz = np.fft.rfftfreq(len(x), 1 / rate)
-    peak = tone_frequency(x, tone_hz / rate) * rate
+def _notched(x, tone_hz, rate):
+    """(residual, total): x band-limited to 20 Hz-20 kHz, and the same without the 10 Hz either
+    side of the tone's peak, filtered in blocks of 2.7 s (Hann windows at half overlap, which add
+    up to one, so every sample weighs alike wherever it lies; the peak found again in each block,
+    so a pitch that wanders stays the tone's). Within a block of either end the filter sees the
+    recording's edge."""
+    size = THDN_BLOCK_FRAMES
+    hop = size // 2
+    window = 0.5 - 0.5 * np.cos(2 * np.pi * np.arange(size) / size)
+    padded = np.concatenate([np.zeros(hop), x, np.zeros(size)])
+    hz = np.fft.rfftfreq(size, 1 / rate)
     band = (hz >= THDN_BAND_HZ[0]) & (hz <= THDN_BAND_HZ[1])
-    residual = band & (np.abs(hz - peak) > THDN_NOTCH_HZ)
-    return 10 * np.log10(max(power[residual].sum(), 1e-30) / power[band].sum())
+    near = np.abs(hz - tone_hz) <= tone_hz * PEAK_SPAN
+    residual, total = np.zeros(len(padded)), np.zeros(len(padded))
+    for start in range(0, len(x) + hop, hop):
+        spectrum = np.fft.rfft(padded[start:start + size] * window)
+        peak = hz[near][np.argmax(np.abs(spectrum[near]))]
+        total[start:start + size] += np.fft.irfft(spectrum * band, size)
+        notch = band & (np.abs(hz - peak) > THDN_NOTCH_HZ)
+        residual[start:start + size] += np.fft.irfft(spectrum * notch, size)
+    return residual[hop:hop + len(x)], total[hop:hop + len(x)]
 
 
 def thd_n(x, tone_hz, from_frame, rate=CABLE_RATE):
-    """(median of 6-s windows, over the whole stretch) from from_frame on, in dB."""
-    stretch = x[from_frame:]
+    """THD+N of the tone from from_frame on, in dB: everything from 20 Hz to 20 kHz but the 10 Hz
+    either side of the tone's peak, against everything in the band; the median of 6-s windows and
+    over the whole stretch (filtered from a block before it where there is one, and without the
+    recording's last 2.7 s, where the filter sees the recording's edges)."""
+    lead = min(from_frame, THDN_BLOCK_FRAMES)
+    residual, total = _notched(x[from_frame - lead:], tone_hz, rate)
+    end = len(total) - THDN_BLOCK_FRAMES
+    residual, total = residual[lead:end], total[lead:end]
     length = int(THDN_WINDOW_S * rate)
-    windows = [thd_n_db(stretch[i:i + length], tone_hz, rate)
-               for i in range(0, len(stretch) - length + 1, length)]
+
+    def ratio_db(lo, hi):
+        return 10 * np.log10(max(np.sum(residual[lo:hi] ** 2), 1e-30) /
+                             max(np.sum(total[lo:hi] ** 2), 1e-30))
+
+    windows = [ratio_db(i, i + length) for i in range(0, len(total) - length + 1, length)]
     if not windows:
         return None
-    return statistics.median(windows), thd_n_db(stretch, tone_hz, rate)
+    return statistics.median(windows), ratio_db(0, len(total))
 
 
 def quiet_blocks(x, from_frame, rate=CABLE_RATE):
@@ -375,11 +393,11 @@ def quiet_blocks(x, from_frame, rate=CABLE_RATE):
 
 
 def _fsk_snr_db(powers):
-    """Per frame and signal: the strongest of its tones against the mean of the other seven, dB.
-    powers: (frames, signals, tones)."""
+    """Per frame and signal: the strongest of its tones against the mean of the other seven, dB
+    (0 for a frame of silence). powers: (frames, signals, tones)."""
     strongest = powers.max(axis=2)
     others = (powers.sum(axis=2) - strongest) / (powers.shape[2] - 1)
-    return 10 * np.log10(strongest / np.maximum(others, 1e-30))
+    return 10 * np.log10((strongest + 1e-20) / (others + 1e-20))
 
 
 def _fsk_alignment(x, start, frames, bins, size):
@@ -590,9 +608,8 @@ def _stalls(cell):
 
 
 def signal_table(cells):
-    """cells: [(label, cell)]; the FSK cells are compared with fsk-clean."""
-    fsk_cells = [(label, cell) for label, cell in cells if cell.get("fsk")]
-    reference = _named(fsk_cells, "fsk-clean")["fsk"] if fsk_cells else None
+    """cells: [(label, cell)]; the FSK cells are compared with fsk-clean, where it is one."""
+    reference = next((cell["fsk"] for _, cell in cells if cell.get("name") == "fsk-clean"), None)
     rows = ["| cell | pitch max \\|ppm\\| from 15 s | before 15 s | windows beyond 50 ppm from "
             "15 s | server stops | THD+N from 15 s: median of 6 s / whole (dB) | quiet 10-ms blocks "
             "from 15 s | FSK SNR median / 10th percentile (dB) | FSK against fsk-clean (dB) | "
