@@ -222,7 +222,7 @@ def _slope_ppm(callbacks):
     return (slope * NS / CABLE_RATE - 1) * 1e6
 
 
-# ---- what a decoder at the far end of the cable hears ---------------------------------------------
+# ---- what a decoder at the far end of the cable hears --------------------------------------------
 
 WINDOW_S = 4.0
 WINDOW_STEP_S = 2.0
@@ -611,9 +611,9 @@ def signal_table(cells):
     """cells: [(label, cell)]; the FSK cells are compared with fsk-clean, where it is one."""
     reference = next((cell["fsk"] for _, cell in cells if cell.get("name") == "fsk-clean"), None)
     rows = ["| cell | pitch max \\|ppm\\| from 15 s | before 15 s | windows beyond 50 ppm from "
-            "15 s | server stops | THD+N from 15 s: median of 6 s / whole (dB) | quiet 10-ms blocks "
-            "from 15 s | FSK SNR median / 10th percentile (dB) | FSK against fsk-clean (dB) | "
-            "per stall: gaps (ms); latency 10 s after less before (ms) |",
+            "15 s | server stops | THD+N from 15 s: median of 6 s / whole (dB) | quiet 10-ms "
+            "blocks from 15 s | FSK SNR median / 10th percentile (dB) | FSK against fsk-clean "
+            "(dB) | per stall: gaps (ms); latency 10 s after less before (ms) |",
             "|---|---|---|---|---|---|---|---|---|---|"]
     for label, cell in cells:
         pitch = cell.get("pitch") or {}
