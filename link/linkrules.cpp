@@ -2,6 +2,8 @@
 
 #include "linkrules.h"
 
+#include "linkfigures.h"
+
 #include <QHostAddress>
 #include <QRegularExpression>
 
@@ -50,10 +52,16 @@ bool isLowReceiveRate(quint32 rxBytes) {
     return static_cast<qint16>(kbitPerSecond(rxBytes)) <= kLowRateKbit;
 }
 
-QStringList playoutFigures(const PlayoutStats& s) {
-    return {QString("delay %1 ms").arg(qRound(s.delayMs)),
-            QString("skew %1 ppm").arg(qRound(s.skewPpm)),
-            QString("%1 underruns (%2 ms of silence)").arg(s.underruns).arg(s.underrunMs()),
-            QString("%1 ms dropped").arg(s.droppedMs()),
-            QString("%1 late and %2 lost datagrams").arg(s.lateDatagrams).arg(s.lostDatagrams)};
+QStringList playoutFigures(const PlayoutStats& stats) {
+    const LinkReading reading{true, stats, 0, 0};
+    QStringList phrases;
+    for (const LinkFigure& figure : kLinkFigures) {
+        if (!figure.tip)
+            continue;
+        QString phrase = QString(figure.tip).arg(qRound64(figure.read(reading)));
+        if (figure.tipAlso)
+            phrase = phrase.arg(qRound64(figure.tipAlso(reading)));
+        phrases << phrase;
+    }
+    return phrases;
 }

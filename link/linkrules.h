@@ -19,7 +19,7 @@ quint32 kbitPerSecond(quint32 bytesPerWindow);
 // A receive rate that, read as a signed 16-bit number, is 199 KBit/s or less.
 bool isLowReceiveRate(quint32 rxBytes);
 
-// The playout's figures, one phrase each: "delay 23 ms", "skew 12 ppm", "0 underruns (0 ms of
-// silence)", "0 ms dropped", "0 late and 0 lost datagrams". The log line and the status line's
+// The phrases of the figures that the table of figures (linkfigures.h) gives a tool tip: "delay
+// 23 ms", "skew 12 ppm", "0 underruns (0 ms of silence)", ... The log line and the status line's
 // tool tip show the same phrases.
 QStringList playoutFigures(const PlayoutStats& stats);

@@ -14,7 +14,6 @@ namespace {
 
 constexpr int kMargin = 4;
 constexpr int kGap = 6;
-constexpr int kLaneCount = 5;
 constexpr int kMinutesShown = LinkHistory::kSpanMs / 60000;
 constexpr int kTickMinutes = 5;
 constexpr int kLabelMinutes = 10;
@@ -26,56 +25,15 @@ constexpr double kLineWidth = 1.0;
 constexpr int kMarkWidth = 2;
 constexpr int kGridAlpha = 70;
 
-// Each hue as it reads on a dark window and on a light one.
+// Each hue as it reads on a dark window and on a light one, in the order of FigureHue.
 constexpr QRgb kHues[][2] = {
-    {0x4fc3f7, 0x0277bd}, // blue: latency
-    {0xffb74d, 0xe65100}, // orange: jitter, late datagrams, reconnecting
-    {0xce93d8, 0x7b1fa2}, // purple: skew, lost datagrams
-    {0x81c784, 0x2e7d32}, // green: received, streaming, devices back
-    {0xf48fb1, 0xc2185b}, // pink: transmitted
-    {0xef5350, 0xc62828}, // red: underruns, a device unavailable
+    {0x4fc3f7, 0x0277bd}, // blue
+    {0xffb74d, 0xe65100}, // orange
+    {0xce93d8, 0x7b1fa2}, // purple
+    {0x81c784, 0x2e7d32}, // green
+    {0xf48fb1, 0xc2185b}, // pink
+    {0xef5350, 0xc62828}, // red
 };
-enum Hue { Blue, Orange, Purple, Green, Pink, Red, Grid };
-
-const char* const kLaneTitles[kLaneCount] = {"Underruns", "Late", "Lost", "Link", "Devices"};
-
-int laneOf(LinkEventKind kind) {
-    switch (kind) {
-    case LinkEventKind::Underruns:
-        return 0;
-    case LinkEventKind::LateDatagrams:
-        return 1;
-    case LinkEventKind::LostDatagrams:
-        return 2;
-    case LinkEventKind::Streaming:
-    case LinkEventKind::Reconnecting:
-    case LinkEventKind::Disconnected:
-        return 3;
-    case LinkEventKind::DeviceUnavailable:
-    case LinkEventKind::DevicesBack:
-        return 4;
-    }
-    return 0;
-}
-
-Hue hueOf(LinkEventKind kind) {
-    switch (kind) {
-    case LinkEventKind::Underruns:
-    case LinkEventKind::DeviceUnavailable:
-        return Red;
-    case LinkEventKind::LateDatagrams:
-    case LinkEventKind::Reconnecting:
-        return Orange;
-    case LinkEventKind::LostDatagrams:
-        return Purple;
-    case LinkEventKind::Streaming:
-    case LinkEventKind::DevicesBack:
-        return Green;
-    case LinkEventKind::Disconnected:
-        return Grid;
-    }
-    return Grid;
-}
 
 // The scale's top: the next 1, 2 or 5 times a power of ten at or above the value, at least 1.
 double scaleTop(double value) {
@@ -91,86 +49,90 @@ double scaleTop(double value) {
 
 } // namespace
 
-struct HSLinkPlot::Series {
-    LinkFigure figure;
-    const char* name;
-    const char* unit;
-    int hue;
-};
-
 HSLinkPlot::HSLinkPlot(const LinkHistory* history, QWidget* parent)
     : QWidget(parent)
     , history(history) {
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-QColor HSLinkPlot::hue(int index) const {
-    const QColor text = palette().color(QPalette::WindowText);
-    if (index == Grid) {
-        QColor grid = text;
+QColor HSLinkPlot::hue(FigureHue hue) const {
+    if (hue == FigureHue::Grey) {
+        QColor grid = palette().color(QPalette::WindowText);
         grid.setAlpha(kGridAlpha);
         return grid;
     }
     const bool darkWindow = palette().color(QPalette::Window).lightness() < 128;
-    return QColor(kHues[index][darkWindow ? 0 : 1]);
+    return QColor(kHues[int(hue)][darkWindow ? 0 : 1]);
 }
 
 int HSLinkPlot::xOf(qint64 timeMs, const QRect& plot) const {
     return plot.right() - int((newestMs - timeMs) * plot.width() / LinkHistory::kSpanMs);
 }
 
+// Each strip holds the levels the table draws in it, in the table's order.
 void HSLinkPlot::paintEvent(QPaintEvent*) {
+    QStringList strips;
+    QVector<QVector<int>> stripFigures;
+    for (int f = 0; f < kLinkFigureCount; ++f) {
+        const LinkFigure& figure = kLinkFigures[f];
+        if (figure.kind != LinkFigure::Kind::Level || !figure.strip)
+            continue;
+        if (!strips.contains(figure.strip)) {
+            strips << figure.strip;
+            stripFigures.append(QVector<int>());
+        }
+        stripFigures[strips.indexOf(figure.strip)] << f;
+    }
+    const QStringList& lanes = eventLanes();
+
     QPainter painter(this);
     painter.fillRect(rect(), palette().window());
     const QFontMetrics metrics(font());
     labelWidth = metrics.horizontalAdvance(QStringLiteral("-1000"));
-    for (const char* title : kLaneTitles)
-        labelWidth = std::max(labelWidth, metrics.horizontalAdvance(QString(title)));
+    for (const QString& title : lanes)
+        labelWidth = std::max(labelWidth, metrics.horizontalAdvance(title));
     labelWidth += 2 * kMargin;
     newestMs = history->size() > 0 ? history->sample(history->size() - 1).timeMs : 0;
 
     const int laneHeight = metrics.height();
     const int axisHeight = metrics.height() + kMargin;
-    const int stripsHeight = height() - 2 * kMargin - axisHeight - kLaneCount * laneHeight - kGap;
-    const int stripHeight = (stripsHeight - 2 * kGap) / 3;
+    const int stripsHeight =
+        height() - 2 * kMargin - axisHeight - int(lanes.size()) * laneHeight - kGap;
+    const int stripHeight = (stripsHeight - int(strips.size() - 1) * kGap) / int(strips.size());
     const QRect plot(labelWidth, kMargin, width() - labelWidth - 2 * kMargin,
                      height() - 2 * kMargin - axisHeight);
 
-    painter.setPen(hue(Grid));
+    painter.setPen(hue(FigureHue::Grey));
     for (int minutes = 0; minutes <= kMinutesShown; minutes += kTickMinutes) {
         const int x = plot.right() - minutes * plot.width() / kMinutesShown;
         painter.drawLine(x, plot.top(), x, plot.bottom());
     }
     QRect strip(plot.left(), plot.top(), plot.width(), stripHeight);
-    paintStrip(painter, strip, "Latency and jitter",
-               {{LinkFigure::Latency, "Latency", "ms", Blue},
-                {LinkFigure::Jitter, "Jitter", "ms", Orange}},
-               false);
-    strip.translate(0, stripHeight + kGap);
-    paintStrip(painter, strip, "Clock skew", {{LinkFigure::Skew, "Skew", "ppm", Purple}}, true);
-    strip.translate(0, stripHeight + kGap);
-    paintStrip(painter, strip, "Speed",
-               {{LinkFigure::Received, "Received", "KBit/s", Green},
-                {LinkFigure::Transmitted, "Sent", "KBit/s", Pink}},
-               false);
-    paintEvents(painter,
-                QRect(plot.left(), strip.bottom() + kGap, plot.width(), kLaneCount * laneHeight));
+    for (int i = 0; i < strips.size(); ++i) {
+        if (i > 0)
+            strip.translate(0, stripHeight + kGap);
+        paintStrip(painter, strip, strips[i], stripFigures[i]);
+    }
+    paintEvents(painter, QRect(plot.left(), strip.bottom() + kGap, plot.width(),
+                               int(lanes.size()) * laneHeight));
     paintTimeAxis(painter, plot, plot.bottom() + kMargin);
 }
 
 void HSLinkPlot::paintStrip(QPainter& painter, const QRect& area, const QString& title,
-                            std::initializer_list<Series> series, bool symmetric) const {
+                            const QVector<int>& figures) const {
     const QFontMetrics metrics(font());
     double largest = 0.0;
-    for (int i = 0; i < history->size(); ++i) {
-        const LinkSample& s = history->sample(i);
-        for (const Series& line : series) {
+    bool bothWays = false;
+    for (int f : figures) {
+        bothWays = bothWays || kLinkFigures[f].bothWays;
+        for (int i = 0; i < history->size(); ++i) {
+            const LinkSample& s = history->sample(i);
             if (s.streaming)
-                largest = std::max(largest, std::fabs(figureValue(s, line.figure)));
+                largest = std::max(largest, std::fabs(s.values[f]));
         }
     }
     const double top = scaleTop(largest);
-    const double bottom = symmetric ? -top : 0.0;
+    const double bottom = bothWays ? -top : 0.0;
     const QRect data = area.adjusted(0, metrics.height() + kMargin, 0, -1);
     const auto yOf = [&](double v) {
         return data.bottom() -
@@ -178,12 +140,12 @@ void HSLinkPlot::paintStrip(QPainter& painter, const QRect& area, const QString&
     };
 
     painter.setRenderHint(QPainter::Antialiasing, false);
-    painter.setPen(hue(Grid));
+    painter.setPen(hue(FigureHue::Grey));
     painter.drawRect(area.adjusted(0, 0, -1, -1));
     const QColor text = palette().color(QPalette::WindowText);
     for (double v : {bottom, (bottom + top) / 2, top}) {
         const int y = int(yOf(v));
-        painter.setPen(hue(Grid));
+        painter.setPen(hue(FigureHue::Grey));
         painter.drawLine(area.left(), y, area.right(), y);
         painter.setPen(text);
         painter.drawText(QRect(0, y - metrics.height() / 2, labelWidth - kMargin, metrics.height()),
@@ -191,8 +153,8 @@ void HSLinkPlot::paintStrip(QPainter& painter, const QRect& area, const QString&
     }
 
     painter.setRenderHint(QPainter::Antialiasing, true);
-    for (const Series& line : series) {
-        painter.setPen(QPen(hue(line.hue), kLineWidth));
+    for (int f : figures) {
+        painter.setPen(QPen(hue(kLinkFigures[f].hue), kLineWidth));
         QPolygonF run;
         qint64 previousMs = 0;
         for (int i = 0; i <= history->size(); ++i) {
@@ -203,7 +165,7 @@ void HSLinkPlot::paintStrip(QPainter& painter, const QRect& area, const QString&
                 run.clear();
             }
             if (s && s->streaming) {
-                run << QPointF(xOf(s->timeMs, area), yOf(figureValue(*s, line.figure)));
+                run << QPointF(xOf(s->timeMs, area), yOf(s->values[f]));
                 previousMs = s->timeMs;
             }
         }
@@ -218,11 +180,12 @@ void HSLinkPlot::paintStrip(QPainter& painter, const QRect& area, const QString&
     painter.setPen(text);
     painter.drawText(QPoint(x, y + metrics.ascent()), title + ":");
     x += metrics.horizontalAdvance(title + ":") + 2 * kMargin;
-    for (const Series& line : series) {
+    for (int f : figures) {
+        const LinkFigure& line = kLinkFigures[f];
         const QString value = latest && latest->streaming
-                                  ? QString::number(qRound(figureValue(*latest, line.figure)))
+                                  ? QString::number(qRound(latest->values[f]))
                                   : QStringLiteral("-");
-        const QString label = QString("%1 %2 %3").arg(line.name, value, line.unit);
+        const QString label = QString("%1 %2 %3").arg(line.legend, value, line.unit);
         painter.fillRect(x, y + metrics.height() / 2 - 1, 3 * kMargin, 3, hue(line.hue));
         x += 4 * kMargin;
         painter.setPen(text);
@@ -232,18 +195,18 @@ void HSLinkPlot::paintStrip(QPainter& painter, const QRect& area, const QString&
 }
 
 void HSLinkPlot::paintEvents(QPainter& painter, const QRect& area) const {
-    const QFontMetrics metrics(font());
-    const int laneHeight = area.height() / kLaneCount;
-    painter.setPen(hue(Grid));
+    const QStringList& lanes = eventLanes();
+    const int laneHeight = area.height() / int(lanes.size());
+    painter.setPen(hue(FigureHue::Grey));
     painter.drawRect(area.adjusted(0, 0, -1, -1));
     painter.setPen(palette().color(QPalette::WindowText));
-    for (int lane = 0; lane < kLaneCount; ++lane)
+    for (int lane = 0; lane < lanes.size(); ++lane)
         painter.drawText(QRect(0, area.top() + lane * laneHeight, labelWidth - kMargin, laneHeight),
-                         Qt::AlignRight | Qt::AlignVCenter, kLaneTitles[lane]);
+                         Qt::AlignRight | Qt::AlignVCenter, lanes[lane]);
     for (const LinkEvent& e : history->events()) {
-        const int top = area.top() + laneOf(e.kind) * laneHeight;
+        const int top = area.top() + eventLane(e) * laneHeight;
         painter.fillRect(xOf(e.timeMs, area) - kMarkWidth / 2, top + 2, kMarkWidth, laneHeight - 4,
-                         hue(hueOf(e.kind)));
+                         hue(eventHue(e)));
     }
 }
 

@@ -15,20 +15,20 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <array>
+
 namespace {
 
 constexpr const char* kCategory = "MainWindow";
 
 // "latency 42 ms", or "latency -" while no audio flows.
-QString nowText(const LinkSample* latest, LinkFigure figure, const char* name, const char* unit) {
-    const bool known = latest && latest->streaming;
-    return QString("%1 %2%3").arg(
-        name, known ? QString::number(qRound(figureValue(*latest, figure))) : QStringLiteral("-"),
-        known ? unit : "");
-}
-
-QString countText(quint64 count, const char* one, const char* many) {
-    return QString("%1 %2").arg(count).arg(count == 1 ? one : many);
+QString nowText(const LinkSample* latest, const LinkFigure& figure, int index) {
+    if (!latest || !latest->streaming)
+        return QString("%1 -").arg(figure.spoken);
+    return QString("%1 %2 %3")
+        .arg(figure.spoken)
+        .arg(qRound(latest->values[index]))
+        .arg(figure.unit);
 }
 
 } // namespace
@@ -71,7 +71,7 @@ HSLinkWindow::HSLinkWindow(HSRigLink* link, const QString& panel, QWidget* paren
     });
     connect(link, &HSRigLink::stateChanged, this, &HSLinkWindow::followState);
     connect(link, &HSRigLink::soundDeviceUnavailable, this, [this](const QString& device) {
-        linkHistory.mark(QDateTime::currentMSecsSinceEpoch(), LinkEventKind::DeviceUnavailable,
+        linkHistory.mark(QDateTime::currentMSecsSinceEpoch(), LinkChange::DeviceUnavailable,
                          device);
     });
     sampleTimer->setObjectName("sampleTimer");
@@ -100,35 +100,39 @@ void HSLinkWindow::followState(HSRigLink::State state) {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     const bool wasActive = lastState != State::Idle && lastState != State::GivenUp;
     if (state == State::Streaming && lastState != State::Streaming)
-        linkHistory.mark(now, lastState == State::DeviceLost ? LinkEventKind::DevicesBack
-                                                             : LinkEventKind::Streaming);
+        linkHistory.mark(now, lastState == State::DeviceLost ? LinkChange::DevicesBack
+                                                             : LinkChange::Streaming);
     else if (state == State::Reconnecting && lastState != State::Reconnecting)
-        linkHistory.mark(now, LinkEventKind::Reconnecting);
+        linkHistory.mark(now, LinkChange::Reconnecting);
     else if ((state == State::Idle || state == State::GivenUp) && wasActive)
-        linkHistory.mark(now, LinkEventKind::Disconnected);
+        linkHistory.mark(now, LinkChange::Disconnected);
     lastState = state;
 }
 
+// The levels now, and the counts and reconnections of the last 30 minutes.
 void HSLinkWindow::showSummary() {
     const int n = linkHistory.size();
     const LinkSample* latest = n > 0 ? &linkHistory.sample(n - 1) : nullptr;
-    quint64 counts[3] = {0, 0, 0};
+    std::array<quint64, kLinkFigureCount> totals{};
     int reconnections = 0;
     for (const LinkEvent& e : linkHistory.events()) {
-        if (e.kind <= LinkEventKind::LostDatagrams)
-            counts[int(e.kind)] += e.count;
-        reconnections += e.kind == LinkEventKind::Reconnecting;
+        if (e.figure >= 0)
+            totals[e.figure] += e.count;
+        else
+            reconnections += e.change == LinkChange::Reconnecting;
     }
-    summary->setText(QString("Now: %1, %2, %3, %4, %5.\nLast 30 minutes: %6, %7, %8, %9.")
-                         .arg(nowText(latest, LinkFigure::Latency, "latency", " ms"),
-                              nowText(latest, LinkFigure::Jitter, "jitter", " ms"),
-                              nowText(latest, LinkFigure::Skew, "clock skew", " ppm"),
-                              nowText(latest, LinkFigure::Received, "received", " KBit/s"),
-                              nowText(latest, LinkFigure::Transmitted, "sent", " KBit/s"))
-                         .arg(countText(counts[0], "underrun", "underruns"),
-                              countText(counts[1], "late datagram", "late datagrams"),
-                              countText(counts[2], "lost datagram", "lost datagrams"),
-                              countText(reconnections, "reconnection", "reconnections")));
+    QStringList now;
+    QStringList counted;
+    for (int f = 0; f < kLinkFigureCount; ++f) {
+        const LinkFigure& figure = kLinkFigures[f];
+        if (figure.kind == LinkFigure::Kind::Level && figure.spoken)
+            now << nowText(latest, figure, f);
+        else if (figure.kind == LinkFigure::Kind::Count && figure.lane)
+            counted << countText(totals[f], figure.one, figure.many);
+    }
+    counted << countText(reconnections, "reconnection", "reconnections");
+    summary->setText(
+        QString("Now: %1.\nLast 30 minutes: %2.").arg(now.join(", "), counted.join(", ")));
 }
 
 QString HSLinkWindow::reportText() const {

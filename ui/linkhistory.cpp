@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iterator>
 
 namespace {
 
@@ -27,8 +28,45 @@ QString offsetText(int utcOffsetS) {
         .arg(minutes % 60, 2, 10, QChar('0'));
 }
 
-QString plural(quint64 count, const char* one, const char* many) {
-    return QString("%1 %2").arg(count).arg(count == 1 ? one : many);
+// How each change of the link reads, and where and in which colour it is marked.
+struct ChangeLook {
+    const char* text; // "%1" is the device
+    const char* lane;
+    FigureHue hue;
+};
+constexpr ChangeLook kChanges[] = {
+    {"Streaming", "Link", FigureHue::Green},
+    {"Reconnecting", "Link", FigureHue::Orange},
+    {"Disconnected", "Link", FigureHue::Grey},
+    {"Sound device \"%1\" unavailable", "Devices", FigureHue::Red},
+    {"Sound devices working again", "Devices", FigureHue::Green},
+};
+constexpr int kChangeCount = int(std::size(kChanges));
+
+// The lanes' titles, and each count's and each change's lane among them.
+struct Lanes {
+    QStringList titles;
+    std::array<int, kLinkFigureCount> ofFigure{};
+    std::array<int, kChangeCount> ofChange{};
+};
+
+const Lanes& lanes() {
+    static const Lanes all = [] {
+        Lanes l;
+        const auto laneOf = [&l](const char* title) {
+            if (!l.titles.contains(title))
+                l.titles << title;
+            return int(l.titles.indexOf(title));
+        };
+        for (int f = 0; f < kLinkFigureCount; ++f) {
+            if (kLinkFigures[f].kind == LinkFigure::Kind::Count && kLinkFigures[f].lane)
+                l.ofFigure[f] = laneOf(kLinkFigures[f].lane);
+        }
+        for (int c = 0; c < kChangeCount; ++c)
+            l.ofChange[c] = laneOf(kChanges[c].lane);
+        return l;
+    }();
+    return all;
 }
 
 } // namespace
@@ -37,30 +75,29 @@ LinkHistory::LinkHistory()
     : ring(kCapacity) {}
 
 void LinkHistory::record(qint64 timeMs, const LinkReading& reading) {
-    const PlayoutStats& p = reading.playout;
     LinkSample& s = ring[(first + count) % kCapacity];
-    s = {timeMs,    reading.streaming,      p.delayMs + p.cardLatencyMs, p.jitterMs,
-         p.skewPpm, double(reading.rxKbit), double(reading.txKbit)};
+    s.timeMs = timeMs;
+    s.streaming = reading.streaming;
+    for (int f = 0; f < kLinkFigureCount; ++f)
+        s.values[f] = kLinkFigures[f].read(reading);
     if (count < kCapacity)
         ++count;
     else
         first = (first + 1) % kCapacity;
 
-    const std::pair<LinkEventKind, quint64> counts[] = {
-        {LinkEventKind::Underruns, grown(p.underruns, lastCounts.underruns)},
-        {LinkEventKind::LateDatagrams, grown(p.lateDatagrams, lastCounts.lateDatagrams)},
-        {LinkEventKind::LostDatagrams, grown(p.lostDatagrams, lastCounts.lostDatagrams)},
-    };
-    for (const auto& [kind, n] : counts) {
+    for (int f = 0; f < kLinkFigureCount; ++f) {
+        if (kLinkFigures[f].kind != LinkFigure::Kind::Count || !kLinkFigures[f].lane)
+            continue;
+        const quint64 n = grown(quint64(s.values[f]), quint64(lastValues[f]));
         if (n > 0)
-            eventList.push_back({timeMs, kind, n, {}});
+            eventList.push_back({timeMs, f, {}, n, {}});
     }
-    lastCounts = p;
+    lastValues = s.values;
     dropOlderThan(timeMs - kSpanMs);
 }
 
-void LinkHistory::mark(qint64 timeMs, LinkEventKind kind, const QString& device) {
-    eventList.push_back({timeMs, kind, 1, device});
+void LinkHistory::mark(qint64 timeMs, LinkChange change, const QString& device) {
+    eventList.push_back({timeMs, -1, change, 1, device});
     dropOlderThan(timeMs - kSpanMs);
 }
 
@@ -78,44 +115,12 @@ void LinkHistory::dropOlderThan(qint64 timeMs) {
         eventList.pop_front();
 }
 
-double figureValue(const LinkSample& s, LinkFigure figure) {
-    switch (figure) {
-    case LinkFigure::Latency:
-        return s.latencyMs;
-    case LinkFigure::Jitter:
-        return s.jitterMs;
-    case LinkFigure::Skew:
-        return s.skewPpm;
-    case LinkFigure::Received:
-        return s.rxKbit;
-    case LinkFigure::Transmitted:
-        return s.txKbit;
-    }
-    return 0.0;
-}
-
-QString figureTitle(LinkFigure figure) {
-    switch (figure) {
-    case LinkFigure::Latency:
-        return QStringLiteral("Latency (ms)");
-    case LinkFigure::Jitter:
-        return QStringLiteral("Arrival jitter (ms)");
-    case LinkFigure::Skew:
-        return QStringLiteral("Clock skew (ppm)");
-    case LinkFigure::Received:
-        return QStringLiteral("Received (KBit/s)");
-    case LinkFigure::Transmitted:
-        return QStringLiteral("Transmitted (KBit/s)");
-    }
-    return {};
-}
-
-FigureSummary summarize(const LinkHistory& history, LinkFigure figure) {
+FigureSummary summarize(const LinkHistory& history, int figure) {
     std::vector<double> values;
     values.reserve(history.size());
     for (int i = 0; i < history.size(); ++i) {
         if (history.sample(i).streaming)
-            values.push_back(figureValue(history.sample(i), figure));
+            values.push_back(history.sample(i).values[figure]);
     }
     if (values.empty())
         return {};
@@ -125,26 +130,27 @@ FigureSummary summarize(const LinkHistory& history, LinkFigure figure) {
     return {int(values.size()), values.front(), median, values.back()};
 }
 
+QString countText(quint64 count, const char* one, const char* many) {
+    return QString("%1 %2").arg(count).arg(count == 1 ? one : many);
+}
+
 QString eventText(const LinkEvent& e) {
-    switch (e.kind) {
-    case LinkEventKind::Underruns:
-        return plural(e.count, "underrun", "underruns");
-    case LinkEventKind::LateDatagrams:
-        return plural(e.count, "late datagram", "late datagrams");
-    case LinkEventKind::LostDatagrams:
-        return plural(e.count, "lost datagram", "lost datagrams");
-    case LinkEventKind::Streaming:
-        return QStringLiteral("Streaming");
-    case LinkEventKind::Reconnecting:
-        return QStringLiteral("Reconnecting");
-    case LinkEventKind::Disconnected:
-        return QStringLiteral("Disconnected");
-    case LinkEventKind::DeviceUnavailable:
-        return QString("Sound device \"%1\" unavailable").arg(e.device);
-    case LinkEventKind::DevicesBack:
-        return QStringLiteral("Sound devices working again");
-    }
-    return {};
+    if (e.figure >= 0)
+        return countText(e.count, kLinkFigures[e.figure].one, kLinkFigures[e.figure].many);
+    const QString text = kChanges[int(e.change)].text;
+    return e.change == LinkChange::DeviceUnavailable ? text.arg(e.device) : text;
+}
+
+const QStringList& eventLanes() {
+    return lanes().titles;
+}
+
+int eventLane(const LinkEvent& e) {
+    return e.figure >= 0 ? lanes().ofFigure[e.figure] : lanes().ofChange[int(e.change)];
+}
+
+FigureHue eventHue(const LinkEvent& e) {
+    return e.figure >= 0 ? kLinkFigures[e.figure].hue : kChanges[int(e.change)].hue;
 }
 
 QString linkReportText(const LinkReportHeader& header, const LinkHistory& history) {
@@ -156,7 +162,8 @@ QString linkReportText(const LinkReportHeader& header, const LinkHistory& histor
     }
     const qint64 from = history.sample(0).timeMs;
     const qint64 to = history.sample(history.size() - 1).timeMs;
-    const FigureSummary withAudio = summarize(history, LinkFigure::Latency);
+    // Every figure's summary counts the same seconds with audio.
+    const FigureSummary withAudio = summarize(history, 0);
     lines << QString("From %1 to %2 (%3), %4 s with audio of %5 s recorded")
                  .arg(timeText(from, header.utcOffsetS), timeText(to, header.utcOffsetS),
                       offsetText(header.utcOffsetS))
@@ -164,12 +171,15 @@ QString linkReportText(const LinkReportHeader& header, const LinkHistory& histor
                  .arg(history.size());
     lines << "" << QString("%1 %2 %3 %4").arg("", -21).arg("min", 8).arg("median", 8).arg("max", 8);
     for (int f = 0; f < kLinkFigureCount; ++f) {
-        const FigureSummary s = summarize(history, LinkFigure(f));
+        if (!kLinkFigures[f].reported)
+            continue;
+        const FigureSummary s = summarize(history, f);
         const auto column = [&s](double value) {
             return s.seconds > 0 ? QString::number(value, 'f', 1) : QStringLiteral("-");
         };
         lines << QString("%1 %2 %3 %4")
-                     .arg(figureTitle(LinkFigure(f)), -21)
+                     .arg(QString("%1 (%2)").arg(kLinkFigures[f].reported, kLinkFigures[f].unit),
+                          -21)
                      .arg(column(s.min), 8)
                      .arg(column(s.median), 8)
                      .arg(column(s.max), 8);

@@ -2,40 +2,26 @@
 
 #pragma once
 
-#include "playoutstats.h"
+#include "linkfigures.h"
 
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
 
+#include <array>
 #include <deque>
 #include <vector>
 
-// What the link was like in one second.
+// What the link was like in one second: each figure's value, by its row in the table of figures
+// (a count's, its total), meaningful only while audio flows.
 struct LinkSample {
     qint64 timeMs = 0; // wall clock, milliseconds since the epoch
-    // The figures below mean something only while audio flows.
     bool streaming = false;
-    double latencyMs = 0.0; // the cable's: the playout's delay plus the card's own
-    double jitterMs = 0.0;
-    double skewPpm = 0.0;
-    double rxKbit = 0.0;
-    double txKbit = 0.0;
+    std::array<double, kLinkFigureCount> values{};
 };
 
-// What the window reads each second: whether audio flows, the playout's figures and counts, and
-// the speeds of the latest two-second window.
-struct LinkReading {
-    bool streaming = false;
-    PlayoutStats playout;
-    quint32 rxKbit = 0;
-    quint32 txKbit = 0;
-};
-
-enum class LinkEventKind {
-    Underruns,
-    LateDatagrams,
-    LostDatagrams,
+// A change of the link, marked when it begins.
+enum class LinkChange {
     Streaming,    // the host described its stream and audio started
     Reconnecting, // the control connection was lost and is being made again
     Disconnected, // the operator disconnected, or the link was given up
@@ -43,11 +29,12 @@ enum class LinkEventKind {
     DevicesBack, // the sound devices work again
 };
 
-// Something that happened, at the second it was seen: a fault count with how many there were in
+// Something that happened, at the second it was seen: a count that grew, with how much it grew in
 // that second, or a change of the link with the device it concerns.
 struct LinkEvent {
     qint64 timeMs = 0;
-    LinkEventKind kind = LinkEventKind::Streaming;
+    int figure = -1; // the count's row in the table of figures; -1 for a change
+    LinkChange change = LinkChange::Streaming;
     quint64 count = 1;
     QString device;
 };
@@ -58,16 +45,17 @@ class LinkHistory {
 public:
     static constexpr qint64 kSpanMs = 30 * 60 * 1000;
     static constexpr int kCapacity = 1800;
-    // Counts come at most three a second; changes of the link are rarer by far.
+    // Faults come in bursts and changes of the link rarely: four events a second, over the half
+    // hour, bound the memory; beyond that the oldest leave first.
     static constexpr int kMaxEvents = 4 * kCapacity;
 
     LinkHistory();
 
-    // One second's reading: a sample, and an event for each fault count that grew since the last.
-    // A count below the last one is a new stream's, counted from zero.
+    // One second's reading: a sample, and an event for each count the window shows that grew
+    // since the last. A count below the last one is a new stream's, counted from zero.
     void record(qint64 timeMs, const LinkReading& reading);
     // A change of the link (not a count), at the latest sample's time or later.
-    void mark(qint64 timeMs, LinkEventKind kind, const QString& device = {});
+    void mark(qint64 timeMs, LinkChange change, const QString& device = {});
 
     int size() const { return count; }
     // Oldest first.
@@ -81,27 +69,27 @@ private:
     int first = 0;
     int count = 0;
     std::deque<LinkEvent> eventList;
-    PlayoutStats lastCounts;
+    std::array<double, kLinkFigureCount> lastValues{};
 };
 
-enum class LinkFigure { Latency, Jitter, Skew, Received, Transmitted };
-constexpr int kLinkFigureCount = 5;
-
-double figureValue(const LinkSample& sample, LinkFigure figure);
-// "Latency (ms)", "Received (KBit/s)", ...
-QString figureTitle(LinkFigure figure);
-
-// A figure over the seconds with audio in the history; all zero when there were none.
+// A level over the seconds with audio in the history; all zero when there were none.
 struct FigureSummary {
     int seconds = 0;
     double min = 0.0;
     double median = 0.0;
     double max = 0.0;
 };
-FigureSummary summarize(const LinkHistory& history, LinkFigure figure);
+FigureSummary summarize(const LinkHistory& history, int figure);
 
+// "1 underrun", "3 underruns"
+QString countText(quint64 count, const char* one, const char* many);
 // "3 underruns", "Reconnecting", "Sound device "X" unavailable", ...
 QString eventText(const LinkEvent& event);
+// The titles of the plot's lanes, in order: the counts' lanes, then the changes'.
+const QStringList& eventLanes();
+// The event's lane among eventLanes(), and its colour.
+int eventLane(const LinkEvent& event);
+FigureHue eventHue(const LinkEvent& event);
 
 // What the report says about the panel and the rig besides the history.
 struct LinkReportHeader {

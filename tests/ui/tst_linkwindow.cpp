@@ -42,11 +42,11 @@ LinkHistory knownSeries() {
         r.playout.lostDatagrams = s / 250;
         h.record(kStartMs + s * 1000, r);
         if (s == 700)
-            h.mark(kStartMs + s * 1000, LinkEventKind::Reconnecting);
+            h.mark(kStartMs + s * 1000, LinkChange::Reconnecting);
         if (s == 821)
-            h.mark(kStartMs + s * 1000, LinkEventKind::Streaming);
+            h.mark(kStartMs + s * 1000, LinkChange::Streaming);
         if (s == 1500)
-            h.mark(kStartMs + s * 1000, LinkEventKind::DeviceUnavailable, "UMX Speaker");
+            h.mark(kStartMs + s * 1000, LinkChange::DeviceUnavailable, "UMX Speaker");
     }
     return h;
 }
@@ -87,7 +87,7 @@ private slots:
             r.playout.underruns = i + 1; // one more each time
             h.record(kStartMs + qint64(i) * stepMs, r);
             for (int m = 0; m < marksEach; ++m)
-                h.mark(kStartMs + qint64(i) * stepMs, LinkEventKind::Reconnecting);
+                h.mark(kStartMs + qint64(i) * stepMs, LinkChange::Reconnecting);
         }
         QTEST(h.size(), "size");
         QTEST(int((h.sample(0).timeMs - kStartMs) / 1000), "oldestS");
@@ -111,7 +111,7 @@ private slots:
             r.streaming = latencies[s] >= 0;
             h.record(kStartMs + s * 1000, r);
         }
-        const FigureSummary f = summarize(h, LinkFigure::Latency);
+        const FigureSummary f = summarize(h, 0); // the latency, the table's first row
         QTEST((QList<double>{double(f.seconds), f.min, f.median, f.max}), "expected");
     }
 
@@ -132,7 +132,7 @@ private slots:
             r.playout.lostDatagrams = counts[s][2];
             h.record(kStartMs + s * 1000, r);
             if (s == 2)
-                h.mark(kStartMs + 2500, LinkEventKind::DeviceUnavailable, "UMX Speaker");
+                h.mark(kStartMs + 2500, LinkChange::DeviceUnavailable, "UMX Speaker");
         }
         const LinkReportHeader header{"UMX control panel 1.5.2",
                                       "ws://10.0.0.1:4590, 48000 Hz",
