@@ -118,13 +118,27 @@ inline constexpr LinkFigure kLinkFigures[] = {
                       [](const LinkReading& r) { return double(r.playout.underruns); })
         .withTip("%1 underruns (%2 ms of silence)",
                  [](const LinkReading& r) { return double(r.playout.underrunMs()); }),
-    LinkFigure::toolTipOnly("%1 ms dropped",
-                            [](const LinkReading& r) { return double(r.playout.droppedMs()); }),
     LinkFigure::count("late datagram", "late datagrams", "Late", FigureHue::Orange,
                       [](const LinkReading& r) { return double(r.playout.lateDatagrams); })
         .withTip("%1 late and %2 lost datagrams",
                  [](const LinkReading& r) { return double(r.playout.lostDatagrams); }),
     LinkFigure::count("lost datagram", "lost datagrams", "Lost", FigureHue::Purple,
                       [](const LinkReading& r) { return double(r.playout.lostDatagrams); }),
+    LinkFigure::count("ms concealed", "ms concealed", "Playout", FigureHue::Green,
+                      [](const LinkReading& r) { return double(r.playout.concealedMs()); })
+        .withTip("%1 ms concealed"),
+    LinkFigure::count("ms time-scaled", "ms time-scaled", "Playout", FigureHue::Blue,
+                      [](const LinkReading& r) { return double(r.playout.scaledMs()); })
+        .withTip("%1 ms time-scaled"),
+    LinkFigure::count("ms dropped", "ms dropped", "Playout", FigureHue::Red,
+                      [](const LinkReading& r) { return double(r.playout.droppedMs()); })
+        .withTip("%1 ms dropped"),
+    LinkFigure::count("stall ridden out", "stalls ridden out", "Link", FigureHue::Red,
+                      [](const LinkReading& r) { return double(r.playout.stalls); })
+        .withTip("%1 stalls ridden out and %2 covered by raising the latency",
+                 [](const LinkReading& r) { return double(r.playout.stallsCovered); }),
+    LinkFigure::count("stall covered by raising the latency",
+                      "stalls covered by raising the latency", "Link", FigureHue::Blue,
+                      [](const LinkReading& r) { return double(r.playout.stallsCovered); }),
 };
 constexpr int kLinkFigureCount = int(std::size(kLinkFigures));

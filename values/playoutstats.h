@@ -15,6 +15,14 @@ struct PlayoutStats {
     // Host frames thrown away: the oldest audio when the buffer ran past its bound, and blocks
     // refused for want of room.
     std::uint64_t droppedFrames = 0;
+    // Host frames filled with audio continued from before a loss or an underrun.
+    std::uint64_t concealedFrames = 0;
+    // Host frames by which splices moved the latency, taken or given back without changing pitch.
+    std::uint64_t scaledFrames = 0;
+    // Link stalls, each counted once: those ridden out as outages, and those the target was raised
+    // to cover because stalls kept coming within a minute.
+    std::uint64_t stalls = 0;
+    std::uint64_t stallsCovered = 0;
     // Datagrams that came after the playout had passed (part of) their place in the stream.
     std::uint64_t lateDatagrams = 0;
     // Datagrams that never came: the gaps in the stream positions pushed.
@@ -35,6 +43,8 @@ struct PlayoutStats {
 
     std::int64_t underrunMs() const { return framesToMs(underrunFrames); }
     std::int64_t droppedMs() const { return framesToMs(droppedFrames); }
+    std::int64_t concealedMs() const { return framesToMs(concealedFrames); }
+    std::int64_t scaledMs() const { return framesToMs(scaledFrames); }
 
 private:
     std::int64_t framesToMs(std::uint64_t frames) const {

@@ -49,10 +49,12 @@ private slots:
         QCOMPARE(statusLineText(0, 4096, -0.0427146f),
                  QString("Speed: 0/16 KBit|Latency: 0.043 s"));
         QCOMPARE(reconnectNoticeText(1999), QString("Reconnecting in 1s..."));
-        const PlayoutStats faults{3, 1440, 96000, 5, 2, 23.6, -101.4, 48000};
-        QCOMPARE(playoutToolTipText(faults),
-                 QString("Playout:\ndelay 24 ms\nskew -101 ppm\n3 underruns (30 ms of silence)\n"
-                         "2000 ms dropped\n5 late and 2 lost datagrams"));
+        const PlayoutStats faults{3, 1440, 96000, 4800, 960, 2, 1, 5, 2, 23.6, -101.4, 48000};
+        QCOMPARE(
+            playoutToolTipText(faults),
+            QString("Playout:\ndelay 24 ms\nskew -101 ppm\n3 underruns (30 ms of silence)\n"
+                    "5 late and 2 lost datagrams\n100 ms concealed\n20 ms time-scaled\n"
+                    "2000 ms dropped\n2 stalls ridden out and 1 covered by raising the latency"));
     }
 
     // Closing the window by what the panel is doing (connecting, visible, connected, tray: 1 or

@@ -25,11 +25,13 @@ LinkReading streamingAt(double latencyMs) {
     LinkReading r{true, {}, 1500, 750};
     r.playout.delayMs = latencyMs - 10;
     r.playout.cardLatencyMs = 10;
+    r.playout.hostRate = 48000;
     return r;
 }
 
 // Half an hour as the plot is drawn from: the latency wanders, the jitter climbs, the skew swings
-// through zero, audio stops for two minutes and comes back; faults and changes along the way.
+// through zero, audio stops for two minutes and comes back; faults, repairs, stalls and changes
+// along the way.
 LinkHistory knownSeries() {
     LinkHistory h;
     for (int s = 0; s < LinkHistory::kCapacity; ++s) {
@@ -40,6 +42,10 @@ LinkHistory knownSeries() {
         r.txKbit = s < 1200 ? 750 : 0;
         r.playout.underruns = s / 400;
         r.playout.lostDatagrams = s / 250;
+        r.playout.concealedFrames = s / 150 * 480;
+        r.playout.scaledFrames = s / 450 * 96;
+        r.playout.stalls = s / 600;
+        r.playout.stallsCovered = s / 1000;
         h.record(kStartMs + s * 1000, r);
         if (s == 700)
             h.mark(kStartMs + s * 1000, LinkChange::Reconnecting);
@@ -116,11 +122,14 @@ private slots:
     }
 
     // The report as an operator pastes it: every figure's row, every event with its local time.
-    // A count's growth is one event in its second; a count that fell is a new stream's.
+    // A count's growth is one event in its second, the concealed audio in milliseconds; a count
+    // that fell is a new stream's.
     void reportText() {
         LinkHistory h;
-        // Underruns, late and lost datagrams, as the playout counts them.
-        const int counts[][3] = {{0, 0, 0}, {3, 0, 1}, {3, 2, 1}, {1, 2, 4}};
+        // Underruns, late and lost datagrams, concealed frames, stalls ridden out and covered, as
+        // the playout counts them.
+        const int counts[][6] = {
+            {0, 0, 0, 0, 0, 0}, {3, 0, 1, 960, 1, 0}, {3, 2, 1, 960, 1, 1}, {1, 2, 4, 0, 0, 0}};
         for (int s = 0; s < 4; ++s) {
             LinkReading r = streamingAt(41 + s);
             r.playout.jitterMs = 3 + s;
@@ -130,6 +139,9 @@ private slots:
             r.playout.underruns = counts[s][0];
             r.playout.lateDatagrams = counts[s][1];
             r.playout.lostDatagrams = counts[s][2];
+            r.playout.concealedFrames = counts[s][3];
+            r.playout.stalls = counts[s][4];
+            r.playout.stallsCovered = counts[s][5];
             h.record(kStartMs + s * 1000, r);
             if (s == 2)
                 h.mark(kStartMs + 2500, LinkChange::DeviceUnavailable, "UMX Speaker");
@@ -153,7 +165,10 @@ Transmitted (KBit/s)       0.0      0.0      0.0
 Events:
 2026-11-30T01:53:21  3 underruns
 2026-11-30T01:53:21  1 lost datagram
+2026-11-30T01:53:21  20 ms concealed
+2026-11-30T01:53:21  1 stall ridden out
 2026-11-30T01:53:22  2 late datagrams
+2026-11-30T01:53:22  1 stall covered by raising the latency
 2026-11-30T01:53:22  Sound device "UMX Speaker" unavailable
 2026-11-30T01:53:23  1 underrun
 2026-11-30T01:53:23  3 lost datagrams
