@@ -83,34 +83,15 @@ void HSSettingsDlg::describeControls() {
     };
     for (const auto& [label, field] : labelled)
         label->setBuddy(field);
-    ui->buttonBox->setAccessibleName("OK or Cancel");
-    const std::pair<QWidget*, const char*> described[] = {
-        {ui->refreshDevicesButton, "Lists the sound devices afresh"},
-        {ui->predefinedDevicesCheck,
-         "Plays into and captures from the virtual cable's own devices"},
-        {ui->outputDeviceCombo, "The playback device the rig's audio goes to, for other software"},
-        {ui->inputDeviceCombo, "The capture device whose audio goes to the rig"},
-        {ui->speakerDeviceCombo, "The speaker device you listen on"},
-        {ui->localAddressCombo, "The local address the rig sends its audio to"},
-        {ui->udpPortSpin, "The local UDP port the rig sends its audio to"},
-        {ui->themeCombo, "The panel's colours; a choice shows at once"},
-        {ui->acceptAnySenderCheck,
-         "Plays audio from any sender, not only from the rig's host: anyone who reaches the UDP "
-         "port can then play into the cable"},
-        {ui->startWithSessionCheck, "Starts the panel in the tray when you log in"},
-        {ui->connectAtStartCheck, "Connects to the selected rig as the panel starts"},
-        {ui->buttonBox, "Keeps the settings or leaves them as they were"},
-        {ui->buttonBox->button(QDialogButtonBox::Ok), "Keeps these settings"},
-        {ui->buttonBox->button(QDialogButtonBox::Cancel), "Leaves the settings as they were"},
-    };
-    for (const auto& [control, description] : described)
-        control->setAccessibleDescription(description);
-    for (QRadioButton* button : ui->rxBufferGroup->findChildren<QRadioButton*>())
-        button->setAccessibleDescription(
-            "RX buffer: how much received audio is held ahead of the sound card");
-    for (QRadioButton* button : ui->txBufferGroup->findChildren<QRadioButton*>())
-        button->setAccessibleDescription(
-            "TX buffer: how much captured audio is gathered before it is sent");
+    // The form describes its controls; the buttons the button box makes, and each radio button (as
+    // its group), are described here.
+    ui->buttonBox->button(QDialogButtonBox::Ok)->setAccessibleDescription("Keeps these settings");
+    ui->buttonBox->button(QDialogButtonBox::Cancel)
+        ->setAccessibleDescription("Leaves the settings as they were");
+    for (QGroupBox* group : {ui->rxBufferGroup, ui->txBufferGroup}) {
+        for (QRadioButton* button : group->findChildren<QRadioButton*>())
+            button->setAccessibleDescription(group->accessibleDescription());
+    }
 }
 
 HSSettingsDlg::~HSSettingsDlg() {
