@@ -164,7 +164,8 @@ bool HSSoundCard::StartAudio(const CardConfig& start) {
         config.settings.frameOutMult > 1 ? config.settings.frameOutMult * f.frameSizeOut / 2 : 0;
     DeviceInUse& cable = use(CardDevice::Cable);
     cable.written = cable.state == DeviceState::Open;
-    playback.start({f.sampleRate / 2, f.sampleRate, f.frameSizeOut / 2, floorFrames},
+    playback.start({f.sampleRate / 2, f.sampleRate, f.frameSizeOut / 2, floorFrames,
+                    config.settings.concealLostAudio},
                    cable.written ? cableSink() : nullptr);
     latency = 0.0f;
     started = true;

@@ -25,6 +25,7 @@ public:
         int datagramFrames = 0;
         // The least fill the operator asked for, in host frames (0: as small as works).
         int floorFrames = 0;
+        bool conceal = true; // lost audio continued from before the loss, not played as silence
     };
 
     // A new stream, played on `cable` (none: it is kept until startCable).

@@ -60,6 +60,7 @@ void forEachSetting(Settings& s, Visitor&& visit) {
     visit("acceptAnySender", s.link.acceptAnySender, Control{"acceptAnySenderCheck"});
     visit("startWithSession", s.window.startWithSession, Control{"startWithSessionCheck"});
     visit("connectAtStart", s.window.connectAtStart, Control{"connectAtStartCheck"});
+    visit("concealLostAudio", s.link.card.concealLostAudio, Control{"concealLostAudioCheck"});
 }
 
 // Names the application ("uMX" of "Hoska", and its version) once at start-up. The name is also the

@@ -16,4 +16,6 @@ struct CardSettings {
     // The playback ("RX") and capture ("TX") buffer depths in blocks.
     int frameOutMult = 1;
     int frameInMult = 1;
+    // A lost datagram's place filled with audio continued from before it, not with silence.
+    bool concealLostAudio = true;
 };

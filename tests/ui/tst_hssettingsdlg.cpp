@@ -46,12 +46,13 @@ private slots:
             depths << QString::number(chosenCard.frameOutMult * 10 + chosenCard.frameInMult);
         }
         QCOMPARE(depths.join(' '), "11 21 41 81 81 82 83 84");
-        for (const char* name : {"acceptAnySenderCheck", "startWithSessionCheck",
-                                 "connectAtStartCheck", "predefinedDevicesCheck"})
+        for (const char* name :
+             {"acceptAnySenderCheck", "startWithSessionCheck", "connectAtStartCheck",
+              "concealLostAudioCheck", "predefinedDevicesCheck"})
             dialog.findChild<QCheckBox*>(name)->click();
         QCOMPARE((QVector<bool>{chosen.link.acceptAnySender, chosen.window.startWithSession,
-                                chosen.window.connectAtStart}),
-                 (QVector<bool>{true, true, false}));
+                                chosen.window.connectAtStart, chosenCard.concealLostAudio}),
+                 (QVector<bool>{true, true, false, false}));
         QCOMPARE(chosenCard.outputDevice + ", " + chosenCard.inputDevice + ", " +
                      chosenCard.audioDevice,
                  "Line Volume (2- UMX VAC), Line In (UMX VAC), Unplugged");
