@@ -63,9 +63,6 @@ Q_ENUM_NS(Action)
 struct Step {
     Action action;
     int delayMs = 0; // for the two schedules only
-    bool operator==(const Step& other) const {
-        return action == other.action && delayMs == other.delayMs;
-    }
 };
 
 // Where the link stands: its state and how far the reconnection schedule has gone.

@@ -27,6 +27,8 @@ class MainWindow;
 // spinner, status line, tray) and the three level meters. The connection itself, and everything
 // below it, is HSRigLink's: the window reaches the sound card only through it. The link must
 // outlive the window. It keeps the settings it is given and saves them when it is destroyed.
+// Built in mainwindow.cpp; the connection as the operator sees it in mainwindowconnection.cpp, the
+// operator's other actions in mainwindowactions.cpp.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 
@@ -69,6 +71,9 @@ private slots:
     void onUdpBindFailed(quint16 port, const QString& reason);
 
 private:
+    // The meters at rest: the bottom of their scale.
+    static constexpr float kMeterIdleDb = -50.0F;
+
     void applySettings();
     void takeDialogSettings(const PanelSettings& chosen);
     void connectLink();

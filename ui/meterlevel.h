@@ -24,7 +24,6 @@ public:
 
     float value() const { return current; }
     float peak() const { return peakDb; }
-    bool peakHeld() const { return peakHold; }
     float minDb() const { return bottom; }
     float maxDb() const { return top; }
 
