@@ -2,7 +2,7 @@
 
 #pragma once
 
-#include "hsriglink.h"
+#include "playoutstats.h"
 
 #include <QString>
 #include <QtGlobal>
