@@ -44,7 +44,6 @@ LinkHistory knownSeries() {
         r.playout.underruns = s / 400;
         r.playout.lostDatagrams = s / 250;
         r.playout.concealedFrames = s / 150 * 480;
-        r.playout.scaledFrames = s / 450 * 96;
         r.playout.stalls = s / 600;
         r.playout.stallsCovered = s / 1000;
         h.record(kStartMs + s * 1000, r);
@@ -271,9 +270,8 @@ Events:
         linkWindow->close();
         QTest::mouseClick(s.window->statusBar(), Qt::LeftButton);
         QVERIFY(QTest::qWaitForWindowExposed(linkWindow));
-        QCOMPARE(QAccessible::queryAccessibleInterface(linkWindow->findChild<HSLinkPlot*>())
-                     ->text(QAccessible::Name),
-                 QString("Link history"));
+        auto* plot = QAccessible::queryAccessibleInterface(linkWindow->findChild<HSLinkPlot*>());
+        QCOMPARE(plot->text(QAccessible::Name), QString("Link history"));
         for (QWidget* w : linkWindow->findChildren<QWidget*>())
             if (w->focusPolicy() & Qt::TabFocus)
                 QVERIFY(!describedName(w).startsWith("undescribed"));
