@@ -1,0 +1,132 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
+"""Gaps at the cable laid beside the audio server's own log: which silent runs of the cable's tone
+the server explains by an xrun of its own, and which it does not (the panel's). Used by
+bench/speaker-switch and bench/busy-machine.
+
+  cable_gaps.py RECORDING SERVER_LOG OFFSET_NS [--events FILE] [--label TEXT]
+
+RECORDING is bench/cable_recorder's output; SERVER_LOG the server's log as scripts/audio-server
+writes it (each line stamped with the system's clock, seconds since the epoch); OFFSET_NS the
+system's clock minus the monotonic clock, both in ns, read once beside the run; --events a file of
+"NS WHAT" lines (monotonic ns) of what the script did (a speaker switched, a burst of load), each
+gap is named after the latest one before it.
+"""
+import argparse
+import os
+import re
+import sys
+
+sys.path.insert(0, os.path.dirname(__file__))
+from playout_analysis import (CABLE_RATE, NS, SERVER_PERIOD_NS, first_sound_frame,  # noqa: E402
+                               frame_clock, parse_recording)
+
+# JACK's dummy backend: a cycle that woke a period or more late, with the time since it began;
+# PipeWire: a cycle that ran late; JACK's engine: a client that had not finished its cycle.
+JACK_LATE = re.compile(r"^(\d+\.\d+) JackTimedDriver::Process XRun = (\d+) usec")
+JACK_CLIENT = re.compile(r"^(\d+\.\d+) JackEngine::XRun: client = (.*) was not finished")
+PIPEWIRE_XRUN = re.compile(r"^(\d+\.\d+) .*XRun! .*delay:(\d+)")
+# A server's xrun explains a gap that starts within this time of the line: the line is written
+# when the late cycle has run, and the stamp is taken when the script reads it.
+EXPLAINS_WITHIN_NS = 500_000_000
+
+
+def server_xruns(lines, offset_ns):
+    """The server's own xruns, its cycles run late: (monotonic ns, how long in ms)."""
+    xruns = []
+    for line in lines:
+        if m := JACK_LATE.match(line):
+            xruns.append((int(float(m[1]) * NS) - offset_ns, int(m[2]) / 1000))
+        elif m := PIPEWIRE_XRUN.match(line):
+            xruns.append((int(float(m[1]) * NS) - offset_ns, int(m[2]) / 1e6))
+    return xruns
+
+
+def late_clients(lines):
+    """How often the server found each client's cycle unfinished: a client's lateness, not the
+    server's (the panel's clients are called umx.P.PID.N and umx.C.PID.N)."""
+    counts = {}
+    for line in lines:
+        if m := JACK_CLIENT.match(line):
+            counts[m[2]] = counts.get(m[2], 0) + 1
+    return counts
+
+
+def cable_gaps(recording):
+    """Silent runs after the first sound and before the end: (monotonic ns of the start, ms)."""
+    frame_ns = frame_clock(recording.callbacks)
+    first = first_sound_frame(recording)
+    return [(frame_ns(start), (end - start) * 1000 / CABLE_RATE)
+            for start, end in recording.silences if start >= first and end < recording.frames]
+
+
+def explained(gap_ns, xruns):
+    return any(abs(gap_ns - at) <= EXPLAINS_WITHIN_NS for at, _ in xruns)
+
+
+def callback_stalls(recording, least_ms=20.0):
+    """The recorder's own view of the server: the pauses between its callbacks longer than
+    least_ms beyond a block's time and a server period (the blocks of a period come together),
+    (ns, ms)."""
+    stalls = []
+    previous = None
+    for ns, frames in recording.callbacks:
+        if previous:
+            due = (frames - previous[1]) * NS / CABLE_RATE
+            late_ms = (ns - previous[0] - due - SERVER_PERIOD_NS) / 1e6
+            if late_ms > least_ms:
+                stalls.append((ns, late_ms))
+        previous = (ns, frames)
+    return stalls
+
+
+def latest_event(ns, events):
+    before = [(at, what) for at, what in events if at <= ns]
+    return max(before, default=(None, ""))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("recording")
+    parser.add_argument("server_log")
+    parser.add_argument("offset_ns", type=int)
+    parser.add_argument("--events")
+    parser.add_argument("--label", default="")
+    a = parser.parse_args()
+    with open(a.recording) as f:
+        recording = parse_recording(f)
+    with open(a.server_log, errors="replace") as f:
+        lines = f.readlines()
+    xruns = server_xruns(lines, a.offset_ns)
+    events = []
+    if a.events:
+        with open(a.events) as f:
+            events = [(int(ns), what.strip()) for ns, what in (line.split(" ", 1) for line in f)]
+    gaps = cable_gaps(recording)
+    start = recording.callbacks[0][0] if recording.callbacks else 0
+    end = recording.callbacks[-1][0] if recording.callbacks else 0
+    within = [x for x in xruns if start <= x[0] <= end]
+    unexplained = [(ns, ms) for ns, ms in gaps if not explained(ns, within)]
+    lengths = [ms for _, ms in within]
+    print(f"{a.label}: {(end - start) / NS:.0f} s recorded; "
+          f"{len(gaps)} gaps at the cable ({sum(ms for _, ms in gaps):.1f} ms), "
+          f"{len(gaps) - len(unexplained)} beside the server's own xruns; "
+          f"the server logged {len(within)} xruns"
+          + (f" (longest {max(lengths):.1f} ms)" if lengths else "")
+          + f"; {len(unexplained)} gaps the server's log does not explain"
+          + (f" (longest {max(ms for _, ms in unexplained):.1f} ms)" if unexplained else ""))
+    if clients := late_clients(lines):
+        print(f"{a.label}: clients the server found unfinished: "
+              + ", ".join(f"{name} {n}" for name, n in sorted(clients.items())))
+    stalls = callback_stalls(recording)
+    print(f"{a.label}: the recorder's callbacks paused {len(stalls)} times past 20 ms"
+          + (f" (longest {max(ms for _, ms in stalls):.1f} ms)" if stalls else ""))
+    for ns, ms in gaps:
+        at, what = latest_event(ns, events)
+        after = f", {(ns - at) / 1e6:.0f} ms after {what}" if at is not None else ""
+        cause = "server xrun" if explained(ns, within) else "not explained"
+        print(f"  gap {ms:.1f} ms at {(ns - start) / NS:.2f} s ({cause}{after})")
+    return 1 if unexplained else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
