@@ -16,13 +16,16 @@ tray_visible_windows() {
 
 tray_count() { grep -c -- "$2" "$1" 2>/dev/null || true; }
 
-# A window of the panel's that shows now and did not in `before` (a list of ids), after up to
-# `tenths` tenths of a second; empty if none.
-tray_new_window() {
+# A menu of the panel's (a window taller than the icon's tool tip) that shows now and did not in
+# `before` (a list of ids), after up to `tenths` tenths of a second; empty if none.
+tray_new_menu() {
     local before=$1 tenths=$2 window
     for _ in $(seq "$tenths"); do
-        window=$(comm -13 <(echo "$before") <(tray_visible_windows) | head -1)
-        [ -z "$window" ] || { echo "$window"; return; }
+        for window in $(comm -13 <(echo "$before") <(tray_visible_windows)); do
+            xdotool getwindowgeometry "$window" 2>/dev/null |
+                awk '/Geometry:/ { split($2, g, "x"); exit !(g[2] >= 100) }' &&
+                { echo "$window"; return; }
+        done
         sleep 0.1
     done
 }
@@ -47,11 +50,11 @@ tray_logged() {
 }
 
 # Switches the speaker from the tray's menu (its second entry) until the panel's log at `log`
-# holds `count` lines with `line`. The keys go to the menu once it shows (a busy X server maps it
-# late, and keys sent before then reach the window that has the focus); the menu is opened again
-# only when it closed without the entry taken ("Action audio" not logged), or never closed: a
-# panel kept off the cores takes the click and the keys late but in order, and choosing the entry
-# twice would switch the speaker back.
+# holds `count` lines with `line`. The keys go once the menu shows: Qt takes the keyboard for a
+# menu as it maps it, and keys sent before then (a busy X server or panel maps it late) reach the
+# window that has the focus. The icon is clicked again when no menu shows, and the menu is opened
+# again only when it closed without the entry taken ("Action audio" not logged), or never closed:
+# choosing the entry twice would switch the speaker back.
 tray_switch_speaker() {
     local log=$1 line=$2 count=$3 icon before menu actions
     icon=$(tray_icon)
@@ -60,9 +63,9 @@ tray_switch_speaker() {
     for _ in 1 2 3 4 5; do
         before=$(tray_visible_windows)
         xdotool mousemove --window "$icon" 5 5 click 3
-        menu=$(tray_new_window "$before" 300)
+        menu=$(tray_new_menu "$before" 30)
         [ -n "$menu" ] || continue
-        xdotool windowfocus "$menu" key Down Down Return
+        xdotool key Down Down Return
         if tray_gone "$menu" 300 && tray_logged "$log" "Action audio" "$actions" 30; then
             tray_logged "$log" "$line" $((count - 1)) 300
             return
