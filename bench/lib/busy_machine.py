@@ -55,16 +55,14 @@ def main():
     last_calm = stretches[-1][0]
 
     start, end = recording.callbacks[0][0], recording.callbacks[-1][0]
-    within = [x for x in xruns if start <= x[0] <= end]
+    within = [at for at in xruns if start <= at <= end]
     gaps = cable_gaps(recording)
     own = [(ns, ms) for ns, ms in gaps if not explained(ns, within)]
     long_own = [ms for _, ms in own if ms > DATAGRAM_MS]
     in_bursts = [ms for ns, ms in gaps if any(loaded and a <= ns <= (b or end) for a, b, loaded in stretches)]
-    lengths = [ms for _, ms in within]
     print(f"gaps at the cable: {len(gaps)} ({sum(ms for _, ms in gaps):.1f} ms), "
-          f"{len(in_bursts)} of them in the bursts; the server logged {len(within)} xruns of its own"
-          + (f" (longest {max(lengths):.1f} ms)" if lengths else "")
-          + f"; {len(gaps) - len(own)} gaps beside them; {len(own)} not explained by the server, "
+          f"{len(in_bursts)} of them in the bursts; the server logged {len(within)} xruns of its own; "
+          f"{len(gaps) - len(own)} gaps beside them; {len(own)} not explained by the server, "
           f"{len(long_own)} of them longer than a datagram ({DATAGRAM_MS:.1f} ms)"
           + (f": longest {max(long_own):.1f} ms" if long_own else ""))
     if clients := late_clients(lines):

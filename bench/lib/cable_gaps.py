@@ -20,25 +20,21 @@ sys.path.insert(0, os.path.dirname(__file__))
 from playout_analysis import (CABLE_RATE, NS, SERVER_PERIOD_NS, first_sound_frame,  # noqa: E402
                                frame_clock, parse_recording)
 
-# JACK's dummy backend: a cycle that woke a period or more late, with the time since it began;
-# PipeWire: a cycle that ran late; JACK's engine: a client that had not finished its cycle.
-JACK_LATE = re.compile(r"^(\d+\.\d+) JackTimedDriver::Process XRun = (\d+) usec")
+# JACK's dummy backend: a cycle that woke a period or more late (the figure is the time since that
+# cycle began, not the time lost); PipeWire: a cycle whose graph had not finished when the next
+# began; JACK's engine: a client that had not finished its cycle.
+JACK_LATE = re.compile(r"^(\d+\.\d+) JackTimedDriver::Process XRun")
 JACK_CLIENT = re.compile(r"^(\d+\.\d+) JackEngine::XRun: client = (.*) was not finished")
-PIPEWIRE_XRUN = re.compile(r"^(\d+\.\d+) .*XRun! .*delay:(\d+)")
+PIPEWIRE_XRUN = re.compile(r"^(\d+\.\d+) .*XRun!")
 # A server's xrun explains a gap that starts within this time of the line: the line is written
 # when the late cycle has run, and the stamp is taken when the script reads it.
 EXPLAINS_WITHIN_NS = 500_000_000
 
 
 def server_xruns(lines, offset_ns):
-    """The server's own xruns, its cycles run late: (monotonic ns, how long in ms)."""
-    xruns = []
-    for line in lines:
-        if m := JACK_LATE.match(line):
-            xruns.append((int(float(m[1]) * NS) - offset_ns, int(m[2]) / 1000))
-        elif m := PIPEWIRE_XRUN.match(line):
-            xruns.append((int(float(m[1]) * NS) - offset_ns, int(m[2]) / 1e6))
-    return xruns
+    """When the server ran a cycle late itself: monotonic ns."""
+    return [int(float(m[1]) * NS) - offset_ns
+            for m in (JACK_LATE.match(line) or PIPEWIRE_XRUN.match(line) for line in lines) if m]
 
 
 def late_clients(lines):
@@ -60,7 +56,7 @@ def cable_gaps(recording):
 
 
 def explained(gap_ns, xruns):
-    return any(abs(gap_ns - at) <= EXPLAINS_WITHIN_NS for at, _ in xruns)
+    return any(abs(gap_ns - at) <= EXPLAINS_WITHIN_NS for at in xruns)
 
 
 def callback_stalls(recording, least_ms=20.0):
@@ -104,15 +100,13 @@ def main():
     gaps = cable_gaps(recording)
     start = recording.callbacks[0][0] if recording.callbacks else 0
     end = recording.callbacks[-1][0] if recording.callbacks else 0
-    within = [x for x in xruns if start <= x[0] <= end]
+    within = [at for at in xruns if start <= at <= end]
     unexplained = [(ns, ms) for ns, ms in gaps if not explained(ns, within)]
-    lengths = [ms for _, ms in within]
     print(f"{a.label}: {(end - start) / NS:.0f} s recorded; "
           f"{len(gaps)} gaps at the cable ({sum(ms for _, ms in gaps):.1f} ms), "
           f"{len(gaps) - len(unexplained)} beside the server's own xruns; "
           f"the server logged {len(within)} xruns"
-          + (f" (longest {max(lengths):.1f} ms)" if lengths else "")
-          + f"; {len(unexplained)} gaps the server's log does not explain"
+          f"; {len(unexplained)} gaps the server's log does not explain"
           + (f" (longest {max(ms for _, ms in unexplained):.1f} ms)" if unexplained else ""))
     if clients := late_clients(lines):
         print(f"{a.label}: clients the server found unfinished: "
