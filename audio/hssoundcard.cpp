@@ -18,8 +18,8 @@ constexpr const char* kCategory = "PortAudio";
 // Largest capture buffer (frameSizeIn x frameInMult); no single block, capture or playback, may
 // exceed it either.
 constexpr long long kMaxBufferFrames = 65536;
-// Largest playback buffer: the largest block times the deepest buffer multiplier offered (x8).
-constexpr long long kMaxPlaybackBufferFrames = kMaxBufferFrames * 8;
+// Largest playback buffer: the largest block times the deepest buffer the operator may choose.
+constexpr long long kMaxPlaybackBufferFrames = kMaxBufferFrames * kMaxBufferBlocks;
 
 // A capture is judged silent after this many of its buffers, and never sooner than kMinSilenceMs.
 constexpr qint64 kSilentBuffers = 4;
@@ -142,7 +142,7 @@ bool HSSoundCard::StartAudio(const CardConfig& start) {
     prepareCapture(
         static_cast<int>(captureBufferFrames(f.frameSizeIn, config.settings.frameInMult)));
     lastCaptureMs = steadyMs();
-    captureFaulted = captureDelivered = false;
+    captureDelivered = false;
     forgetDevices();
     for (const CardDevice device : {CardDevice::Cable, CardDevice::Capture}) {
         DeviceInUse& chosen = use(device);
@@ -251,7 +251,7 @@ void HSSoundCard::openDevice(CardDevice device) {
     const bool opened = openStream(device, config, chosen.index, chosen.name);
     if (device == CardDevice::Capture && opened) {
         lastCaptureMs = steadyMs();
-        captureFaulted = captureDelivered = false;
+        captureDelivered = false;
     }
     chosen.gone = false;
     chosen.lost = !opened;
@@ -322,8 +322,7 @@ bool HSSoundCard::stoppedWorking(CardDevice device) {
     const std::int64_t now = nowNs();
     switch (device) {
     case CardDevice::Capture:
-        return captureFaulted ||
-               stalled(lastCaptureMs,
+        return stalled(lastCaptureMs,
                        captureBufferFrames(config.format.frameSizeIn, config.settings.frameInMult),
                        captureDelivered ? kMinSilenceMs : kFirstDeliveryMs);
     case CardDevice::Cable:
@@ -356,10 +355,6 @@ bool HSSoundCard::stalled(const std::atomic<qint64>& lastMs, qint64 bufferFrames
                           qint64 minimumMs) const {
     const qint64 bufferMs = bufferFrames * 1000 / std::max(config.format.sampleRate, 1);
     return steadyMs() - lastMs > std::max(kSilentBuffers * bufferMs, minimumMs);
-}
-
-void HSSoundCard::reportCaptureFault() {
-    captureFaulted = true;
 }
 
 // A hostile or broken host description must not reach the sound system or the buffers sized

@@ -176,8 +176,6 @@ protected:
     // Keeps the playback streams fed at `atNs` (worker thread).
     std::int64_t servicePlaybackAt(std::int64_t atNs);
 
-    // Any thread: a stream failed.
-    void reportCaptureFault();
     // Reserves the capture hand-over for buffers of `bufferFrames` before the capture can run.
     void prepareCapture(int bufferFrames);
     // Capture thread: reduces the samples to a transmit block, publishes it, announces it and
@@ -229,7 +227,6 @@ private:
     qint64 presenceCheckedMs = 0;
     // Steady-clock milliseconds of the capture's latest callback (or of its start).
     std::atomic<qint64> lastCaptureMs{0};
-    std::atomic<bool> captureFaulted{false};
     // The capture has delivered since it was opened.
     std::atomic<bool> captureDelivered{false};
     std::atomic<bool> started{false};

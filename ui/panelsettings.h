@@ -40,7 +40,6 @@ struct Control {
 // here.
 template <typename Settings, typename Visitor>
 void forEachSetting(Settings& s, Visitor&& visit) {
-    constexpr int kMaxBufferBlocks = 8;
     visit("geometry", s.window.geometry);
     visit("windowState", s.window.windowState);
     visit("speakerOn", s.link.card.speakerOn);

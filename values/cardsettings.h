@@ -6,6 +6,9 @@
 
 #include <QString>
 
+// The deepest "RX buffer" and "TX buffer" the operator may choose, in blocks.
+inline constexpr int kMaxBufferBlocks = 8;
+
 // The operator's choices for the sound card: the three devices by name and the audio options.
 struct CardSettings {
     QString outputDevice; // virtual-cable playback
