@@ -15,12 +15,6 @@ namespace {
 
 constexpr const char* kCategory = "PortAudio";
 
-// Largest capture buffer (frameSizeIn x frameInMult); no single block, capture or playback, may
-// exceed it either.
-constexpr long long kMaxBufferFrames = 65536;
-// Largest playback buffer: the largest block times the deepest buffer the operator may choose.
-constexpr long long kMaxPlaybackBufferFrames = kMaxBufferFrames * kMaxBufferBlocks;
-
 // A capture is judged silent after this many of its buffers, and never sooner than kMinSilenceMs.
 constexpr qint64 kSilentBuffers = 4;
 constexpr qint64 kMinSilenceMs = 500;
@@ -42,20 +36,7 @@ qint64 steadyMs() {
         .count();
 }
 
-bool refuse(const char* what, long long value) {
-    HSLOG(LogLevel::Error, kCategory) << "Audio configuration refused: " << what << " " << value;
-    return false;
-}
-
 } // namespace
-
-StreamFormat streamFormatForHost(int hostSampleRate, int hostFrameSize) {
-    return {2 * hostSampleRate, 2 * hostFrameSize, 2 * hostFrameSize};
-}
-
-CardConfig cardConfigFor(int hostSampleRate, int hostFrameSize, const CardSettings& settings) {
-    return {streamFormatForHost(hostSampleRate, hostFrameSize), settings};
-}
 
 HSSoundCard::HSSoundCard(QObject* parent)
     : QObject(parent) {
@@ -159,14 +140,9 @@ bool HSSoundCard::StartAudio(const CardConfig& start) {
             return false;
         }
     }
-    // "Auto" (one block) asks for the smallest target that works; deeper buffers set its floor.
-    const int floorFrames =
-        config.settings.frameOutMult > 1 ? config.settings.frameOutMult * f.frameSizeOut / 2 : 0;
     DeviceInUse& cable = use(CardDevice::Cable);
     cable.written = cable.state == DeviceState::Open;
-    playback.start({f.sampleRate / 2, f.sampleRate, f.frameSizeOut / 2, floorFrames,
-                    config.settings.concealLostAudio},
-                   cable.written ? cableSink() : nullptr);
+    playback.start(receiverSetup(config), cable.written ? cableSink() : nullptr);
     latency = 0.0f;
     started = true;
     followDevices();
@@ -355,30 +331,6 @@ bool HSSoundCard::stalled(const std::atomic<qint64>& lastMs, qint64 bufferFrames
                           qint64 minimumMs) const {
     const qint64 bufferMs = bufferFrames * 1000 / std::max(config.format.sampleRate, 1);
     return steadyMs() - lastMs > std::max(kSilentBuffers * bufferMs, minimumMs);
-}
-
-// A hostile or broken host description must not reach the sound system or the buffers sized
-// from it.
-bool HSSoundCard::configurationIsPlayable(const CardConfig& c) const {
-    const StreamFormat& f = c.format;
-    if (f.sampleRate <= 0)
-        return refuse("sampleRate", f.sampleRate);
-    if (f.frameSizeOut <= 0 || f.frameSizeOut > kMaxBufferFrames)
-        return refuse("frameSizeOut", f.frameSizeOut);
-    if (f.frameSizeIn <= 0 || f.frameSizeIn > kMaxBufferFrames)
-        return refuse("frameSizeIn", f.frameSizeIn);
-    const int playbackBlocks = c.settings.frameOutMult, captureBlocks = c.settings.frameInMult;
-    if (playbackBlocks <= 0)
-        return refuse("frameOutMult", playbackBlocks);
-    if (captureBlocks <= 0)
-        return refuse("frameInMult", captureBlocks);
-    const long long captureFrames = captureBufferFrames(f.frameSizeIn, captureBlocks);
-    if (captureFrames > kMaxBufferFrames)
-        return refuse("capture buffer frames", captureFrames);
-    const long long playbackFrames = static_cast<long long>(f.frameSizeOut) * playbackBlocks;
-    if (playbackFrames > kMaxPlaybackBufferFrames)
-        return refuse("playback buffer frames", playbackFrames);
-    return true;
 }
 
 void HSSoundCard::StopAudio() {

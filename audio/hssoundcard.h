@@ -3,7 +3,7 @@
 #pragma once
 
 #include "capturehandover.h"
-#include "cardsettings.h"
+#include "cardconfig.h"
 #include "devicecatalogue.h"
 #include "hsvumeter.h"
 #include "playoutstats.h"
@@ -22,34 +22,12 @@
 #include <cstdint>
 #include <functional>
 
-// The streams' format: twice the host's sample rate and frame size (received audio is resampled
-// to twice the host's rate, every second pair of captured samples is sent).
-struct StreamFormat {
-    int sampleRate = 0;
-    int frameSizeOut = 0;
-    int frameSizeIn = 0;
-};
-
-StreamFormat streamFormatForHost(int hostSampleRate, int hostFrameSize);
-
 // When the playback streams want looking at again: the instant (steady clock, ns) and the
 // milliseconds to it, rounded down; both -1 while the streams are stopped.
 struct PlaybackDue {
     std::int64_t atNs = -1;
     int inMs = -1;
 };
-
-// What the card starts from, handed over whole with the start: the streams' format and the
-// operator's choices for the card as they stand (the "RX buffer", frameOutMult, is the least the
-// playout holds in host blocks, 1 being "Auto": as little as works; the "TX buffer", frameInMult,
-// the capture's buffer in host blocks). The speaker and the receiver may change while the streams
-// run (setSpeakerOn, setReceiverMode); nothing else does until the next start.
-struct CardConfig {
-    StreamFormat format;
-    CardSettings settings;
-};
-
-CardConfig cardConfigFor(int hostSampleRate, int hostFrameSize, const CardSettings& settings);
 
 // The card's three devices: the virtual cable and the speaker it plays to, the capture.
 enum class CardDevice { Cable, Speaker, Capture };
@@ -201,7 +179,6 @@ private:
     };
 
     DeviceInUse& use(CardDevice device) { return inUse[static_cast<std::size_t>(device)]; }
-    bool configurationIsPlayable(const CardConfig& config) const;
     bool wanted(CardDevice device) const;
     void followDevices();
     void followSpeakerSwitch();
