@@ -27,6 +27,18 @@ CardConfig cardConfigFor(int hostSampleRate, int hostFrameSize, const CardSettin
     return {streamFormatForHost(hostSampleRate, hostFrameSize), settings};
 }
 
+const QString& deviceName(const CardSettings& settings, CardDevice device) {
+    switch (device) {
+    case CardDevice::Cable:
+        return settings.outputDevice;
+    case CardDevice::Speaker:
+        return settings.audioDevice;
+    case CardDevice::Capture:
+        break;
+    }
+    return settings.inputDevice;
+}
+
 bool configurationIsPlayable(const CardConfig& c) {
     const StreamFormat& f = c.format;
     if (f.sampleRate <= 0)

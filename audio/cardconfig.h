@@ -28,6 +28,14 @@ struct CardConfig {
 
 CardConfig cardConfigFor(int hostSampleRate, int hostFrameSize, const CardSettings& settings);
 
+// The card's three devices: the virtual cable and the speaker it plays to, the capture.
+enum class CardDevice { Cable, Speaker, Capture };
+inline constexpr CardDevice kCardDevices[] = {CardDevice::Cable, CardDevice::Speaker,
+                                              CardDevice::Capture};
+
+// The name the settings give the device.
+const QString& deviceName(const CardSettings& settings, CardDevice device);
+
 // Largest capture buffer (frameSizeIn x frameInMult); no single block, capture or playback, may
 // exceed it either.
 inline constexpr long long kMaxBufferFrames = 65536;

@@ -61,7 +61,7 @@ void HSSoundCard::EnumerateAudioDevices() {
         restartSoundSystem();
     catalogue = listDevices();
     catalogued = true;
-    for (const CardDevice device : {CardDevice::Cable, CardDevice::Speaker, CardDevice::Capture})
+    for (const CardDevice device : kCardDevices)
         use(device).index = listFor(device).value(use(device).name, -1);
     HSLOG(LogLevel::Info, kCategory)
         << "Audio devices: " << catalogue.inputDevices.size() << " capture, "
@@ -78,32 +78,42 @@ QStringList HSSoundCard::playbackDeviceNames() const {
     return catalogue.outputDevices.keys();
 }
 
-// A lookup before any enumeration (a connect pressed while the device probe still ran) builds the
-// catalogue first. The name is kept for reopening the device later, when its index may differ.
 const QMap<QString, int>& HSSoundCard::listFor(CardDevice device) const {
     return device == CardDevice::Capture ? catalogue.inputDevices : catalogue.outputDevices;
 }
 
-int HSSoundCard::lookUp(const QString& name, CardDevice device) {
+int HSSoundCard::lookUp(const QString& name, CardDevice device) const {
     const QMutexLocker guard(&deviceLock);
-    if (!catalogued)
-        EnumerateAudioDevices();
-    DeviceInUse& chosen = use(device);
-    chosen.name = name;
-    chosen.index = listFor(device).value(name, -1);
-    return chosen.index;
+    return listFor(device).value(name, -1);
 }
 
-int HSSoundCard::findOutputDevice(const QString& name) {
+int HSSoundCard::findOutputDevice(const QString& name) const {
     return lookUp(name, CardDevice::Cable);
 }
 
-int HSSoundCard::findSpeakerDevice(const QString& name) {
+int HSSoundCard::findSpeakerDevice(const QString& name) const {
     return lookUp(name, CardDevice::Speaker);
 }
 
-int HSSoundCard::findInputDevice(const QString& name) {
+int HSSoundCard::findInputDevice(const QString& name) const {
     return lookUp(name, CardDevice::Capture);
+}
+
+// The devices the settings name. A start before any list was read (a connect pressed while the
+// device probe still ran) reads the first; a name missing from the list read last may belong to a
+// device plugged in since, so the list is read again once (no stream is open here). A device
+// still missing is looked for while the others play.
+void HSSoundCard::lookUpDevices(const CardSettings& settings) {
+    if (!catalogued)
+        EnumerateAudioDevices();
+    for (const CardDevice device : kCardDevices) {
+        use(device).name = deviceName(settings, device);
+        use(device).index = lookUp(use(device).name, device);
+    }
+    const bool listed = use(CardDevice::Cable).index >= 0 && use(CardDevice::Capture).index >= 0 &&
+                        (use(CardDevice::Speaker).index >= 0 || !settings.speakerOn);
+    if (!listed)
+        EnumerateAudioDevices();
 }
 
 bool HSSoundCard::StartAudio(const CardConfig& start) {
@@ -117,6 +127,7 @@ bool HSSoundCard::StartAudio(const CardConfig& start) {
     if (!configurationIsPlayable(start))
         return false;
     config = start;
+    lookUpDevices(config.settings);
     speaker = start.settings.speakerOn;
     receiver = start.settings.audioOutMode;
     const StreamFormat& f = config.format;
@@ -201,7 +212,7 @@ void HSSoundCard::followSpeakerSwitch() {
 }
 
 void HSSoundCard::lookForMissingDevices() {
-    for (const CardDevice device : {CardDevice::Cable, CardDevice::Speaker, CardDevice::Capture}) {
+    for (const CardDevice device : kCardDevices) {
         DeviceInUse& chosen = use(device);
         if (!wanted(device) || chosen.state != DeviceState::Missing)
             continue;
@@ -256,7 +267,7 @@ void HSSoundCard::closeDevice(CardDevice device, DeviceState from, DeviceState t
 }
 
 void HSSoundCard::closeStreams() {
-    for (const CardDevice device : {CardDevice::Cable, CardDevice::Speaker, CardDevice::Capture})
+    for (const CardDevice device : kCardDevices)
         closeStream(device);
 }
 

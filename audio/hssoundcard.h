@@ -29,9 +29,6 @@ struct PlaybackDue {
     int inMs = -1;
 };
 
-// The card's three devices: the virtual cable and the speaker it plays to, the capture.
-enum class CardDevice { Cable, Speaker, Capture };
-
 // What the audio worker and the connection need of a sound card: the catalogue of devices by
 // name, the three streams of an audio connection (virtual-cable playback, speaker playback,
 // capture), the received audio, the latest captured block, the levels, the capture latency and
@@ -68,12 +65,12 @@ public:
     void EnumerateAudioDevices();
     QStringList captureDeviceNames() const;
     QStringList playbackDeviceNames() const;
-    // Each lookup records its device for the next StartAudio and returns its index, -1 if unknown.
-    int findOutputDevice(const QString& name);
-    int findSpeakerDevice(const QString& name);
-    int findInputDevice(const QString& name);
+    // A device's index in the list read last, -1 if it is not there.
+    int findOutputDevice(const QString& name) const;
+    int findSpeakerDevice(const QString& name) const;
+    int findInputDevice(const QString& name) const;
 
-    // Opens and starts the streams on the devices found last, the speaker's only while the
+    // Opens and starts the streams on the devices `config` names, the speaker's only while the
     // speaker is on; false when the configuration is refused or a device that is listed cannot be
     // opened (nothing is left open then). A device that is not listed is missing: the others run
     // without it.
@@ -191,7 +188,8 @@ private:
     bool stalled(const std::atomic<qint64>& lastMs, qint64 bufferFrames, qint64 minimumMs) const;
     // The devices of the list read last that `device` may be: playback or capture.
     const QMap<QString, int>& listFor(CardDevice device) const;
-    int lookUp(const QString& name, CardDevice device);
+    int lookUp(const QString& name, CardDevice device) const;
+    void lookUpDevices(const CardSettings& settings);
     // Every device closed and none missing.
     void forgetDevices();
     void meterPlayback(const std::int16_t* block, int frames);

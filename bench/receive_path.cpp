@@ -61,13 +61,16 @@ int main(int argc, char** argv) {
 
     HSPortAudio audio;
     audio.EnumerateAudioDevices();
-    if (audio.findOutputDevice("Line Volume (2- UMX VAC)") < 0 ||
-        audio.findSpeakerDevice("UMX Speaker") < 0 ||
-        audio.findInputDevice("Line In (UMX VAC)") < 0) {
+    CardConfig config;
+    config.settings.outputDevice = "Line Volume (2- UMX VAC)";
+    config.settings.audioDevice = "UMX Speaker";
+    config.settings.inputDevice = "Line In (UMX VAC)";
+    if (audio.findOutputDevice(config.settings.outputDevice) < 0 ||
+        audio.findSpeakerDevice(config.settings.audioDevice) < 0 ||
+        audio.findInputDevice(config.settings.inputDevice) < 0) {
         std::fprintf(stderr, "receive_path: the audio server is not running\n");
         return 1;
     }
-    CardConfig config;
     config.format = streamFormatForHost(kHostRate, kHostFrames);
     config.settings.frameOutMult = argc > 2 ? std::max(1, std::atoi(argv[2])) : 1;
     if (!audio.StartAudio(config))

@@ -267,7 +267,6 @@ void HSRigLink::perform(const LinkStateMachine::Step& step) {
 void HSRigLink::startAudio() {
     lowRateTicks = 0;
     QMetaObject::invokeMethod(audioWorker, &HSAudioWorker::stop, Qt::BlockingQueuedConnection);
-    lookUpSoundDevices();
     if (!soundCard->StartAudio(
             cardConfigFor(host->sampleRate, host->frameSize, linkSettings.card))) {
         handle(Event::CardFailed);
@@ -286,23 +285,6 @@ void HSRigLink::startAudio() {
         },
         Qt::QueuedConnection);
     handle(Event::AudioStarted);
-}
-
-// Resolves the stored names of the three devices. A name missing from the list read last may
-// belong to a device plugged in since, so the list is read again once (the streams are stopped
-// here, so the sound system is restarted to read it). A device still missing is the card's to
-// look for while the others play.
-void HSRigLink::lookUpSoundDevices() {
-    if (!soundDevicesListed())
-        soundCard->EnumerateAudioDevices();
-    soundDevicesListed();
-}
-
-bool HSRigLink::soundDevicesListed() {
-    const CardSettings& card = linkSettings.card;
-    const bool speaker = soundCard->findSpeakerDevice(card.audioDevice) >= 0 || !card.speakerOn;
-    const bool cable = soundCard->findOutputDevice(card.outputDevice) >= 0;
-    return soundCard->findInputDevice(card.inputDevice) >= 0 && cable && speaker;
 }
 
 void HSRigLink::stopAudio() {

@@ -106,8 +106,6 @@ private:
     void startAudio();
     void stopAudio();
     void scheduleReconnect(int delayMs);
-    void lookUpSoundDevices();
-    bool soundDevicesListed();
     void onTick();
     void logPlayoutStats();
 

@@ -11,9 +11,6 @@
 #include <atomic>
 #include <thread>
 
-static const QString kCable = "Line Volume (2- UMX VAC)";
-static const CardConfig kFormat{streamFormatForHost(48000, 1024), {}};
-
 // Ports this process holds on the audio server: two per playback stream, one for the capture.
 static int serverPorts() {
     QProcess lsp;
@@ -83,23 +80,26 @@ private slots:
     void theCardOnTheAudioServer() {
         PortAudioWarmUp warmUp;
         HSPortAudio card;
-        card.findOutputDevice(kCable);
+        card.EnumerateAudioDevices();
         // PortAudio's own JACK client, which the server would run every period, is not opened.
         QCOMPARE(Pa_HostApiTypeIdToHostApiIndex(paJACK), paHostApiNotFound);
-        card.findSpeakerDevice("UMX Late Speaker");
+        CardConfig config{streamFormatForHost(48000, 1024), {}};
+        config.settings.outputDevice = "Line Volume (2- UMX VAC)";
+        config.settings.audioDevice = "UMX Late Speaker";
+        config.settings.inputDevice = "UMX Broken Capture";
         const QByteArray broken =
             "pcm.\"UMX Broken Capture\" { type asym; capture.pcm { type jack; "
             "capture_ports { 0 nowhere:output_1 } } }\n";
         define("capture.conf", broken);
         card.EnumerateAudioDevices();
-        card.findInputDevice("UMX Broken Capture");
-        QVERIFY(!card.StartAudio(kFormat));
+        QVERIFY(!card.StartAudio(config));
         QCOMPARE(serverPorts(), 0);
         const QByteArray late =
             "pcm.\"UMX Late Capture\" { type plug; slave.pcm \"Line In (UMX VAC)\" }\n";
         define("capture.conf", broken + late);
         card.EnumerateAudioDevices();
-        QVERIFY(card.findInputDevice("UMX Late Capture") >= 0);
+        config.settings.inputDevice = "UMX Late Capture";
+        QVERIFY(card.findInputDevice(config.settings.inputDevice) >= 0);
         QCOMPARE(Pa_HostApiTypeIdToHostApiIndex(paJACK), paHostApiNotFound);
         // A device defined since, ahead of the chosen one in the list, takes its old place there.
         define("capture.conf",
@@ -120,10 +120,10 @@ private slots:
         connect(
             &card, &HSSoundCard::inDataReady, &worker,
             [&] { capturePolicy = sched_getscheduler(0); }, Qt::DirectConnection);
-        QVERIFY(card.StartAudio(kFormat) && card.StartAudio(kFormat));
+        QVERIFY(card.StartAudio(config) && card.StartAudio(config));
         QCOMPARE(serverPorts(), 3);
         QCOMPARE(captureSource(), "umx_tx:output_1"); // the chosen capture, found again by name
-        QByteArray block(4 * kFormat.format.frameSizeOut, '\0');
+        QByteArray block(4 * config.format.frameSizeOut, '\0');
         // The speaker's stream opens and closes on a thread of its own, after a datagram; the
         // cards are kept fed between datagrams and the missing devices looked for, as the worker
         // and the link do. The ports held, and the device missing.

@@ -71,10 +71,11 @@ public:
     // The index of the capture device opened last.
     std::atomic<int> openedCapture{-1};
 
-    // Looks its cable and capture up and starts the streams on them.
-    bool startOnItsDevices(const CardConfig& config) {
-        findOutputDevice(kCable);
-        findInputDevice(kCapture);
+    // Starts the streams on its own devices.
+    bool startOnItsDevices(CardConfig config) {
+        config.settings.outputDevice = kCable;
+        config.settings.audioDevice = kSpeaker;
+        config.settings.inputDevice = kCapture;
         return StartAudio(config);
     }
 
