@@ -5,6 +5,7 @@
 #include "audioplatform.h"
 #include "log.h"
 #include "samplemath.h"
+#include "soundwatchdog.h"
 
 #include <algorithm>
 #include <chrono>
@@ -15,25 +16,10 @@ namespace {
 
 constexpr const char* kCategory = "PortAudio";
 
-// A capture is judged silent after this many of its buffers, and never sooner than kMinSilenceMs.
-constexpr qint64 kSilentBuffers = 4;
-constexpr qint64 kMinSilenceMs = 500;
-// A capture just opened is given this long for its first block: a sound server may take a moment
-// to start a stream, the more so on a busy machine.
-constexpr qint64 kFirstDeliveryMs = 2000;
-// How often the open devices are asked whether the sound system still knows them.
-constexpr qint64 kPresenceCheckMs = 2000;
-
 // The milliseconds rounded down, never later than asked: a timer fires no earlier than it is set
 // for.
 PlaybackDue dueAt(std::int64_t atNs, std::int64_t nowNs) {
     return {atNs, static_cast<int>(std::clamp<std::int64_t>((atNs - nowNs) / 1'000'000, 0, 1000))};
-}
-
-qint64 steadyMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
 }
 
 } // namespace
@@ -133,8 +119,9 @@ bool HSSoundCard::StartAudio(const CardConfig& start) {
     const StreamFormat& f = config.format;
     prepareCapture(
         static_cast<int>(captureBufferFrames(f.frameSizeIn, config.settings.frameInMult)));
-    lastCaptureMs = steadyMs();
+    lastCaptureNs = steadyClockNs();
     captureDelivered = false;
+    watchdog.reset();
     forgetDevices();
     for (const CardDevice device : {CardDevice::Cable, CardDevice::Capture}) {
         DeviceInUse& chosen = use(device);
@@ -237,7 +224,7 @@ void HSSoundCard::openDevice(CardDevice device) {
         EnumerateAudioDevices();
     const bool opened = openStream(device, config, chosen.index, chosen.name);
     if (device == CardDevice::Capture && opened) {
-        lastCaptureMs = steadyMs();
+        lastCaptureNs = steadyClockNs();
         captureDelivered = false;
     }
     chosen.gone = false;
@@ -279,11 +266,11 @@ void HSSoundCard::checkPresence() {
 }
 
 // A stream that stopped working is closed alone; the others play on.
-QString HSSoundCard::missingDevice() {
-    if (const qint64 now = steadyMs(); now - presenceCheckedMs >= kPresenceCheckMs) {
-        presenceCheckedMs = now;
+std::optional<QString> HSSoundCard::deviceChange() {
+    if (!started)
+        return std::nullopt;
+    if (watchdog.presenceDue(steadyClockNs()))
         switchDevice([this] { checkPresence(); });
-    }
     QString missing;
     for (const CardDevice device : {CardDevice::Capture, CardDevice::Cable, CardDevice::Speaker}) {
         DeviceInUse& chosen = use(device);
@@ -300,24 +287,28 @@ QString HSSoundCard::missingDevice() {
         if (missing.isEmpty() && wanted(device) && chosen.lost)
             missing = chosen.name;
     }
-    return missing;
+    return watchdog.report(missing);
 }
 
 bool HSSoundCard::stoppedWorking(CardDevice device) {
     if (use(device).gone.exchange(false))
         return true;
     const std::int64_t now = nowNs();
+    const StreamFormat& f = config.format;
     switch (device) {
     case CardDevice::Capture:
-        return stalled(lastCaptureMs,
-                       captureBufferFrames(config.format.frameSizeIn, config.settings.frameInMult),
-                       captureDelivered ? kMinSilenceMs : kFirstDeliveryMs);
+        return stalled(
+            lastCaptureNs, steadyClockNs(),
+            captureBufferFrames(f.frameSizeIn, config.settings.frameInMult), f.sampleRate,
+            captureDelivered ? SoundWatchdog::kMinSilenceMs : SoundWatchdog::kFirstDeliveryMs);
     case CardDevice::Cable:
         return use(device).written &&
-               (playback.cableFailed() || playbackStalled(playback.cableTakenNs(), now));
+               (playback.cableFailed() || stalled(playback.cableTakenNs(), now, f.frameSizeOut,
+                                                  f.sampleRate, SoundWatchdog::kMinSilenceMs));
     case CardDevice::Speaker:
         return use(device).written &&
-               (playback.speakerFailed() || playbackStalled(playback.speakerTakenNs(), now));
+               (playback.speakerFailed() || stalled(playback.speakerTakenNs(), now, f.frameSizeOut,
+                                                    f.sampleRate, SoundWatchdog::kMinSilenceMs));
     }
     return false;
 }
@@ -329,19 +320,6 @@ void HSSoundCard::letGo(CardDevice device) {
     else if (device == CardDevice::Speaker)
         playback.stopSpeaker();
     use(device).written = false;
-}
-
-bool HSSoundCard::playbackStalled(std::int64_t lastTakenNs, std::int64_t now) const {
-    const qint64 bufferMs =
-        config.format.frameSizeOut * 1000LL / std::max(config.format.sampleRate, 1);
-    const qint64 limitMs = std::max(kSilentBuffers * bufferMs, kMinSilenceMs);
-    return lastTakenNs >= 0 && now - lastTakenNs > limitMs * 1'000'000;
-}
-
-bool HSSoundCard::stalled(const std::atomic<qint64>& lastMs, qint64 bufferFrames,
-                          qint64 minimumMs) const {
-    const qint64 bufferMs = bufferFrames * 1000 / std::max(config.format.sampleRate, 1);
-    return steadyMs() - lastMs > std::max(kSilentBuffers * bufferMs, minimumMs);
 }
 
 void HSSoundCard::StopAudio() {
@@ -446,6 +424,6 @@ void HSSoundCard::deliverCapture(const std::int16_t* samples, int frameCount,
             smoothLevel(m.value, blockLevelDb(samples, frameCount), m.riseFactor, m.fallFactor);
     }
     latency = latencySeconds;
-    lastCaptureMs = steadyMs();
+    lastCaptureNs = steadyClockNs();
     captureDelivered = true;
 }

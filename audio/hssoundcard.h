@@ -9,6 +9,7 @@
 #include "playoutstats.h"
 #include "receiver.h"
 #include "receivermode.h"
+#include "soundwatchdog.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -21,6 +22,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 // When the playback streams want looking at again: the instant (steady clock, ns) and the
 // milliseconds to it, rounded down; both -1 while the streams are stopped.
@@ -89,16 +91,16 @@ public:
     // call.
     const QByteArray& latestCapturedData();
 
-    // Worker thread, now and then: the first device the streams want that does not play (missing,
-    // or stopped working), or an empty text while every one plays. A stream that has taken
-    // nothing (playback) or delivered nothing (capture) for four of its buffers, at least 500 ms,
-    // or that reported an error, has stopped working: it is closed alone and its device missing.
-    QString missingDevice();
+    // Worker thread, every kDeviceCheckMs: the first device the streams want that does not play
+    // (missing, or stopped working) when that changed since the last answer, an empty text when
+    // every one plays again; nothing while none changed or the streams are stopped. A stream that
+    // has taken nothing (playback) or delivered nothing (capture) for four of its buffers, at
+    // least 500 ms, or that reported an error, has stopped working: it is closed alone and its
+    // device missing.
+    std::optional<QString> deviceChange();
     // Worker thread: the missing devices are looked for by name, off this thread (a device plugged
     // back in may have a new index); those found join the running streams.
     void lookForMissingDevices();
-    // The streams were started and not stopped since.
-    bool isStarted() const { return started; }
 
     // The speaker's switch and its receiver, at once.
     void setSpeakerOn(bool on) { speaker = on; }
@@ -184,8 +186,6 @@ private:
     void checkPresence();
     bool stoppedWorking(CardDevice device);
     void letGo(CardDevice device);
-    bool playbackStalled(std::int64_t lastTakenNs, std::int64_t now) const;
-    bool stalled(const std::atomic<qint64>& lastMs, qint64 bufferFrames, qint64 minimumMs) const;
     // The devices of the list read last that `device` may be: playback or capture.
     const QMap<QString, int>& listFor(CardDevice device) const;
     int lookUp(const QString& name, CardDevice device) const;
@@ -198,10 +198,9 @@ private:
     DeviceCatalogue catalogue;
     bool catalogued = false;
     std::array<DeviceInUse, 3> inUse;
-    // Steady-clock milliseconds of the latest look at whether the open devices are still there.
-    qint64 presenceCheckedMs = 0;
-    // Steady-clock milliseconds of the capture's latest callback (or of its start).
-    std::atomic<qint64> lastCaptureMs{0};
+    SoundWatchdog watchdog;
+    // The capture's latest callback (or its start), on the steady clock.
+    std::atomic<std::int64_t> lastCaptureNs{0};
     // The capture has delivered since it was opened.
     std::atomic<bool> captureDelivered{false};
     std::atomic<bool> started{false};

@@ -6,12 +6,12 @@
 #include "hssoundcard.h"
 #include "hsudpaudiosocket.h"
 #include "log.h"
+#include "soundwatchdog.h"
 
 #include <QTimer>
 
 namespace {
 constexpr const char* kCategory = "AudioWorker";
-constexpr int kWatchdogPeriodMs = 100;
 } // namespace
 
 HSAudioWorker::HSAudioWorker(HSSoundCard* soundCard, QObject* parent)
@@ -22,7 +22,7 @@ HSAudioWorker::HSAudioWorker(HSSoundCard* soundCard, QObject* parent)
     , soundWatchdog(new QTimer(this))
     , playbackTimer(new QTimer(this)) {
     soundWatchdog->setObjectName(QStringLiteral("soundWatchdog"));
-    soundWatchdog->setInterval(kWatchdogPeriodMs);
+    soundWatchdog->setInterval(kDeviceCheckMs);
     connect(soundWatchdog, &QTimer::timeout, this, &HSAudioWorker::checkSoundDevices);
     playbackTimer->setObjectName(QStringLiteral("playbackTimer"));
     playbackTimer->setSingleShot(true);
@@ -53,7 +53,6 @@ void HSAudioWorker::init(QString remoteHost, ushort remotePort, ushort localPort
             Qt::QueuedConnection);
     connect(udpSocket, &HSUDPAudioSocket::inDataReady, this, &HSAudioWorker::onUdpDataReceived);
     running = true;
-    reportedMissing.clear();
     sinceDevicesChecked.start();
     soundWatchdog->start();
     servicePlayback();
@@ -96,7 +95,7 @@ void HSAudioWorker::onUdpDataReceived(QByteArray& dataIn) {
     bytesIn += static_cast<quint32>(dataIn.size());
     soundCard->StreamOut(dataIn);
     schedulePlayback(soundCard->playbackDue());
-    if (sinceDevicesChecked.hasExpired(kWatchdogPeriodMs))
+    if (sinceDevicesChecked.hasExpired(kDeviceCheckMs))
         checkSoundDevices();
 }
 
@@ -115,21 +114,17 @@ void HSAudioWorker::schedulePlayback(const PlaybackDue& due) {
     playbackTimer->start(due.inMs);
 }
 
-// Runs while the connection is up: each change of the device missing is reported once.
 void HSAudioWorker::checkSoundDevices() {
     sinceDevicesChecked.start();
     soundWatchdog->start();
-    if (!soundCard->isStarted())
+    const std::optional<QString> change = soundCard->deviceChange();
+    if (!change)
         return;
-    const QString missing = soundCard->missingDevice();
-    if (missing == reportedMissing)
-        return;
-    reportedMissing = missing;
-    if (missing.isEmpty()) {
+    if (change->isEmpty()) {
         HSLOG(LogLevel::Notice, kCategory) << "Sound devices all playing";
         emit soundDevicesBack();
     } else {
-        emit soundDeviceLost(missing);
+        emit soundDeviceLost(*change);
     }
 }
 

@@ -70,8 +70,6 @@ private:
     // than the check.
     QTimer* soundWatchdog;
     QElapsedTimer sinceDevicesChecked;
-    // The missing device reported last (worker thread).
-    QString reportedMissing;
     // Fires when the playback streams want feeding next, between datagrams.
     QTimer* playbackTimer;
     // The instant the playback timer is set for (steady clock, ns).

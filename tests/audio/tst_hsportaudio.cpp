@@ -126,12 +126,14 @@ private slots:
         QByteArray block(4 * config.format.frameSizeOut, '\0');
         // The speaker's stream opens and closes on a thread of its own, after a datagram; the
         // cards are kept fed between datagrams and the missing devices looked for, as the worker
-        // and the link do. The ports held, and the device missing.
+        // and the link do. The ports held, and the device missing as the card reported it last.
+        QString missing;
         const auto streaming = [&] {
             card.StreamOut(block);
             card.ServicePlayback();
             card.lookForMissingDevices();
-            return QString("%1 %2").arg(serverPorts()).arg(card.missingDevice());
+            missing = card.deviceChange().value_or(missing);
+            return QString("%1 %2").arg(serverPorts()).arg(missing);
         };
         card.setSpeakerOn(true);
         QTRY_COMPARE(streaming(), "3 UMX Late Speaker");
