@@ -117,10 +117,8 @@ bool HSSoundCard::StartAudio(const CardConfig& start) {
     speaker = start.settings.speakerOn;
     receiver = start.settings.audioOutMode;
     const StreamFormat& f = config.format;
-    prepareCapture(
+    capture.prepare(
         static_cast<int>(captureBufferFrames(f.frameSizeIn, config.settings.frameInMult)));
-    lastCaptureNs = steadyClockNs();
-    captureDelivered = false;
     watchdog.reset();
     forgetDevices();
     for (const CardDevice device : {CardDevice::Cable, CardDevice::Capture}) {
@@ -140,8 +138,10 @@ bool HSSoundCard::StartAudio(const CardConfig& start) {
     }
     DeviceInUse& cable = use(CardDevice::Cable);
     cable.written = cable.state == DeviceState::Open;
-    playback.start(receiverSetup(config), cable.written ? cableSink() : nullptr);
-    latency = 0.0f;
+    playback.start(receiverSetup(config));
+    if (cable.written)
+        playback.attach(CardDevice::Cable, cableSink());
+    capture.clearLatency();
     started = true;
     followDevices();
     return true;
@@ -156,7 +156,7 @@ void HSSoundCard::followDevices() {
     followSpeakerSwitch();
     DeviceInUse& cable = use(CardDevice::Cable);
     if (cable.state == DeviceState::Open && !cable.written) {
-        playback.startCable(cableSink());
+        playback.attach(CardDevice::Cable, cableSink());
         cable.written = true;
     }
 }
@@ -170,7 +170,7 @@ void HSSoundCard::followSpeakerSwitch() {
     switch (chosen.state.load()) {
     case DeviceState::Closed:
         if (on) {
-            playback.startSpeaker();
+            playback.feed(CardDevice::Speaker);
             chosen.written = false;
             chosen.state = DeviceState::Opening;
             switchDevice([this] { openDevice(CardDevice::Speaker); });
@@ -178,13 +178,13 @@ void HSSoundCard::followSpeakerSwitch() {
         return;
     case DeviceState::Open:
         if (!chosen.written) {
-            playback.attachSpeaker(speakerSink());
+            playback.attach(CardDevice::Speaker, speakerSink());
             chosen.written = true;
         }
         [[fallthrough]];
     case DeviceState::Missing:
         if (!on) {
-            playback.stopSpeaker();
+            playback.detach(CardDevice::Speaker);
             chosen.state = DeviceState::Closing;
             switchDevice([this] {
                 closeDevice(CardDevice::Speaker, DeviceState::Closing, DeviceState::Closed);
@@ -204,7 +204,7 @@ void HSSoundCard::lookForMissingDevices() {
         if (!wanted(device) || chosen.state != DeviceState::Missing)
             continue;
         if (device == CardDevice::Speaker) {
-            playback.startSpeaker();
+            playback.feed(device);
             chosen.written = false;
         }
         chosen.state = DeviceState::Opening;
@@ -224,8 +224,7 @@ void HSSoundCard::openDevice(CardDevice device) {
         EnumerateAudioDevices();
     const bool opened = openStream(device, config, chosen.index, chosen.name);
     if (device == CardDevice::Capture && opened) {
-        lastCaptureNs = steadyClockNs();
-        captureDelivered = false;
+        capture.opened();
     }
     chosen.gone = false;
     chosen.lost = !opened;
@@ -298,27 +297,24 @@ bool HSSoundCard::stoppedWorking(CardDevice device) {
     switch (device) {
     case CardDevice::Capture:
         return stalled(
-            lastCaptureNs, steadyClockNs(),
+            capture.lastNs(), steadyClockNs(),
             captureBufferFrames(f.frameSizeIn, config.settings.frameInMult), f.sampleRate,
-            captureDelivered ? SoundWatchdog::kMinSilenceMs : SoundWatchdog::kFirstDeliveryMs);
+            capture.delivered() ? SoundWatchdog::kMinSilenceMs : SoundWatchdog::kFirstDeliveryMs);
     case CardDevice::Cable:
         return use(device).written &&
-               (playback.cableFailed() || stalled(playback.cableTakenNs(), now, f.frameSizeOut,
-                                                  f.sampleRate, SoundWatchdog::kMinSilenceMs));
+               (playback.failed(device) || stalled(playback.takenNs(device), now, f.frameSizeOut,
+                                                   f.sampleRate, SoundWatchdog::kMinSilenceMs));
     case CardDevice::Speaker:
         return use(device).written &&
-               (playback.speakerFailed() || stalled(playback.speakerTakenNs(), now, f.frameSizeOut,
-                                                    f.sampleRate, SoundWatchdog::kMinSilenceMs));
+               (playback.failed(device) || stalled(playback.takenNs(device), now, f.frameSizeOut,
+                                                   f.sampleRate, SoundWatchdog::kMinSilenceMs));
     }
     return false;
 }
 
 // The receiver stops writing a stream that is to be closed.
 void HSSoundCard::letGo(CardDevice device) {
-    if (device == CardDevice::Cable)
-        playback.stopCable();
-    else if (device == CardDevice::Speaker)
-        playback.stopSpeaker();
+    playback.detach(device);
     use(device).written = false;
 }
 
@@ -328,9 +324,9 @@ void HSSoundCard::StopAudio() {
     if (!available())
         return;
     closeStreams();
-    playback.start({}, nullptr);
+    playback.stop();
     forgetDevices();
-    latency = 0.0f;
+    capture.clearLatency();
 }
 
 void HSSoundCard::forgetDevices() {
@@ -357,19 +353,8 @@ void HSSoundCard::StreamOut(const QByteArray& datagram) {
         return;
     followDevices();
     const int frames = datagram.size() / kBytesPerStereoFrame;
-    if (frames <= 0)
-        return;
-    const auto* block = reinterpret_cast<const std::int16_t*>(datagram.constData());
-    const std::int16_t* speakerBlock = nullptr;
-    if (playback.speakerFed()) {
-        const int bytes = frames * kBytesPerStereoFrame;
-        if (speakerCopy.size() < bytes)
-            speakerCopy.resize(bytes);
-        if (copyForSpeaker(datagram.constData(), bytes, receiver, speakerCopy.data()))
-            speakerBlock = reinterpret_cast<const std::int16_t*>(speakerCopy.constData());
-    }
-    playback.datagram(block, frames, speakerBlock, arrivalNs(frames));
-    meterPlayback(block, frames);
+    if (frames > 0)
+        playback.datagram(datagram, frames, receiver, arrivalNs(frames));
 }
 
 PlaybackDue HSSoundCard::ServicePlayback() {
@@ -391,39 +376,8 @@ std::int64_t HSSoundCard::servicePlaybackAt(std::int64_t atNs) {
     return playback.service(atNs);
 }
 
-void HSSoundCard::meterPlayback(const std::int16_t* block, int frames) {
-    const StereoLevels levels = stereoBlockLevelDb(block, frames);
-    HSVUMeter& m = vuMeterOut;
-    m.valueLeft = smoothLevel(m.valueLeft, levels.left, m.riseFactor, m.fallFactor);
-    m.valueRight = smoothLevel(m.valueRight, levels.right, m.riseFactor, m.fallFactor);
-}
-
-void HSSoundCard::prepareCapture(int bufferFrames) {
-    captureHandOver.prepare(reducedCaptureBytes(bufferFrames));
-    capturedData = QByteArray();
-}
-
-const QByteArray& HSSoundCard::latestCapturedData() {
-    captureHandOver.take(capturedData);
-    return capturedData;
-}
-
 void HSSoundCard::deliverCapture(const std::int16_t* samples, int frameCount,
                                  float latencySeconds) {
-    if (frameCount < 0 || frameCount > kMaxBufferFrames)
-        return;
-    QByteArray& block = captureHandOver.writeBuffer();
-    block.resize(reducedCaptureBytes(frameCount));
-    reduceCapture(samples, frameCount, block.data());
-    captureHandOver.publish();
-    emit inDataReady();
-
-    if (frameCount > 0) {
-        HSVUMeter& m = vuMeterIn;
-        m.value =
-            smoothLevel(m.value, blockLevelDb(samples, frameCount), m.riseFactor, m.fallFactor);
-    }
-    latency = latencySeconds;
-    lastCaptureNs = steadyClockNs();
-    captureDelivered = true;
+    if (capture.deliver(samples, frameCount, latencySeconds))
+        emit inDataReady();
 }

@@ -2,8 +2,9 @@
 
 #pragma once
 
-#include "capturehandover.h"
+#include "cardcapture.h"
 #include "cardconfig.h"
+#include "cardplayback.h"
 #include "devicecatalogue.h"
 #include "hsvumeter.h"
 #include "playoutstats.h"
@@ -36,11 +37,11 @@ struct PlaybackDue {
 // capture), the received audio, the latest captured block, the levels, the capture latency and
 // the playout's counts.
 //
-// This class holds what every sound card shares: the lookups, the Receiver that places the
-// received audio and writes it to the playback streams, metering and speaker copies of received
-// blocks, the capture hand-over and the watch on the devices. A derived class supplies the device
-// list and the streams: the playback streams as PlaybackSinks the receiver writes, the capture
-// stream whose callback calls deliverCapture.
+// This class holds what every sound card shares: the lookups, the received audio's way to the
+// playback streams (CardPlayback), the captured audio's way to the worker (CardCapture) and the
+// watch on the devices. A derived class supplies the device list and the streams: the playback
+// streams as PlaybackSinks the receiver writes, the capture stream whose callback calls
+// deliverCapture.
 //
 // Each device comes and goes on its own: one that is missing at the start, or that stops working
 // (its stream alone is closed), is looked for again by name (lookForMissingDevices) while the
@@ -89,7 +90,7 @@ public:
     PlaybackDue playbackDue();
     // Worker thread, after inDataReady(): the newest complete capture block, intact until the next
     // call.
-    const QByteArray& latestCapturedData();
+    const QByteArray& latestCapturedData() { return capture.latest(); }
 
     // Worker thread, every kDeviceCheckMs: the first device the streams want that does not play
     // (missing, or stopped working) when that changed since the last answer, an empty text when
@@ -106,13 +107,13 @@ public:
     void setSpeakerOn(bool on) { speaker = on; }
     void setReceiverMode(ReceiverMode mode) { receiver = mode; }
     // Seconds from the capture of the latest block to its delivery.
-    float inputLatency() const { return latency; }
+    float inputLatency() const { return capture.latency(); }
     // The virtual cable's playout since the streams were started; any thread.
     PlayoutStats playoutStats() const { return playback.stats(); }
     StreamFormat format() const { return config.format; }
 
-    const HSVUMeter* playbackMeter() const { return &vuMeterOut; }
-    const HSVUMeter* captureMeter() const { return &vuMeterIn; }
+    const HSVUMeter* playbackMeter() const { return playback.meter(); }
+    const HSVUMeter* captureMeter() const { return capture.meter(); }
 
 signals:
     void inDataReady();
@@ -153,8 +154,6 @@ protected:
     // Keeps the playback streams fed at `atNs` (worker thread).
     std::int64_t servicePlaybackAt(std::int64_t atNs);
 
-    // Reserves the capture hand-over for buffers of `bufferFrames` before the capture can run.
-    void prepareCapture(int bufferFrames);
     // Capture thread: reduces the samples to a transmit block, publishes it, announces it and
     // meters the samples.
     void deliverCapture(const std::int16_t* samples, int frameCount, float latencySeconds);
@@ -192,30 +191,18 @@ private:
     void lookUpDevices(const CardSettings& settings);
     // Every device closed and none missing.
     void forgetDevices();
-    void meterPlayback(const std::int16_t* block, int frames);
 
     mutable QRecursiveMutex deviceLock;
     DeviceCatalogue catalogue;
     bool catalogued = false;
     std::array<DeviceInUse, 3> inUse;
     SoundWatchdog watchdog;
-    // The capture's latest callback (or its start), on the steady clock.
-    std::atomic<std::int64_t> lastCaptureNs{0};
-    // The capture has delivered since it was opened.
-    std::atomic<bool> captureDelivered{false};
     std::atomic<bool> started{false};
     CardConfig config;
     std::atomic<bool> speaker{false};
     QThreadPool deviceSwitches;
     std::atomic<ReceiverMode> receiver{ReceiverMode::Both};
-    std::atomic<float> latency{0.0f};
-    HSVUMeter vuMeterOut;
-    HSVUMeter vuMeterIn;
-    CaptureHandOver captureHandOver;
-    QByteArray capturedData;
-    // Owned by the worker's thread.
-    Receiver playback;
-    // Worker-thread scratch block, grown to the largest datagram: the speaker's copy for one
-    // receiver.
-    QByteArray speakerCopy;
+    CardCapture capture;
+    // The worker's thread; its figures and level any thread's.
+    CardPlayback playback;
 };
