@@ -12,8 +12,9 @@
 // far as they have room), and one capture stream with a callback.
 //
 // Built while the panel's PortAudio warm-up is still probing, it completes its own initialisation
-// when first needed (enumeration, a lookup, StartAudio) and otherwise at construction. It then
-// holds PortAudio's only reference, so that a restart reads the devices again.
+// when first needed (on the device thread: the device list read, or a start) and otherwise at
+// construction. It then holds PortAudio's only reference, so that a restart reads the devices
+// again.
 class HSPortAudio : public HSSoundCard {
     Q_OBJECT
 

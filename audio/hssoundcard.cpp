@@ -5,16 +5,17 @@
 #include "audioplatform.h"
 #include "log.h"
 #include "samplemath.h"
-#include "soundwatchdog.h"
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
-#include <mutex>
 
 namespace {
 
 constexpr const char* kCategory = "PortAudio";
+
+using DeviceLife::Action;
+using DeviceLife::Event;
+using DeviceLife::State;
 
 // The milliseconds rounded down, never later than asked: a timer fires no earlier than it is set
 // for.
@@ -42,309 +43,62 @@ void HSSoundCard::awaitDeviceSwitches() {
 }
 
 void HSSoundCard::EnumerateAudioDevices() {
-    const QMutexLocker guard(&deviceLock);
-    if (catalogued && !streamsOpen())
-        restartSoundSystem();
-    catalogue = listDevices();
-    catalogued = true;
-    for (const CardDevice device : kCardDevices)
-        use(device).index = listFor(device).value(use(device).name, -1);
-    HSLOG(LogLevel::Info, kCategory)
-        << "Audio devices: " << catalogue.inputDevices.size() << " capture, "
-        << catalogue.outputDevices.size() << " playback";
-}
-
-QStringList HSSoundCard::captureDeviceNames() const {
-    const QMutexLocker guard(&deviceLock);
-    return catalogue.inputDevices.keys();
-}
-
-QStringList HSSoundCard::playbackDeviceNames() const {
-    const QMutexLocker guard(&deviceLock);
-    return catalogue.outputDevices.keys();
-}
-
-const QMap<QString, int>& HSSoundCard::listFor(CardDevice device) const {
-    return device == CardDevice::Capture ? catalogue.inputDevices : catalogue.outputDevices;
-}
-
-int HSSoundCard::lookUp(const QString& name, CardDevice device) const {
-    const QMutexLocker guard(&deviceLock);
-    return listFor(device).value(name, -1);
+    switchDevice([this] { readDeviceList(); });
+    awaitDeviceSwitches();
 }
 
 int HSSoundCard::findOutputDevice(const QString& name) const {
-    return lookUp(name, CardDevice::Cable);
+    return list.indexOf(CardDevice::Cable, name);
 }
 
 int HSSoundCard::findSpeakerDevice(const QString& name) const {
-    return lookUp(name, CardDevice::Speaker);
+    return list.indexOf(CardDevice::Speaker, name);
 }
 
 int HSSoundCard::findInputDevice(const QString& name) const {
-    return lookUp(name, CardDevice::Capture);
+    return list.indexOf(CardDevice::Capture, name);
 }
 
-// The devices the settings name. A start before any list was read (a connect pressed while the
-// device probe still ran) reads the first; a name missing from the list read last may belong to a
-// device plugged in since, so the list is read again once (no stream is open here). A device
-// still missing is looked for while the others play.
-void HSSoundCard::lookUpDevices(const CardSettings& settings) {
-    if (!catalogued)
-        EnumerateAudioDevices();
-    for (const CardDevice device : kCardDevices) {
-        use(device).name = deviceName(settings, device);
-        use(device).index = lookUp(use(device).name, device);
-    }
-    const bool listed = use(CardDevice::Cable).index >= 0 && use(CardDevice::Capture).index >= 0 &&
-                        (use(CardDevice::Speaker).index >= 0 || !settings.speakerOn);
-    if (!listed)
-        EnumerateAudioDevices();
-}
-
+// The streams are started on the device thread while this one waits, after the closings the
+// last stop asked for: the capture hand-over is reserved while no capture runs.
 bool HSSoundCard::StartAudio(const CardConfig& start) {
-    const QMutexLocker guard(&deviceLock);
-    if (!available())
-        return false;
-    if (streamsOpen()) {
+    if (started) {
         HSLOG(LogLevel::Info, kCategory) << "Audio streams still open, stopping them first";
         StopAudio();
     }
     if (!configurationIsPlayable(start))
         return false;
+    awaitDeviceSwitches();
+    capture.prepare(static_cast<int>(
+        captureBufferFrames(start.format.frameSizeIn, start.settings.frameInMult)));
+    bool opened = false;
+    std::array<int, 3> outcome{};
+    switchDevice([&] { opened = openForStart(start, outcome); });
+    awaitDeviceSwitches();
+    if (!opened)
+        return false;
     config = start;
-    lookUpDevices(config.settings);
-    speaker = start.settings.speakerOn;
-    receiver = start.settings.audioOutMode;
-    const StreamFormat& f = config.format;
-    capture.prepare(
-        static_cast<int>(captureBufferFrames(f.frameSizeIn, config.settings.frameInMult)));
-    watchdog.reset();
-    forgetDevices();
-    for (const CardDevice device : {CardDevice::Cable, CardDevice::Capture}) {
-        DeviceInUse& chosen = use(device);
-        chosen.lost = chosen.index < 0;
-        if (chosen.index < 0) {
-            chosen.state = DeviceState::Missing;
-            HSLOG(LogLevel::Warning, kCategory)
-                << "Sound device \"" << chosen.name << "\" is missing; the other devices play on";
-        } else if (openStream(device, config, chosen.index, chosen.name)) {
-            chosen.state = DeviceState::Open;
-        } else {
-            closeStreams();
-            forgetDevices();
-            return false;
-        }
-    }
-    DeviceInUse& cable = use(CardDevice::Cable);
-    cable.written = cable.state == DeviceState::Open;
+    speaker = config.settings.speakerOn;
+    receiver = config.settings.audioOutMode;
+    for (std::atomic<int>& stale : outcomes)
+        stale = kNoOutcome;
+    states.fill(State::Closed);
     playback.start(receiverSetup(config));
-    if (cable.written)
-        playback.attach(CardDevice::Cable, cableSink());
+    watchdog.reset();
     capture.clearLatency();
     started = true;
+    for (const CardDevice device : {CardDevice::Cable, CardDevice::Capture})
+        handle(device, Event(outcome[std::size_t(device)]));
     followDevices();
     return true;
 }
 
-bool HSSoundCard::wanted(CardDevice device) const {
-    return started && (device != CardDevice::Speaker || speaker);
-}
-
-// The cable found again plays from where the stream is then.
-void HSSoundCard::followDevices() {
-    followSpeakerSwitch();
-    DeviceInUse& cable = use(CardDevice::Cable);
-    if (cable.state == DeviceState::Open && !cable.written) {
-        playback.attach(CardDevice::Cable, cableSink());
-        cable.written = true;
-    }
-}
-
-// A switch still under way is followed up when it has ended, by the next datagram or service. The
-// speaker's playout joins the stream when its opening is asked for, so that it starts with the
-// latest audio, and its stream is written once it is open.
-void HSSoundCard::followSpeakerSwitch() {
-    const bool on = speaker;
-    DeviceInUse& chosen = use(CardDevice::Speaker);
-    switch (chosen.state.load()) {
-    case DeviceState::Closed:
-        if (on) {
-            playback.feed(CardDevice::Speaker);
-            chosen.written = false;
-            chosen.state = DeviceState::Opening;
-            switchDevice([this] { openDevice(CardDevice::Speaker); });
-        }
-        return;
-    case DeviceState::Open:
-        if (!chosen.written) {
-            playback.attach(CardDevice::Speaker, speakerSink());
-            chosen.written = true;
-        }
-        [[fallthrough]];
-    case DeviceState::Missing:
-        if (!on) {
-            playback.detach(CardDevice::Speaker);
-            chosen.state = DeviceState::Closing;
-            switchDevice([this] {
-                closeDevice(CardDevice::Speaker, DeviceState::Closing, DeviceState::Closed);
-            });
-        }
-        return;
-    case DeviceState::Opening:
-    case DeviceState::Closing:
-    case DeviceState::Failing:
-        return;
-    }
-}
-
-void HSSoundCard::lookForMissingDevices() {
-    for (const CardDevice device : kCardDevices) {
-        DeviceInUse& chosen = use(device);
-        if (!wanted(device) || chosen.state != DeviceState::Missing)
-            continue;
-        if (device == CardDevice::Speaker) {
-            playback.feed(device);
-            chosen.written = false;
-        }
-        chosen.state = DeviceState::Opening;
-        switchDevice([this, device] { openDevice(device); });
-    }
-}
-
-// The switch's thread. A device missing from the list read last is looked for in a list read
-// anew when no stream would be cut by that, and else by its name. Streams stopped meanwhile have
-// ended the move.
-void HSSoundCard::openDevice(CardDevice device) {
-    const QMutexLocker guard(&deviceLock);
-    DeviceInUse& chosen = use(device);
-    if (chosen.state != DeviceState::Opening)
-        return;
-    if (chosen.index < 0 && !streamsOpen())
-        EnumerateAudioDevices();
-    const bool opened = openStream(device, config, chosen.index, chosen.name);
-    if (device == CardDevice::Capture && opened) {
-        capture.opened();
-    }
-    chosen.gone = false;
-    chosen.lost = !opened;
-    chosen.state = opened ? DeviceState::Open : DeviceState::Missing;
-    if (device == CardDevice::Speaker && opened)
-        HSLOG(LogLevel::Info, kCategory) << "Speaker on: \"" << chosen.name << "\"";
-    else if (opened)
-        HSLOG(LogLevel::Notice, kCategory)
-            << "Sound device \"" << chosen.name << "\" found and opened";
-    else if (device == CardDevice::Speaker)
-        HSLOG(LogLevel::Warning, kCategory)
-            << "Speaker \"" << chosen.name << "\" cannot be opened; the virtual cable plays on";
-    else
-        HSLOG(LogLevel::Debug, kCategory) << "Sound device \"" << chosen.name << "\" still missing";
-}
-
-void HSSoundCard::closeDevice(CardDevice device, DeviceState from, DeviceState to) {
-    const QMutexLocker guard(&deviceLock);
-    if (use(device).state != from)
-        return;
-    closeStream(device);
-    use(device).lost = to == DeviceState::Missing;
-    use(device).state = to;
-    if (device == CardDevice::Speaker && to == DeviceState::Closed)
-        HSLOG(LogLevel::Info, kCategory) << "Speaker off";
-}
-
-void HSSoundCard::closeStreams() {
-    for (const CardDevice device : kCardDevices)
-        closeStream(device);
-}
-
-void HSSoundCard::checkPresence() {
-    const QMutexLocker guard(&deviceLock);
-    for (DeviceInUse& chosen : inUse)
-        if (chosen.state == DeviceState::Open && deviceGone(chosen.name))
-            chosen.gone = true;
-}
-
-// A stream that stopped working is closed alone; the others play on.
-std::optional<QString> HSSoundCard::deviceChange() {
-    if (!started)
-        return std::nullopt;
-    if (watchdog.presenceDue(steadyClockNs()))
-        switchDevice([this] { checkPresence(); });
-    QString missing;
-    for (const CardDevice device : {CardDevice::Capture, CardDevice::Cable, CardDevice::Speaker}) {
-        DeviceInUse& chosen = use(device);
-        if (chosen.state == DeviceState::Open && stoppedWorking(device)) {
-            HSLOG(LogLevel::Warning, kCategory)
-                << "Sound device \"" << chosen.name << "\" stopped working, reopening it";
-            letGo(device);
-            chosen.lost = true;
-            chosen.state = DeviceState::Failing;
-            switchDevice([this, device] {
-                closeDevice(device, DeviceState::Failing, DeviceState::Missing);
-            });
-        }
-        if (missing.isEmpty() && wanted(device) && chosen.lost)
-            missing = chosen.name;
-    }
-    return watchdog.report(missing);
-}
-
-bool HSSoundCard::stoppedWorking(CardDevice device) {
-    if (use(device).gone.exchange(false))
-        return true;
-    const std::int64_t now = nowNs();
-    const StreamFormat& f = config.format;
-    switch (device) {
-    case CardDevice::Capture:
-        return stalled(
-            capture.lastNs(), steadyClockNs(),
-            captureBufferFrames(f.frameSizeIn, config.settings.frameInMult), f.sampleRate,
-            capture.delivered() ? SoundWatchdog::kMinSilenceMs : SoundWatchdog::kFirstDeliveryMs);
-    case CardDevice::Cable:
-        return use(device).written &&
-               (playback.failed(device) || stalled(playback.takenNs(device), now, f.frameSizeOut,
-                                                   f.sampleRate, SoundWatchdog::kMinSilenceMs));
-    case CardDevice::Speaker:
-        return use(device).written &&
-               (playback.failed(device) || stalled(playback.takenNs(device), now, f.frameSizeOut,
-                                                   f.sampleRate, SoundWatchdog::kMinSilenceMs));
-    }
-    return false;
-}
-
-// The receiver stops writing a stream that is to be closed.
-void HSSoundCard::letGo(CardDevice device) {
-    playback.detach(device);
-    use(device).written = false;
-}
-
 void HSSoundCard::StopAudio() {
-    const QMutexLocker guard(&deviceLock);
     started = false;
-    if (!available())
-        return;
-    closeStreams();
     playback.stop();
-    forgetDevices();
+    states.fill(State::Closed);
     capture.clearLatency();
-}
-
-void HSSoundCard::forgetDevices() {
-    for (DeviceInUse& chosen : inUse) {
-        chosen.state = DeviceState::Closed;
-        chosen.written = false;
-        chosen.lost = false;
-    }
-}
-
-std::int64_t HSSoundCard::nowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-std::int64_t HSSoundCard::arrivalNs(int /*hostFrames*/) {
-    return nowNs();
+    switchDevice([this] { closeStreams(); });
 }
 
 // A trailing partial frame is left out: a frame is only played whole.
@@ -372,12 +126,207 @@ PlaybackDue HSSoundCard::playbackDue() {
     return dueAt(playback.nextServiceNs(now), now);
 }
 
-std::int64_t HSSoundCard::servicePlaybackAt(std::int64_t atNs) {
-    return playback.service(atNs);
+// A stream that stopped working is closed alone; the others play on.
+std::optional<QString> HSSoundCard::deviceChange() {
+    if (!started)
+        return std::nullopt;
+    followDevices();
+    if (watchdog.presenceDue(steadyClockNs())) {
+        std::array<QString, 3> open;
+        for (const CardDevice device : kCardDevices)
+            if (state(device) == State::Open)
+                open[std::size_t(device)] = deviceName(config.settings, device);
+        switchDevice([this, open] { askWhetherGone(open); });
+    }
+    QString missing;
+    for (const CardDevice device : {CardDevice::Capture, CardDevice::Cable, CardDevice::Speaker}) {
+        if (state(device) == State::Open && stoppedWorking(device))
+            handle(device, Event::StoppedWorking);
+        if (missing.isEmpty() && wanted(device) && DeviceLife::lost(state(device)))
+            missing = deviceName(config.settings, device);
+    }
+    return watchdog.report(missing);
+}
+
+void HSSoundCard::lookForMissingDevices() {
+    if (!started)
+        return;
+    followDevices();
+    for (const CardDevice device : kCardDevices)
+        handle(device, Event::Search);
 }
 
 void HSSoundCard::deliverCapture(const std::int16_t* samples, int frameCount,
                                  float latencySeconds) {
     if (capture.deliver(samples, frameCount, latencySeconds))
         emit inDataReady();
+}
+
+std::int64_t HSSoundCard::nowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+std::int64_t HSSoundCard::arrivalNs(int /*hostFrames*/) {
+    return nowNs();
+}
+
+// What the device thread has done since the last look, and where the speaker's switch stands,
+// each as its device's event. A switch whose opening or closing is under way is followed once it
+// has ended.
+void HSSoundCard::followDevices() {
+    for (const CardDevice device : kCardDevices)
+        if (const int outcome = outcomes[std::size_t(device)].exchange(kNoOutcome);
+            outcome != kNoOutcome)
+            handle(device, Event(outcome));
+    handle(CardDevice::Speaker, speaker ? Event::SpeakerOn : Event::SpeakerOff);
+}
+
+void HSSoundCard::handle(CardDevice device, Event event) {
+    const DeviceLife::Transition step = DeviceLife::transition(state(device), event);
+    state(device) = step.next;
+    for (const Action action : step.actions)
+        perform(device, action);
+}
+
+// An opening takes the configuration of the run with it, by value.
+void HSSoundCard::perform(CardDevice device, Action action) {
+    switch (action) {
+    case Action::Open:
+        switchDevice([this, device, run = config] { openDevice(device, run); });
+        return;
+    case Action::Close:
+        switchDevice([this, device] { closeDevice(device); });
+        return;
+    case Action::Feed:
+        playback.feed(device);
+        return;
+    case Action::Attach:
+        if (device != CardDevice::Capture)
+            playback.attach(device, device == CardDevice::Cable ? cableSink() : speakerSink());
+        return;
+    case Action::Detach:
+        playback.detach(device);
+        return;
+    default:
+        say(device, action);
+    }
+}
+
+void HSSoundCard::say(CardDevice device, Action action) const {
+    const QString& name = deviceName(config.settings, device);
+    const bool isSpeaker = device == CardDevice::Speaker;
+    if (action == Action::SayMissing)
+        HSLOG(LogLevel::Warning, kCategory)
+            << "Sound device \"" << name << "\" is missing; the other devices play on";
+    else if (action == Action::SayFound && isSpeaker)
+        HSLOG(LogLevel::Info, kCategory) << "Speaker on: \"" << name << "\"";
+    else if (action == Action::SayFound)
+        HSLOG(LogLevel::Notice, kCategory) << "Sound device \"" << name << "\" found and opened";
+    else if (action == Action::SayNotOpened && isSpeaker)
+        HSLOG(LogLevel::Warning, kCategory)
+            << "Speaker \"" << name << "\" cannot be opened; the virtual cable plays on";
+    else if (action == Action::SayNotOpened)
+        HSLOG(LogLevel::Debug, kCategory) << "Sound device \"" << name << "\" still missing";
+    else if (action == Action::SayStopped)
+        HSLOG(LogLevel::Warning, kCategory)
+            << "Sound device \"" << name << "\" stopped working, reopening it";
+    else if (action == Action::SaySpeakerOff)
+        HSLOG(LogLevel::Info, kCategory) << "Speaker off";
+}
+
+// A playback stream is judged on the clock it is timed by, the capture on the steady clock its
+// callbacks are stamped with.
+bool HSSoundCard::stoppedWorking(CardDevice device) {
+    if (gone[std::size_t(device)].exchange(false))
+        return true;
+    const StreamFormat& f = config.format;
+    if (device == CardDevice::Capture)
+        return stalled(
+            capture.lastNs(), steadyClockNs(),
+            captureBufferFrames(f.frameSizeIn, config.settings.frameInMult), f.sampleRate,
+            capture.delivered() ? SoundWatchdog::kMinSilenceMs : SoundWatchdog::kFirstDeliveryMs);
+    return playback.failed(device) || stalled(playback.takenNs(device), nowNs(), f.frameSizeOut,
+                                              f.sampleRate, SoundWatchdog::kMinSilenceMs);
+}
+
+// The device thread from here on.
+
+void HSSoundCard::readDeviceList() {
+    if (list.read() && !streamsOpen())
+        restartSoundSystem();
+    const DeviceCatalogue catalogue = listDevices();
+    list.replace(catalogue);
+    HSLOG(LogLevel::Info, kCategory)
+        << "Audio devices: " << catalogue.inputDevices.size() << " capture, "
+        << catalogue.outputDevices.size() << " playback";
+}
+
+bool HSSoundCard::listed(const CardSettings& settings) const {
+    const auto isListed = [&](CardDevice device) {
+        return list.indexOf(device, deviceName(settings, device)) >= 0;
+    };
+    return isListed(CardDevice::Cable) && isListed(CardDevice::Capture) &&
+           (isListed(CardDevice::Speaker) || !settings.speakerOn);
+}
+
+// A start before any list was read (a connect pressed while the device probe still ran) reads the
+// first; a device the list read last does not hold may have been plugged in since, so the list is
+// read again once (no stream is open here). A device still missing is looked for while the others
+// play; a listed one that cannot be opened fails the start, and nothing is left open.
+bool HSSoundCard::openForStart(const CardConfig& start, std::array<int, 3>& outcome) {
+    if (!available())
+        return false;
+    if (!list.read())
+        readDeviceList();
+    if (!listed(start.settings))
+        readDeviceList();
+    for (const CardDevice device : {CardDevice::Cable, CardDevice::Capture}) {
+        const QString& name = deviceName(start.settings, device);
+        const int index = list.indexOf(device, name);
+        outcome[std::size_t(device)] = int(index < 0 ? Event::NotOpened : Event::Opened);
+        if (index >= 0 && !openStream(device, start, index, name)) {
+            closeStreams();
+            return false;
+        }
+        gone[std::size_t(device)] = false;
+    }
+    return true;
+}
+
+// A device missing from the list read last is looked for in a list read anew when no stream
+// would be cut by that, and else by its name.
+void HSSoundCard::openDevice(CardDevice device, const CardConfig& run) {
+    const QString& name = deviceName(run.settings, device);
+    if (list.indexOf(device, name) < 0 && !streamsOpen())
+        readDeviceList();
+    const bool opened = openStream(device, run, list.indexOf(device, name), name);
+    gone[std::size_t(device)] = false;
+    if (opened && device == CardDevice::Capture)
+        capture.opened();
+    report(device, opened ? Event::Opened : Event::NotOpened);
+}
+
+void HSSoundCard::closeDevice(CardDevice device) {
+    closeStream(device);
+    report(device, Event::Closed);
+}
+
+void HSSoundCard::closeStreams() {
+    for (const CardDevice device : kCardDevices)
+        closeStream(device);
+}
+
+// Each device open when the question was asked, by name (empty for the others).
+void HSSoundCard::askWhetherGone(const std::array<QString, 3>& openDevices) {
+    for (const CardDevice device : kCardDevices) {
+        const QString& name = openDevices[std::size_t(device)];
+        if (!name.isEmpty() && deviceGone(name))
+            gone[std::size_t(device)] = true;
+    }
+}
+
+void HSSoundCard::report(CardDevice device, Event outcome) {
+    outcomes[std::size_t(device)] = int(outcome);
 }

@@ -5,16 +5,14 @@
 #include "cardcapture.h"
 #include "cardconfig.h"
 #include "cardplayback.h"
-#include "devicecatalogue.h"
-#include "hsvumeter.h"
+#include "devicelife.h"
+#include "devicelist.h"
 #include "playoutstats.h"
-#include "receiver.h"
 #include "receivermode.h"
 #include "soundwatchdog.h"
 
 #include <QByteArray>
 #include <QObject>
-#include <QRecursiveMutex>
 #include <QString>
 #include <QStringList>
 #include <QThreadPool>
@@ -37,25 +35,32 @@ struct PlaybackDue {
 // capture), the received audio, the latest captured block, the levels, the capture latency and
 // the playout's counts.
 //
-// This class holds what every sound card shares: the lookups, the received audio's way to the
-// playback streams (CardPlayback), the captured audio's way to the worker (CardCapture) and the
-// watch on the devices. A derived class supplies the device list and the streams: the playback
-// streams as PlaybackSinks the receiver writes, the capture stream whose callback calls
-// deliverCapture.
+// This class carries out each device's life (DeviceLife's table) and joins the parts every sound
+// card shares: the device list, the received audio's way to the playback streams (CardPlayback),
+// the captured audio's way to the worker (CardCapture) and the watch on the devices
+// (SoundWatchdog). A derived class supplies the sound system: its device list and the streams,
+// the playback streams as PlaybackSinks the receiver writes, the capture stream whose callback
+// calls deliverCapture.
 //
 // Each device comes and goes on its own: one that is missing at the start, or that stops working
 // (its stream alone is closed), is looked for again by name (lookForMissingDevices) while the
-// others play on, and joins them once it opens.
+// others play, and joins them once it opens.
 //
-// Threads: the GUI thread enumerates, looks devices up and calls StartAudio; the audio worker's
-// thread calls StreamOut, ServicePlayback, StopAudio, missingDevice and lookForMissingDevices and
-// takes the capture block after inDataReady(); the capture's callback thread delivers. The
-// connection orders StartAudio before the worker's use of the streams and StopAudio after it.
-// Enumerations, lookups, starts, stops and every device's opening and closing take one lock, so
-// the sound system is never restarted while another thread opens or closes a stream; the audio's
-// own paths never take it. A device is opened and closed while the streams run on a thread of its
-// own (switchDevice): opening a stream can take a sound server a tenth of a second, which the
-// worker spends feeding the cable instead.
+// Threads, each with what it owns:
+// - the audio worker's thread runs the streams: StartAudio (which waits for the streams it opens),
+//   StopAudio, StreamOut, ServicePlayback, deviceChange and lookForMissingDevices, and after
+//   inDataReady() takes the capture block. The configuration of the run, each device's state, the
+//   watchdog and the receiver are its alone.
+// - the device thread (switchDevice: one job at a time, at the ordinary priority) owns the sound
+//   system: it reads the device list, opens and closes the streams and asks whether the open
+//   devices are still there. Each outcome crosses to the worker's thread as one atomic per device,
+//   and becomes that device's event at the worker's next look. A playback stream is the
+//   receiver's from its opening's outcome to the worker's letting go of it, which comes before
+//   its closing is asked for. No lock is held across an opening; the worker's thread takes none.
+// - the GUI thread reads the device list (EnumerateAudioDevices waits for its reading on the
+//   device thread), switches the speaker and its receiver, and reads the levels, the playout's
+//   figures and the capture latency: atomics all.
+// - the capture's callback thread delivers through the capture's lock-free hand-over.
 class HSSoundCard : public QObject {
     Q_OBJECT
 
@@ -64,10 +69,10 @@ public:
 
     // Reads the device list. While no stream is open the sound system is restarted first (but not
     // for the first list, which it has just read), so that a device plugged in since, or plugged
-    // back under another index, is listed; the devices chosen last are looked up again by name.
+    // back under another index, is listed.
     void EnumerateAudioDevices();
-    QStringList captureDeviceNames() const;
-    QStringList playbackDeviceNames() const;
+    QStringList captureDeviceNames() const { return list.captureNames(); }
+    QStringList playbackDeviceNames() const { return list.playbackNames(); }
     // A device's index in the list read last, -1 if it is not there.
     int findOutputDevice(const QString& name) const;
     int findSpeakerDevice(const QString& name) const;
@@ -76,8 +81,9 @@ public:
     // Opens and starts the streams on the devices `config` names, the speaker's only while the
     // speaker is on; false when the configuration is refused or a device that is listed cannot be
     // opened (nothing is left open then). A device that is not listed is missing: the others run
-    // without it.
+    // without it. Streams still running are stopped first.
     bool StartAudio(const CardConfig& config);
+    // Lets go of the streams at once; the device thread closes them.
     void StopAudio();
     // A datagram of interleaved stereo frames at the host's rate, as it arrives: placed in the
     // stream and written to the cable and, while the speaker is on, the chosen receiver to the
@@ -88,29 +94,27 @@ public:
     PlaybackDue ServicePlayback();
     // When ServicePlayback wants calling, as the streams stand (after a datagram).
     PlaybackDue playbackDue();
-    // Worker thread, after inDataReady(): the newest complete capture block, intact until the next
-    // call.
+    // After inDataReady(): the newest complete capture block, intact until the next call.
     const QByteArray& latestCapturedData() { return capture.latest(); }
 
-    // Worker thread, every kDeviceCheckMs: the first device the streams want that does not play
-    // (missing, or stopped working) when that changed since the last answer, an empty text when
-    // every one plays again; nothing while none changed or the streams are stopped. A stream that
-    // has taken nothing (playback) or delivered nothing (capture) for four of its buffers, at
-    // least 500 ms, or that reported an error, has stopped working: it is closed alone and its
-    // device missing.
+    // Every kDeviceCheckMs: the first device the streams want that does not play (missing, or
+    // stopped working) when that changed since the last answer, an empty text when every one
+    // plays again; nothing while none changed or the streams are stopped. A stream that has taken
+    // nothing (playback) or delivered nothing (capture) for four of its buffers, at least 500 ms,
+    // or that reported an error, or whose device the sound system no longer knows (asked every
+    // 2 s), has stopped working: it is closed alone and its device missing.
     std::optional<QString> deviceChange();
-    // Worker thread: the missing devices are looked for by name, off this thread (a device plugged
-    // back in may have a new index); those found join the running streams.
+    // The missing devices are looked for by name, off this thread (a device plugged back in may
+    // have a new index); those found join the running streams.
     void lookForMissingDevices();
 
-    // The speaker's switch and its receiver, at once.
+    // Any thread: the speaker's switch and its receiver, followed at the worker's next look.
     void setSpeakerOn(bool on) { speaker = on; }
     void setReceiverMode(ReceiverMode mode) { receiver = mode; }
-    // Seconds from the capture of the latest block to its delivery.
+    // Any thread: seconds from the capture of the latest block to its delivery.
     float inputLatency() const { return capture.latency(); }
-    // The virtual cable's playout since the streams were started; any thread.
+    // Any thread: the virtual cable's playout since the streams were started.
     PlayoutStats playoutStats() const { return playback.stats(); }
-    StreamFormat format() const { return config.format; }
 
     const HSVUMeter* playbackMeter() const { return playback.meter(); }
     const HSVUMeter* captureMeter() const { return capture.meter(); }
@@ -119,6 +123,8 @@ signals:
     void inDataReady();
 
 protected:
+    // The sound system, called on the device thread only (and by a derived class's destructor
+    // once the device thread is done).
     // The devices of this sound system, by direction.
     virtual DeviceCatalogue listDevices() = 0;
     // Restarts the sound system so that its device list is read again; only while no stream is
@@ -133,76 +139,71 @@ protected:
                             const QString& name) = 0;
     // Closes one device's stream, if open.
     virtual void closeStream(CardDevice device) = 0;
-    // Whether the sound system no longer knows the device called `name` (asked of open devices
-    // now and then, off the worker's thread).
+    // Whether the sound system no longer knows the device called `name`.
     virtual bool deviceGone(const QString& /*name*/) { return false; }
-    // The open playback streams as the receiver writes them.
+    virtual bool streamsOpen() const = 0;
+    // The playback streams as the receiver writes them (the worker's thread, while open).
     virtual PlaybackSink* cableSink() = 0;
     virtual PlaybackSink* speakerSink() = 0;
-    // Runs the opening or closing of a device away from the audio worker's thread; one at a time.
+
+    // Runs a job on the device thread: away from the audio worker's thread, one at a time.
     virtual void switchDevice(std::function<void()> job);
-    // Waits for a switch still running.
+    // Waits until the device thread has done every job given to it.
     void awaitDeviceSwitches();
     // Closes every stream.
     void closeStreams();
-    virtual bool streamsOpen() const = 0;
     // Now, on the clock the playback streams are timed by (ns): the steady clock; a card running a
     // clock of its own gives that.
     virtual std::int64_t nowNs();
     // When a datagram of `hostFrames` frames arrives, on that clock.
     virtual std::int64_t arrivalNs(int hostFrames);
     // Keeps the playback streams fed at `atNs` (worker thread).
-    std::int64_t servicePlaybackAt(std::int64_t atNs);
+    std::int64_t servicePlaybackAt(std::int64_t atNs) { return playback.service(atNs); }
 
     // Capture thread: reduces the samples to a transmit block, publishes it, announces it and
     // meters the samples.
     void deliverCapture(const std::int16_t* samples, int frameCount, float latencySeconds);
 
 private:
-    // A device's stream: the worker moves it from Closed (or Missing) to Opening and from Open to
-    // Closing, or to Failing when it stopped working; the switch's thread ends each move, a
-    // failed opening and a closing after a failure in Missing.
-    enum class DeviceState { Closed, Opening, Open, Missing, Closing, Failing };
-    struct DeviceInUse {
-        // The name the settings give, and its index in the list read last (under the lock).
-        QString name;
-        int index = -1;
-        std::atomic<DeviceState> state{DeviceState::Closed};
-        // The sound system no longer knows the device, though its stream may run on.
-        std::atomic<bool> gone{false};
-        // Missing since it last played: a search under way does not make it found.
-        std::atomic<bool> lost{false};
-        // The worker has handed its playback stream to the receiver.
-        bool written = false;
-    };
+    // No outcome from the device thread since the worker's last look.
+    static constexpr int kNoOutcome = -1;
 
-    DeviceInUse& use(CardDevice device) { return inUse[static_cast<std::size_t>(device)]; }
-    bool wanted(CardDevice device) const;
+    // The worker's thread: each device's life carried out.
     void followDevices();
-    void followSpeakerSwitch();
-    void openDevice(CardDevice device);
-    void closeDevice(CardDevice device, DeviceState from, DeviceState to);
-    void checkPresence();
+    void handle(CardDevice device, DeviceLife::Event event);
+    void perform(CardDevice device, DeviceLife::Action action);
+    void say(CardDevice device, DeviceLife::Action action) const;
     bool stoppedWorking(CardDevice device);
-    void letGo(CardDevice device);
-    // The devices of the list read last that `device` may be: playback or capture.
-    const QMap<QString, int>& listFor(CardDevice device) const;
-    int lookUp(const QString& name, CardDevice device) const;
-    void lookUpDevices(const CardSettings& settings);
-    // Every device closed and none missing.
-    void forgetDevices();
+    DeviceLife::State& state(CardDevice device) { return states[std::size_t(device)]; }
+    bool wanted(CardDevice device) const { return device != CardDevice::Speaker || speaker; }
 
-    mutable QRecursiveMutex deviceLock;
-    DeviceCatalogue catalogue;
-    bool catalogued = false;
-    std::array<DeviceInUse, 3> inUse;
-    SoundWatchdog watchdog;
-    std::atomic<bool> started{false};
-    CardConfig config;
-    std::atomic<bool> speaker{false};
+    // The device thread.
+    void readDeviceList();
+    bool listed(const CardSettings& settings) const;
+    bool openForStart(const CardConfig& config, std::array<int, 3>& outcome);
+    void openDevice(CardDevice device, const CardConfig& config);
+    void closeDevice(CardDevice device);
+    void askWhetherGone(const std::array<QString, 3>& openDevices);
+    void report(CardDevice device, DeviceLife::Event outcome);
+
     QThreadPool deviceSwitches;
+    // Replaced on the device thread, read by any.
+    DeviceList list;
+    // From the device thread to the worker's, for each device: the latest outcome of an opening
+    // or closing (a DeviceLife::Event, kNoOutcome once taken), and the sound system's word that
+    // its device is gone.
+    std::array<std::atomic<int>, 3> outcomes{{{kNoOutcome}, {kNoOutcome}, {kNoOutcome}}};
+    std::array<std::atomic<bool>, 3> gone{};
+    // From the GUI thread.
+    std::atomic<bool> speaker{false};
     std::atomic<ReceiverMode> receiver{ReceiverMode::Both};
-    CardCapture capture;
+    // The worker's thread alone.
+    CardConfig config;
+    bool started = false;
+    std::array<DeviceLife::State, 3> states{};
+    SoundWatchdog watchdog;
     // The worker's thread; its figures and level any thread's.
     CardPlayback playback;
+    // From the capture's callback thread to the worker's.
+    CardCapture capture;
 };

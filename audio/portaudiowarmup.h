@@ -11,7 +11,8 @@ class QObject;
 // can, so that the window is built and shown meanwhile; HSPortAudio's own initialisation waits
 // for it and then merely adds a reference (PortAudio counts its initialisations).
 //
-// GUI thread only. The warm-up keeps its reference until HSPortAudio has taken its own
+// Called from one thread at a time: the GUI thread, and HSPortAudio's own initialisation on the
+// sound card's device thread. The warm-up keeps its reference until HSPortAudio has taken its own
 // (releasePortAudioWarmUp) or the object dies, so PortAudio is not torn down and probed again
 // between the warm-up and HSPortAudio, and is no longer held up when HSPortAudio restarts it.
 class PortAudioWarmUp {

@@ -260,15 +260,19 @@ void HSRigLink::perform(const LinkStateMachine::Step& step) {
     }
 }
 
-// Each stream is judged on its own rate. The worker writes to the streams from its own thread:
-// after a quick reconnection its queued stop may not have run yet, and a host may describe its
-// stream again while audio runs, so the worker lets go of the socket and the streams before they
-// are opened anew here. The outcome is the machine's next event.
+// Each stream is judged on its own rate. The streams run on the worker's thread, which starts
+// them too: after a quick reconnection its queued stop may not have run yet, and a host may
+// describe its stream again while audio runs, so the worker lets go of the socket and the streams
+// before they are opened anew. The outcome is the machine's next event.
 void HSRigLink::startAudio() {
     lowRateTicks = 0;
-    QMetaObject::invokeMethod(audioWorker, &HSAudioWorker::stop, Qt::BlockingQueuedConnection);
-    if (!soundCard->StartAudio(
-            cardConfigFor(host->sampleRate, host->frameSize, linkSettings.card))) {
+    const CardConfig config = cardConfigFor(host->sampleRate, host->frameSize, linkSettings.card);
+    HSAudioWorker* worker = audioWorker;
+    bool started = false;
+    QMetaObject::invokeMethod(
+        worker, [worker, config] { return worker->startAudio(config); },
+        Qt::BlockingQueuedConnection, &started);
+    if (!started) {
         handle(Event::CardFailed);
         return;
     }
@@ -277,7 +281,6 @@ void HSRigLink::startAudio() {
     const ushort remotePort = host->udpInPort;
     const ushort localPort = linkSettings.inUDPPort;
     const bool anySender = linkSettings.acceptAnySender;
-    HSAudioWorker* worker = audioWorker;
     QMetaObject::invokeMethod(
         worker,
         [worker, hostAddress, remotePort, localPort, anySender] {

@@ -73,6 +73,11 @@ void HSAudioWorker::stop() {
     emit stopped();
 }
 
+bool HSAudioWorker::startAudio(const CardConfig& config) {
+    stop();
+    return soundCard->StartAudio(config);
+}
+
 void HSAudioWorker::onMicDataReady() {
     if (!running || !udpSocket)
         return;

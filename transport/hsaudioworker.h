@@ -11,6 +11,7 @@
 #include <cstdint>
 
 class HSSoundCard;
+struct CardConfig;
 struct PlaybackDue;
 class HSUDPAudioSocket;
 class QTimer;
@@ -31,6 +32,9 @@ public slots:
     void init(QString remoteHost, ushort remotePort, ushort localPort,
               bool acceptAnySender = false);
     void stop();
+    // Stops what runs and starts the sound card's streams from `config` on this thread; false
+    // when the card cannot play it.
+    bool startAudio(const CardConfig& config);
     // The missing devices looked for by name; those found join the running streams.
     void lookForMissingDevices();
     // Called on the worker's own thread as it starts: it runs ahead of ordinary work where the

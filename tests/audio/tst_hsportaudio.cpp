@@ -99,8 +99,6 @@ private slots:
         define("capture.conf", broken + late);
         card.EnumerateAudioDevices();
         config.settings.inputDevice = "UMX Late Capture";
-        QVERIFY(card.findInputDevice(config.settings.inputDevice) >= 0);
-        QCOMPARE(Pa_HostApiTypeIdToHostApiIndex(paJACK), paHostApiNotFound);
         // A device defined since, ahead of the chosen one in the list, takes its old place there.
         define("capture.conf",
                broken + "pcm.\"UMX Early Capture\" { type plug; slave.pcm \"UMX VAC RX Out\" }\n" +
@@ -160,8 +158,8 @@ private slots:
         card.setSpeakerOn(false);
         QTRY_COMPARE(streaming(), "3 ");
         QTRY_VERIFY_WITH_TIMEOUT(card.inputLatency() != 0.0f && !sizes.isEmpty(), 10000);
-        card.StopAudio();
-        QCOMPARE(serverPorts(), 0);
+        card.StopAudio(); // at once: the device thread closes the streams
+        QTRY_COMPARE(serverPorts(), 0);
         QCOMPARE(sizes, QSet<int>{4096}); // 4096 frames captured (the minimum), half of them sent
         QCOMPARE(capturePolicy.load(), realTimeGranted() ? SCHED_FIFO : SCHED_OTHER);
     }

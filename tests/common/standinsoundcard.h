@@ -56,6 +56,8 @@ public:
     QByteArray played() const { return cable.playedSoFar(); }
     QByteArray speakerPlayed() const { return speaker.playedSoFar(); }
     bool running() const { return streamsOpen(); }
+    // The format its streams were opened with last.
+    StreamFormat format() const { return value(streams); }
     qint64 datagrams() const { return value(arrivals); }
 
     // Openings of the cable's stream, and of the speaker's.
@@ -109,8 +111,12 @@ protected:
     void closeStream(CardDevice device) override { setOpen(device, false); }
     PlaybackSink* cableSink() override { return &cable; }
     PlaybackSink* speakerSink() override { return &speaker; }
-    // At once, on the worker's thread: a scenario sees a switch by the next datagram.
-    void switchDevice(std::function<void()> job) override { job(); }
+    // At once, on the thread that asks, one at a time: a scenario sees a switch by the next
+    // datagram.
+    void switchDevice(std::function<void()> job) override {
+        const QMutexLocker guard(&mutex);
+        job();
+    }
     bool streamsOpen() const override {
         const QMutexLocker guard(&mutex);
         return captureOpen || cable.isRunning() || speaker.isRunning();
