@@ -58,8 +58,9 @@ struct PlaybackDue {
 //   receiver's from its opening's outcome to the worker's letting go of it, which comes before
 //   its closing is asked for. No lock is held across an opening; the worker's thread takes none.
 // - the GUI thread reads the device list (EnumerateAudioDevices waits for its reading on the
-//   device thread), switches the speaker and its receiver, and reads the levels, the playout's
-//   figures and the capture latency: atomics all.
+//   device thread; the names are copied out under the list's own lock), switches the speaker and
+//   its receiver, and reads the levels, the playout's figures and the capture latency, which are
+//   atomics.
 // - the capture's callback thread delivers through the capture's lock-free hand-over.
 class HSSoundCard : public QObject {
     Q_OBJECT
