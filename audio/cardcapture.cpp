@@ -25,8 +25,7 @@ bool CardCapture::deliver(const std::int16_t* samples, int frameCount, float lat
     reduceCapture(samples, frameCount, block.data());
     handOver.publish();
     if (frameCount > 0)
-        vuMeter.value = smoothLevel(vuMeter.value, blockLevelDb(samples, frameCount),
-                                    vuMeter.riseFactor, vuMeter.fallFactor);
+        vuMeter.meterMono(samples, frameCount);
     latencySeconds = latency;
     lastDeliveryNs = steadyClockNs();
     deliveredSinceOpening = true;

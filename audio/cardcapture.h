@@ -11,9 +11,9 @@
 #include <cstdint>
 
 // The captured audio's way from the capture's callback thread to the audio worker's: each block
-// reduced to the host's rate and handed over whole (CaptureHandOver), its level and latency
-// measured, and the time of the latest block kept for the watchdog. Everything that crosses is
-// the hand-over or an atomic.
+// reduced to the host's rate and handed over whole (CaptureHandOver), its level on the capture
+// meter, its latency and the time of the latest block kept for the watchdog. Everything that
+// crosses is the hand-over or an atomic.
 class CardCapture {
 public:
     // Worker thread, the capture stopped: room for buffers of `bufferFrames`, nothing delivered,

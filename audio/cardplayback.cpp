@@ -43,9 +43,5 @@ void CardPlayback::datagram(const QByteArray& datagram, int frames, ReceiverMode
             speakerBlock = reinterpret_cast<const std::int16_t*>(speakerCopy.constData());
     }
     receiver.datagram(block, frames, speakerBlock, arrivalNs);
-    const StereoLevels levels = stereoBlockLevelDb(block, frames);
-    vuMeter.valueLeft =
-        smoothLevel(vuMeter.valueLeft, levels.left, vuMeter.riseFactor, vuMeter.fallFactor);
-    vuMeter.valueRight =
-        smoothLevel(vuMeter.valueRight, levels.right, vuMeter.riseFactor, vuMeter.fallFactor);
+    vuMeter.meterStereo(block, frames);
 }

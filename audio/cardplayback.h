@@ -14,8 +14,8 @@
 
 // The received audio's way to the playback streams, on the audio worker's thread: each datagram
 // placed in the stream by the receive path (Receiver), with the speaker's copy of the chosen
-// receiver, and its level metered; the streams kept fed between datagrams. Which streams the
-// receiver writes follows each device's life (HSSoundCard); a capture has none here. The
+// receiver, its level on the playback meter; the streams kept fed between datagrams. Which streams
+// the receiver writes follows each device's life (HSSoundCard); a capture has none here. The
 // playout's figures and the level are read by any thread.
 class CardPlayback {
 public:
