@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The receive path under any arrival trace: bursts, clock jumps back and forth, datagrams of any
 // size (empty and huge), the same datagram twice, long silences, the card looked at any time; and
-// the drift controller alone under any fill and target. It aborts when the target leaves its
-// bounds, a figure is not finite, the controller's correction passes half a percent, the card is
-// asked to take more than it said it has room for, the ring's room is exceeded, or the playout
-// asks to be looked at in the past.
+// the drift controller alone under any cycle and measured skew. It aborts when the target leaves
+// its bounds, a figure is not finite, the controller's correction passes the largest skew it was
+// given, the card is asked to take more than it said it has room for, the ring's room is exceeded,
+// or the playout asks to be looked at in the past.
 #include "driftcontroller.h"
 #include "jitterestimator.h"
 #include "playbacksink.h"
@@ -82,10 +82,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (receiver.service(nowNs) < nowNs || receiver.nextServiceNs(nowNs) < nowNs)
                 std::abort();
             break;
-        case 5: { // any callback's length, a fill up to 5 s off a target of any size
-            const double fill = static_cast<std::int16_t>(argument) * 8.0;
-            const double target = data[at] * 100.0;
-            check(controller.update(fill, 1 + argument % 4096, target), -0.005, 0.005);
+        case 5: { // any cycle's length, any measured skew within +-3300 ppm, any error up to 255
+                  // ppm
+            const double skew = static_cast<std::int16_t>(argument) * 1e-7;
+            const double error = (argument >> 8) * 1e-6;
+            check(controller.update(1 + argument % 4096, skew, error), -0.0033, 0.0033);
             break;
         }
         default:
@@ -96,5 +97,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // more than 0.5 % off is no clock); the target's bound bounds the jitter covered.
     check(receiver.stats().skewPpm, -7100, 7100);
     check(receiver.stats().jitterMs, 0, 1e6);
+    check(receiver.stats().correctionPpm, -7100, 7100);
     return 0;
 }

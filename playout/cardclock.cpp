@@ -8,10 +8,16 @@
 namespace {
 constexpr double kNsPerSecond = 1e9;
 // The cycles' length is measured over at least 200 of them, and a new span begun every 20 s: long
-// enough that the cycles' moments, each known to a fraction of a millisecond, make a few ppm of it,
-// short enough to follow a card whose clock wanders.
+// enough that the cycles' moments, each known to a millisecond or two, make a few ppm of it, short
+// enough to follow a card whose clock wanders.
 constexpr std::int64_t kMeasureCycles = 200;
 constexpr double kSpanNs = 20e9;
+// The clock is measured once the looks' brackets span this long, and bound its cycles' length to
+// within this share of it; until then it is taken as the system's, give or take what a card's
+// clock is off by: a hundred ppm or so.
+constexpr double kLeastBoundSpanNs = 5e9;
+constexpr double kLoosest = 100e-6;
+constexpr double kUnmeasuredPpm = 100.0;
 // A measured length more than 0.5 % off the nominal one is not a clock.
 constexpr double kMostOff = 0.005;
 // After a server's stop, the looks that find the cycles again may be a period apart: the cycles'
@@ -39,7 +45,7 @@ void CardClock::look(std::int64_t nowNs, std::int64_t takenNow) {
         const std::int64_t predicted = cycles > 0 ? cycleNs + n * periodNs() : nowNs;
         const std::int64_t dueNs = seenCycleNs + n * periodNs();
         cycleNs = std::clamp(predicted, lastLookNs + 1, nowNs);
-        measure(dueNs, n);
+        measure(dueNs, n, lastLookNs, nowNs);
         seenCycleNs = cycleNs;
         cycles += n;
     } else if (cycles > 0 && nextCycleNs() <= nowNs) {
@@ -53,7 +59,8 @@ void CardClock::look(std::int64_t nowNs, std::int64_t takenNow) {
 // A clock is off by some ppm, microseconds a cycle: a cycle half a period or more off its time is a
 // server that stopped for a while, or caught up after a hiccup, and neither is the card's clock.
 // The cycles' length is measured over the pieces between such steps, each a few cycles after one.
-void CardClock::measure(std::int64_t dueNs, std::int64_t n) {
+void CardClock::measure(std::int64_t dueNs, std::int64_t n, std::int64_t afterNs,
+                        std::int64_t byNs) {
     const std::int64_t at = cycles + n;
     if (cycles == 0) {
         beginPiece(at);
@@ -64,6 +71,7 @@ void CardClock::measure(std::int64_t dueNs, std::int64_t n) {
         if (resumeAtCycles < 0) {
             spanNs += seenCycleNs - pieceNs;
             spanCycles += cycles - pieceCycles;
+            bounds.breakPiece();
         }
         resumeAtCycles = at + kSettleCycles;
         return;
@@ -73,12 +81,12 @@ void CardClock::measure(std::int64_t dueNs, std::int64_t n) {
             beginPiece(at);
         return;
     }
+    bounds.add(at, afterNs, byNs);
     const double ns = double(spanNs + cycleNs - pieceNs);
     const std::int64_t counted = spanCycles + at - pieceCycles;
     if (counted >= kMeasureCycles)
         measuredPeriodNs = ns / double(counted);
     if (ns >= kSpanNs) {
-        spanPeriodNs = ns / double(counted);
         spanNs = spanCycles = 0;
         beginPiece(at);
     }
@@ -103,10 +111,22 @@ bool CardClock::plausible(double lengthNs) const {
     return std::abs(lengthNs / nominalPeriodNs() - 1.0) < kMostOff;
 }
 
-// Over the whole latest span, not the 200 cycles that may begin one: a cycle's
-// moment is known to a millisecond or so, which over 200 cycles of 21 ms is 200 ppm.
 double CardClock::clockPpm() const {
-    return plausible(spanPeriodNs) ? (nominalPeriodNs() / spanPeriodNs - 1.0) * 1e6 : 0.0;
+    const CycleBounds::Length length = measured();
+    return length.ns > 0.0 ? (nominalPeriodNs() / length.ns - 1.0) * 1e6 : 0.0;
+}
+
+double CardClock::clockErrorPpm() const {
+    const CycleBounds::Length length = measured();
+    return length.ns > 0.0 ? length.within / length.ns / 2.0 * 1e6 : kUnmeasuredPpm;
+}
+
+// The cycles' length (the middle of the lengths that fit) and how far either way it may be, where
+// the looks bound it closely enough; else nothing.
+CycleBounds::Length CardClock::measured() const {
+    const CycleBounds::Length length = bounds.length(kLeastBoundSpanNs);
+    const bool close = length.within >= 0.0 && length.within <= kLoosest * length.ns;
+    return close && plausible(length.ns) ? length : CycleBounds::Length{};
 }
 
 // The most common step of the latest sixteen (the smallest among equals): a look that missed a

@@ -2,6 +2,8 @@
 
 #pragma once
 
+#include "cyclebounds.h"
+
 #include <array>
 #include <cstdint>
 
@@ -31,8 +33,11 @@ public:
     long periodFrames() const { return period; }
     std::int64_t periodNs() const;
     // How much faster the card's clock runs than the system's, in parts per million, from the
-    // cycles' length over the latest 20 s or so, a server's stops left out (0 until measured).
+    // cycles' length as the looks bound it over the latest minute (from 5 s on), a server's stops
+    // left out (0 until measured); and how far off that may be (half the bounds' width), or what
+    // a card's clock is off by, unmeasured.
     double clockPpm() const;
+    double clockErrorPpm() const;
     // The cycles seen (a look that missed some counts them too).
     std::int64_t cyclesSeen() const { return cycles; }
     // How often the cycles have left their schedule by half a period or more: a server that
@@ -49,9 +54,11 @@ private:
     static constexpr std::int64_t kSettledCycles = 4;
 
     void learnPeriod(long step);
-    void measure(std::int64_t dueNs, std::int64_t n);
+    // The `n` cycles up to the latest are in; it came after `afterNs`, by `byNs`.
+    void measure(std::int64_t dueNs, std::int64_t n, std::int64_t afterNs, std::int64_t byNs);
     void beginPiece(std::int64_t at);
     double nominalPeriodNs() const;
+    CycleBounds::Length measured() const;
     // A measured cycle length near enough the nominal one to be a clock.
     bool plausible(double lengthNs) const;
 
@@ -78,6 +85,5 @@ private:
     std::int64_t pieceCycles = 0;
     std::int64_t resumeAtCycles = -1;
     double measuredPeriodNs = 0.0;
-    // The cycles' length over the latest whole span.
-    double spanPeriodNs = 0.0;
+    CycleBounds bounds;
 };

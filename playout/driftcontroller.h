@@ -2,43 +2,71 @@
 
 #pragma once
 
-// Keeps a playout's fill at its target by steering the rate at which the playback takes host
-// frames, as adaptive resamplers do: a PI controller on the fill's error, low-passed over the
-// callbacks. The correction is the relative rate at which host frames are taken, so the
-// resampling ratio is the nominal one divided by (1 + correction); held steady, its integral part
-// is how much faster the host's clock runs than the card's.
+#include <array>
+
+// The resampling ratio's correction: how much faster the host's clock runs than the card's. A
+// decoder on the far side of the cable hears every change of the ratio as a change of pitch of the
+// whole band, so the correction follows the two clocks as they are measured (the host's from the
+// estimator's schedule, the card's from its cycles), smoothly, and nothing else: the fill is moved
+// by splices (FillKeeper), never by the ratio.
 //
-// A target that moves is not a step for the loop: the fill is led to it along a reference that
-// moves at a limited rate, and the rate at which the reference moves is fed forward into the
-// correction, so the loop's error (and what it learns as skew) stays the clocks' alone.
+// A real clock drifts by a ppm or so over minutes: what a measure does faster than that (the
+// schedule under jitter, a card's cycles bounded ever more closely) is its error. So the
+// correction holds while the measure's standard error is large (jitter from the start), follows
+// it quickly while the stream starts, and where
+// it lies further off than its error explains and has held there (a card's clock first measured;
+// not a schedule that slides back after a burst of jitter), and slowly otherwise.
 //
-// Pure: called once per playback callback with numbers only; real-time safe.
+// The correction is the relative rate at which host frames are taken: the resampling ratio is the
+// nominal one divided by (1 + correction).
+//
+// Pure: called once per card cycle with numbers only; real-time safe.
 class DriftController {
 public:
-    explicit DriftController(int hostRate = 48000);
+    struct Config {
+        // A measure whose standard error passes this says nothing yet: the correction holds.
+        double holdBeyondPpm = 150.0;
+        // Quickly: through a low-pass of `quickSeconds`, by at most `quickSlewPpmPerSecond`,
+        // for the first `acquireSeconds` of a stream, and where the measure lies beyond three
+        // standard errors and `farPpm` of the correction, having moved by no more than that over
+        // the last `steadySeconds`, until it lies within `nearPpm`; else through a low-pass of
+        // `smoothingSeconds`, by at most `slewPpmPerSecond`.
+        double acquireSeconds = 15.0;
+        double quickSeconds = 0.25;
+        double quickSlewPpmPerSecond = 5000.0;
+        double farPpm = 30.0;
+        int steadySeconds = 5;
+        double nearPpm = 2.0;
+        double smoothingSeconds = 30.0;
+        double slewPpmPerSecond = 2.0;
+    };
 
-    // A new stream: no smoothed error, no measured skew.
+    explicit DriftController(int hostRate = 48000);
+    DriftController(int hostRate, const Config& config);
+
+    // A new stream: nothing followed yet.
     void reset(int hostRate);
-    // After a callback: `fill` host frames buffered ahead of the playback, `pulled` the host
-    // frames' worth of time the callback played, `target` the fill wanted. Returns the correction.
-    double update(double fill, double pulled, double target);
-    // The fill was just brought to the target by other means (priming, a drop): the reference
-    // starts again from the fill, the measured skew stays.
-    void settle();
+    // After a card cycle: `pulled` the host frames' worth of time the cycle played, and the
+    // clocks' skew as measured (host against card, relative) with its standard error. Returns the
+    // correction.
+    double update(double pulled, double measuredSkew, double measuredError);
 
     double correction() const { return current; }
-    // The smoothed fill, in host frames.
-    double smoothedFill() const { return reference + smoothedError * rate; }
 
 private:
-    double proportionalOmega() const;
-    double followTarget(double fill, double pulled, double target);
+    static constexpr int kMostSteadySeconds = 8;
 
+    // How far the measure has ranged over the last `steadySeconds` (whole seconds, and this one).
+    double ranged(double measuredSkew, double dt);
+
+    Config config;
     double rate = 48000.0;
-    bool settled = false;
-    double reference = 0.0;     // host frames
-    double smoothedError = 0.0; // seconds of audio
-    double integral = 0.0;
-    double playedSeconds = 0.0;
+    double played = 0.0;
     double current = 0.0;
+    bool catchingUp = false;
+    // The measure's lowest and highest in each of the latest seconds, the current one at `second`.
+    std::array<double, kMostSteadySeconds> lows{};
+    std::array<double, kMostSteadySeconds> highs{};
+    int second = 0;
+    double inSecond = 0.0;
 };

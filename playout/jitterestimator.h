@@ -4,6 +4,7 @@
 
 #include "latenesswindow.h"
 #include "lossfinder.h"
+#include "outagefinder.h"
 #include "schedulefit.h"
 #include "targetpolicy.h"
 
@@ -26,6 +27,9 @@
 //   whether it follows a loss not yet placed (a period less for each placed meanwhile).
 // - `TargetPolicy`: the fill to hold, from the window's 99th percentile of lateness and the
 //   lateness that recurs, grown at once and given back slowly.
+// - `OutageFinder`: arrivals that stop for longer than the fill covers, and what came after: a
+//   stall's backlog (kept out of the lateness, the losses and the target unless stalls keep coming)
+//   or the stream resumed after a pause (moved on at once to where it now is).
 //
 // Pure: no clock, no I/O, no allocation after reset(); one thread (the audio worker's).
 class JitterEstimator {
@@ -52,17 +56,25 @@ public:
 
     // Where the next datagram goes if none is lost before it.
     std::int64_t nextPosition() const { return next; }
-    // The host's clock against this machine's, from the fitted schedule, in parts per million.
+    // The host's clock against this machine's, from the fitted schedule, in parts per million,
+    // and its standard error.
     double skewPpm() const { return schedule.skewPpm(); }
+    double skewErrorPpm() const { return schedule.skewErrorPpm(); }
     // The lateness the target covers (its 99th percentile over the window), in ms.
     double latenessMs() const { return window.usualNs() / 1e6; }
+    // The link's stalls ridden out, and those the target covered because they kept coming.
+    std::uint64_t stalls() const { return outages.stalls(); }
+    std::uint64_t stallsCovered() const { return outages.stallsCovered(); }
 
 private:
     void moveOn(int step, int frames);
+    void jumpOn(int datagrams, int frames);
     void closeBlock(std::int64_t arrivalNs);
+    void discountUnplacedLosses();
 
     ScheduleFit schedule;
     LossFinder losses;
+    OutageFinder outages;
     LatenessWindow window;
     TargetPolicy policy;
     double nsPerFrame = 0.0;

@@ -40,6 +40,9 @@ public:
     // The stream moved on for a loss: the datagrams waiting were a period less late than they
     // seemed (and may yet follow another).
     void lossPlaced(double periodNs);
+    // The datagrams counted in the block `back` blocks before the open one followed losses not
+    // placed then (before the schedule could count them) that made them seem `byNs` later.
+    void lossesFound(int back, double byNs) { counts.lowerBlock(back, byNs); }
     void closeBlock();
 
     // The usual lateness over the window, and over the block `back` blocks before the open one.
@@ -47,8 +50,9 @@ public:
     double usualNs(int back) const { return counts.block(back).quantile(config.quantile); }
     // The latest lateness over the window.
     double latestNs() const { return counts.window().quantile(1.0); }
-    // The lateness counted, by block.
+    // The lateness counted, by block, and how many blocks the window holds (the open one too).
     const MovingQuantile& counted() const { return counts; }
+    int blocks() const { return config.counts.blocks; }
 
 private:
     struct Unsure {

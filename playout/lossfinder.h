@@ -70,6 +70,11 @@ public:
     void blocksClosed(const std::vector<ScheduleFit::Block>& blocks, std::int64_t arrivalNs);
     // No datagram since the last sure one is to be judged with those that come next.
     void forgetRuns();
+    // The stream jumped on by `datagrams` after a pause (not losses to be found).
+    void jumped(int datagrams) {
+        movedBy += datagrams;
+        forgetRuns();
+    }
 
     // The datagrams the stream has been moved on by, and when the latest loss was found.
     std::int64_t moved() const { return movedBy; }

@@ -3,6 +3,7 @@
 #include "movingquantile.h"
 
 #include <algorithm>
+#include <cmath>
 
 MovingQuantile::Histogram::Histogram(double binWidth)
     : binWidth(binWidth) {}
@@ -13,6 +14,25 @@ void MovingQuantile::Histogram::remove(const Histogram& part) {
     count -= part.count;
     while (highest > 0 && bins[highest] == 0)
         --highest;
+}
+
+void MovingQuantile::Histogram::include(const Histogram& part) {
+    for (int b = 0; b < kBins; ++b)
+        bins[b] += part.bins[b];
+    count += part.count;
+    highest = std::max(highest, part.highest);
+}
+
+void MovingQuantile::Histogram::lower(double by) {
+    const int shift = static_cast<int>(std::lround(by / binWidth));
+    if (shift <= 0)
+        return;
+    for (int b = 0; b <= highest; ++b) {
+        const std::uint32_t n = bins[b];
+        bins[b] = 0;
+        bins[std::max(0, b - shift)] += n;
+    }
+    highest = std::max(0, highest - shift);
 }
 
 void MovingQuantile::Histogram::clear() {
@@ -52,6 +72,14 @@ void MovingQuantile::reset() {
     blocks.assign(static_cast<std::size_t>(config.blocks), Histogram(config.binWidth));
     sum.clear();
     open = 0;
+}
+
+void MovingQuantile::lowerBlock(int back, double by) {
+    Histogram& part =
+        blocks[static_cast<std::size_t>((open + config.blocks - back) % config.blocks)];
+    sum.remove(part);
+    part.lower(by);
+    sum.include(part);
 }
 
 void MovingQuantile::closeBlock() {

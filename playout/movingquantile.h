@@ -33,6 +33,9 @@ public:
             highest = std::max(highest, bin);
         }
         void remove(const Histogram& part);
+        void include(const Histogram& part);
+        // Every value counted made `by` less (those that would fall below 0 counted as 0).
+        void lower(double by);
         void clear();
         // The upper edge of the bin holding the quantile (1: the highest value), never below it.
         double quantile(double quantile) const;
@@ -61,6 +64,8 @@ public:
     }
     // Opens the next block; the oldest leaves the window, and its slot is the open block's.
     void closeBlock();
+    // Every value counted in the block `back` blocks before the open one made `by` less.
+    void lowerBlock(int back, double by);
 
     // What the window holds, and what the block `back` blocks before the open one does.
     const Histogram& window() const { return sum; }

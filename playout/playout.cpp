@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -14,23 +15,25 @@ constexpr int kChannels = 2;
 // a card not yet attached (a speaker still opening) and a burst of audio on top of a full target.
 constexpr double kMaxTargetSeconds = 0.5;
 constexpr double kCapacitySeconds = 2 * kMaxTargetSeconds;
-// Audio is dropped when the fill passes the target by the target again, and by at least 100 ms:
-// further than jitter ever carries it, so only audio that would otherwise take many seconds of
-// resampling to give back.
-constexpr double kDropHeadroomSeconds = 0.1;
 // The card is given no more than the target, the period it takes next, two datagrams (the stream
-// moved on as a loss is placed) and 10 ms (the controller's error): a card that stops for a while
-// holds no more than that when it plays again, and the rest waits in the ring, where it can be
-// dropped.
+// moved on as a loss is placed) and 10 ms (the fill's scatter around its target): a card that
+// stops for a while holds no more than that when it plays again, and the rest waits in the ring,
+// where a splice can take it out.
 constexpr double kCardMarginSeconds = 0.01;
 // A schedule this far behind the card means the host has gone quiet: the ratio is then held
 // rather than steered after audio that is not coming.
 constexpr double kStaleScheduleSeconds = 0.5;
+// A splice waits for the ring to hold the audio around its seam; one the ring has not given
+// within this long is let go, and the keeper judges the fill afresh.
+constexpr std::int64_t kMovePatienceNs = 1'000'000'000;
+// A host's clock, while its schedule says nothing closer (jitter from the stream's start), is
+// taken as nominal give or take what a real one is off by: the card's clock is followed meanwhile.
+constexpr double kUnmeasuredHostPpm = 100.0;
 // The card is looked at a millisecond before each of its cycles, so that a cycle whose audio has
-// not come can still be given silence in time, and a millisecond after, so that when its cycles
-// come is known to those two milliseconds on the card's own clock; the worker's timer fires to
-// the millisecond and no later than asked, so a look may come up to a millisecond earlier still.
-// The target's margin covers the audio still to come before the cycle.
+// not come can still be filled in time, and a millisecond after, so that when its cycles come is
+// known to those two milliseconds on the card's own clock; the worker's timer fires to the
+// millisecond and no later than asked, so a look may come up to a millisecond earlier still. The
+// target's margin covers the audio still to come before the cycle.
 constexpr std::int64_t kGuardNs = 1'000'000;
 constexpr std::int64_t kTimerNs = 1'000'000;
 // Once the audio plays on a settled clock, a cycle the card already holds audio for needs no
@@ -50,24 +53,30 @@ Playout::Playout() {
     reset(hostRate, streamRate, 1, 0);
 }
 
-void Playout::reset(int rate, int stream, int datagramFrames, std::int64_t position) {
+void Playout::reset(int rate, int stream, int datagramFrames, std::int64_t position,
+                    bool concealing) {
     hostRate = rate;
     streamRate = stream;
     datagram = std::max(1, datagramFrames);
+    conceal = concealing;
     nsPerFrame = kNsPerSecond / rate;
     nominalRatio = ratio = static_cast<double>(stream) / rate;
     ring.reset(static_cast<int>(kCapacitySeconds * rate) + 2 * datagram, position);
     resampler.setup(nominalRatio, hostRate);
     controller.reset(rate);
-    input.ring = &ring;
+    keeper.reset(rate);
+    reader.reset(&ring, rate, conceal);
     scratch.resize(kChannels * kScratchFrames);
     target = datagram;
+    hostPpm = 0.0;
+    hostErrorPpm = std::numeric_limits<double>::infinity();
+    fillError = 0.0;
     scheduled = false;
     pushedEnd = position;
-    for (auto* counter : {&underruns, &underrunFrames, &refusedFrames, &discardedFrames,
-                          &lateDatagrams, &lostDatagrams})
+    for (auto* counter : {&underruns, &underrunFrames, &droppedFrames, &lateDatagrams,
+                          &lostDatagrams, &concealedFrames, &scaledFrames})
         counter->store(0);
-    delayMs = cardPpm = periodMs = 0.0;
+    delayMs = cardPpm = periodMs = correctionPpm = 0.0;
     statsRate = rate;
     attach(nullptr);
 }
@@ -75,14 +84,12 @@ void Playout::reset(int rate, int stream, int datagramFrames, std::int64_t posit
 void Playout::attach(PlaybackSink* card) {
     sink = card;
     cardClock.reset(streamRate);
-    written = steeredTaken = steeredCycleNs = jumpsSeen = 0;
-    steeredFill = 0.0;
-    jumped = false;
+    written = steeredTaken = steeredCycleNs = 0;
     capacity = fillNow = 0;
     startFrames = std::lround(2 * datagram * nominalRatio);
     startHeldSinceNs = firstLookNs = -1;
     playing = underrunning = cardFailed = false;
-    input.waitRoom = 0;
+    reader.waitRoom = 0;
     if (!sink)
         return;
     capacity = sink->writable();
@@ -100,7 +107,7 @@ void Playout::push(std::int64_t position, const std::int16_t* frames, int count,
     const PlayoutRing::Written result = ring.write(position, frames, count);
     if (result.late > 0)
         ++lateDatagrams;
-    refusedFrames += static_cast<std::uint64_t>(result.refused);
+    droppedFrames += static_cast<std::uint64_t>(result.late + result.refused);
     scheduleOriginNs = dueNs - std::llround((position + count) * nsPerFrame);
     scheduled = true;
     lastDueNs = dueNs;
@@ -109,12 +116,10 @@ void Playout::push(std::int64_t position, const std::int16_t* frames, int count,
     look(nowNs);
     if (cardFailed)
         return;
-    if (playing) {
-        dropPastBound(nowNs);
+    if (playing)
         writeAudio();
-    } else {
+    else
         startAudio(nowNs);
-    }
 }
 
 void Playout::setTarget(int frames) {
@@ -127,12 +132,10 @@ std::int64_t Playout::service(std::int64_t nowNs) {
     look(nowNs);
     if (cardFailed)
         return nowNs + kStartLookNs;
-    if (playing) {
-        dropPastBound(nowNs);
+    if (playing)
         writeAudio();
-    } else {
+    else
         startAudio(nowNs);
-    }
     keepCardFed(nowNs);
     return nextServiceNs(nowNs);
 }
@@ -162,19 +165,16 @@ PlayoutStats Playout::stats() const {
     PlayoutStats s;
     s.underruns = underruns;
     s.underrunFrames = underrunFrames;
-    s.droppedFrames = refusedFrames + discardedFrames;
+    s.droppedFrames = droppedFrames;
+    s.concealedFrames = concealedFrames;
+    s.scaledFrames = scaledFrames;
+    s.correctionPpm = correctionPpm;
     s.lateDatagrams = lateDatagrams;
     s.lostDatagrams = lostDatagrams;
     s.delayMs = delayMs;
     s.hostRate = statsRate;
     s.cardLatencyMs = periodMs;
     return s;
-}
-
-void Playout::RingInput::read(std::int16_t* frames, int count) {
-    const std::int64_t from = ring->readPosition();
-    missing += count - ring->read(frames, count, waitRoom);
-    waitRoom -= count - static_cast<int>(ring->readPosition() - from);
 }
 
 // The host frames the schedule says the host had sent by `atNs`.
@@ -184,7 +184,7 @@ double Playout::scheduledEnd(std::int64_t atNs) const {
 
 // The host position the next frame written to the card stands for.
 double Playout::hostAtOutput() const {
-    return static_cast<double>(ring.readPosition()) - resampler.inputAhead();
+    return static_cast<double>(reader.position()) - resampler.inputAhead();
 }
 
 // The host position the card has reached: what it still holds stands for the host frames before
@@ -204,15 +204,14 @@ void Playout::look(std::int64_t nowNs) {
     if (firstLookNs < 0)
         firstLookNs = nowNs;
     cardClock.look(nowNs, written - fillNow);
-    jumped = jumped || cardClock.jumps() != jumpsSeen;
-    jumpsSeen = cardClock.jumps();
     if (playing && cardClock.known() && cardClock.lastCycleNs() != steeredCycleNs)
-        steer();
+        steer(nowNs);
 }
 
 // Once a cycle of the card, with the fill it left: between its cycles the card takes nothing, so
-// right after one is where the fill is least and says the most of the clocks.
-void Playout::steer() {
+// right after one is where the fill is least and says the most. The ratio follows the clocks;
+// the fill, where it has strayed, is moved by a splice.
+void Playout::steer(std::int64_t nowNs) {
     const std::int64_t taken = cardClock.taken();
     const double pulled = static_cast<double>(taken - steeredTaken) / nominalRatio;
     const std::int64_t cycleNs = cardClock.lastCycleNs();
@@ -221,30 +220,59 @@ void Playout::steer() {
     if (pulled <= 0.0 || cycleNs - lastDueNs > kStaleScheduleSeconds * kNsPerSecond)
         return;
     const double fill = scheduledEnd(cycleNs) - hostAtCard();
-    if (!jumped)
-        steeredFill = fill;
-    const double correction = controller.update(fill, pulled, target);
-    ratio = nominalRatio / (1.0 + correction);
-    resampler.setRatio(ratio);
-    delayMs.store(controller.smoothedFill() * 1000.0 / hostRate, std::memory_order_relaxed);
+    followClocks(pulled);
+    keepFill(fill - target, pulled, nowNs);
+    delayMs.store(fill * 1000.0 / hostRate, std::memory_order_relaxed);
     cardPpm.store(cardClock.clockPpm(), std::memory_order_relaxed);
     periodMs.store(static_cast<double>(cardClock.periodNs()) / 1e6, std::memory_order_relaxed);
 }
 
+// The ratio follows the host's clock against the card's, as measured.
+void Playout::followClocks(double pulled) {
+    const bool hostMeasured = hostErrorPpm < kUnmeasuredHostPpm;
+    const double host = hostMeasured ? hostPpm : 0.0;
+    const double hostError = hostMeasured ? hostErrorPpm : kUnmeasuredHostPpm;
+    const double skew = (1.0 + host * 1e-6) / (1.0 + cardClock.clockPpm() * 1e-6) - 1.0;
+    const double error = std::hypot(hostError, cardClock.clockErrorPpm()) * 1e-6;
+    const double correction = controller.update(pulled, skew, error);
+    ratio = nominalRatio / (1.0 + correction);
+    resampler.setRatio(ratio);
+    correctionPpm.store(correction * 1e6, std::memory_order_relaxed);
+}
+
+// The fill, off its target by `error` after a cycle of `pulled` host frames, moved by a splice
+// where the keeper asks; one the ring does not give within a second is let go.
+void Playout::keepFill(double error, double pulled, std::int64_t nowNs) {
+    fillError = error;
+    if (reader.moving() && nowNs - moveAskedNs > kMovePatienceNs) {
+        reader.moveLatency(0);
+        keeper.moved();
+    }
+    const int move = reader.moving() ? 0 : keeper.update(error, target, pulled / hostRate);
+    if (move != 0) {
+        reader.moveLatency(move);
+        moveAskedNs = nowNs;
+    }
+    reader.splice();
+}
+
 // Everything that has come, as far as the resampler can go without reading past it and the card
 // may hold: a card that stalls (a sound server busy with another client) is not filled with audio
-// that could then only be given back slowly.
+// that a splice could then not reach. While a splice waits for its seam's audio, the card is given
+// only what its next cycle takes, so that the audio gathers in the ring.
 void Playout::writeAudio() {
     const double ahead =
         static_cast<double>(ring.writePosition()) - hostAtOutput() - resampler.lookahead();
-    const double room = cardBound() * ratio - fillNow;
+    const double room = reader.moving() ? static_cast<double>(cardClock.periodFrames() - fillNow)
+                                        : cardBound() * ratio - fillNow;
     const long frames = std::min({static_cast<long>(std::floor(ahead * ratio)),
                                   static_cast<long>(std::floor(room)), capacity - fillNow});
     if (frames <= 0)
         return;
     writeOut(frames, true);
     underrunning = false;
-    input.waitRoom = std::max(target, datagram);
+    reader.waitRoom =
+        static_cast<int>(std::clamp(-fillError, 0.0, double(std::max(target, datagram))));
 }
 
 // Before the card's next cycle it must hold what the cycle takes: what has not come is played as
@@ -280,9 +308,10 @@ void Playout::startAudio(std::int64_t nowNs) {
         return;
     ring.discardOldest(ring.writePosition() - std::llround(start));
     resampler.setup(nominalRatio, hostRate);
+    reader.reset(&ring, hostRate, conceal);
     ratio = nominalRatio / (1.0 + controller.correction());
     resampler.setRatio(ratio);
-    controller.settle();
+    keeper.moved();
     steeredTaken = cardClock.taken();
     steeredCycleNs = cardClock.lastCycleNs();
     playing = true;
@@ -290,32 +319,8 @@ void Playout::startAudio(std::int64_t nowNs) {
 }
 
 double Playout::cardBound() const {
-    return target + cardClock.periodFrames() / nominalRatio + cardMargin();
-}
-
-double Playout::cardMargin() const {
-    return 2.0 * datagram + kCardMarginSeconds * hostRate;
-}
-
-// Audio past the bound that has not gone to the card yet goes, oldest first, as far as takes the
-// fill back to the target.
-double Playout::fillBound() const {
-    return target + std::max<double>(target, kDropHeadroomSeconds * hostRate);
-}
-
-// Right after the card's cycles jumped (its server stopped for a while), what came meanwhile goes
-// down to the fill before the jump, past the card's margin: it would otherwise stay, anything up
-// to the bound, and take many seconds of resampling to give back.
-void Playout::dropPastBound(std::int64_t nowNs) {
-    const double fill = scheduledEnd(nowNs) - hostAtCard();
-    const double keep = jumped ? std::max<double>(target, steeredFill) : target;
-    const double bound = jumped ? keep + cardMargin() : fillBound();
-    jumped = false;
-    if (fill <= bound)
-        return;
-    const std::int64_t excess = std::min<std::int64_t>(std::llround(fill - keep), ring.fill());
-    discardedFrames += static_cast<std::uint64_t>(ring.discardOldest(ring.fill() - excess));
-    controller.settle();
+    return target + cardClock.periodFrames() / nominalRatio + 2.0 * datagram +
+           kCardMarginSeconds * hostRate;
 }
 
 // `frames` to the card: audio through the resampler (silence for any not come), or silence.
@@ -323,9 +328,13 @@ void Playout::writeOut(long frames, bool audio) {
     while (frames > 0) {
         const long n = std::min(frames, kScratchFrames);
         if (audio) {
-            input.missing = 0;
-            resampler.produce(scratch.data(), static_cast<int>(n), input);
-            countUnderrun(input.missing);
+            reader.missing = 0;
+            resampler.produce(scratch.data(), static_cast<int>(n), reader);
+            countUnderrun(reader.missing);
+            if (reader.takeMoved() != 0)
+                keeper.moved();
+            concealedFrames.store(reader.concealedFrames(), std::memory_order_relaxed);
+            scaledFrames.store(reader.scaledFrames(), std::memory_order_relaxed);
         } else {
             std::memset(scratch.data(), 0, sizeof(std::int16_t) * kChannels * n);
         }

@@ -15,8 +15,10 @@ void PlayoutRing::reset(int capacityFrames, std::int64_t position) {
     while (capacity < capacityFrames)
         capacity *= 2;
     // Nothing is read that was not written since, so storage of the same size is kept as it is.
-    if (samples.size() != static_cast<size_t>(capacity * kChannels))
+    if (samples.size() != static_cast<size_t>(capacity * kChannels)) {
         samples = std::vector<std::int16_t>(static_cast<size_t>(capacity * kChannels));
+        came = std::vector<std::uint8_t>(static_cast<size_t>(capacity));
+    }
     mask = capacity - 1;
     writeEnd = position;
     readPos = position;
@@ -45,12 +47,41 @@ PlayoutRing::Written PlayoutRing::write(std::int64_t position, const std::int16_
     return result;
 }
 
-int PlayoutRing::read(std::int16_t* out, int count, int wait) {
+int PlayoutRing::read(std::int16_t* out, int count, int wait, std::uint8_t* present) {
     const int available = static_cast<int>(std::clamp<std::int64_t>(writeEnd - readPos, 0, count));
     copyOut(readPos, out, available);
     std::memset(out + kChannels * available, 0, (count - available) * kFrameBytes);
+    if (present) {
+        for (int i = 0; i < available; ++i)
+            present[i] = came[static_cast<std::size_t>((readPos + i) & mask)];
+        std::memset(present + available, 0, static_cast<std::size_t>(count - available));
+    }
     readPos += count - std::clamp(count - available, 0, std::max(wait, 0));
     return available;
+}
+
+int PlayoutRing::presentAhead(int most) const {
+    const auto ahead = static_cast<int>(std::clamp<std::int64_t>(writeEnd - readPos, 0, most));
+    int run = 0;
+    while (run < ahead && came[static_cast<std::size_t>((readPos + run) & mask)])
+        ++run;
+    return run;
+}
+
+int PlayoutRing::missingAhead(int most) const {
+    const auto written = static_cast<int>(std::clamp<std::int64_t>(writeEnd - readPos, 0, most));
+    int run = 0;
+    while (run < written && !came[static_cast<std::size_t>((readPos + run) & mask)])
+        ++run;
+    return run < written ? run : most;
+}
+
+void PlayoutRing::peek(std::int16_t* out, int count) const {
+    copyOut(readPos, out, count);
+}
+
+void PlayoutRing::skip(int count) {
+    readPos += count;
 }
 
 int PlayoutRing::discardOldest(std::int64_t keep) {
@@ -70,6 +101,7 @@ void PlayoutRing::copyIn(std::int64_t position, const std::int16_t* frames, std:
     const std::int64_t first = std::min(count, mask + 1 - at);
     std::memcpy(&samples[at * kChannels], frames, first * kFrameBytes);
     std::memcpy(samples.data(), frames + first * kChannels, (count - first) * kFrameBytes);
+    mark(position, count, 1);
 }
 
 void PlayoutRing::silence(std::int64_t position, std::int64_t count) {
@@ -79,6 +111,14 @@ void PlayoutRing::silence(std::int64_t position, std::int64_t count) {
     const std::int64_t first = std::min(count, mask + 1 - at);
     std::memset(&samples[at * kChannels], 0, first * kFrameBytes);
     std::memset(samples.data(), 0, (count - first) * kFrameBytes);
+    mark(position, count, 0);
+}
+
+void PlayoutRing::mark(std::int64_t position, std::int64_t count, std::uint8_t value) {
+    const std::int64_t at = position & mask;
+    const std::int64_t first = std::min(count, mask + 1 - at);
+    std::memset(&came[static_cast<std::size_t>(at)], value, static_cast<std::size_t>(first));
+    std::memset(came.data(), value, static_cast<std::size_t>(count - first));
 }
 
 void PlayoutRing::copyOut(std::int64_t position, std::int16_t* out, int count) const {

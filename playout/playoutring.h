@@ -11,8 +11,9 @@
 //
 // The positions keep the stream's timeline through every fault: a block is written at its own
 // position, so audio the reader has already passed is skipped (never played late) and a position
-// nobody wrote is played as silence. A read advances by what it was asked for, but that it may
-// wait for a few frames not yet written rather than pass them.
+// nobody wrote is played as silence, and said to be missing, so that it can be filled in. A read
+// advances by what it was asked for, but that it may wait for a few frames not yet written rather
+// than pass them.
 class PlayoutRing {
 public:
     // What became of a block's frames in write(): played late would be stale, so skipped; the
@@ -34,8 +35,17 @@ public:
 
     // Fills `out` with `count` frames from the read position on, silence for any not yet written,
     // and advances the read position by `count` less up to `wait` of those not written (they are
-    // read when they come). Returns the frames of audio.
-    int read(std::int16_t* out, int count, int wait = 0);
+    // read when they come). Returns the frames of audio; `present`, where given, gets for each
+    // frame whether it came (0 for a lost datagram's silence and for what has not come yet).
+    int read(std::int16_t* out, int count, int wait = 0, std::uint8_t* present = nullptr);
+    // The frames from the read position on that came, in a row, up to `most`; the first `count`
+    // frames from the read position on, without reading them; and `count` frames passed over.
+    int presentAhead(int most) const;
+    // The frames from the read position on that did not come (or have not yet), in a row, up to
+    // `most`.
+    int missingAhead(int most) const;
+    void peek(std::int16_t* out, int count) const;
+    void skip(int count);
     // Discards the oldest frames so that at most `keep` remain; returns how many went.
     int discardOldest(std::int64_t keep);
 
@@ -49,8 +59,10 @@ private:
     void copyIn(std::int64_t position, const std::int16_t* frames, std::int64_t count);
     void silence(std::int64_t position, std::int64_t count);
     void copyOut(std::int64_t position, std::int16_t* out, int count) const;
+    void mark(std::int64_t position, std::int64_t count, std::uint8_t came);
 
     std::vector<std::int16_t> samples;
+    std::vector<std::uint8_t> came;
     std::int64_t mask = 0;
     std::int64_t writeEnd = 0;
     std::int64_t readPos = 0;

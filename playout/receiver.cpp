@@ -7,15 +7,17 @@
 void Receiver::start(const Setup& setup, PlaybackSink* cableSink) {
     current = setup;
     estimator.reset(setup.hostRate, setup.floorFrames);
-    cable.reset(setup.hostRate, setup.streamRate, setup.datagramFrames, estimator.nextPosition());
+    cable.reset(setup.hostRate, setup.streamRate, setup.datagramFrames, estimator.nextPosition(),
+                setup.conceal);
     cable.attach(cableSink);
     stopSpeaker();
     jitterMs = hostPpm = 0.0;
+    stalls = stallsCovered = 0;
 }
 
 void Receiver::startCable(PlaybackSink* cableSink) {
     cable.reset(current.hostRate, current.streamRate, current.datagramFrames,
-                estimator.nextPosition());
+                estimator.nextPosition(), current.conceal);
     cable.attach(cableSink);
 }
 
@@ -25,7 +27,7 @@ void Receiver::stopCable() {
 
 void Receiver::startSpeaker() {
     speaker.reset(current.hostRate, current.streamRate, current.datagramFrames,
-                  estimator.nextPosition());
+                  estimator.nextPosition(), current.conceal);
     speakerOn = true;
 }
 
@@ -44,12 +46,16 @@ void Receiver::datagram(const std::int16_t* frames, int count, const std::int16_
         return;
     const JitterEstimator::Placement at = estimator.arrival(nowNs, count);
     cable.setTarget(at.target);
+    cable.setHostClock(estimator.skewPpm(), estimator.skewErrorPpm());
     cable.push(at.position, frames, count, at.dueNs, nowNs);
     if (speakerOn) {
         speaker.setTarget(at.target);
+        speaker.setHostClock(estimator.skewPpm(), estimator.skewErrorPpm());
         speaker.push(at.position, speakerFrames ? speakerFrames : frames, count, at.dueNs, nowNs);
     }
     jitterMs.store(estimator.latenessMs(), std::memory_order_relaxed);
+    stalls.store(estimator.stalls(), std::memory_order_relaxed);
+    stallsCovered.store(estimator.stallsCovered(), std::memory_order_relaxed);
     hostPpm.store(estimator.skewPpm(), std::memory_order_relaxed);
 }
 
@@ -66,6 +72,8 @@ std::int64_t Receiver::nextServiceNs(std::int64_t nowNs) const {
 PlayoutStats Receiver::stats() const {
     PlayoutStats s = cable.stats();
     s.jitterMs = jitterMs.load(std::memory_order_relaxed);
+    s.stalls = stalls.load(std::memory_order_relaxed);
+    s.stallsCovered = stallsCovered.load(std::memory_order_relaxed);
     // The host against the card, from the two clocks each measured against the system's: neither
     // the losses nor the target the controller follows move it.
     const double host = 1.0 + hostPpm.load(std::memory_order_relaxed) * 1e-6;

@@ -25,7 +25,8 @@ public:
         int datagramFrames = 0;
         // The least fill the operator asked for, in host frames (0: as small as works).
         int floorFrames = 0;
-        bool conceal = true; // lost audio continued from before the loss, not played as silence
+        // What never came is filled with audio continued from before it, not silence.
+        bool conceal = true;
     };
 
     // A new stream, played on `cable` (none: it is kept until startCable).
@@ -65,4 +66,6 @@ private:
     bool speakerOn = false;
     std::atomic<double> jitterMs{0.0};
     std::atomic<double> hostPpm{0.0};
+    std::atomic<std::uint64_t> stalls{0};
+    std::atomic<std::uint64_t> stallsCovered{0};
 };

@@ -11,14 +11,19 @@ namespace {
 
 constexpr double kNsPerSecond = 1e9;
 
-// Phases in [0, period), sorted here; the arc of `width` that holds the most of them, the
-// narrowest among equals: its count, its width and where it starts.
+// Phases in [0, period), sorted here; the arc of `width` that holds the most of them, those in its
+// first quarter counted twice (the floor: jitter only delays, so the right slope packs the calm
+// blocks' earliest arrivals there, where a slope off by a few hundred ppm still holds them in the
+// arc over 20 s and may hold more of the lifted ones of a burst of jitter besides), the narrowest
+// among equals: its count, its width and where it starts.
 struct Gathering {
     int count = 0;
+    int floor = 0;
     double width = 0.0;
     double start = 0.0;
     bool betterThan(const Gathering& other) const {
-        return count > other.count || (count == other.count && width < other.width);
+        const int score = count + floor, otherScore = other.count + other.floor;
+        return score > otherScore || (score == otherScore && width < other.width);
     }
 };
 
@@ -29,12 +34,16 @@ Gathering gather(std::array<double, N>& phases, std::size_t n, double period, do
         return k < n ? phases[k] : phases[k - n] + period;
     };
     Gathering best;
-    std::size_t j = 0;
+    std::size_t j = 0, k = 0;
     for (std::size_t i = 0; i < n; ++i) {
         j = std::max(j, i + 1);
         while (j < i + n && at(j) - phases[i] <= width)
             ++j;
-        const Gathering g{static_cast<int>(j - i), at(j - 1) - phases[i], phases[i]};
+        k = std::max(k, i + 1);
+        while (k < j && at(k) - phases[i] <= width / 4)
+            ++k;
+        const Gathering g{static_cast<int>(j - i), static_cast<int>(k - i), at(j - 1) - phases[i],
+                          phases[i]};
         if (g.betterThan(best))
             best = g;
     }
@@ -68,6 +77,7 @@ void ScheduleFit::reset(int hostRate, std::int64_t blockLengthNs, std::int64_t p
     blockFrames = 0;
     schedule = Line();
     locked = false;
+    skewError = std::numeric_limits<double>::infinity();
     lockedBlocks = blocksSinceWideSearch = 0;
     lastPhaseSlope = 0.0;
 }
@@ -127,6 +137,10 @@ void ScheduleFit::closeBlock() {
         judgeUnlocked();
         schedule = fitSchedule();
     }
+    const double spanNs = (kept.back().earliest.x - kept.front().earliest.x) * nsPerFrame;
+    skewError = locked                            ? slopeError()
+                : phase.share >= config.lockShare ? phase.width / spanNs * 1e6
+                                                  : std::numeric_limits<double>::infinity();
     blockFrames = 0;
     openHasPoint = false;
 }
@@ -170,7 +184,8 @@ ScheduleFit::PhaseFit ScheduleFit::phaseSlope(double periodNs, double centrePpm,
            std::min(centrePpm + spanPpm, config.maxSkewPpm), config.coarseStepPpm);
     const double coarse = bestPpm;
     search(coarse - config.coarseStepPpm, coarse + config.coarseStepPpm, config.fineStepPpm);
-    return {-bestPpm * 1e-6 * nsPerFrame, n > 0 ? static_cast<double>(best.count) / n : 0.0};
+    return {-bestPpm * 1e-6 * nsPerFrame, n > 0 ? static_cast<double>(best.count) / n : 0.0,
+            best.width};
 }
 
 // The line of that slope through the phase where the earliest arrivals gather, as many periods
@@ -222,6 +237,32 @@ void ScheduleFit::judgeBlocks(const Line& line) {
 
 // Through the last calm blocks' corrected earliest arrivals: the least-squares slope (within the
 // bound of real clocks), and the offset that puts the line under every one of them.
+// The standard error of a least-squares slope through the blocks the line is fitted through, in
+// ppm: their scatter about such a line, over the spread of their positions.
+double ScheduleFit::slopeError() const {
+    std::size_t first = kept.size();
+    for (std::size_t taken = 0; first > 0 && taken < config.fitBlocks; --first)
+        taken += kept[first - 1].calm ? 1 : 0;
+    double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0, syy = 0;
+    for (std::size_t i = first; i < kept.size(); ++i) {
+        if (!kept[i].calm)
+            continue;
+        const Point p = corrected(i);
+        n += 1;
+        sx += p.x;
+        sy += p.y;
+        sxx += p.x * p.x;
+        sxy += p.x * p.y;
+        syy += p.y * p.y;
+    }
+    const double spread = sxx - sx * sx / n;
+    if (n < 3 || spread <= 0.0)
+        return std::numeric_limits<double>::infinity();
+    const double b = (sxy - sx * sy / n) / spread;
+    const double residual = std::max(0.0, syy - sy * sy / n - b * (sxy - sx * sy / n));
+    return std::sqrt(residual / (n - 2) / spread) / nsPerFrame * 1e6;
+}
+
 ScheduleFit::Line ScheduleFit::fitSchedule() const {
     std::size_t first = kept.size();
     for (std::size_t taken = 0; first > 0 && taken < config.fitBlocks; --first)

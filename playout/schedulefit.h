@@ -31,17 +31,17 @@ public:
         // The phase's slope is the one, among those a real pair of clocks can have, that gathers
         // the most blocks' earliest arrivals within a quarter period of one phase (the narrowest
         // such gathering among equals), searched in steps of 10 ppm and then of 1 ppm, once the
-        // blocks span 4 s. While the schedule is locked the host's clock is where it was half a
-        // second before, give or take what a real clock drifts: the search keeps within 50 ppm of
-        // the last slope, and looks over the whole range only every 10 s (a search costs a
-        // thirteenth).
+        // blocks span a second (a skewed host is heard off pitch until then). While the schedule
+        // is locked the host's clock is where it was half a second before, give or take what a
+        // real clock drifts: the search keeps within 50 ppm of the last slope, and looks over the
+        // whole range only every 10 s (a search costs a thirteenth).
         double maxSkewPpm = 2000.0;
         double coarseStepPpm = 10.0;
         double fineStepPpm = 1.0;
         double nearPpm = 50.0;
         int wideSearchBlocks = 20;
         double phaseWidth = 0.25; // periods
-        double minSpanSeconds = 4.0;
+        double minSpanSeconds = 1.0;
         // The schedule is locked to the phase while it gathers three quarters of the blocks (24
         // at least), and let go when it gathers fewer than half: a queue that keeps the datagrams
         // late for longer than a block (heavy jitter over short datagrams) scatters the earliest
@@ -121,23 +121,31 @@ public:
 
     // The line has held its phase long enough to count the periods a datagram lost.
     bool settled() const { return locked && lockedBlocks >= config.settleBlocks; }
+    // The blocks closed since the schedule locked to the phase (the latest first), less one.
+    int lockedFor() const { return locked ? lockedBlocks : -1; }
     // The closed blocks, oldest first.
     const std::vector<Block>& blocks() const { return kept; }
-    // The host's clock against this machine's, in parts per million.
+    // The host's clock against this machine's, in parts per million, and how far off that may be:
+    // locked, the standard error of the least-squares slope (the blocks' scatter about it over
+    // their span); before, how closely the phase gathers the blocks over their span; infinite
+    // where neither says (a jitter that scatters the earliest arrivals over periods).
     double skewPpm() const;
+    double skewErrorPpm() const { return skewError; }
 
 private:
-    // The slope and the share of blocks it gathers; a negative share before the blocks span
-    // enough to tell.
+    // The slope, the share of blocks it gathers and how close (ns); a negative share before the
+    // blocks span enough to tell.
     struct PhaseFit {
         double slope = 0.0;
         double share = 0.0;
+        double width = 0.0;
     };
     Point corrected(std::size_t block) const;
     // Searched within `spanPpm` of `centrePpm`.
     PhaseFit phaseSlope(double periodNs, double centrePpm, double spanPpm) const;
     Line phaseLine(double slope, double periodNs, bool counting) const;
     Line fitSchedule() const;
+    double slopeError() const;
     void judgeBlocks(const Line& line);
     void judgeUnlocked();
 
@@ -158,6 +166,7 @@ private:
     // The schedule follows the phase of the earliest arrivals, for so many blocks.
     bool locked = false;
     int lockedBlocks = 0;
+    double skewError = 0.0;
     // The phase's latest slope, and the blocks since it was last searched for over the whole range.
     double lastPhaseSlope = 0.0;
     int blocksSinceWideSearch = 0;

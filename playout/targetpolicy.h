@@ -10,8 +10,7 @@
 // margin and room for scheduling hiccups (a datagram more while losses are being found); never
 // below the operator's floor and within [one datagram, 500 ms]. It grows at once to cover lateness
 // beyond that once it recurs (a lone outlier has played by the time it is seen), and shrinks only
-// after a hold and at a limited rate, so the playouts give the excess back by resampling rather
-// than by dropping audio.
+// after a hold and at a limited rate, so that jitter that comes back finds it still there.
 //
 // Pure: no clock, no I/O, no allocation; one thread.
 class TargetPolicy {
@@ -21,7 +20,7 @@ public:
         double maxSeconds = 0.5;
         // Covers what lateness does not measure: the audio still to come in the millisecond or
         // two between the worker's last look and the card's cycle, the resampler's look-ahead, and
-        // the drift controller's small error around the target.
+        // the fill's scatter around the target.
         double marginNs = 3'000'000.0;
         // Room in the steady target for the hiccups of the sender's and this machine's scheduling:
         // a thread woken a few milliseconds late now and then (on a virtual machine even at
@@ -29,8 +28,8 @@ public:
         double headroomNs = 3'000'000.0;
         // After it last grew, the target holds for 10 s (the lateness window: lateness that keeps
         // coming, as losses still to be placed do, holds it steady), then shrinks by at most 2 ms
-        // per second, which the drift controller follows by resampling within its correction
-        // clamp. An episode of late datagrams recurs when it begins within the hold of the last.
+        // per second. An episode of late datagrams recurs when it begins within the hold of the
+        // last.
         std::int64_t shrinkHoldNs = 10'000'000'000;
         double shrinkPerSecond = 0.002;
         // The target keeps room for a loss not yet placed for this long after the latest one.

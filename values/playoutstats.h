@@ -12,7 +12,7 @@ struct PlayoutStats {
     // are host frames played as silence because they had not arrived.
     std::uint64_t underruns = 0;
     std::uint64_t underrunFrames = 0;
-    // Host frames thrown away: the oldest audio when the buffer ran past its bound, and blocks
+    // Host frames that came and were never played: too late for their place in the stream, or
     // refused for want of room.
     std::uint64_t droppedFrames = 0;
     // Host frames filled with audio continued from before a loss or an underrun.
@@ -40,6 +40,9 @@ struct PlayoutStats {
     // What the sound system adds after it has taken the audio, in milliseconds: with delayMs, the
     // received audio's latency at the card's output.
     double cardLatencyMs = 0.0;
+    // How much faster than nominal the host's frames are taken (the resampler's correction: the
+    // clocks as measured), in parts per million.
+    double correctionPpm = 0.0;
 
     std::int64_t underrunMs() const { return framesToMs(underrunFrames); }
     std::int64_t droppedMs() const { return framesToMs(droppedFrames); }

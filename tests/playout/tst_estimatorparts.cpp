@@ -6,6 +6,7 @@
 #include "latenesswindow.h"
 #include "lossfinder.h"
 #include "movingquantile.h"
+#include "outagefinder.h"
 #include "schedulefit.h"
 #include "targetpolicy.h"
 
@@ -254,6 +255,39 @@ private slots:
         const auto& judged = fit.blocks();
         QCOMPARE(judged.back().lostBefore - judged[judged.size() - 21].lostBefore,
                  lostBefore[lostBefore.size() - 3] - lostBefore[lostBefore.size() - 23]);
+    }
+
+    // Arrivals "gap:lateness" (ms; datagrams of 10 ms, usual lateness 5 ms, 30 ms held). Result:
+    // the datagrams that were not flowing on, each a backlog left out of the lateness (b) or
+    // counted (B), or a jump of N datagrams; then the stalls ridden out and covered.
+    void outageFinder_data() {
+        QTest::addColumn<QString>("script");
+        const QString stall = "10:0x100 310:300 0.1:290 0.1:280 10:0 ";
+        QTest::newRow("jitter") << "10:0 10:5 60:40 10:0 = 0/0";
+        QTest::newRow("no longer than the fill held") << "10:0 90:80 = 0/0";
+        QTest::newRow("a stall ridden out") << stall + "= b b b 1/0";
+        QTest::newRow("the fourth stall within 50 s, covered")
+            << stall + "10:0x1600 " + stall.repeated(3) + "= " + QString("b b b ").repeated(3) +
+                   "b B B 3/1";
+        QTest::newRow("a pause, the stream carries on") << "10:0 2000:2000 10:2005 = b 200 0/0";
+    }
+    void outageFinder() {
+        QFETCH(QString, script);
+        OutageFinder outages;
+        std::int64_t atNs = 0;
+        QStringList verdicts;
+        play(
+            script,
+            [&](const QString& token) {
+                atNs += std::llround(token.section(':', 0, 0).toDouble() * kNsPerMs);
+                const auto v = outages.datagram(atNs, token.section(':', 1).toDouble() * kNsPerMs,
+                                                10 * kNsPerMs, 30 * kNsPerMs, 5 * kNsPerMs);
+                if (v.jump || v.backlog)
+                    verdicts << (v.jump ? QString::number(v.jump) : v.counted ? "B" : "b");
+            },
+            [] {});
+        verdicts << QString("%1/%2").arg(outages.stalls()).arg(outages.stallsCovered());
+        QCOMPARE(verdicts.join(' '), script.section(" = ", 1));
     }
 };
 
