@@ -63,6 +63,37 @@ private slots:
         QVERIFY2(steps > 15000, qPrintable(QString::number(steps)));
     }
 
+    // A datagram lost once the stream runs steady: with "Conceal lost audio" on, the steady left
+    // channel goes on through its place; off, its place is silent.
+    void aLostDatagram_data() {
+        QTest::addColumn<bool>("conceal");
+        QTest::addColumn<bool>("silentGap");
+        QTest::newRow("concealed") << true << false;
+        QTest::newRow("silent") << false << true;
+    }
+    void aLostDatagram() {
+        QFETCH(bool, conceal);
+        CardSettings settings;
+        settings.concealLostAudio = conceal;
+        StandInSoundCard card;
+        card.idleClock = false;
+        QVERIFY(card.startOnItsDevices({streamFormatForHost(48000, 512), settings}));
+        const QByteArray datagram = QByteArray::fromHex("e8030000").repeated(512);
+        for (int d = 0; d < 1500; ++d)
+            d == 1000 ? card.loseDatagram(512) : card.StreamOut(datagram);
+        // The longest run of silence in the left channel once the audio started.
+        const QByteArray played = card.played();
+        const auto* samples = reinterpret_cast<const qint16*>(played.constData());
+        int longest = 0;
+        for (int i = 0, run = 0, sounded = 0; i < played.size() / 2; i += 2) {
+            sounded |= std::abs(samples[i] - 1000) < 50;
+            run = sounded && std::abs(samples[i]) < 50 ? run + 1 : 0;
+            longest = std::max(longest, run);
+        }
+        // Silent: nearly the datagram's 1024 frames at the stream's rate (less the crossfades).
+        QTEST(longest > 900, "silentGap");
+    }
+
     // A host's description sizes the card's buffers: one beyond the bounds is refused, as is one
     // with no rate.
     void cardBuffers_data() {

@@ -81,6 +81,11 @@ public:
         return StartAudio(config);
     }
 
+    // A datagram of `hostFrames` that the link lost: its time passes on the card, nothing comes.
+    void loseDatagram(int hostFrames) {
+        runUntil(clockNs + std::llround(1e9 * hostFrames / (streams.sampleRate / 2)));
+    }
+
     // As the capture thread delivers: mono samples at the streams' rate.
     void pushCapture(const QVector<qint16>& samples) {
         deliverCapture(samples.constData(), samples.size(), 0.0f);

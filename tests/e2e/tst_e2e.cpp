@@ -117,9 +117,21 @@ public:
         rig.terminate();
         rig.waitForFinished(kWaitMs);
         if (QTest::currentTestFailed())
-            qWarning("panel, the end of its log:\n%s\nrig, its last lines:\n%s",
-                     log().right(20000).constData(),
+            qWarning("panel, the end of its log (without the sound system's probing):\n%s\n"
+                     "rig, its last lines:\n%s",
+                     qPrintable(lastLines(log(), 80)),
                      qPrintable(rigLines.mid(rigLines.size() - 30).join('\n')));
+    }
+
+    // The last `count` lines of a panel's log, less the debug lines ALSA and JACK print while
+    // PortAudio probes their devices (hundreds for each device list).
+    static QString lastLines(const QByteArray& log, int count) {
+        QStringList lines = QString::fromUtf8(log).split('\n');
+        lines.erase(
+            std::remove_if(lines.begin(), lines.end(),
+                           [](const QString& line) { return line.contains("Debug: PortAudio:"); }),
+            lines.end());
+        return lines.mid(std::max(0, int(lines.size()) - count)).join('\n');
     }
 
     QProcessEnvironment env() const {
