@@ -235,26 +235,29 @@ void ScheduleFit::judgeBlocks(const Line& line) {
     }
 }
 
-// Through the last calm blocks' corrected earliest arrivals: the least-squares slope (within the
-// bound of real clocks), and the offset that puts the line under every one of them.
-// The standard error of a least-squares slope through the blocks the line is fitted through, in
-// ppm: their scatter about such a line, over the spread of their positions.
-double ScheduleFit::slopeError() const {
-    std::size_t first = kept.size();
-    for (std::size_t taken = 0; first > 0 && taken < config.fitBlocks; --first)
-        taken += kept[first - 1].calm ? 1 : 0;
-    double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0, syy = 0;
-    for (std::size_t i = first; i < kept.size(); ++i) {
+ScheduleFit::CalmSums ScheduleFit::calmSums() const {
+    CalmSums s;
+    s.first = kept.size();
+    for (std::size_t taken = 0; s.first > 0 && taken < config.fitBlocks; --s.first)
+        taken += kept[s.first - 1].calm ? 1 : 0;
+    for (std::size_t i = s.first; i < kept.size(); ++i) {
         if (!kept[i].calm)
             continue;
         const Point p = corrected(i);
-        n += 1;
-        sx += p.x;
-        sy += p.y;
-        sxx += p.x * p.x;
-        sxy += p.x * p.y;
-        syy += p.y * p.y;
+        s.n += 1;
+        s.sx += p.x;
+        s.sy += p.y;
+        s.sxx += p.x * p.x;
+        s.sxy += p.x * p.y;
+        s.syy += p.y * p.y;
     }
+    return s;
+}
+
+// The standard error of a least-squares slope through the blocks the line is fitted through, in
+// ppm: their scatter about such a line, over the spread of their positions.
+double ScheduleFit::slopeError() const {
+    const auto [first, n, sx, sy, sxx, sxy, syy] = calmSums();
     const double spread = sxx - sx * sx / n;
     if (n < 3 || spread <= 0.0)
         return std::numeric_limits<double>::infinity();
@@ -263,21 +266,10 @@ double ScheduleFit::slopeError() const {
     return std::sqrt(residual / (n - 2) / spread) / nsPerFrame * 1e6;
 }
 
+// Through the last calm blocks' corrected earliest arrivals: the least-squares slope (within the
+// bound of real clocks), and the offset that puts the line under every one of them.
 ScheduleFit::Line ScheduleFit::fitSchedule() const {
-    std::size_t first = kept.size();
-    for (std::size_t taken = 0; first > 0 && taken < config.fitBlocks; --first)
-        taken += kept[first - 1].calm ? 1 : 0;
-    double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
-    for (std::size_t i = first; i < kept.size(); ++i) {
-        if (!kept[i].calm)
-            continue;
-        const Point p = corrected(i);
-        n += 1;
-        sx += p.x;
-        sy += p.y;
-        sxx += p.x * p.x;
-        sxy += p.x * p.y;
-    }
+    const auto [first, n, sx, sy, sxx, sxy, syy] = calmSums();
     if (n == 0)
         return schedule;
     const double spread = sxx - sx * sx / n;

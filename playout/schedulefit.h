@@ -144,6 +144,13 @@ private:
     // Searched within `spanPpm` of `centrePpm`.
     PhaseFit phaseSlope(double periodNs, double centrePpm, double spanPpm) const;
     Line phaseLine(double slope, double periodNs, bool counting) const;
+    // The least-squares sums over the calm blocks among the last fitBlocks of them, which start
+    // at kept[first].
+    struct CalmSums {
+        std::size_t first = 0;
+        double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0, syy = 0;
+    };
+    CalmSums calmSums() const;
     Line fitSchedule() const;
     double slopeError() const;
     void judgeBlocks(const Line& line);
