@@ -217,8 +217,9 @@ public:
     // logged `line` `times` times. The keys go once the menu shows: Qt takes the keyboard for a
     // menu as it maps it, and keys sent before then (a busy X server or panel maps it late) reach
     // the window that has the focus. The icon is clicked again when no menu shows, and the menu
-    // is opened again only when it closed without the entry taken ("Action audio"), or never
-    // closed: choosing the entry twice would undo the switch.
+    // is opened again only when it closed and the entry was not taken ("Action audio") within
+    // kWaitMs, or never closed: choosing the entry twice would undo the switch, and a panel busy
+    // as the menu closes takes the entry late.
     bool switchSpeaker(const QString& icon, const QByteArray& line, int times) {
         const int actions = log().count("Action audio");
         for (int attempt = 0; attempt < kAttempts; ++attempt) {
@@ -234,13 +235,23 @@ public:
                             menu = before.contains(window) ? menu : window;
                         return !menu.isEmpty();
                     },
-                    kKeyEffectMs))
+                    kKeyEffectMs)) {
+                qWarning("speaker switch %d, attempt %d: no menu showed", times, attempt + 1);
                 continue;
+            }
             run("xdotool", {"key", "Down", "Down", "Return"});
-            if (QTest::qWaitFor(closed, kWaitMs) &&
-                QTest::qWaitFor([&] { return log().count("Action audio") > actions; },
-                                kKeyEffectMs))
-                return QTest::qWaitFor([&] { return log().count(line) == times; }, kWaitMs);
+            const bool menuClosed = QTest::qWaitFor(closed, kWaitMs);
+            if (menuClosed &&
+                QTest::qWaitFor([&] { return log().count("Action audio") > actions; }, kWaitMs)) {
+                if (QTest::qWaitFor([&] { return log().count(line) == times; }, kWaitMs))
+                    return true;
+                qWarning("speaker switch %d: \"%s\" logged %d times, \"Action audio\" %d times",
+                         times, line.constData(), int(log().count(line)),
+                         int(log().count("Action audio")));
+                return false;
+            }
+            qWarning("speaker switch %d, attempt %d: %s", times, attempt + 1,
+                     menuClosed ? "the menu closed, no \"Action audio\"" : "the menu stayed open");
             run("xdotool", {"key", "Escape"});
             (void)QTest::qWaitFor(closed, kKeyEffectMs);
         }
