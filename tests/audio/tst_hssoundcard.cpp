@@ -118,9 +118,11 @@ private slots:
     // A device named in the settings that is missing at the start, or pulled out while it plays,
     // is named as missing (once) while the others play on without a gap; looked for while still
     // out, it stays missing; plugged in and looked for, it plays again (the capture under the index
-    // it has now), and so do the others. The sound system is restarted to read its device list
-    // again (so that a device plugged in since is listed) while no stream is open, but never under
-    // open streams, and not for the first list, which it has just read.
+    // it has now), and so do the others; a listed speaker is opened under its index in the list
+    // (where a device cannot be opened by its name, that is the only way). The sound system is
+    // restarted to read its device list again (so that a device plugged in since is listed) while
+    // no stream is open, but never under open streams, and not for the first list, which it has
+    // just read.
     void devicesComeAndGo_data() {
         QTest::addColumn<CardDevice>("device");
         QTest::addColumn<QString>("name");
@@ -167,6 +169,8 @@ private slots:
         QVERIFY(missingAfterPlaying(QString()));
         if (device == CardDevice::Capture)
             QCOMPARE(card.openedCapture, 3);
+        if (device != CardDevice::Speaker) // listed: opened under its own index
+            QCOMPARE(card.speakerIndex, 2);
         const auto sound = [](int left, int) {
             return std::abs(left - 1000) < 50;
         };

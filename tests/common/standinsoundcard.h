@@ -70,8 +70,10 @@ public:
     std::atomic<bool> idleClock{true};
     std::atomic<int> captureIndex{0};
     std::atomic<int> restarts{0};
-    // The index of the capture device opened last.
+    // The index of the capture device opened last, and the index the speaker was opened under
+    // last (-1: by its name).
     std::atomic<int> openedCapture{-1};
+    std::atomic<int> speakerIndex{-1};
 
     // Starts the streams on its own devices.
     bool startOnItsDevices(CardConfig config) {
@@ -99,7 +101,8 @@ protected:
         listed = listedNow();
     }
     bool available() override { return true; }
-    bool openStream(CardDevice device, const CardConfig& config, int, const QString&) override {
+    bool openStream(CardDevice device, const CardConfig& config, int index,
+                    const QString&) override {
         const QMutexLocker guard(&mutex);
         if (!present(device))
             return false;
@@ -110,6 +113,8 @@ protected:
             openedCapture = captureIndex.load();
         else
             ++(device == CardDevice::Cable ? opened : speakerOpened);
+        if (device == CardDevice::Speaker)
+            speakerIndex = index;
         setOpen(device, true);
         return true;
     }
