@@ -103,10 +103,14 @@ private slots:
     }
 
     // When datagram k of 480 frames is due on the host's clock: exactly, however fast or slow it
-    // runs (a fast clock sends a second's frames early).
+    // runs (a fast clock sends a second's frames early). Held up 300 ms at 10 s, past the 250 ms
+    // a stall may last, the stream goes on from there; held up 200 ms, it catches up.
     void pacing() {
         QCOMPARE(PacingSchedule(48000, 480, 0).dueNs(3), qint64(30000000));
         QCOMPARE(PacingSchedule(48000, 480, 1000).dueNs(100), qint64(999000999));
+        const qint64 ms = 1000000;
+        QCOMPARE(PacingSchedule::startAfter(5 * ms, 10000 * ms, 10305 * ms, 250 * ms), 305 * ms);
+        QCOMPARE(PacingSchedule::startAfter(5 * ms, 10000 * ms, 10205 * ms, 250 * ms), 5 * ms);
     }
 
     // 10000 datagrams at 93.75 per second through the network's faults: the share lost, the

@@ -134,10 +134,9 @@ void AudioStreamer::run(QHostAddress address, quint16 port) {
                     .arg(mark)
                     .arg(start + schedule.frameNs(marks.markFrame(mark))));
         ++k;
-        const qint64 now = monotonicNs();
-        if (now - (start + decision.sendNs) > kStallNs) {
-            ++stallCount;
-            start = now - decision.sendNs;
-        }
+        const qint64 resumed =
+            PacingSchedule::startAfter(start, decision.sendNs, monotonicNs(), kStallNs);
+        stallCount += resumed != start ? 1 : 0;
+        start = resumed;
     }
 }

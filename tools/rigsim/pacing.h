@@ -20,6 +20,13 @@ public:
 
     int framesPerDatagram() const { return static_cast<int>(frameSize); }
 
+    // The stream's start (monotonic ns) after the datagram due `sendNs` into it went at `nowNs`:
+    // held up longer than `stallNs` (a hang, a suspended process), the schedule goes on from now
+    // instead of sending the backlog in a burst.
+    static qint64 startAfter(qint64 startNs, qint64 sendNs, qint64 nowNs, qint64 stallNs) {
+        return nowNs - (startNs + sendNs) > stallNs ? nowNs - sendNs : startNs;
+    }
+
 private:
     qint64 frameSize;
     // The sample rate in units of 1e-9 frames per second: millionths of a ppm stay exact.
