@@ -84,9 +84,7 @@ public:
     }
 
     // A datagram of `hostFrames` that the link lost: its time passes on the card, nothing comes.
-    void loseDatagram(int hostFrames) {
-        runUntil(clockNs + std::llround(1e9 * hostFrames / (streams.sampleRate / 2)));
-    }
+    void loseDatagram(int hostFrames) { runUntil(clockNs + hostFramesNs(hostFrames)); }
 
     // As the capture thread delivers: mono samples at the streams' rate.
     void pushCapture(const QVector<qint16>& samples) {
@@ -137,7 +135,7 @@ protected:
             ++arrivals;
         }
         lastArrivalWallNs = lastAdvanceWallNs = wall.nsecsElapsed();
-        runUntil(clockNs + std::llround(1e9 * hostFrames / (streams.sampleRate / 2)));
+        runUntil(clockNs + hostFramesNs(hostFrames));
         return clockNs;
     }
     // Idle time moves the clock on as it passes, but never by more than 40 ms a look: a slow
@@ -219,6 +217,10 @@ private:
     T value(const T& member) const {
         const QMutexLocker guard(&mutex);
         return member;
+    }
+    // How long `hostFrames` last at the host's rate (half the streams').
+    std::int64_t hostFramesNs(int hostFrames) const {
+        return std::llround(1e9 * hostFrames / (streams.sampleRate / 2));
     }
     // The cycles due up to `ns` (worker thread), each looked at just before it comes.
     void runUntil(std::int64_t ns) {
