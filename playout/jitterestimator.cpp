@@ -24,6 +24,7 @@ void JitterEstimator::reset(int hostRate, int floorFrames, std::int64_t position
     started = false;
     schedule.reset(hostRate, kBlockNs, position);
     losses.reset();
+    gaps.reset(position);
     outages.reset();
     window.reset();
     policy.reset(hostRate, floorFrames);
@@ -37,8 +38,9 @@ JitterEstimator::Placement JitterEstimator::arrival(std::int64_t arrivalNs, int 
         schedule.start(arrivalNs);
         blockStartNs = arrivalNs;
     }
+    Placement placed;
     // One datagram's move at a time, so that each loss leaves a gap of its own.
-    moveOn(losses.takeMove(), frames);
+    moveOn(losses.takeMove(), frames, placed);
     const double periodNs = frames * nsPerFrame;
     const OutageFinder::Verdict outage =
         outages.datagram(arrivalNs, schedule.lateNs(schedule.pointFor(next + frames, arrivalNs)),
@@ -46,12 +48,15 @@ JitterEstimator::Placement JitterEstimator::arrival(std::int64_t arrivalNs, int 
     jumpOn(outage.jump, frames);
     if (outage.backlog) {
         losses.forgetRuns();
+        gaps.reset(next + frames);
     } else if (schedule.settled()) {
         const double lateNs = schedule.lateNs(schedule.pointFor(next + frames, arrivalNs));
-        moveOn(losses.datagram(arrivalNs, lateNs, periodNs, window), frames);
+        gaps.datagram(next, frames, lateNs / periodNs);
+        moveOn(losses.datagram(arrivalNs, lateNs, periodNs, window), frames, placed);
     } else {
         // A run of late datagrams begun before the phase was let go says nothing once it holds.
         losses.forgetRuns();
+        gaps.reset(next + frames);
     }
     const ScheduleFit::Point p = schedule.pointFor(next + frames, arrivalNs);
     schedule.add(p, losses.moved(), frames);
@@ -62,7 +67,9 @@ JitterEstimator::Placement JitterEstimator::arrival(std::int64_t arrivalNs, int 
     }
 
     // A stall's backlog leaves the target where it was; it still holds at least this datagram.
-    const Placement placed{next, schedule.dueNs(p), std::max(policy.frames(), frames)};
+    placed.position = next;
+    placed.dueNs = schedule.dueNs(p);
+    placed.target = std::max(policy.frames(), frames);
     next += frames;
     if (arrivalNs - blockStartNs >= kBlockNs)
         closeBlock(arrivalNs);
@@ -70,14 +77,22 @@ JitterEstimator::Placement JitterEstimator::arrival(std::int64_t arrivalNs, int 
 }
 
 // The stream moves on (or back) by a datagram; moving on, for a loss, the datagrams that may
-// have followed it were a period less late than they seemed, and the target may give back what
-// their lateness grew.
-void JitterEstimator::moveOn(int step, int frames) {
+// have followed it were a period less late than they seemed, the target may give back what their
+// lateness grew, and the gap goes where the loss was (two found at once share the first's place).
+void JitterEstimator::moveOn(int step, int frames, Placement& placed) {
     next += step * static_cast<std::int64_t>(frames);
-    if (step > 0) {
-        window.lossPlaced(frames * nsPerFrame);
-        policy.lossPlaced();
+    if (step < 0)
+        gaps.reset(next);
+    if (step <= 0)
+        return;
+    window.lossPlaced(frames * nsPerFrame);
+    policy.lossPlaced();
+    const std::int64_t at = gaps.placeLoss(frames);
+    if (placed.gapFrames == 0) {
+        placed.gapAt = at;
+        placed.gapLatest = std::max(at, next - frames);
     }
+    placed.gapFrames += frames;
 }
 
 // The stream resumed after a pause of the host, or after the link lost what it held: it moves on
@@ -87,6 +102,7 @@ void JitterEstimator::jumpOn(int datagrams, int frames) {
         return;
     next += static_cast<std::int64_t>(datagrams) * frames;
     losses.jumped(datagrams);
+    gaps.reset(next);
 }
 
 void JitterEstimator::closeBlock(std::int64_t arrivalNs) {

@@ -2,6 +2,7 @@
 
 #pragma once
 
+#include "gaplocator.h"
 #include "latenesswindow.h"
 #include "lossfinder.h"
 #include "outagefinder.h"
@@ -13,7 +14,7 @@
 // Places each datagram from the host in the stream and says how much audio the playouts should
 // hold, from nothing but the datagrams' arrival times (steady clock, ns) and frame counts: the
 // host's datagrams carry no sequence numbers or times. Arrivals are taken in blocks of half a
-// second, and four parts do the work:
+// second, and its parts do the work:
 //
 // - `ScheduleFit`: the host's schedule, a line through each block's earliest arrival against its
 //   stream position, its slope found from the phase of those arrivals modulo the datagram's period
@@ -23,6 +24,9 @@
 //   from the datagrams themselves (on a jittery link a datagram later than the window has seen or
 //   a long run of late ones, on a calm link three in a row late by whole periods). The stream
 //   moves on by one datagram at a time, so each loss leaves a gap of its own length.
+// - `GapLocator`: where such a gap may go, from just after the last datagram surely not late by a
+//   loss to just before the one that showed it (the playouts find which boundary), and the audio
+//   that may yet move meanwhile.
 // - `LatenessWindow`: the lateness over the last 10 s, each datagram's counted once it is known
 //   whether it follows a loss not yet placed (a period less for each placed meanwhile).
 // - `TargetPolicy`: the fill to hold, from the window's 99th percentile of lateness and the
@@ -42,6 +46,12 @@ public:
         std::int64_t dueNs = 0;
         // The fill the playouts should hold, in host frames.
         int target = 0;
+        // A loss found with this datagram: `gapFrames` that did not come, at a datagram boundary
+        // from `gapAt` to `gapLatest` (just before this datagram, as numbered before it), the
+        // audio from there on (already come) moved on by them. None where gapFrames is 0.
+        std::int64_t gapAt = 0;
+        std::int64_t gapLatest = 0;
+        int gapFrames = 0;
     };
 
     // The largest target, in seconds of audio.
@@ -56,6 +66,8 @@ public:
 
     // Where the next datagram goes if none is lost before it.
     std::int64_t nextPosition() const { return next; }
+    // Where a gap for a loss not yet found could still go: audio from there on may yet move.
+    std::int64_t holdFrom() const { return gaps.holdFrom(); }
     // The host's clock against this machine's, from the fitted schedule, in parts per million,
     // and its standard error.
     double skewPpm() const { return schedule.skewPpm(); }
@@ -67,13 +79,14 @@ public:
     std::uint64_t stallsCovered() const { return outages.stallsCovered(); }
 
 private:
-    void moveOn(int step, int frames);
+    void moveOn(int step, int frames, Placement& placed);
     void jumpOn(int datagrams, int frames);
     void closeBlock(std::int64_t arrivalNs);
     void discountUnplacedLosses();
 
     ScheduleFit schedule;
     LossFinder losses;
+    GapLocator gaps;
     OutageFinder outages;
     LatenessWindow window;
     TargetPolicy policy;

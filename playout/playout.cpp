@@ -46,6 +46,11 @@ constexpr std::int64_t kTimedCycles = 4;
 constexpr std::int64_t kStartLookNs = 5'000'000;
 constexpr std::int64_t kStartPatienceNs = 40'000'000;
 constexpr long kScratchFrames = 2048;
+// Audio that may yet move for a loss not yet found is held back from the card for up to this many
+// datagrams: a loss shows within a few, and a longer run of late ones is jitter.
+constexpr std::int64_t kHeldDatagrams = 5;
+// A loss found late is looked for among the boundaries of the last few datagrams.
+constexpr int kSeamDatagrams = 8;
 
 } // namespace
 
@@ -66,13 +71,17 @@ void Playout::reset(int rate, int stream, int datagramFrames, std::int64_t posit
     controller.reset(rate);
     keeper.reset(rate);
     reader.reset(&ring, rate, conceal);
+    seams.reset(kSeamDatagrams * datagram);
+    seamAudio.resize(std::size_t(kChannels * (seams.fitFrames() + kSeamDatagrams * datagram)));
     scratch.resize(kChannels * kScratchFrames);
     target = datagram;
     hostPpm = 0.0;
     hostErrorPpm = std::numeric_limits<double>::infinity();
     fillError = 0.0;
+    setHoldFrom(std::numeric_limits<std::int64_t>::max());
     scheduled = false;
     pushedEnd = position;
+    lastGapEnd = std::numeric_limits<std::int64_t>::min() / 2;
     for (auto* counter : {&underruns, &underrunFrames, &droppedFrames, &lateDatagrams,
                           &lostDatagrams, &concealedFrames, &scaledFrames})
         counter->store(0);
@@ -124,6 +133,31 @@ void Playout::push(std::int64_t position, const std::int16_t* frames, int count,
 
 void Playout::setTarget(int frames) {
     target = frames;
+}
+
+void Playout::setHoldFrom(std::int64_t position) {
+    holdFrom = pushedEnd - position < kHeldDatagrams * datagram
+                   ? position
+                   : std::numeric_limits<std::int64_t>::max();
+}
+
+void Playout::placeGap(std::int64_t earliest, std::int64_t latest, int frames) {
+    if (frames <= 0)
+        return;
+    std::int64_t at = latest;
+    // The boundaries from `earliest` on, of the last few datagrams, that the reads have not passed
+    // and whose predictor's stretch lies after the latest gap. A loss the reads have passed has
+    // played as a jump; its gap goes at the end, where the fill over it is fitted to whole audio.
+    const std::int64_t from = std::max({earliest, latest - kSeamDatagrams * frames,
+                                        ring.readPosition(), lastGapEnd + seams.fitFrames()});
+    const std::int64_t first = earliest + (from - earliest + frames - 1) / frames * frames;
+    if (first < latest) {
+        const int count = static_cast<int>(latest - first);
+        ring.peekAt(first - seams.fitFrames(), seamAudio.data(), seams.fitFrames() + count);
+        at = first + std::int64_t(seams.locate(seamAudio.data(), count, frames)) * frames;
+    }
+    droppedFrames += static_cast<std::uint64_t>(ring.insertGap(at, frames));
+    lastGapEnd = std::max(at, ring.readPosition()) + frames;
 }
 
 std::int64_t Playout::service(std::int64_t nowNs) {
@@ -258,11 +292,12 @@ void Playout::keepFill(double error, double pulled, std::int64_t nowNs) {
 
 // Everything that has come, as far as the resampler can go without reading past it and the card
 // may hold: a card that stalls (a sound server busy with another client) is not filled with audio
-// that a splice could then not reach. While a splice waits for its seam's audio, the card is given
-// only what its next cycle takes, so that the audio gathers in the ring.
+// that a splice could then not reach. Audio that may yet move for a loss not yet found waits in
+// the ring, so that the gap goes where the loss was; so does all of it while a splice waits for
+// its seam's audio. The card's next cycle takes it all the same (keepCardFed).
 void Playout::writeAudio() {
-    const double ahead =
-        static_cast<double>(ring.writePosition()) - hostAtOutput() - resampler.lookahead();
+    const double ahead = static_cast<double>(std::min(ring.writePosition(), holdFrom)) -
+                         hostAtOutput() - resampler.lookahead();
     const double room = reader.moving() ? static_cast<double>(cardClock.periodFrames() - fillNow)
                                         : cardBound() * ratio - fillNow;
     const long frames = std::min({static_cast<long>(std::floor(ahead * ratio)),

@@ -10,9 +10,11 @@
 #include "playoutstats.h"
 #include "resampler.h"
 #include "ringreader.h"
+#include "seamlocator.h"
 
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 // One playback stream's playout: the host's audio pushed into a PlayoutRing at its place in the
@@ -57,6 +59,14 @@ public:
     void push(std::int64_t position, const std::int16_t* frames, int count, std::int64_t dueNs,
               std::int64_t nowNs);
     void setTarget(int frames);
+    // A loss found after the audio behind it came: `frames` that did not come go in at the
+    // datagram boundary from `earliest` to `latest` where the audio breaks (SeamLocator), the
+    // audio after it moving on; where none does, or the reads have passed it, at `latest`.
+    void placeGap(std::int64_t earliest, std::int64_t latest, int frames);
+    // Audio from stream position `position` on may yet move for a loss not yet found: it waits in
+    // the ring (up to a few datagrams of it), and the card is given of it only what its next
+    // cycle takes.
+    void setHoldFrom(std::int64_t position);
     // The host's clock against the system's, as the schedule measures it, and the measure's
     // standard error, in ppm.
     void setHostClock(double ppm, double errorPpm) {
@@ -102,6 +112,8 @@ private:
     FillKeeper keeper;
     CardClock cardClock;
     RingReader reader;
+    SeamLocator seams;
+    std::vector<std::int16_t> seamAudio;
     PlaybackSink* sink = nullptr;
     std::vector<std::int16_t> scratch;
     int hostRate = 48000;
@@ -112,6 +124,7 @@ private:
     double nominalRatio = 2.0;
     double ratio = 2.0;
     int target = 0;
+    std::int64_t holdFrom = std::numeric_limits<std::int64_t>::max();
     double hostPpm = 0.0;
     double hostErrorPpm = 1e9;
     // The fill less its target at the latest cycle: what a wait for late audio may make up.
@@ -152,4 +165,6 @@ private:
     // The host's rate as stats() gives it, which any thread may call while the worker resets.
     std::atomic<int> statsRate{0};
     std::int64_t pushedEnd = 0;
+    // Where the latest gap placed after its audio came ends: a seam is looked for after it.
+    std::int64_t lastGapEnd = 0;
 };

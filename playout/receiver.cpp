@@ -45,14 +45,17 @@ void Receiver::datagram(const std::int16_t* frames, int count, const std::int16_
     if (count <= 0)
         return;
     const JitterEstimator::Placement at = estimator.arrival(nowNs, count);
-    cable.setTarget(at.target);
-    cable.setHostClock(estimator.skewPpm(), estimator.skewErrorPpm());
-    cable.push(at.position, frames, count, at.dueNs, nowNs);
-    if (speakerOn) {
-        speaker.setTarget(at.target);
-        speaker.setHostClock(estimator.skewPpm(), estimator.skewErrorPpm());
-        speaker.push(at.position, speakerFrames ? speakerFrames : frames, count, at.dueNs, nowNs);
-    }
+    const auto feed = [&](Playout& playout, const std::int16_t* audio) {
+        playout.setTarget(at.target);
+        playout.setHostClock(estimator.skewPpm(), estimator.skewErrorPpm());
+        if (at.gapFrames > 0)
+            playout.placeGap(at.gapAt, at.gapLatest, at.gapFrames);
+        playout.setHoldFrom(estimator.holdFrom());
+        playout.push(at.position, audio, count, at.dueNs, nowNs);
+    };
+    feed(cable, frames);
+    if (speakerOn)
+        feed(speaker, speakerFrames ? speakerFrames : frames);
     jitterMs.store(estimator.latenessMs(), std::memory_order_relaxed);
     stalls.store(estimator.stalls(), std::memory_order_relaxed);
     stallsCovered.store(estimator.stallsCovered(), std::memory_order_relaxed);
