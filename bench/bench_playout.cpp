@@ -3,13 +3,15 @@
 // Cost of the receive path per second of audio, as the share of one core: the receiver (jitter
 // estimator, ring, resampler from 48 kHz to 96 kHz and drift controller) for 200 datagrams a
 // second from a host 1000 ppm fast, writing a card that takes 256 or 1024 frames a cycle and is
-// looked at twice a cycle, as the audio worker does; the jitter estimator alone; and the
+// looked at twice a cycle, as the audio worker does; the jitter estimator alone; the check that
+// hears a lost datagram in the audio, as if every datagram came late enough to be checked; and the
 // resampler alone.
 #include "coreshare.h"
 #include "jitterestimator.h"
 #include "playbacksink.h"
 #include "receiver.h"
 #include "resampler.h"
+#include "seamlocator.h"
 
 #include <algorithm>
 #include <cmath>
@@ -88,6 +90,31 @@ void BM_JitterEstimator(benchmark::State& state) {
                            static_cast<double>(k) / kDatagramsPerSecond);
 }
 BENCHMARK(BM_JitterEstimator)->Unit(benchmark::kMillisecond);
+
+// Whether each datagram breaks off the audio before it: a band of ten tones on both channels, each
+// datagram's 1024 frames before it fitted anew (the worst case: every datagram late enough to be
+// checked).
+void BM_SeamLocator(benchmark::State& state) {
+    SeamLocator seams;
+    seams.reset(kDatagram);
+    const int n = seams.fitFrames() + kDatagram;
+    std::vector<std::int16_t> audio(2 * static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        double band = 0;
+        for (int k = 0; k < 10; ++k)
+            band += std::sin(2 * M_PI * (310 + 237 * k) * i / kHostRate + k);
+        audio[2 * std::size_t(i)] = audio[2 * std::size_t(i) + 1] =
+            static_cast<std::int16_t>(std::lround(1600 * band));
+    }
+    std::int64_t k = 0;
+    const double start = bench::threadCpuSeconds();
+    for (auto _ : state)
+        for (int d = 0; d < kDatagramsPerSecond; ++d, ++k)
+            benchmark::DoNotOptimize(seams.breaks(audio.data(), kDatagram));
+    bench::reportCoreShare(state, bench::threadCpuSeconds() - start,
+                           static_cast<double>(k) / kDatagramsPerSecond);
+}
+BENCHMARK(BM_SeamLocator)->Unit(benchmark::kMillisecond);
 
 // The resampler alone, 48 kHz to 96 kHz in 1024-frame calls, its ratio swung by +-500 ppm over
 // 3 s as a drift controller might steer it.

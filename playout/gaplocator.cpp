@@ -28,13 +28,15 @@ void GapLocator::datagram(std::int64_t position, int frames, double latePeriods)
     unsure[static_cast<std::size_t>(count++)] = {position, frames, latePeriods};
 }
 
-// The datagrams since the last sure one follow the gap; renumbered, those now less late than the
-// sure share surely came before any further loss.
-std::int64_t GapLocator::placeLoss(int frames) {
-    const std::int64_t gapAt = sureEnd;
+// The datagrams from the gap on follow it; renumbered, those now less late than the sure share
+// surely came before any further loss.
+std::int64_t GapLocator::placeLossAt(std::int64_t gapAt, int frames) {
+    sureEnd = std::max(sureEnd, gapAt);
     int kept = 0;
     for (int i = 0; i < count; ++i) {
         Unsure u = unsure[static_cast<std::size_t>(i)];
+        if (u.position < gapAt)
+            continue;
         u.position += frames;
         u.latePeriods -= 1.0;
         if (u.latePeriods < config.sureFraction) {

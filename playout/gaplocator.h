@@ -7,9 +7,9 @@
 
 // Where in the stream a loss belongs that is found a few datagrams after it happened. Until a loss
 // is placed, the datagrams after it are numbered a datagram early and look a period late; the one
-// before it surely is not. So the gap goes right after the last datagram that was surely not late
-// by a loss, and the datagrams since move on by the gap, a period less late than they seemed. Until
-// then the audio from that point on may yet move: `holdFrom()` is where a gap could still go.
+// before it surely is not. So the gap goes after the last datagram that was surely not late by a
+// loss (or where the audio shows it broke), and the datagrams after it move on by the gap, a period
+// less late than they seemed. `unsureFrom()` is where a gap could still go.
 //
 // Pure: no clock, no I/O, no allocation; one thread.
 class GapLocator {
@@ -29,9 +29,12 @@ public:
     // the schedule's line as numbered.
     void datagram(std::int64_t position, int frames, double latePeriods);
     // A loss of `frames` placed now: where its gap goes. The datagrams after it move on by it.
-    std::int64_t placeLoss(int frames);
+    std::int64_t placeLoss(int frames) { return placeLossAt(sureEnd, frames); }
+    // The same, where the gap is known to go at `position`: the datagrams before it surely came
+    // before the loss.
+    std::int64_t placeLossAt(std::int64_t position, int frames);
     // The earliest position a gap for a loss not yet placed could go to.
-    std::int64_t holdFrom() const { return sureEnd; }
+    std::int64_t unsureFrom() const { return sureEnd; }
 
 private:
     struct Unsure {

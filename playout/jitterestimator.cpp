@@ -73,7 +73,20 @@ JitterEstimator::Placement JitterEstimator::arrival(std::int64_t arrivalNs, int 
     next += frames;
     if (arrivalNs - blockStartNs >= kBlockNs)
         closeBlock(arrivalNs);
-    return placed;
+    return lastPlaced = placed;
+}
+
+JitterEstimator::Placement JitterEstimator::lossBefore(std::int64_t arrivalNs, int frames) {
+    Placement placed = lastPlaced;
+    next += frames;
+    window.lossPlaced(frames * nsPerFrame);
+    policy.lossPlaced();
+    losses.lossShown(arrivalNs);
+    placed.gapAt = placed.gapLatest = gaps.placeLossAt(placed.position, frames);
+    placed.gapFrames = frames;
+    placed.position += frames;
+    placed.dueNs += std::llround(frames * nsPerFrame);
+    return lastPlaced = placed;
 }
 
 // The stream moves on (or back) by a datagram; moving on, for a loss, the datagrams that may

@@ -25,8 +25,8 @@
 //   a long run of late ones, on a calm link three in a row late by whole periods). The stream
 //   moves on by one datagram at a time, so each loss leaves a gap of its own length.
 // - `GapLocator`: where such a gap may go, from just after the last datagram surely not late by a
-//   loss to just before the one that showed it (the playouts find which boundary), and the audio
-//   that may yet move meanwhile.
+//   loss to just before the one that showed it (the playouts find which boundary). A loss the
+//   audio shows at once (the caller hears it) moves the stream on by `lossBefore()`.
 // - `LatenessWindow`: the lateness over the last 10 s, each datagram's counted once it is known
 //   whether it follows a loss not yet placed (a period less for each placed meanwhile).
 // - `TargetPolicy`: the fill to hold, from the window's 99th percentile of lateness and the
@@ -67,7 +67,10 @@ public:
     // Where the next datagram goes if none is lost before it.
     std::int64_t nextPosition() const { return next; }
     // Where a gap for a loss not yet found could still go: audio from there on may yet move.
-    std::int64_t holdFrom() const { return gaps.holdFrom(); }
+    std::int64_t unsureFrom() const { return gaps.unsureFrom(); }
+    // The audio shows a loss just before the datagram last placed, which came at `arrivalNs`: the
+    // stream moves on by it, and that datagram's placement, with the gap before it.
+    Placement lossBefore(std::int64_t arrivalNs, int frames);
     // The host's clock against this machine's, from the fitted schedule, in parts per million,
     // and its standard error.
     double skewPpm() const { return schedule.skewPpm(); }
@@ -94,4 +97,5 @@ private:
     std::int64_t next = 0;
     bool started = false;
     std::int64_t blockStartNs = 0;
+    Placement lastPlaced;
 };

@@ -70,6 +70,12 @@ public:
     void blocksClosed(const std::vector<ScheduleFit::Block>& blocks, std::int64_t arrivalNs);
     // No datagram since the last sure one is to be judged with those that come next.
     void forgetRuns();
+    // The stream moved on for a loss found otherwise (in the audio) with a datagram at
+    // `arrivalNs`.
+    void lossShown(std::int64_t arrivalNs) {
+        latestLossNs = lastQuickMoveNs = arrivalNs;
+        move(1);
+    }
     // The stream jumped on by `datagrams` after a pause (not losses to be found).
     void jumped(int datagrams) {
         movedBy += datagrams;

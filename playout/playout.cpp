@@ -46,9 +46,6 @@ constexpr std::int64_t kTimedCycles = 4;
 constexpr std::int64_t kStartLookNs = 5'000'000;
 constexpr std::int64_t kStartPatienceNs = 40'000'000;
 constexpr long kScratchFrames = 2048;
-// Audio that may yet move for a loss not yet found is held back from the card for up to this many
-// datagrams: a loss shows within a few, and a longer run of late ones is jitter.
-constexpr std::int64_t kHeldDatagrams = 5;
 // A loss found late is looked for among the boundaries of the last few datagrams.
 constexpr int kSeamDatagrams = 8;
 
@@ -78,7 +75,6 @@ void Playout::reset(int rate, int stream, int datagramFrames, std::int64_t posit
     hostPpm = 0.0;
     hostErrorPpm = std::numeric_limits<double>::infinity();
     fillError = 0.0;
-    setHoldFrom(std::numeric_limits<std::int64_t>::max());
     scheduled = false;
     pushedEnd = position;
     lastGapEnd = std::numeric_limits<std::int64_t>::min() / 2;
@@ -135,12 +131,6 @@ void Playout::setTarget(int frames) {
     target = frames;
 }
 
-void Playout::setHoldFrom(std::int64_t position) {
-    holdFrom = pushedEnd - position < kHeldDatagrams * datagram
-                   ? position
-                   : std::numeric_limits<std::int64_t>::max();
-}
-
 void Playout::placeGap(std::int64_t earliest, std::int64_t latest, int frames) {
     if (frames <= 0)
         return;
@@ -158,6 +148,15 @@ void Playout::placeGap(std::int64_t earliest, std::int64_t latest, int frames) {
     }
     droppedFrames += static_cast<std::uint64_t>(ring.insertGap(at, frames));
     lastGapEnd = std::max(at, ring.readPosition()) + frames;
+}
+
+bool Playout::breaksAt(std::int64_t position, const std::int16_t* frames, int count) {
+    const int fit = seams.fitFrames();
+    if (count > kSeamDatagrams * datagram || !ring.cameAll(position - fit, fit))
+        return false;
+    ring.peekAt(position - fit, seamAudio.data(), fit);
+    std::copy(frames, frames + kChannels * count, seamAudio.begin() + kChannels * fit);
+    return seams.breaks(seamAudio.data(), count);
 }
 
 std::int64_t Playout::service(std::int64_t nowNs) {
@@ -292,12 +291,11 @@ void Playout::keepFill(double error, double pulled, std::int64_t nowNs) {
 
 // Everything that has come, as far as the resampler can go without reading past it and the card
 // may hold: a card that stalls (a sound server busy with another client) is not filled with audio
-// that a splice could then not reach. Audio that may yet move for a loss not yet found waits in
-// the ring, so that the gap goes where the loss was; so does all of it while a splice waits for
-// its seam's audio. The card's next cycle takes it all the same (keepCardFed).
+// that a splice could then not reach. While a splice waits for its seam's audio, the card is given
+// only what its next cycle takes, so that the audio gathers in the ring.
 void Playout::writeAudio() {
-    const double ahead = static_cast<double>(std::min(ring.writePosition(), holdFrom)) -
-                         hostAtOutput() - resampler.lookahead();
+    const double ahead =
+        static_cast<double>(ring.writePosition()) - hostAtOutput() - resampler.lookahead();
     const double room = reader.moving() ? static_cast<double>(cardClock.periodFrames() - fillNow)
                                         : cardBound() * ratio - fillNow;
     const long frames = std::min({static_cast<long>(std::floor(ahead * ratio)),

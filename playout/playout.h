@@ -63,10 +63,10 @@ public:
     // datagram boundary from `earliest` to `latest` where the audio breaks (SeamLocator), the
     // audio after it moving on; where none does, or the reads have passed it, at `latest`.
     void placeGap(std::int64_t earliest, std::int64_t latest, int frames);
-    // Audio from stream position `position` on may yet move for a loss not yet found: it waits in
-    // the ring (up to a few datagrams of it), and the card is given of it only what its next
-    // cycle takes.
-    void setHoldFrom(std::int64_t position);
+    // Whether `frames` (`count` of them) break off the audio that came just before stream position
+    // `position`, as they would after a lost datagram (SeamLocator); false where too little of it
+    // is at hand to tell.
+    bool breaksAt(std::int64_t position, const std::int16_t* frames, int count);
     // The host's clock against the system's, as the schedule measures it, and the measure's
     // standard error, in ppm.
     void setHostClock(double ppm, double errorPpm) {
@@ -124,7 +124,6 @@ private:
     double nominalRatio = 2.0;
     double ratio = 2.0;
     int target = 0;
-    std::int64_t holdFrom = std::numeric_limits<std::int64_t>::max();
     double hostPpm = 0.0;
     double hostErrorPpm = 1e9;
     // The fill less its target at the latest cycle: what a wait for late audio may make up.

@@ -22,6 +22,7 @@ void PlayoutRing::reset(int capacityFrames, std::int64_t position) {
     mask = capacity - 1;
     writeEnd = position;
     readPos = position;
+    startPos = position;
 }
 
 PlayoutRing::Written PlayoutRing::write(std::int64_t position, const std::int16_t* frames,
@@ -82,6 +83,15 @@ void PlayoutRing::peek(std::int16_t* out, int count) const {
 
 void PlayoutRing::skip(int count) {
     readPos += count;
+}
+
+bool PlayoutRing::cameAll(std::int64_t position, int count) const {
+    if (position < std::max(startPos, writeEnd - capacity()) || position + count > writeEnd)
+        return false;
+    for (std::int64_t p = position; p < position + count; ++p)
+        if (!came[static_cast<std::size_t>(p & mask)])
+            return false;
+    return true;
 }
 
 int PlayoutRing::insertGap(std::int64_t position, int count) {

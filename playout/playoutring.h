@@ -45,6 +45,8 @@ public:
     // `most`.
     int missingAhead(int most) const;
     void peek(std::int16_t* out, int count) const;
+    // Whether the `count` frames from `position` on all came and are still stored, read or not.
+    bool cameAll(std::int64_t position, int count) const;
     // `count` frames as stored from `position` on, read or not (what was written there last
     // within the ring's room).
     void peekAt(std::int64_t position, std::int16_t* out, int count) const {
@@ -75,4 +77,6 @@ private:
     std::int64_t mask = 0;
     std::int64_t writeEnd = 0;
     std::int64_t readPos = 0;
+    // Where the stream began: storage before it holds an earlier stream's frames.
+    std::int64_t startPos = 0;
 };

@@ -8,6 +8,11 @@ namespace {
 constexpr int kChannels = 2;
 // A whisper of white noise in the autocorrelation keeps the fit of a few pure tones well posed.
 constexpr double kRidge = 1e-9;
+// The autocorrelation from every other frame: the same estimate, to a few parts in a thousand, at
+// half the cost.
+constexpr int kStride = 2;
+// A channel quieter than this (its mean square, in 16-bit steps) carries nothing to go by.
+constexpr double kQuiet = 100.0;
 } // namespace
 
 SeamLocator::SeamLocator()
@@ -29,9 +34,8 @@ int SeamLocator::locate(const std::int16_t* frames, int count, int step) {
         return after;
     for (int c = 0; c < kChannels; ++c)
         fit(frames, c);
-    const std::int16_t* tail = frames + kChannels * config.fitFrames;
     const auto missesAt = [&](int from) {
-        return misses(tail, 0, from, config.window) + misses(tail, 1, from, config.window);
+        return this->missesAt(frames, from);
     };
     // The others: stretches in the middle of each datagram, where nothing breaks.
     int n = 0;
@@ -56,6 +60,37 @@ int SeamLocator::locate(const std::int16_t* frames, int count, int step) {
     return best;
 }
 
+// Each channel with audio in it must break: one that carries on (a tone where the other channel
+// had a click, a step, a burst beginning) says nothing was lost.
+bool SeamLocator::breaks(const std::int16_t* frames, int count) {
+    const int stretches = count / config.window - 1;
+    if (stretches < 3 || std::size_t(stretches) > scores.size())
+        return false;
+    const std::int16_t* tail = frames + kChannels * config.fitFrames;
+    int heard = 0;
+    for (int c = 0; c < kChannels; ++c) {
+        fit(frames, c);
+        if (power[std::size_t(c)] < kQuiet)
+            continue;
+        ++heard;
+        for (int k = 0; k < stretches; ++k)
+            scores[std::size_t(k)] = misses(tail, c, (k + 1) * config.window, config.window);
+        std::nth_element(scores.begin(), scores.begin() + stretches / 2,
+                         scores.begin() + stretches);
+        if (misses(tail, c, 0, config.window) <=
+            config.breaksBy * scores[std::size_t(stretches / 2)])
+            return false;
+    }
+    return heard > 0;
+}
+
+// The predictor's misses on both channels over a window from `from` frames after the fit's
+// stretch.
+double SeamLocator::missesAt(const std::int16_t* frames, int from) const {
+    const std::int16_t* tail = frames + kChannels * config.fitFrames;
+    return misses(tail, 0, from, config.window) + misses(tail, 1, from, config.window);
+}
+
 // Levinson-Durbin on the stretch's autocorrelation: a predictor of `order` taps, stable whatever
 // the audio.
 void SeamLocator::fit(const std::int16_t* frames, int channel) {
@@ -65,11 +100,12 @@ void SeamLocator::fit(const std::int16_t* frames, int channel) {
     double* next = work.data() + p + 1;
     for (int lag = 0; lag <= p; ++lag) {
         double sum = 0.0;
-        for (int i = lag; i < config.fitFrames; ++i)
+        for (int i = config.fitFrames - 1; i >= lag; i -= kStride)
             sum +=
                 double(frames[kChannels * i + channel]) * frames[kChannels * (i - lag) + channel];
         r[lag] = sum;
     }
+    power[std::size_t(channel)] = r[0] * kStride / config.fitFrames;
     r[0] = r[0] * (1.0 + kRidge) + 1.0;
     std::fill(a, a + p + 1, 0.0);
     a[0] = 1.0;

@@ -2,6 +2,7 @@
 
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -20,8 +21,10 @@ public:
         int order = 16;
         int fitFrames = 1024;
         int window = 16;
-        // A boundary stands out where its misses exceed the median of the others' by this much.
+        // A boundary stands out where its misses exceed the median of the others' by this much;
+        // a single datagram's start, against the stretches within it, by `breaksBy`.
         double standsOut = 10.0;
+        double breaksBy = 30.0;
     };
 
     SeamLocator();
@@ -34,13 +37,19 @@ public:
     // lie every `step` frames from the first (0, step, ...). Returns the boundary's index among
     // them where the audio breaks, or count / step (after the last) where none stands out.
     int locate(const std::int16_t* frames, int count, int step);
+    // `frames`: the fit's stretch, then `count` more that came after it: whether the audio breaks
+    // where they begin (a datagram lost between them).
+    bool breaks(const std::int16_t* frames, int count);
 
 private:
     void fit(const std::int16_t* frames, int channel);
+    double missesAt(const std::int16_t* frames, int from) const;
     double misses(const std::int16_t* frames, int channel, int from, int count) const;
 
     Config config;
     std::vector<double> coefficients;
     std::vector<double> work;
     std::vector<double> scores;
+    // Each channel's mean square over the fit's stretch.
+    std::array<double, 2> power{};
 };

@@ -48,10 +48,9 @@ void TargetPolicy::update(std::int64_t arrivalNs, double latenessNs, int frames,
         return std::clamp(std::max(fill, static_cast<double>(floor)), static_cast<double>(frames),
                           std::max(rate * config.maxSeconds, static_cast<double>(frames)));
     };
-    // While losses are being found, room for the audio after a loss not yet placed to wait in the
-    // ring until it is, and the fill must still cover the jitter meanwhile.
-    const double lossMargin =
-        arrivalNs - lastLossNs < config.lossMarginNs ? config.lossMarginDatagrams * frames : 0.0;
+    // While losses are being found, a datagram more: the audio after a loss not yet placed plays
+    // that much early, and the fill must still cover the jitter meanwhile.
+    const double lossMargin = arrivalNs - lastLossNs < config.lossMarginNs ? 1.0 * frames : 0.0;
     const double steady = bounded(frames + lossMargin +
                                   (usualNs + config.headroomNs + config.marginNs) * framesPerNs);
     // A datagram later than the target covers has played short (or not) by the time it is seen:

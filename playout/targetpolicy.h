@@ -7,7 +7,7 @@
 
 // The fill the playouts should hold ahead of the card, in host frames, from each datagram's
 // lateness and the usual lateness of the window: one datagram, plus the usual lateness, plus a
-// margin and room for scheduling hiccups (two datagrams more while losses are being found); never
+// margin and room for scheduling hiccups (a datagram more while losses are being found); never
 // below the operator's floor and within [one datagram, 500 ms]. It grows at once to cover lateness
 // beyond that once it recurs (a lone outlier has played by the time it is seen), and shrinks only
 // after a hold and at a limited rate, so that jitter that comes back finds it still there.
@@ -32,11 +32,8 @@ public:
         // last.
         std::int64_t shrinkHoldNs = 10'000'000'000;
         double shrinkPerSecond = 0.002;
-        // The target keeps room for a loss not yet placed for this long after the latest one:
-        // two datagrams, so that the audio after it can wait in the ring until the loss shows
-        // (three datagrams on, on a calm link) and its gap goes where it was.
+        // The target keeps room for a loss not yet placed for this long after the latest one.
         std::int64_t lossMarginNs = 10'000'000'000;
-        double lossMarginDatagrams = 2.0;
     };
 
     TargetPolicy();

@@ -102,7 +102,7 @@ private slots:
         QTest::newRow("outlasting its queue, held, given back")
             << "5:30x10 = 5.5:43 15:43 16.1:41 40:16";
         QTest::newRow("a placed loss lets it go at once") << "5:30x10 P6 = 7:41";
-        QTest::newRow("the loss margin") << "L5 = 6:36 16:34";
+        QTest::newRow("the loss margin") << "L5 = 6:26 16:24";
         QTest::newRow("the floor") << "f1200 = 1:25";
         QTest::newRow("the 500 ms bound") << "u600 = 1:500";
     }
@@ -144,8 +144,9 @@ private slots:
     }
 
     // Where a loss found late goes, datagrams of 512 frames numbered in turn from 0: a number is a
-    // datagram's lateness in periods, "P" a loss placed (the stream moving on a datagram). Result:
-    // each gap's position, then "h" and where audio may yet move.
+    // datagram's lateness in periods, "P" a loss placed (the stream moving on a datagram), "AN" one
+    // placed at N, where the audio broke. Result:
+    // each gap's position, then "h" and where a gap could still go.
     void gapLocator_data() {
         QTest::addColumn<QString>("script");
         QTest::newRow("right after the last sure one") << "0.1 0.2 1.1 P = 1024 h2048";
@@ -153,6 +154,8 @@ private slots:
         QTest::newRow("two in a row, in one place") << "0.1 2.1 P P = 512 512 h2048";
         QTest::newRow("unsure from the start") << "1.1 P = 0 h1024";
         QTest::newRow("nothing unsure: at the end") << "0.1 0.2 = h1024";
+        QTest::newRow("where the audio broke, those before it sure")
+            << "0.1 0.9 1.1 A1024 = 1024 h2048";
     }
     void gapLocator() {
         QFETCH(QString, script);
@@ -165,13 +168,15 @@ private slots:
             [&](const QString& t) {
                 if (t == "P") {
                     placed << QString::number(gaps.placeLoss(512));
+                } else if (t.startsWith('A')) {
+                    placed << QString::number(gaps.placeLossAt(t.mid(1).toLongLong(), 512));
                 } else {
                     gaps.datagram(next, 512, t.toDouble());
                 }
                 next += 512;
             },
             [] {});
-        placed << QString("h%1").arg(gaps.holdFrom());
+        placed << QString("h%1").arg(gaps.unsureFrom());
         QCOMPARE(placed.join(' '), script.section(" = ", 1));
     }
 

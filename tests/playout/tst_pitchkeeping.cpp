@@ -225,6 +225,44 @@ private slots:
         QCOMPARE(seams.locate(audio.constData(), 3 * kDatagram, kDatagram), found);
     }
 
+    // Whether a datagram's audio breaks off what came before it: each channel with audio in it must
+    // jump; a channel that carries on (while the other clicks, or is silent) says nothing was lost.
+    void hearsABreak_data() {
+        QTest::addColumn<int>("tones"); // on the left, 0: silent
+        QTest::addColumn<QString>("right");
+        QTest::addColumn<bool>("lost"); // a datagram missing before the last one
+        QTest::addColumn<bool>("breaks");
+        QTest::newRow("a datagram lost in a band of tones") << 10 << "tone" << true << true;
+        QTest::newRow("whole audio") << 10 << "tone" << false << false;
+        QTest::newRow("a step on the other channel only") << 1 << "step" << false << false;
+        QTest::newRow("one channel silent, the other broken") << 1 << "silent" << true << true;
+        QTest::newRow("silence") << 0 << "silent" << true << false;
+    }
+    void hearsABreak() {
+        QFETCH(int, tones);
+        QFETCH(QString, right);
+        QFETCH(bool, lost);
+        QFETCH(bool, breaks);
+        constexpr int kDatagram = 512;
+        SeamLocator seams;
+        seams.reset(kDatagram);
+        const int n = seams.fitFrames() + kDatagram;
+        QVector<qint16> audio(2 * n);
+        for (int i = 0; i < n; ++i) {
+            const bool after = i >= seams.fitFrames();
+            const int at = i + (after && lost ? kDatagram : 0);
+            double band = 0;
+            for (int k = 0; k < tones; ++k)
+                band += std::sin(2 * M_PI * (310 + 237 * k) * at / kRate + k);
+            audio[2 * i] = qint16(std::lround(1600 * band));
+            const double other = right == "tone"   ? 8000 * std::sin(2 * M_PI * 1900.0 * at / kRate)
+                                 : right == "step" ? (after ? 8000 : -8000)
+                                                   : 0;
+            audio[2 * i + 1] = qint16(std::lround(other));
+        }
+        QCOMPARE(seams.breaks(audio.constData(), kDatagram), breaks);
+    }
+
     // The keeper asks for a splice where the fill's median over a second strays more than 4 ms
     // from its target, at once where it steps by 30 ms or more, and for the fill's error then,
     // not for a dip of a few cycles; while the target shrinks, once it holds.

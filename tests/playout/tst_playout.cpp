@@ -471,10 +471,10 @@ private slots:
     // switched off, left a silent gap of its length, the latency from 30 s on holds within 5 ms
     // (5-95 %), the pitch within 50 ppm of the host's (1 % lost is 10000 ppm of missing audio, none
     // of it made good by the resampler), and the panel's skew is the host's within 50 ppm.
-    // Concealed, the tone's THD+N from 30 s on is below -26.5 dB: each gap goes where its loss was,
-    // found a few datagrams on (on a calm link three), and the fill carries the tone on in phase to
-    // the audio after it; a gap placed where its loss was found plays that audio a datagram early
-    // and jumps twice (-22 to -24 dB).
+    // Concealed, the tone's THD+N from 30 s on is below -26.5 dB: each gap goes where its loss was
+    // (heard in the audio at once, where the timing shows it a few datagrams on, on a calm link
+    // three), and the fill carries the tone on in phase to the audio after it; a gap placed where
+    // its loss was found plays that audio a datagram early and jumps twice (-22 to -25 dB).
     void playoutHoldsOnALossyLink_data() {
         QTest::addColumn<Network>("net");
         QTest::addColumn<bool>("conceal");
