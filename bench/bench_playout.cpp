@@ -6,12 +6,12 @@
 // looked at twice a cycle, as the audio worker does; the jitter estimator alone; the check that
 // hears a lost datagram in the audio, as if every datagram came late enough to be checked; and the
 // resampler alone.
+#include "breakdetector.h"
 #include "coreshare.h"
 #include "jitterestimator.h"
 #include "playbacksink.h"
 #include "receiver.h"
 #include "resampler.h"
-#include "seamlocator.h"
 
 #include <algorithm>
 #include <cmath>
@@ -94,8 +94,8 @@ BENCHMARK(BM_JitterEstimator)->Unit(benchmark::kMillisecond);
 // Whether each datagram breaks off the audio before it: a band of ten tones on both channels, each
 // datagram's 1024 frames before it fitted anew (the worst case: every datagram late enough to be
 // checked).
-void BM_SeamLocator(benchmark::State& state) {
-    SeamLocator seams;
+void BM_BreakDetector(benchmark::State& state) {
+    BreakDetector seams;
     seams.reset(kDatagram);
     const int n = seams.fitFrames() + kDatagram;
     std::vector<std::int16_t> audio(2 * static_cast<std::size_t>(n));
@@ -114,7 +114,7 @@ void BM_SeamLocator(benchmark::State& state) {
     bench::reportCoreShare(state, bench::threadCpuSeconds() - start,
                            static_cast<double>(k) / kDatagramsPerSecond);
 }
-BENCHMARK(BM_SeamLocator)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BreakDetector)->Unit(benchmark::kMillisecond);
 
 // The resampler alone, 48 kHz to 96 kHz in 1024-frame calls, its ratio swung by +-500 ppm over
 // 3 s as a drift controller might steer it.

@@ -3,6 +3,7 @@
 #include "jitterestimator.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -22,9 +23,9 @@ void JitterEstimator::reset(int hostRate, int floorFrames, std::int64_t position
     nsPerFrame = 1e9 / hostRate;
     next = position;
     started = false;
+    unsure = false;
     schedule.reset(hostRate, kBlockNs, position);
     losses.reset();
-    gaps.reset(position);
     outages.reset();
     window.reset();
     policy.reset(hostRate, floorFrames);
@@ -38,9 +39,10 @@ JitterEstimator::Placement JitterEstimator::arrival(std::int64_t arrivalNs, int 
         schedule.start(arrivalNs);
         blockStartNs = arrivalNs;
     }
-    Placement placed;
     // One datagram's move at a time, so that each loss leaves a gap of its own.
-    moveOn(losses.takeMove(), frames, placed);
+    const int pending = losses.takeMove();
+    moveOn(pending, frames);
+    unsure = false;
     const double periodNs = frames * nsPerFrame;
     const OutageFinder::Verdict outage =
         outages.datagram(arrivalNs, schedule.lateNs(schedule.pointFor(next + frames, arrivalNs)),
@@ -48,15 +50,14 @@ JitterEstimator::Placement JitterEstimator::arrival(std::int64_t arrivalNs, int 
     jumpOn(outage.jump, frames);
     if (outage.backlog) {
         losses.forgetRuns();
-        gaps.reset(next + frames);
     } else if (schedule.settled()) {
         const double lateNs = schedule.lateNs(schedule.pointFor(next + frames, arrivalNs));
-        gaps.datagram(next, frames, lateNs / periodNs);
-        moveOn(losses.datagram(arrivalNs, lateNs, periodNs, window), frames, placed);
+        const int step = losses.datagram(arrivalNs, lateNs, periodNs, window);
+        moveOn(step, frames);
+        unsure = pending == 0 && step == 0 && !losses.sure(lateNs, periodNs);
     } else {
         // A run of late datagrams begun before the phase was let go says nothing once it holds.
         losses.forgetRuns();
-        gaps.reset(next + frames);
     }
     const ScheduleFit::Point p = schedule.pointFor(next + frames, arrivalNs);
     schedule.add(p, losses.moved(), frames);
@@ -67,45 +68,33 @@ JitterEstimator::Placement JitterEstimator::arrival(std::int64_t arrivalNs, int 
     }
 
     // A stall's backlog leaves the target where it was; it still holds at least this datagram.
-    placed.position = next;
-    placed.dueNs = schedule.dueNs(p);
-    placed.target = std::max(policy.frames(), frames);
+    lastPlaced = {next, schedule.dueNs(p), std::max(policy.frames(), frames)};
     next += frames;
     if (arrivalNs - blockStartNs >= kBlockNs)
         closeBlock(arrivalNs);
-    return lastPlaced = placed;
+    return lastPlaced;
 }
 
 JitterEstimator::Placement JitterEstimator::lossBefore(std::int64_t arrivalNs, int frames) {
-    Placement placed = lastPlaced;
-    next += frames;
-    window.lossPlaced(frames * nsPerFrame);
-    policy.lossPlaced();
+    if (!unsure)
+        return lastPlaced;
+    unsure = false;
+    moveOn(1, frames);
     losses.lossShown(arrivalNs);
-    placed.gapAt = placed.gapLatest = gaps.placeLossAt(placed.position, frames);
-    placed.gapFrames = frames;
-    placed.position += frames;
-    placed.dueNs += std::llround(frames * nsPerFrame);
-    return lastPlaced = placed;
+    lastPlaced.position += frames;
+    lastPlaced.dueNs += std::llround(frames * nsPerFrame);
+    return lastPlaced;
 }
 
 // The stream moves on (or back) by a datagram; moving on, for a loss, the datagrams that may
-// have followed it were a period less late than they seemed, the target may give back what their
-// lateness grew, and the gap goes where the loss was (two found at once share the first's place).
-void JitterEstimator::moveOn(int step, int frames, Placement& placed) {
+// have followed it were a period less late than they seemed, and the target may give back what
+// their lateness grew.
+void JitterEstimator::moveOn(int step, int frames) {
     next += step * static_cast<std::int64_t>(frames);
-    if (step < 0)
-        gaps.reset(next);
-    if (step <= 0)
-        return;
-    window.lossPlaced(frames * nsPerFrame);
-    policy.lossPlaced();
-    const std::int64_t at = gaps.placeLoss(frames);
-    if (placed.gapFrames == 0) {
-        placed.gapAt = at;
-        placed.gapLatest = std::max(at, next - frames);
+    if (step > 0) {
+        window.lossPlaced(frames * nsPerFrame);
+        policy.lossPlaced();
     }
-    placed.gapFrames += frames;
 }
 
 // The stream resumed after a pause of the host, or after the link lost what it held: it moves on
@@ -115,7 +104,6 @@ void JitterEstimator::jumpOn(int datagrams, int frames) {
         return;
     next += static_cast<std::int64_t>(datagrams) * frames;
     losses.jumped(datagrams);
-    gaps.reset(next);
 }
 
 void JitterEstimator::closeBlock(std::int64_t arrivalNs) {

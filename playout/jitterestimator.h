@@ -2,7 +2,6 @@
 
 #pragma once
 
-#include "gaplocator.h"
 #include "latenesswindow.h"
 #include "lossfinder.h"
 #include "outagefinder.h"
@@ -23,9 +22,7 @@
 // - `LossFinder`: the losses, from blocks in a row at the phase that agree on them, and sooner
 //   from the datagrams themselves (on a jittery link a datagram later than the window has seen or
 //   a long run of late ones, on a calm link three in a row late by whole periods). The stream
-//   moves on by one datagram at a time, so each loss leaves a gap of its own length.
-// - `GapLocator`: where such a gap may go, from just after the last datagram surely not late by a
-//   loss to just before the one that showed it (the playouts find which boundary). A loss the
+//   moves on by one datagram at a time, so each loss leaves a gap of its own length. A loss the
 //   audio shows at once (the caller hears it) moves the stream on by `lossBefore()`.
 // - `LatenessWindow`: the lateness over the last 10 s, each datagram's counted once it is known
 //   whether it follows a loss not yet placed (a period less for each placed meanwhile).
@@ -46,12 +43,6 @@ public:
         std::int64_t dueNs = 0;
         // The fill the playouts should hold, in host frames.
         int target = 0;
-        // A loss found with this datagram: `gapFrames` that did not come, at a datagram boundary
-        // from `gapAt` to `gapLatest` (just before this datagram, as numbered before it), the
-        // audio from there on (already come) moved on by them. None where gapFrames is 0.
-        std::int64_t gapAt = 0;
-        std::int64_t gapLatest = 0;
-        int gapFrames = 0;
     };
 
     // The largest target, in seconds of audio.
@@ -66,10 +57,10 @@ public:
 
     // Where the next datagram goes if none is lost before it.
     std::int64_t nextPosition() const { return next; }
-    // Where a gap for a loss not yet found could still go: audio from there on may yet move.
-    std::int64_t unsureFrom() const { return gaps.unsureFrom(); }
-    // The audio shows a loss just before the datagram last placed, which came at `arrivalNs`: the
-    // stream moves on by it, and that datagram's placement, with the gap before it.
+    // The datagram last placed came late as if a loss not yet placed were before it.
+    bool mayFollowLoss() const { return unsure; }
+    // The audio shows a loss just before the datagram last placed (one that may follow a loss),
+    // which came at `arrivalNs`: the stream moves on by it, and that datagram's placement.
     Placement lossBefore(std::int64_t arrivalNs, int frames);
     // The host's clock against this machine's, from the fitted schedule, in parts per million,
     // and its standard error.
@@ -82,14 +73,13 @@ public:
     std::uint64_t stallsCovered() const { return outages.stallsCovered(); }
 
 private:
-    void moveOn(int step, int frames, Placement& placed);
+    void moveOn(int step, int frames);
     void jumpOn(int datagrams, int frames);
     void closeBlock(std::int64_t arrivalNs);
     void discountUnplacedLosses();
 
     ScheduleFit schedule;
     LossFinder losses;
-    GapLocator gaps;
     OutageFinder outages;
     LatenessWindow window;
     TargetPolicy policy;
@@ -98,4 +88,5 @@ private:
     bool started = false;
     std::int64_t blockStartNs = 0;
     Placement lastPlaced;
+    bool unsure = false;
 };

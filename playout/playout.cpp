@@ -46,8 +46,8 @@ constexpr std::int64_t kTimedCycles = 4;
 constexpr std::int64_t kStartLookNs = 5'000'000;
 constexpr std::int64_t kStartPatienceNs = 40'000'000;
 constexpr long kScratchFrames = 2048;
-// A loss found late is looked for among the boundaries of the last few datagrams.
-constexpr int kSeamDatagrams = 8;
+// The longest datagram whose start is checked for a break in the audio, in datagrams.
+constexpr int kCheckedDatagrams = 4;
 
 } // namespace
 
@@ -68,8 +68,9 @@ void Playout::reset(int rate, int stream, int datagramFrames, std::int64_t posit
     controller.reset(rate);
     keeper.reset(rate);
     reader.reset(&ring, rate, conceal);
-    seams.reset(kSeamDatagrams * datagram);
-    seamAudio.resize(std::size_t(kChannels * (seams.fitFrames() + kSeamDatagrams * datagram)));
+    breakDetector.reset(kCheckedDatagrams * datagram);
+    checkedAudio.resize(
+        std::size_t(kChannels * (breakDetector.fitFrames() + kCheckedDatagrams * datagram)));
     scratch.resize(kChannels * kScratchFrames);
     target = datagram;
     hostPpm = 0.0;
@@ -77,7 +78,6 @@ void Playout::reset(int rate, int stream, int datagramFrames, std::int64_t posit
     fillError = 0.0;
     scheduled = false;
     pushedEnd = position;
-    lastGapEnd = std::numeric_limits<std::int64_t>::min() / 2;
     for (auto* counter : {&underruns, &underrunFrames, &droppedFrames, &lateDatagrams,
                           &lostDatagrams, &concealedFrames, &scaledFrames})
         counter->store(0);
@@ -131,32 +131,13 @@ void Playout::setTarget(int frames) {
     target = frames;
 }
 
-void Playout::placeGap(std::int64_t earliest, std::int64_t latest, int frames) {
-    if (frames <= 0)
-        return;
-    std::int64_t at = latest;
-    // The boundaries from `earliest` on, of the last few datagrams, that the reads have not passed
-    // and whose predictor's stretch lies after the latest gap. A loss the reads have passed has
-    // played as a jump; its gap goes at the end, where the fill over it is fitted to whole audio.
-    const std::int64_t from = std::max({earliest, latest - kSeamDatagrams * frames,
-                                        ring.readPosition(), lastGapEnd + seams.fitFrames()});
-    const std::int64_t first = earliest + (from - earliest + frames - 1) / frames * frames;
-    if (first < latest) {
-        const int count = static_cast<int>(latest - first);
-        ring.peekAt(first - seams.fitFrames(), seamAudio.data(), seams.fitFrames() + count);
-        at = first + std::int64_t(seams.locate(seamAudio.data(), count, frames)) * frames;
-    }
-    droppedFrames += static_cast<std::uint64_t>(ring.insertGap(at, frames));
-    lastGapEnd = std::max(at, ring.readPosition()) + frames;
-}
-
 bool Playout::breaksAt(std::int64_t position, const std::int16_t* frames, int count) {
-    const int fit = seams.fitFrames();
-    if (count > kSeamDatagrams * datagram || !ring.cameAll(position - fit, fit))
+    const int fit = breakDetector.fitFrames();
+    if (count > kCheckedDatagrams * datagram || !ring.cameAll(position - fit, fit))
         return false;
-    ring.peekAt(position - fit, seamAudio.data(), fit);
-    std::copy(frames, frames + kChannels * count, seamAudio.begin() + kChannels * fit);
-    return seams.breaks(seamAudio.data(), count);
+    ring.peekAt(position - fit, checkedAudio.data(), fit);
+    std::copy(frames, frames + kChannels * count, checkedAudio.begin() + kChannels * fit);
+    return breakDetector.breaks(checkedAudio.data(), count);
 }
 
 std::int64_t Playout::service(std::int64_t nowNs) {

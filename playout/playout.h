@@ -2,6 +2,7 @@
 
 #pragma once
 
+#include "breakdetector.h"
 #include "cardclock.h"
 #include "driftcontroller.h"
 #include "fillkeeper.h"
@@ -10,7 +11,6 @@
 #include "playoutstats.h"
 #include "resampler.h"
 #include "ringreader.h"
-#include "seamlocator.h"
 
 #include <atomic>
 #include <cstdint>
@@ -59,12 +59,8 @@ public:
     void push(std::int64_t position, const std::int16_t* frames, int count, std::int64_t dueNs,
               std::int64_t nowNs);
     void setTarget(int frames);
-    // A loss found after the audio behind it came: `frames` that did not come go in at the
-    // datagram boundary from `earliest` to `latest` where the audio breaks (SeamLocator), the
-    // audio after it moving on; where none does, or the reads have passed it, at `latest`.
-    void placeGap(std::int64_t earliest, std::int64_t latest, int frames);
     // Whether `frames` (`count` of them) break off the audio that came just before stream position
-    // `position`, as they would after a lost datagram (SeamLocator); false where too little of it
+    // `position`, as they would after a lost datagram (BreakDetector); false where too little of it
     // is at hand to tell.
     bool breaksAt(std::int64_t position, const std::int16_t* frames, int count);
     // The host's clock against the system's, as the schedule measures it, and the measure's
@@ -112,8 +108,8 @@ private:
     FillKeeper keeper;
     CardClock cardClock;
     RingReader reader;
-    SeamLocator seams;
-    std::vector<std::int16_t> seamAudio;
+    BreakDetector breakDetector;
+    std::vector<std::int16_t> checkedAudio;
     PlaybackSink* sink = nullptr;
     std::vector<std::int16_t> scratch;
     int hostRate = 48000;
@@ -164,6 +160,4 @@ private:
     // The host's rate as stats() gives it, which any thread may call while the worker resets.
     std::atomic<int> statsRate{0};
     std::int64_t pushedEnd = 0;
-    // Where the latest gap placed after its audio came ends: a seam is looked for after it.
-    std::int64_t lastGapEnd = 0;
 };

@@ -94,26 +94,6 @@ bool PlayoutRing::cameAll(std::int64_t position, int count) const {
     return true;
 }
 
-int PlayoutRing::insertGap(std::int64_t position, int count) {
-    const std::int64_t at = std::max(position, readPos);
-    if (count <= 0 || at >= writeEnd)
-        return 0;
-    const std::int64_t end = std::min(writeEnd + count, readPos + capacity());
-    // Frame by frame from the end, as the runs before and after may overlap across the wrap; a
-    // gap is rare and the frames behind it few.
-    for (std::int64_t to = end - 1; to >= at + count; --to) {
-        const auto from = static_cast<std::size_t>((to - count) & mask);
-        const auto into = static_cast<std::size_t>(to & mask);
-        samples[kChannels * into] = samples[kChannels * from];
-        samples[kChannels * into + 1] = samples[kChannels * from + 1];
-        came[into] = came[from];
-    }
-    silence(at, std::min<std::int64_t>(count, end - at));
-    const int refused = static_cast<int>(writeEnd + count - end);
-    writeEnd = end;
-    return refused;
-}
-
 int PlayoutRing::discardOldest(std::int64_t keep) {
     const std::int64_t excess = writeEnd - readPos - keep;
     if (excess <= 0)

@@ -52,10 +52,6 @@ public:
     void peekAt(std::int64_t position, std::int16_t* out, int count) const {
         copyOut(position, out, count);
     }
-    // A loss found after the audio behind it was written: from `position` on (no earlier than the
-    // read position) the frames move on by `count`, and `count` frames that did not come take
-    // their place. What would pass the room in front of the reader goes; returns how much.
-    int insertGap(std::int64_t position, int count);
     void skip(int count);
     // Discards the oldest frames so that at most `keep` remain; returns how many went.
     int discardOldest(std::int64_t keep);

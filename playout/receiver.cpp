@@ -47,14 +47,11 @@ void Receiver::datagram(const std::int16_t* frames, int count, const std::int16_
     JitterEstimator::Placement at = estimator.arrival(nowNs, count);
     // A datagram late as if one were lost before it, whose audio breaks off what came before:
     // the loss is there, found at once rather than a few datagrams on.
-    if (at.gapFrames == 0 && estimator.unsureFrom() <= at.position &&
-        cable.breaksAt(at.position, frames, count))
+    if (estimator.mayFollowLoss() && cable.breaksAt(at.position, frames, count))
         at = estimator.lossBefore(nowNs, count);
     const auto feed = [&](Playout& playout, const std::int16_t* audio) {
         playout.setTarget(at.target);
         playout.setHostClock(estimator.skewPpm(), estimator.skewErrorPpm());
-        if (at.gapFrames > 0)
-            playout.placeGap(at.gapAt, at.gapLatest, at.gapFrames);
         playout.push(at.position, audio, count, at.dueNs, nowNs);
     };
     feed(cable, frames);

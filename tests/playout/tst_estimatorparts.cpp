@@ -3,7 +3,6 @@
 // The jitter estimator's parts, each on the rules it owns; the estimator on whole arrival traces is
 // tst_playout's `estimator`. Each row is a script and, after " = ", what it comes to.
 
-#include "gaplocator.h"
 #include "latenesswindow.h"
 #include "lossfinder.h"
 #include "movingquantile.h"
@@ -141,43 +140,6 @@ private slots:
                            QString::number(qRound(policy.frames() / 48.0));
         }
         QCOMPARE(targets.join(' '), script.section(" = ", 1));
-    }
-
-    // Where a loss found late goes, datagrams of 512 frames numbered in turn from 0: a number is a
-    // datagram's lateness in periods, "P" a loss placed (the stream moving on a datagram), "AN" one
-    // placed at N, where the audio broke. Result:
-    // each gap's position, then "h" and where a gap could still go.
-    void gapLocator_data() {
-        QTest::addColumn<QString>("script");
-        QTest::newRow("right after the last sure one") << "0.1 0.2 1.1 P = 1024 h2048";
-        QTest::newRow("late ones before the loss go before it") << "0.1 0.9 1.0 1.9 P = 512 h2048";
-        QTest::newRow("two in a row, in one place") << "0.1 2.1 P P = 512 512 h2048";
-        QTest::newRow("unsure from the start") << "1.1 P = 0 h1024";
-        QTest::newRow("nothing unsure: at the end") << "0.1 0.2 = h1024";
-        QTest::newRow("where the audio broke, those before it sure")
-            << "0.1 0.9 1.1 A1024 = 1024 h2048";
-    }
-    void gapLocator() {
-        QFETCH(QString, script);
-        GapLocator gaps;
-        gaps.reset(0);
-        std::int64_t next = 0;
-        QStringList placed;
-        play(
-            script,
-            [&](const QString& t) {
-                if (t == "P") {
-                    placed << QString::number(gaps.placeLoss(512));
-                } else if (t.startsWith('A')) {
-                    placed << QString::number(gaps.placeLossAt(t.mid(1).toLongLong(), 512));
-                } else {
-                    gaps.datagram(next, 512, t.toDouble());
-                }
-                next += 512;
-            },
-            [] {});
-        placed << QString("h%1").arg(gaps.unsureFrom());
-        QCOMPARE(placed.join(' '), script.section(" = ", 1));
     }
 
     // A window of lateness in ms, then after ">" datagrams of 10 ms, 10 ms apart, that late as

@@ -5,13 +5,13 @@
 // the keeper that asks for splices (FillKeeper), the ratio that follows the clocks
 // (DriftController) and the card's cycle length bounded by the looks (CycleBounds).
 
+#include "breakdetector.h"
 #include "cyclebounds.h"
 #include "driftcontroller.h"
 #include "fillkeeper.h"
 #include "lossconcealer.h"
 #include "playoutring.h"
 #include "ringreader.h"
-#include "seamlocator.h"
 
 #include <QtTest>
 
@@ -192,39 +192,6 @@ private slots:
         QVERIFY(!on || std::abs(stream[2]) + std::abs(stream[4]) < 200);
     }
 
-    // A lost datagram's neighbours played one after the other: among three datagrams' boundaries
-    // the break is found where it is, in one tone or in a band of them; where the audio is whole
-    // (or silent) it is taken to lie after them.
-    void findsTheSeam_data() {
-        QTest::addColumn<int>("brokenAt"); // the boundary after which a datagram is missing; -1
-        QTest::addColumn<int>("tones");
-        QTest::addColumn<int>("found");
-        QTest::newRow("a tone, at the second boundary") << 1 << 1 << 1;
-        QTest::newRow("a band of tones, at the first") << 0 << 10 << 0;
-        QTest::newRow("a band of tones, at the third") << 2 << 10 << 2;
-        QTest::newRow("whole audio") << -1 << 10 << 3;
-        QTest::newRow("silence") << -1 << 0 << 3;
-    }
-    void findsTheSeam() {
-        QFETCH(int, brokenAt);
-        QFETCH(int, tones);
-        QFETCH(int, found);
-        constexpr int kDatagram = 512;
-        SeamLocator seams;
-        seams.reset(3 * kDatagram);
-        const int n = seams.fitFrames() + 3 * kDatagram;
-        QVector<qint16> audio(2 * n);
-        for (int i = 0; i < n; ++i) {
-            const bool after = brokenAt >= 0 && i >= seams.fitFrames() + brokenAt * kDatagram;
-            const int at = i + (after ? kDatagram : 0);
-            double band = 0;
-            for (int k = 0; k < tones; ++k)
-                band += std::sin(2 * M_PI * (310 + 237 * k) * at / kRate + k);
-            audio[2 * i] = audio[2 * i + 1] = qint16(std::lround(1600 * band));
-        }
-        QCOMPARE(seams.locate(audio.constData(), 3 * kDatagram, kDatagram), found);
-    }
-
     // Whether a datagram's audio breaks off what came before it: each channel with audio in it must
     // jump; a channel that carries on (while the other clicks, or is silent) says nothing was lost.
     void hearsABreak_data() {
@@ -244,7 +211,7 @@ private slots:
         QFETCH(bool, lost);
         QFETCH(bool, breaks);
         constexpr int kDatagram = 512;
-        SeamLocator seams;
+        BreakDetector seams;
         seams.reset(kDatagram);
         const int n = seams.fitFrames() + kDatagram;
         QVector<qint16> audio(2 * n);

@@ -134,8 +134,7 @@ private slots:
     // A script of ring operations on frames whose samples are their position + 1, and what each
     // did: "wP+N" writes N frames at position P (late/silent/refused frames), "rN" reads N (the
     // frames read, "_" for silence, then the frames of audio), "rN+W" too, waiting for up to W of
-    // those not written, "dK" keeps the newest K (frames discarded), "gP+N" puts a gap of N at P,
-    // moving what came after it on (frames that went beyond the room).
+    // those not written, "dK" keeps the newest K (frames discarded).
     void ring_data() {
         QTest::addColumn<QString>("script"); // "capacity: operations"
         QTest::addColumn<QString>("result");
@@ -157,17 +156,6 @@ private slots:
                                                << "0/4/2 _,_,_,_/4";
         QTest::newRow("wrapping around") << "4: w0+3 r3 w3+3 r3"
                                          << "0/0/0 1,2,3/3 0/0/0 4,5,6/3";
-        QTest::newRow("a gap put behind audio that came, which moves on")
-            << "8: w0+4 g2+2 w6+1 r7"
-            << "0/0/0 0 0/0/0 1,2,_,_,3,4,7/7";
-        QTest::newRow("a gap never behind the reads, across the wrap")
-            << "4: w0+3 r2 w3+2 g1+1 r3"
-            << "0/0/0 1,2/2 0/0/0 0 _,3,4/3";
-        QTest::newRow("a gap moves the last frames beyond the room") << "4: w0+4 g1+2 r4"
-                                                                     << "0/0/0 2 1,_,_,2/4";
-        QTest::newRow("nothing to move: the next write leaves the gap")
-            << "8: w0+2 g2+2 w4+1 r5"
-            << "0/0/0 0 0/2/0 1,2,_,_,5/5";
     }
     void ring() {
         QFETCH(QString, script);
@@ -191,8 +179,6 @@ private slots:
                 for (int i = 0; i < count; ++i)
                     read << (frames[2 * i] ? QString::number(frames[2 * i]) : "_");
                 results << read.join(',') + "/" + QString::number(got);
-            } else if (op[0] == 'g') {
-                results << QString::number(ring.insertGap(at, n));
             } else {
                 results << QString::number(ring.discardOldest(at));
             }

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "seamlocator.h"
+#include "breakdetector.h"
 
 #include <algorithm>
 
@@ -15,54 +15,21 @@ constexpr int kStride = 2;
 constexpr double kQuiet = 100.0;
 } // namespace
 
-SeamLocator::SeamLocator()
-    : SeamLocator(Config{}) {}
+BreakDetector::BreakDetector()
+    : BreakDetector(Config{}) {}
 
-SeamLocator::SeamLocator(const Config& config)
+BreakDetector::BreakDetector(const Config& config)
     : config(config) {}
 
-void SeamLocator::reset(int frames) {
+void BreakDetector::reset(int frames) {
     coefficients.assign(std::size_t(kChannels * (config.order + 1)), 0.0);
     work.assign(std::size_t(2 * (config.order + 1)), 0.0);
     scores.assign(std::size_t(frames / std::max(1, config.window) + 2), 0.0);
 }
 
-int SeamLocator::locate(const std::int16_t* frames, int count, int step) {
-    const int boundaries = step > 0 ? count / step : 0;
-    const int after = boundaries;
-    if (boundaries == 0 || count < config.window || std::size_t(boundaries) > scores.size())
-        return after;
-    for (int c = 0; c < kChannels; ++c)
-        fit(frames, c);
-    const auto missesAt = [&](int from) {
-        return this->missesAt(frames, from);
-    };
-    // The others: stretches in the middle of each datagram, where nothing breaks.
-    int n = 0;
-    for (int k = 0; k < boundaries && n < int(scores.size()); ++k)
-        if (k * step + step / 2 + config.window <= count)
-            scores[std::size_t(n++)] = missesAt(k * step + step / 2);
-    if (n == 0)
-        return after;
-    std::nth_element(scores.begin(), scores.begin() + n / 2, scores.begin() + n);
-    const double usual = scores[std::size_t(n / 2)];
-    int best = after;
-    double bestMisses = config.standsOut * usual;
-    for (int k = 0; k < boundaries; ++k) {
-        if (k * step + config.window > count)
-            break;
-        const double m = missesAt(k * step);
-        if (m > bestMisses) {
-            bestMisses = m;
-            best = k;
-        }
-    }
-    return best;
-}
-
 // Each channel with audio in it must break: one that carries on (a tone where the other channel
 // had a click, a step, a burst beginning) says nothing was lost.
-bool SeamLocator::breaks(const std::int16_t* frames, int count) {
+bool BreakDetector::breaks(const std::int16_t* frames, int count) {
     const int stretches = count / config.window - 1;
     if (stretches < 3 || std::size_t(stretches) > scores.size())
         return false;
@@ -84,16 +51,9 @@ bool SeamLocator::breaks(const std::int16_t* frames, int count) {
     return heard > 0;
 }
 
-// The predictor's misses on both channels over a window from `from` frames after the fit's
-// stretch.
-double SeamLocator::missesAt(const std::int16_t* frames, int from) const {
-    const std::int16_t* tail = frames + kChannels * config.fitFrames;
-    return misses(tail, 0, from, config.window) + misses(tail, 1, from, config.window);
-}
-
 // Levinson-Durbin on the stretch's autocorrelation: a predictor of `order` taps, stable whatever
 // the audio.
-void SeamLocator::fit(const std::int16_t* frames, int channel) {
+void BreakDetector::fit(const std::int16_t* frames, int channel) {
     const int p = config.order;
     double* a = &coefficients[std::size_t(channel * (p + 1))];
     double* r = work.data();
@@ -125,7 +85,7 @@ void SeamLocator::fit(const std::int16_t* frames, int channel) {
 
 // The predictor's squared misses over `count` frames from `from` (the frames before `from` lie
 // before it in memory, the fit's stretch at least).
-double SeamLocator::misses(const std::int16_t* frames, int channel, int from, int count) const {
+double BreakDetector::misses(const std::int16_t* frames, int channel, int from, int count) const {
     const int p = config.order;
     const double* a = &coefficients[std::size_t(channel * (p + 1))];
     double sum = 0.0;
