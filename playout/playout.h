@@ -14,7 +14,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <limits>
 #include <vector>
 
 // One playback stream's playout: the host's audio pushed into a PlayoutRing at its place in the
