@@ -31,6 +31,10 @@ std::int64_t CardPlayback::takenNs(CardDevice device) const {
     return device == CardDevice::Cable ? receiver.cableTakenNs() : receiver.speakerTakenNs();
 }
 
+bool CardPlayback::hasTaken(CardDevice device) const {
+    return device == CardDevice::Cable ? receiver.cableHasTaken() : receiver.speakerHasTaken();
+}
+
 void CardPlayback::datagram(const QByteArray& datagram, int frames, ReceiverMode speakerReceiver,
                             std::int64_t arrivalNs) {
     const auto* block = reinterpret_cast<const std::int16_t*>(datagram.constData());

@@ -35,9 +35,11 @@ public:
     std::int64_t service(std::int64_t nowNs) { return receiver.service(nowNs); }
     std::int64_t nextServiceNs(std::int64_t nowNs) const { return receiver.nextServiceNs(nowNs); }
 
-    // A written stream reported an error, and when it last took audio (-1: not yet looked at).
+    // A written stream reported an error, when it last took audio (-1: not yet looked at), and
+    // whether it has taken any since it opened.
     bool failed(CardDevice device) const;
     std::int64_t takenNs(CardDevice device) const;
+    bool hasTaken(CardDevice device) const;
 
     PlayoutStats stats() const { return receiver.stats(); }
     const HSVUMeter* meter() const { return &vuMeter; }

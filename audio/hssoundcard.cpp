@@ -237,7 +237,8 @@ void HSSoundCard::say(CardDevice device, Action action) const {
 }
 
 // A playback stream is judged on the clock it is timed by, the capture on the steady clock its
-// callbacks are stamped with.
+// callbacks are stamped with. A stream that has not yet begun is given longer: a busy sound server
+// links a new stream late.
 bool HSSoundCard::stoppedWorking(CardDevice device) {
     if (gone[std::size_t(device)].exchange(false))
         return true;
@@ -247,8 +248,10 @@ bool HSSoundCard::stoppedWorking(CardDevice device) {
             capture.lastNs(), steadyClockNs(),
             captureBufferFrames(f.frameSizeIn, config.settings.frameInMult), f.sampleRate,
             capture.delivered() ? SoundWatchdog::kMinSilenceMs : SoundWatchdog::kFirstDeliveryMs);
-    return playback.failed(device) || stalled(playback.takenNs(device), nowNs(), f.frameSizeOut,
-                                              f.sampleRate, SoundWatchdog::kMinSilenceMs);
+    return playback.failed(device) ||
+           stalled(playback.takenNs(device), nowNs(), f.frameSizeOut, f.sampleRate,
+                   playback.hasTaken(device) ? SoundWatchdog::kMinSilenceMs
+                                             : SoundWatchdog::kFirstDeliveryMs);
 }
 
 // The device thread from here on.

@@ -24,9 +24,9 @@ std::int64_t steadyClockNs();
 // change.
 class SoundWatchdog {
 public:
-    // A stream silent for this long since it opened (or since its first block) has stopped
-    // working: a playback stream, or a capture that has delivered; a capture that has not yet is
-    // given kFirstDeliveryMs.
+    // A stream silent for this long since its latest block has stopped working; one that has not
+    // yet taken or delivered any is given kFirstDeliveryMs since it opened (a sound server that
+    // is busy links a new stream late).
     static constexpr std::int64_t kMinSilenceMs = 500;
     static constexpr std::int64_t kFirstDeliveryMs = 2000;
 

@@ -109,6 +109,10 @@ void Playout::push(std::int64_t position, const std::int16_t* frames, int count,
         lostDatagrams +=
             static_cast<std::uint64_t>(std::lround((position - pushedEnd) / double(count)));
     pushedEnd = std::max(pushedEnd, position + count);
+    // Until the audio starts nothing reads the ring (a card that takes nothing yet, as a busy
+    // server links a new stream late): the oldest goes, as the start would skip it anyway.
+    if (!playing)
+        ring.discardOldest(ring.capacity() - count);
     const PlayoutRing::Written result = ring.write(position, frames, count);
     if (result.late > 0)
         ++lateDatagrams;

@@ -80,6 +80,8 @@ public:
     // When the card was first seen to have taken its latest audio, or first looked at before it
     // took any; -1 before that.
     std::int64_t lastTakenNs() const { return firstLookNs < 0 ? -1 : cardClock.takenSeenNs(); }
+    // The card has taken audio since it was first looked at: its stream has begun to play.
+    bool hasTaken() const { return firstLookNs >= 0 && cardClock.takenSeenNs() > firstLookNs; }
 
     PlayoutStats stats() const;
     // The card's clock against the system's, in ppm (0 until measured); any thread.

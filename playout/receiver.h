@@ -49,11 +49,14 @@ public:
     // When it wants service() called, as it stands at `nowNs` (after a datagram).
     std::int64_t nextServiceNs(std::int64_t nowNs) const;
 
-    // A card's stream failed, and when each card last took audio (-1: not yet looked at).
+    // A card's stream failed, when each card last took audio (-1: not yet looked at), and whether
+    // it has taken any yet.
     bool cableFailed() const { return cable.failed(); }
     bool speakerFailed() const { return speakerOn && speaker.failed(); }
     std::int64_t cableTakenNs() const { return cable.lastTakenNs(); }
     std::int64_t speakerTakenNs() const { return speakerOn ? speaker.lastTakenNs() : -1; }
+    bool cableHasTaken() const { return cable.hasTaken(); }
+    bool speakerHasTaken() const { return speakerOn && speaker.hasTaken(); }
 
     // The virtual cable's playout since the start, and the jitter it covers; any thread.
     PlayoutStats stats() const;

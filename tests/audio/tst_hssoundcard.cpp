@@ -188,6 +188,34 @@ private slots:
         QCOMPARE(card.restarts.load(), atStart && device != CardDevice::Speaker ? 2 : 1);
     }
 
+    // A speaker's stream that a busy sound server links late, taking nothing for a second and a
+    // half after it opens, is not taken for one that stopped working, and plays the audio once it
+    // begins; one never linked is judged stopped.
+    void aSpeakerLinkedLate_data() {
+        QTest::addColumn<qint64>("linkedAfterMs");
+        QTest::addColumn<bool>("stopped");
+        QTest::newRow("linked 1.5 s late") << qint64(1500) << false;
+        QTest::newRow("never linked") << qint64(60000) << true;
+    }
+    void aSpeakerLinkedLate() {
+        QFETCH(qint64, linkedAfterMs);
+        QFETCH(bool, stopped);
+        StandInSoundCard card;
+        card.idleClock = false;
+        card.speakerLinkedAfterNs = linkedAfterMs * 1'000'000;
+        QVERIFY(card.startOnItsDevices({streamFormatForHost(48000, 128), {}}));
+        card.setSpeakerOn(true);
+        bool reported = false;
+        for (int i = 0; i < 4 * 48000 / 128; ++i) { // 4 s of the host's audio
+            card.StreamOut(QByteArray::fromHex("e803e803").repeated(128));
+            reported = reported || card.deviceChange() == StandInSoundCard::kSpeaker;
+        }
+        QCOMPARE(reported, stopped);
+        if (!stopped)
+            QVERIFY(framesWhere(card.speakerPlayed(),
+                                [](int left, int) { return std::abs(left - 1000) < 50; }) > 0);
+    }
+
     // The audio worker's thread runs ahead of ordinary threads, or says why it cannot; a thread it
     // starts (a device switch) inherits that and goes back to the ordinary priority.
     void audioThreadRunsAhead() {

@@ -68,6 +68,9 @@ public:
     std::array<std::atomic<bool>, 3> plugged{{{true}, {true}, {true}}};
     std::atomic<bool>& present(CardDevice device) { return plugged[std::size_t(device)]; }
     std::atomic<bool> idleClock{true};
+    // How long the speaker's stream takes nothing after it opens, on the card's clock: a busy
+    // sound server links a new stream late.
+    std::atomic<std::int64_t> speakerLinkedAfterNs{0};
     std::atomic<int> captureIndex{0};
     std::atomic<int> restarts{0};
     // The index of the capture device opened last, and the index the speaker was opened under
@@ -111,8 +114,10 @@ protected:
             openedCapture = captureIndex.load();
         else
             ++(device == CardDevice::Cable ? opened : speakerOpened);
-        if (device == CardDevice::Speaker)
+        if (device == CardDevice::Speaker) {
             speakerIndex = index;
+            speakerLinkedNs = clockNs + speakerLinkedAfterNs;
+        }
         setOpen(device, true);
         return true;
     }
@@ -231,7 +236,7 @@ private:
             servicePlaybackAt(clockNs);
             if (present(CardDevice::Cable))
                 cable.cycle(frames);
-            if (present(CardDevice::Speaker))
+            if (present(CardDevice::Speaker) && clockNs >= speakerLinkedNs)
                 speaker.cycle(frames);
         }
         clockNs = ns;
@@ -246,6 +251,7 @@ private:
     // The simulated clock and the card's next cycle on it (worker thread).
     std::int64_t clockNs = 0;
     std::int64_t nextCycleNs = 0;
+    std::int64_t speakerLinkedNs = 0;
     // Wall-clock moments of the latest datagram and of the latest move of the clock by idle time.
     std::int64_t lastArrivalWallNs = 0;
     std::int64_t lastAdvanceWallNs = 0;
