@@ -400,14 +400,22 @@ def _fsk_snr_db(powers):
     return 10 * np.log10((strongest + 1e-20) / (others + 1e-20))
 
 
-def _fsk_alignment(x, start, frames, bins, size):
+def _fsk_frames(x, start, frames, length):
+    """`frames` frames of a symbol `length` samples long (not a whole number where the pitch is
+    off) from start, each starting at its nearest sample."""
+    size = round(length)
+    starts = start + np.round(np.arange(frames) * length).astype(int)
+    return x[starts[:, None] + np.arange(size)]
+
+
+def _fsk_alignment(x, start, frames, bins, length):
     """The offset (samples from start, within a symbol) at which frames of one symbol best hold
     each signal's tone in one bin: searched in ever finer steps."""
     def score(offset):
-        chunk = x[start + offset:start + offset + frames * size].reshape(frames, size)
-        spectrum = np.abs(np.fft.rfft(chunk, axis=1)) ** 2
+        spectrum = np.abs(np.fft.rfft(_fsk_frames(x, start + offset, frames, length), axis=1)) ** 2
         return float(np.mean(_fsk_snr_db(spectrum[:, bins])))
 
+    size = round(length)
     best, step = 0, size // 32
     candidates = range(0, size, step)
     while True:
@@ -419,24 +427,25 @@ def _fsk_alignment(x, start, frames, bins, size):
                       if 0 <= best + d < size]
 
 
-def fsk_snr(x, band, from_frame, host_ppm, card_ppm, rate=CABLE_RATE):
+def fsk_snr(x, band, from_frame, rate=CABLE_RATE):
     """The FSK band's tones against their neighbours: per 160-ms frame and signal, the power in the
     bin of the strongest of its 8 tones against the mean of the other 7, in dB, from from_frame
-    on. The frames are aligned with the symbols again in every 4-s window, so that latency may
-    move; the tones and the symbols' length are where the host's clock puts them in the card's
-    samples."""
-    scale = (1 + host_ppm * 1e-6) / (1 + card_ppm * 1e-6)
+    on. As a decoder tracks each signal, every 4-s window finds the band again: its frequency
+    scale from the pilot, its symbols' edges by alignment. The pitch is judged in its own column;
+    without this, a pitch error of a few ppm would read as tens of dB here."""
     nominal = round(fsk_band.SYMBOL_S * rate)
-    size = round(nominal / scale)
     tones = np.array([band.tones_hz(s) for s in range(fsk_band.SIGNALS)])
     bins = np.round(tones / fsk_band.TONE_SPACING_HZ).astype(int)
-    n = np.arange(size)
-    basis = np.exp(-2j * np.pi * np.outer(tones.reshape(-1) * scale / rate, n))
     frames = int(WINDOW_S / fsk_band.SYMBOL_S) - 1
     out = []
-    for start in range(from_frame, len(x) - (frames + 1) * size, frames * size):
-        offset = _fsk_alignment(x, start, frames, bins, nominal)
-        chunk = x[start + offset:start + offset + frames * size].reshape(frames, size)
+    for start in range(from_frame, len(x) - (frames + 2) * nominal, frames * nominal):
+        stretch = x[start:start + frames * nominal]
+        scale = tone_frequency(stretch, fsk_band.PILOT_HZ / rate) * rate / fsk_band.PILOT_HZ
+        length = nominal / scale
+        offset = _fsk_alignment(x, start, frames, bins, length)
+        chunk = _fsk_frames(x, start + offset, frames, length)
+        basis = np.exp(-2j * np.pi * np.outer(tones.reshape(-1) * scale / rate,
+                                              np.arange(chunk.shape[1])))
         powers = np.abs(chunk @ basis.T) ** 2
         out.extend(_fsk_snr_db(powers.reshape(frames, *tones.shape)).reshape(-1))
     return out
@@ -494,7 +503,7 @@ def analyse_signal(cell, recording, log, raw, tone_hz=None, channel=0, fsk_seed=
     if fsk_seed is None:
         cell["thdn"] = thd_n(x, tone_hz, settled)
     else:
-        snr = fsk_snr(x, fsk_band.band(fsk_seed), settled, host_ppm, card)
+        snr = fsk_snr(x, fsk_band.band(fsk_seed), settled)
         cell["fsk"] = {"median": float(np.median(snr)), "p10": float(np.percentile(snr, 10))} \
             if snr else None
     latency = cell["latency"]["median"] * 1e6 if cell.get("latency") else 0
