@@ -46,6 +46,9 @@ constexpr std::int64_t kTimedCycles = 4;
 constexpr std::int64_t kStartLookNs = 5'000'000;
 constexpr std::int64_t kStartPatienceNs = 40'000'000;
 constexpr long kScratchFrames = 2048;
+// Audio that has come wholly too late for this long has lost its place in the stream: a stall's
+// backlog comes in far less.
+constexpr std::int64_t kLostPlaceNs = 250'000'000;
 // The longest datagram whose start is checked for a break in the audio, in datagrams.
 constexpr int kCheckedDatagrams = 4;
 
@@ -94,6 +97,7 @@ void Playout::attach(PlaybackSink* card) {
     startFrames = std::lround(2 * datagram * nominalRatio);
     startHeldSinceNs = firstLookNs = -1;
     playing = underrunning = cardFailed = false;
+    behindSinceNs = -1;
     reader.waitRoom = 0;
     if (!sink)
         return;
@@ -109,6 +113,7 @@ void Playout::push(std::int64_t position, const std::int16_t* frames, int count,
         lostDatagrams +=
             static_cast<std::uint64_t>(std::lround((position - pushedEnd) / double(count)));
     pushedEnd = std::max(pushedEnd, position + count);
+    refindIfLost(position, count, nowNs);
     // Until the audio starts nothing reads the ring (a card that takes nothing yet, as a busy
     // server links a new stream late): the oldest goes, as the start would skip it anyway.
     if (!playing)
@@ -129,6 +134,24 @@ void Playout::push(std::int64_t position, const std::int16_t* frames, int count,
         writeAudio();
     else
         startAudio(nowNs);
+}
+
+// Audio that keeps coming wholly behind what the card has already been given has lost its place:
+// the stream stands further on than the schedule put it (losses the schedule could not yet count
+// while it locked), and every datagram would be skipped for good. For a while that is a backlog's
+// tail or a burst's; beyond it, the audio starts afresh where the schedule now puts it.
+void Playout::refindIfLost(std::int64_t position, int count, std::int64_t nowNs) {
+    if (!playing || position + count > ring.readPosition()) {
+        behindSinceNs = -1;
+        return;
+    }
+    if (behindSinceNs < 0)
+        behindSinceNs = nowNs;
+    if (nowNs - behindSinceNs < kLostPlaceNs)
+        return;
+    behindSinceNs = -1;
+    playing = underrunning = false;
+    ring.reset(ring.capacity(), position);
 }
 
 void Playout::setTarget(int frames) {

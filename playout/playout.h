@@ -91,6 +91,7 @@ private:
     double scheduledEnd(std::int64_t atNs) const;
     double hostAtOutput() const;
     double hostAtCard() const;
+    void refindIfLost(std::int64_t position, int count, std::int64_t nowNs);
     void look(std::int64_t nowNs);
     void steer(std::int64_t nowNs);
     void followClocks(double pulled);
@@ -146,6 +147,8 @@ private:
     // The audio has started: before, the card plays silence.
     bool playing = false;
     bool underrunning = false;
+    // Since when every datagram has come wholly behind the audio already played; -1: none.
+    std::int64_t behindSinceNs = -1;
 
     std::atomic<std::uint64_t> underruns{0};
     std::atomic<std::uint64_t> underrunFrames{0};
