@@ -33,7 +33,7 @@ public:
     void datagram(const QByteArray& datagram, int frames, ReceiverMode speakerReceiver,
                   std::int64_t arrivalNs);
     std::int64_t service(std::int64_t nowNs) { return receiver.service(nowNs); }
-    std::int64_t nextServiceNs(std::int64_t nowNs) { return receiver.nextServiceNs(nowNs); }
+    std::int64_t nextServiceNs(std::int64_t nowNs) const { return receiver.nextServiceNs(nowNs); }
 
     // A written stream reported an error, when it last took audio (-1: not yet looked at), and
     // whether it has taken any since it opened.

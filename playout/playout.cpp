@@ -29,11 +29,11 @@ constexpr std::int64_t kMovePatienceNs = 1'000'000'000;
 // A host's clock, while its schedule says nothing closer (jitter from the stream's start), is
 // taken as nominal give or take what a real one is off by: the card's clock is followed meanwhile.
 constexpr double kUnmeasuredHostPpm = 100.0;
-// The card is looked at a millisecond after each of its cycles, so that when its cycles come is
-// known on the card's own clock, and a little before (LookLead), so that a cycle whose audio has
-// not come can still be filled in time; the worker's timer fires to the millisecond and no later
-// than asked, so a look may come up to a millisecond earlier still. The target's margin covers the
-// audio still to come before the cycle.
+// The card is looked at a millisecond before each of its cycles, so that a cycle whose audio has
+// not come can still be filled in time, and a millisecond after, so that when its cycles come is
+// known to those two milliseconds on the card's own clock; the worker's timer fires to the
+// millisecond and no later than asked, so a look may come up to a millisecond earlier still. The
+// target's margin covers the audio still to come before the cycle.
 constexpr std::int64_t kGuardNs = 1'000'000;
 constexpr std::int64_t kTimerNs = 1'000'000;
 // Once the audio plays on a settled clock, a cycle the card already holds audio for needs no
@@ -92,7 +92,6 @@ void Playout::reset(int rate, int stream, int datagramFrames, std::int64_t posit
 void Playout::attach(PlaybackSink* card) {
     sink = card;
     cardClock.reset(streamRate);
-    lookLead.reset();
     written = steeredTaken = steeredCycleNs = 0;
     capacity = fillNow = 0;
     startFrames = std::lround(2 * datagram * nominalRatio);
@@ -169,7 +168,6 @@ bool Playout::breaksAt(std::int64_t position, const std::int16_t* frames, int co
 }
 
 std::int64_t Playout::service(std::int64_t nowNs) {
-    lookLead.looked(nowNs);
     if (!sink || cardFailed)
         return nowNs + kStartLookNs;
     look(nowNs);
@@ -184,17 +182,10 @@ std::int64_t Playout::service(std::int64_t nowNs) {
 }
 
 // Looked at just before a cycle (to feed it) and just after (to see when it came).
-std::int64_t Playout::nextServiceNs(std::int64_t nowNs) {
-    const std::int64_t next = nextLookNs(nowNs);
-    lookLead.ask(next);
-    return next;
-}
-
-std::int64_t Playout::nextLookNs(std::int64_t nowNs) const {
+std::int64_t Playout::nextServiceNs(std::int64_t nowNs) const {
     if (!sink || cardFailed || !cardClock.known())
         return nowNs + kStartLookNs;
     const std::int64_t periodNs = cardClock.periodNs();
-    const std::int64_t leadNs = lookLead.leadNs(periodNs);
     const long period = std::max(1L, cardClock.periodFrames());
     std::int64_t cycle = cardClock.nextCycleNs();
     std::int64_t index = cardClock.cyclesSeen() + 1;
@@ -205,10 +196,10 @@ std::int64_t Playout::nextLookNs(std::int64_t nowNs) const {
     cycle += gone * periodNs;
     index += gone;
     const std::int64_t held = fillNow - gone * period;
-    if (nowNs >= cycle - leadNs - kTimerNs)
+    if (nowNs >= cycle - kGuardNs - kTimerNs)
         return held < period ? nowNs : cycle + kGuardNs;
     const bool timed = !playing || !cardClock.settled() || index % kTimedCycles == 0;
-    return timed || held < period ? cycle - leadNs : cycle + kGuardNs;
+    return timed || held < period ? cycle - kGuardNs : cycle + kGuardNs;
 }
 
 PlayoutStats Playout::stats() const {
@@ -339,7 +330,7 @@ void Playout::keepCardFed(std::int64_t nowNs) {
             writeOut(startFrames - fillNow, playing);
         return;
     }
-    if (nowNs < cardClock.nextCycleNs() - lookLead.leadNs(cardClock.periodNs()) - kTimerNs)
+    if (nowNs < cardClock.nextCycleNs() - kGuardNs - kTimerNs)
         return;
     const long need = cardClock.periodFrames();
     if (fillNow < need)

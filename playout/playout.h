@@ -6,7 +6,6 @@
 #include "cardclock.h"
 #include "driftcontroller.h"
 #include "fillkeeper.h"
-#include "looklead.h"
 #include "playbacksink.h"
 #include "playoutring.h"
 #include "playoutstats.h"
@@ -74,9 +73,8 @@ public:
     std::int64_t service(std::int64_t nowNs);
     // When it wants service() called, from what it knows at `nowNs`: before the first of the
     // card's cycles that what the card holds does not cover, or that is due to be timed; at once
-    // if that cycle's look is late. Asked again after each push, whose audio may put it off; the
-    // latest answer is what the next service() is measured against, as late or not.
-    std::int64_t nextServiceNs(std::int64_t nowNs);
+    // if that cycle's look is late. Asked again after each push, whose audio may put it off.
+    std::int64_t nextServiceNs(std::int64_t nowNs) const;
     // The card refused to say how much it can take: its stream failed.
     bool failed() const { return cardFailed; }
     // When the card was first seen to have taken its latest audio, or first looked at before it
@@ -94,7 +92,6 @@ private:
     double hostAtOutput() const;
     double hostAtCard() const;
     void refindIfLost(std::int64_t position, int count, std::int64_t nowNs);
-    std::int64_t nextLookNs(std::int64_t nowNs) const;
     void look(std::int64_t nowNs);
     void steer(std::int64_t nowNs);
     void followClocks(double pulled);
@@ -112,7 +109,6 @@ private:
     DriftController controller;
     FillKeeper keeper;
     CardClock cardClock;
-    LookLead lookLead;
     RingReader reader;
     BreakDetector breakDetector;
     std::vector<std::int16_t> checkedAudio;

@@ -68,7 +68,7 @@ std::int64_t Receiver::service(std::int64_t nowNs) {
     return speakerOn ? std::min(next, speaker.service(nowNs)) : next;
 }
 
-std::int64_t Receiver::nextServiceNs(std::int64_t nowNs) {
+std::int64_t Receiver::nextServiceNs(std::int64_t nowNs) const {
     const std::int64_t next = cable.nextServiceNs(nowNs);
     return speakerOn ? std::min(next, speaker.nextServiceNs(nowNs)) : next;
 }

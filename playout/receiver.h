@@ -47,7 +47,7 @@ public:
     // Keeps the cards fed between datagrams; returns when it wants to be called again.
     std::int64_t service(std::int64_t nowNs);
     // When it wants service() called, as it stands at `nowNs` (after a datagram).
-    std::int64_t nextServiceNs(std::int64_t nowNs);
+    std::int64_t nextServiceNs(std::int64_t nowNs) const;
 
     // A card's stream failed, when each card last took audio (-1: not yet looked at), and whether
     // it has taken any yet.
