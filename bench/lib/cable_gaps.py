@@ -21,11 +21,14 @@ from playout_analysis import (CABLE_RATE, NS, SERVER_PERIOD_NS, first_sound_fram
                                frame_clock, parse_recording)
 
 # JACK's dummy backend: a cycle that woke a period or more late (the figure is the time since that
-# cycle began, not the time lost); PipeWire: a cycle whose graph had not finished when the next
-# began; JACK's engine: a client that had not finished its cycle.
+# cycle began, not the time lost); PipeWire: a cycle one of the server's own nodes (a cable's
+# ends, its driver) had not finished when the next began (not a client's late node, which may be
+# the panel's, nor one at position 0, a node left driving itself when a client's stream stopped);
+# JACK's engine: a client that had not finished its cycle.
 JACK_LATE = re.compile(r"^(\d+\.\d+) JackTimedDriver::Process XRun")
 JACK_CLIENT = re.compile(r"^(\d+\.\d+) JackEngine::XRun: client = (.*) was not finished")
-PIPEWIRE_XRUN = re.compile(r"^(\d+\.\d+) .*XRun!")
+PIPEWIRE_XRUN = re.compile(
+    r"^(\d+\.\d+) .*\((umx_\w+|Dummy-Driver)-\d+\) client too slow! \S+ pos:[1-9]")
 # A server's xrun explains a gap that starts within this time of the line: the line is written
 # when the late cycle has run, and the stamp is taken when the script reads it.
 EXPLAINS_WITHIN_NS = 500_000_000

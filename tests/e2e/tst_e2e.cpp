@@ -37,9 +37,14 @@ constexpr int kStretch = kCableRate / 16;
 
 // A run of silence at the cable is the audio server's when the server logged a cycle of its own
 // run late (its own xrun) this close to it: the recording's frames are placed in time from when
-// it started, the server's lines by their stamps.
+// it started, the server's lines by their stamps. The xruns are JACK's dummy backend's late
+// cycles, and PipeWire's cycles that one of the server's own nodes (a cable's ends, its driver)
+// had not finished when the next began; not a client's late node, which may be the panel's, nor
+// one at position 0, which is a node left driving itself when a client's stream stopped.
 constexpr qint64 kServerXrunNearMs = 1000;
-const QRegularExpression kServerXrun(R"(^(\d+\.\d+) (JackTimedDriver::Process XRun|.*XRun!))");
+const QRegularExpression
+    kServerXrun(R"(^(\d+\.\d+) (JackTimedDriver::Process XRun|)"
+                R"(.*\((umx_\w+|Dummy-Driver)-\d+\) client too slow! \S+ pos:[1-9]))");
 
 // The host away in an outage: long enough for the third reconnection attempt and beyond.
 constexpr int kOutageMs = 20000;
@@ -432,12 +437,12 @@ private slots:
     // window wears the stored theme (the window colour #31363b) and maps no OpenGL driver. A tone
     // played into the capture cable at the host's rate reaches the rig at the host's rate (the
     // panel captures at twice it) and at its level. The speaker switched off and on ten times from
-    // the tray's menu leaves no gap in the cable's tone (half a millisecond of silence). The rig's
-    // host fails, and nobody touches the panel: audio flows again each time, the cable carrying
-    // what the rig sent, its left tone on the left and its right one on the right. In the main
-    // suite the host is killed and back at once; with UMX_SOAK_MINUTES every fault comes in turn
-    // for that long, and no descriptor or thread is left behind. Then a logout's SIGTERM ends the
-    // panel as Quit does, its settings saved.
+    // the tray's menu leaves no gap in the cable's tone (half a millisecond of silence) but where
+    // the audio server lost time itself. The rig's host fails, and nobody touches the panel: audio
+    // flows again each time, the cable carrying what the rig sent, its left tone on the left and
+    // its right one on the right. In the main suite the host is killed and back at once; with
+    // UMX_SOAK_MINUTES every fault comes in turn for that long, and no descriptor or thread is
+    // left behind. Then a logout's SIGTERM ends the panel as Quit does, its settings saved.
     void faultsAreRiddenOut() {
         const double minutes = qEnvironmentVariable("UMX_SOAK_MINUTES").toDouble();
         Session s;
@@ -484,16 +489,18 @@ private slots:
         // A busy machine may switch for longer than the recording lasts.
         QVERIFY(QTest::qWaitFor([&] { return recorder.state() == QProcess::NotRunning; }, kWaitMs));
         // No run of silence of half a millisecond in the left tone but where the server lost time.
-        QStringList gaps;
+        QStringList gaps, excused;
         const QVector<double> left = channelOf(recorder.readAllStandardOutput(), 0) << 1.0;
         for (int i = 0, silent = 0; i < left.size(); ++i) {
             const qint64 at = recordedFrom + (i - silent) * 1000LL / kCableRate;
             if (std::abs(left.at(i)) < 0.01)
                 ++silent;
-            else if (const int frames = std::exchange(silent, 0);
-                     frames >= kCableRate / 2000 && !serverLostTime(at))
-                gaps << QString("%1 frames at %2 ms").arg(frames).arg(at - recordedFrom);
+            else if (const int frames = std::exchange(silent, 0); frames >= kCableRate / 2000)
+                (serverLostTime(at) ? excused : gaps)
+                    << QString("%1 frames at %2 ms").arg(frames).arg(at - recordedFrom);
         }
+        if (!excused.isEmpty())
+            qInfo("silent beside the server's own xruns: %s", qPrintable(excused.join("; ")));
         QVERIFY2(gaps.isEmpty(), qPrintable("silent: " + gaps.join("; ")));
 
         // The panel's open descriptors and threads, in the steady state after each fault: what a
