@@ -99,26 +99,50 @@ public:
     long writable() override { return kCapacity - static_cast<long>(held.size() / 2); }
     void write(const std::int16_t* frames, long count) override {
         held.insert(held.end(), frames, frames + 2 * count);
+        if (halted && static_cast<long>(held.size() / 2) >= period)
+            restart();
     }
     std::int64_t nextCycleNs() const {
+        if (halted)
+            return INT64_MAX;
         double atNs = cycles * periodNs;
         for (auto stop = stopsMs.begin(); stop != stopsMs.end() && stop.key() * 1e9 <= atNs; ++stop)
             atNs += stop.value() * 1e6;
         return std::llround(atNs);
     }
-    // One cycle: the card takes a period, short of what it was not given.
+    // One cycle: the card takes a period (less the priming at its first), short of what it was
+    // not given; one that halts on running dry drops what it held.
     QVector<qint16> cycle() {
         QVector<qint16> out(2 * period, 0);
-        const auto n = std::min<std::size_t>(held.size(), static_cast<std::size_t>(out.size()));
+        const auto want = static_cast<std::size_t>(2 * (period - (taking ? 0 : priming)));
+        const auto n = std::min(held.size(), want);
         std::copy(held.begin(), held.begin() + n, out.begin());
         held.erase(held.begin(), held.begin() + n);
-        ranShort = n < static_cast<std::size_t>(out.size());
+        ranShort = n < want;
+        taking = true;
         ++cycles;
+        if (ranShort && haltsWhenDry) {
+            held.clear();
+            halted = true;
+        }
         return out;
     }
     bool ranShort = false; // the last cycle
+    // A stream through a server that resamples it takes `priming` frames less at its first cycle;
+    // one that halts when dry (ALSA's start threshold as PortAudio sets it, after its recovery from
+    // an underrun) takes nothing more until it holds a period again. `nowNs` is the simulation's.
+    int priming = 0;
+    bool haltsWhenDry = false;
+    std::int64_t nowNs = 0;
 
 private:
+    void restart() {
+        halted = taking = false;
+        cycles = static_cast<std::int64_t>(std::ceil(nowNs / periodNs));
+    }
+    bool halted = false;
+    bool taking = false;
+
     static constexpr long kCapacity = 96000;
     int period;
     double periodNs;
@@ -404,6 +428,24 @@ private slots:
         QVERIFY2(run.worstPitchPpm(15) < 30, qPrintable(QString::number(run.worstPitchPpm(15))));
     }
 
+    // A stream through a server that resamples it takes a little less than a period at its first
+    // cycle, and one that runs dry is stopped and started again only once it holds a period
+    // (ALSA's start threshold, as PortAudio sets it when it recovers from an underrun): a playout
+    // started on a running stream (a speaker switched on), at any moment of a datagram, keeps such
+    // a card fed until its cycles are known, and its audio plays within a second.
+    void playoutStartsACardThatTakesLessAtFirst() {
+        for (int offset = 0; offset < 20; ++offset) {
+            const double startS = 1 + offset * 0.00113;
+            const Run run = simulate(Network{0, 0, {}, 0, 0, 512}, startS + 1.5, startS, 2048, 0,
+                                     {}, true, 61, true);
+            QVERIFY2(
+                !run.latencyMs.isEmpty() && run.latencyMs.first().x() < startS + 1,
+                qPrintable(QString("started at %1 s: the tone at %2 s")
+                               .arg(startS)
+                               .arg(run.latencyMs.isEmpty() ? -1 : run.latencyMs.first().x())));
+        }
+    }
+
     // A burst of 0-50 ms of jitter from 20 s to 40 s: the card runs short only during the burst,
     // holds no more latency than the jitter and the queue it builds over datagrams of 5 ms ask
     // for, and gives the excess back by splices within 35 s of the burst's end, at the host's
@@ -605,9 +647,12 @@ private:
     // set again after each datagram, as the worker's). The latency is from the host frame the card
     // takes to when the host made it.
     static Run simulate(const Network& net, double seconds, double startS = 0, int period = 1024,
-                        double cardPpm = 0, const Moments& cardStopsMs = {}, bool conceal = true) {
+                        double cardPpm = 0, const Moments& cardStopsMs = {}, bool conceal = true,
+                        int priming = 0, bool haltsWhenDry = false) {
         const QVector<Datagram> trace = arrivals(net, seconds);
         SimulatedCard sink(period, cardPpm, cardStopsMs);
+        sink.priming = priming;
+        sink.haltsWhenDry = haltsWhenDry;
         Receiver receiver;
         QVector<qint16> frames(2 * net.frames);
         Run run;
@@ -619,7 +664,7 @@ private:
         std::int64_t serviceNs = 0;
         for (std::int64_t nowNs = 0; nowNs < seconds * 1e9;) {
             const std::int64_t arrivalNs = next < trace.size() ? trace[next].arrivalNs : INT64_MAX;
-            nowNs = std::min({arrivalNs, sink.nextCycleNs(), serviceNs});
+            nowNs = sink.nowNs = std::min({arrivalNs, sink.nextCycleNs(), serviceNs});
             const double s = nowNs / 1e9;
             if (!started && s >= startS) {
                 receiver.start({kRate, kStreamRate, net.frames, 0, conceal}, &sink);
