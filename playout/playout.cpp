@@ -317,10 +317,9 @@ void Playout::writeAudio() {
 }
 
 // Before the card's next cycle it must hold what the cycle takes: what has not come is played as
-// silence. Before its first cycle, it is given silence to start on, and until its cycles settle it
-// is kept holding a period (and no less than the start's silence) at every look: its first cycle
-// may have taken less than a period (a server resampling the stream primes its resampler), the
-// looks that time its cycles are still coarse, and a stream that ran dry starts again only once
+// silence. Before its first cycle, it is given silence to start on, and until its cycles settle no
+// less than that before each: its first cycle may have taken less than a period (a server
+// resampling the stream primes its resampler), and a stream that ran dry starts again only once
 // it holds a period (ALSA's start threshold), which a first cycle's step would never give it.
 void Playout::keepCardFed(std::int64_t nowNs) {
     if (!cardClock.known()) {
@@ -334,11 +333,10 @@ void Playout::keepCardFed(std::int64_t nowNs) {
             writeOut(startFrames - fillNow, playing);
         return;
     }
-    const bool settled = cardClock.settled();
-    if (settled && nowNs < cardClock.nextCycleNs() - kGuardNs - kTimerNs)
+    if (nowNs < cardClock.nextCycleNs() - kGuardNs - kTimerNs)
         return;
-    const long need =
-        settled ? cardClock.periodFrames() : std::max(cardClock.periodFrames(), startFrames);
+    const long need = cardClock.settled() ? cardClock.periodFrames()
+                                          : std::max(cardClock.periodFrames(), startFrames);
     if (fillNow < need)
         writeOut(need - fillNow, playing);
 }
