@@ -100,6 +100,6 @@ if __name__ == "__main__":
     parser.add_argument("command", choices=["write"])
     parser.add_argument("file")
     parser.add_argument("--seed", type=int, default=1)
-    parser.add_argument("--snr", type=float, help="each signal's SNR in 2500 Hz, dB (no noise)")
+    parser.add_argument("--snr", type=float, help="each signal's SNR in 2500 Hz, dB (default: a noiseless band)")
     args = parser.parse_args()
     write_wav(args.file, args.seed, args.snr)
