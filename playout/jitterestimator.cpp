@@ -57,7 +57,10 @@ JitterEstimator::Placement JitterEstimator::arrival(std::int64_t arrivalNs, int 
         unsure = pending == 0 && step == 0 && !losses.sure(lateNs, periodNs);
     } else {
         // A run of late datagrams begun before the phase was let go says nothing once it holds.
+        // Until the line can count losses, only the audio can show one: any datagram may follow
+        // one, and a loss the audio shows is counted before the line first counts.
         losses.forgetRuns();
+        unsure = pending == 0;
     }
     const ScheduleFit::Point p = schedule.pointFor(next + frames, arrivalNs);
     schedule.add(p, losses.moved(), frames);

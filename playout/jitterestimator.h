@@ -57,7 +57,8 @@ public:
 
     // Where the next datagram goes if none is lost before it.
     std::int64_t nextPosition() const { return next; }
-    // The datagram last placed came late as if a loss not yet placed were before it.
+    // The datagram last placed came late as if a loss not yet placed were before it, or came
+    // while the line cannot yet count losses.
     bool mayFollowLoss() const { return unsure; }
     // The audio shows a loss just before the datagram last placed (one that may follow a loss),
     // which came at `arrivalNs`: the stream moves on by it, and that datagram's placement.

@@ -513,6 +513,8 @@ private slots:
     // switched off, left a silent gap of its length, the latency from 30 s on holds within 5 ms
     // (5-95 %), the pitch within 50 ppm of the host's (1 % lost is 10000 ppm of missing audio, none
     // of it made good by the resampler), and the panel's skew is the host's within 50 ppm.
+    // From the first seconds, before the timing can count losses, no loss plays the audio after it
+    // early: the latency never falls below its least of the second before.
     // Concealed, the tone's THD+N from 30 s on is below -26.5 dB: each gap goes where its loss was
     // (heard in the audio at once, where the timing shows it a few datagrams on, on a calm link
     // three), and the fill carries the tone on in phase to the audio after it; a gap placed where
@@ -544,6 +546,9 @@ private slots:
             conceal ? gaps == 0 && filled >= 0.95 * lost && filled <= 1.2 * lost
                     : filled == 0 && std::abs(gaps - lost) <= 0.05 * lost,
             qPrintable(QString("%1 gaps, %2 filled for %3 lost").arg(gaps).arg(filled).arg(lost)));
+        const double first = latency(run, 2, 3).least;
+        const double early = latency(run, 3, 150).least;
+        QVERIFY2(early >= first - 1, qPrintable(QString::asprintf("%g then %g ms", first, early)));
         const Spread held = latency(run, 30, 150, 0.05);
         QVERIFY2(held.most - held.least <= 5,
                  qPrintable(QString::asprintf("latency %g .. %g ms", held.least, held.most)));
