@@ -110,7 +110,7 @@ void BM_BreakDetector(benchmark::State& state) {
     const double start = bench::threadCpuSeconds();
     for (auto _ : state)
         for (int d = 0; d < kDatagramsPerSecond; ++d, ++k)
-            benchmark::DoNotOptimize(seams.breaks(audio.data(), kDatagram));
+            benchmark::DoNotOptimize(seams.breaks(audio.data(), seams.fitFrames(), kDatagram));
     bench::reportCoreShare(state, bench::threadCpuSeconds() - start,
                            static_cast<double>(k) / kDatagramsPerSecond);
 }

@@ -29,14 +29,15 @@ void BreakDetector::reset(int frames) {
 
 // Each channel with audio in it must break: one that carries on (a tone where the other channel
 // had a click, a step, a burst beginning) says nothing was lost.
-bool BreakDetector::breaks(const std::int16_t* frames, int count) {
+bool BreakDetector::breaks(const std::int16_t* frames, int fitFrames, int count) {
     const int stretches = count / config.window - 1;
-    if (stretches < 3 || std::size_t(stretches) > scores.size())
+    if (stretches < 3 || std::size_t(stretches) > scores.size() ||
+        fitFrames < config.leastFitFrames || fitFrames > config.fitFrames)
         return false;
-    const std::int16_t* tail = frames + kChannels * config.fitFrames;
+    const std::int16_t* tail = frames + kChannels * fitFrames;
     int heard = 0;
     for (int c = 0; c < kChannels; ++c) {
-        fit(frames, c);
+        fit(frames, fitFrames, c);
         if (power[std::size_t(c)] < kQuiet)
             continue;
         ++heard;
@@ -53,19 +54,19 @@ bool BreakDetector::breaks(const std::int16_t* frames, int count) {
 
 // Levinson-Durbin on the stretch's autocorrelation: a predictor of `order` taps, stable whatever
 // the audio.
-void BreakDetector::fit(const std::int16_t* frames, int channel) {
+void BreakDetector::fit(const std::int16_t* frames, int fitFrames, int channel) {
     const int p = config.order;
     double* a = &coefficients[std::size_t(channel * (p + 1))];
     double* r = work.data();
     double* next = work.data() + p + 1;
     for (int lag = 0; lag <= p; ++lag) {
         double sum = 0.0;
-        for (int i = config.fitFrames - 1; i >= lag; i -= kStride)
+        for (int i = fitFrames - 1; i >= lag; i -= kStride)
             sum +=
                 double(frames[kChannels * i + channel]) * frames[kChannels * (i - lag) + channel];
         r[lag] = sum;
     }
-    power[std::size_t(channel)] = r[0] * kStride / config.fitFrames;
+    power[std::size_t(channel)] = r[0] * kStride / fitFrames;
     r[0] = r[0] * (1.0 + kRidge) + 1.0;
     std::fill(a, a + p + 1, 0.0);
     a[0] = 1.0;

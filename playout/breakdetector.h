@@ -16,10 +16,11 @@
 class BreakDetector {
 public:
     struct Config {
-        // The predictor's order and the stretch it is fitted to (frames at the host's rate), and
-        // the frames its misses are summed over.
+        // The predictor's order and the longest and shortest stretch it is fitted to (frames at the
+        // host's rate), and the frames its misses are summed over.
         int order = 16;
         int fitFrames = 1024;
+        int leastFitFrames = 240;
         int window = 16;
         // A datagram's start breaks off where the misses there exceed the median of those within
         // it by this much.
@@ -31,13 +32,15 @@ public:
     // Room for datagrams of up to `frames` stereo frames (allocates).
     void reset(int frames);
     int fitFrames() const { return config.fitFrames; }
+    int leastFitFrames() const { return config.leastFitFrames; }
 
-    // `frames`: the fit's stretch of interleaved stereo frames, then `count` more that came after
-    // it: whether the audio breaks where they begin (a datagram lost between them).
-    bool breaks(const std::int16_t* frames, int count);
+    // `frames`: a stretch of `fitFrames` interleaved stereo frames to fit (from leastFitFrames()
+    // to fitFrames()), then `count` more that came after it: whether the audio breaks where they
+    // begin (a datagram lost between them).
+    bool breaks(const std::int16_t* frames, int fitFrames, int count);
 
 private:
-    void fit(const std::int16_t* frames, int channel);
+    void fit(const std::int16_t* frames, int fitFrames, int channel);
     double misses(const std::int16_t* frames, int channel, int from, int count) const;
 
     Config config;

@@ -158,13 +158,17 @@ void Playout::setTarget(int frames) {
     target = frames;
 }
 
+// The predictor is fitted to the audio just before: its whole stretch, or where a loss lies in
+// that (two losses close together), the datagram just before.
 bool Playout::breaksAt(std::int64_t position, const std::int16_t* frames, int count) {
-    const int fit = breakDetector.fitFrames();
+    int fit = breakDetector.fitFrames();
+    if (!ring.cameAll(position - fit, fit))
+        fit = std::min(fit, datagram);
     if (count > kCheckedDatagrams * datagram || !ring.cameAll(position - fit, fit))
         return false;
     ring.peekAt(position - fit, checkedAudio.data(), fit);
     std::copy(frames, frames + kChannels * count, checkedAudio.begin() + kChannels * fit);
-    return breakDetector.breaks(checkedAudio.data(), count);
+    return breakDetector.breaks(checkedAudio.data(), fit, count);
 }
 
 std::int64_t Playout::service(std::int64_t nowNs) {

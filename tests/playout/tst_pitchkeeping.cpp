@@ -194,29 +194,40 @@ private slots:
 
     // Whether a datagram's audio breaks off what came before it: each channel with audio in it must
     // jump; a channel that carries on (while the other clicks, or is silent) says nothing was lost.
+    // The predictor fitted to a datagram's worth (where a loss lies just before that) hears it as
+    // well; one fitted to less than it takes says nothing.
     void hearsABreak_data() {
         QTest::addColumn<int>("tones"); // on the left, 0: silent
         QTest::addColumn<QString>("right");
         QTest::addColumn<bool>("lost"); // a datagram missing before the last one
+        QTest::addColumn<int>("fit");   // frames before it, 0: the whole stretch
         QTest::addColumn<bool>("breaks");
-        QTest::newRow("a datagram lost in a band of tones") << 10 << "tone" << true << true;
-        QTest::newRow("whole audio") << 10 << "tone" << false << false;
-        QTest::newRow("a step on the other channel only") << 1 << "step" << false << false;
-        QTest::newRow("one channel silent, the other broken") << 1 << "silent" << true << true;
-        QTest::newRow("silence") << 0 << "silent" << true << false;
+        QTest::newRow("a datagram lost in a band of tones") << 10 << "tone" << true << 0 << true;
+        QTest::newRow("whole audio") << 10 << "tone" << false << 0 << false;
+        QTest::newRow("a step on the other channel only") << 1 << "step" << false << 0 << false;
+        QTest::newRow("one channel silent, the other broken") << 1 << "silent" << true << 0 << true;
+        QTest::newRow("silence") << 0 << "silent" << true << 0 << false;
+        QTest::newRow("a band of tones lost, fitted to a datagram")
+            << 10 << "tone" << true << 512 << true;
+        QTest::newRow("a band of tones whole, fitted to a datagram")
+            << 10 << "tone" << false << 512 << false;
+        QTest::newRow("fitted to too little") << 10 << "tone" << true << 200 << false;
     }
     void hearsABreak() {
         QFETCH(int, tones);
         QFETCH(QString, right);
         QFETCH(bool, lost);
+        QFETCH(int, fit);
         QFETCH(bool, breaks);
         constexpr int kDatagram = 512;
         BreakDetector seams;
         seams.reset(kDatagram);
-        const int n = seams.fitFrames() + kDatagram;
+        if (fit == 0)
+            fit = seams.fitFrames();
+        const int n = fit + kDatagram;
         QVector<qint16> audio(2 * n);
         for (int i = 0; i < n; ++i) {
-            const bool after = i >= seams.fitFrames();
+            const bool after = i >= fit;
             const int at = i + (after && lost ? kDatagram : 0);
             double band = 0;
             for (int k = 0; k < tones; ++k)
@@ -227,7 +238,7 @@ private slots:
                                                    : 0;
             audio[2 * i + 1] = qint16(std::lround(other));
         }
-        QCOMPARE(seams.breaks(audio.constData(), kDatagram), breaks);
+        QCOMPARE(seams.breaks(audio.constData(), fit, kDatagram), breaks);
     }
 
     // The keeper asks for a splice where the fill's median over a second strays more than 4 ms

@@ -507,6 +507,14 @@ private slots:
                                 .arg(run.latencyMs.value(run.latencyMs.size() - 1).x())));
     }
 
+    // Two losses a datagram apart, before the timing can count losses: the audio shows each, the
+    // second from the one datagram between them, and neither plays the audio after it early.
+    void playoutHearsLossesCloseTogether() {
+        const Run run = simulate(Network{0, 0, {300, 302}, 0, 0, 512}, 6);
+        const double before = latency(run, 2, 3.2).least, after = latency(run, 3.2, 6).least;
+        QVERIFY2(after >= before - 1, qPrintable(QString("%1 then %2 ms").arg(before).arg(after)));
+    }
+
     // The link most operators have, from its first datagram on: the card never runs dry (what is
     // late is filled in before the cycle), once the phase has locked each lost datagram is filled
     // with the audio continued for its own length (as is what comes too late for its cycle), or,
