@@ -512,6 +512,22 @@ def analyse_signal(cell, recording, log, raw, tone_hz=None, channel=0, fsk_seed=
 
 
 SKEW_LINE = re.compile(r"^(\S+)\s.*Playout: delay .*, skew (-?\d+) ppm")
+# A wake of a real-time thread this late, or later, is the machine stopped as a whole.
+MACHINE_STALL_US = 2000
+
+
+def machine_stalls(lines):
+    """From cyclictest's histogram (one line a microsecond, then those beyond it counted as
+    overflows): the wakes MACHINE_STALL_US late or more and the latest, in ms; None without it."""
+    count, latest = 0, None
+    for line in lines:
+        if m := re.match(r"^(\d+) (\d+)", line):
+            count += int(m[2]) if int(m[1]) >= MACHINE_STALL_US else 0
+        elif m := re.match(r"^# Histogram Overflows: (\d+)", line):
+            count += int(m[1])
+        elif m := re.match(r"^# Max Latencies: (\d+)", line):
+            latest = int(m[1]) / 1000
+    return None if latest is None else [count, latest]
 
 
 def panel_skews(lines):
@@ -620,7 +636,7 @@ def signal_table(cells):
     """cells: [(label, cell)]; the FSK cells are compared with fsk-clean, where it is one."""
     reference = next((cell["fsk"] for _, cell in cells if cell.get("name") == "fsk-clean"), None)
     rows = ["| cell | pitch max \\|ppm\\| from 15 s | before 15 s | windows beyond 50 ppm from "
-            "15 s | server stops | THD+N from 15 s: median of 6 s / whole (dB) | quiet 10-ms "
+            "15 s | server stops / machine stalls (the latest, ms) | THD+N from 15 s: median of 6 s / whole (dB) | quiet 10-ms "
             "blocks from 15 s | FSK SNR median / 10th percentile (dB) | FSK against fsk-clean "
             "(dB) | per stall: gaps (ms); latency 10 s after less before (ms) |",
             "|---|---|---|---|---|---|---|---|---|---|"]
@@ -630,12 +646,14 @@ def signal_table(cells):
         fsk = cell.get("fsk")
         thdn_text = "–" if not thdn else f"{thdn[0]:.1f} / {thdn[1]:.1f}"
         fsk_text = "–" if not fsk else f"{fsk['median']:.1f} / {fsk['p10']:.1f}"
+        machine = cell.get("machine")
+        stalls = "–" if not machine else f"{machine[0]} ({machine[1]:.0f})"
         against = "–" if not fsk or not reference else \
             f"{fsk['median'] - reference['median']:+.1f} / {fsk['p10'] - reference['p10']:+.1f}"
         rows.append(
             f"| {label} | {_fmt(pitch.get('max_late'), 0)} | {_fmt(pitch.get('max_early'), 0)} | "
             f"{pitch.get('beyond', '–')} of {pitch.get('windows_late', '–')} | "
-            f"{cell.get('stops', '–')} | {thdn_text} | {cell.get('quiet', '–')} | {fsk_text} | "
+            f"{cell.get('stops', '–')} / {stalls} | {thdn_text} | {cell.get('quiet', '–')} | {fsk_text} | "
             f"{against} | {_stalls(cell)} |")
     return "\n".join(rows)
 
@@ -645,7 +663,7 @@ if __name__ == "__main__":
 
     if len(sys.argv) >= 6 and sys.argv[1] == "cell":
         # cell LABEL RECORDING SIMULATOR_LOG CPU_PERCENT [--calm S] [--frame-size N]
-        #      [--host-ppm PPM] [--panel-log PATH] [--rss MB MB] [--name NAME]
+        #      [--host-ppm PPM] [--panel-log PATH] [--machine CYCLICTEST] [--rss MB MB] [--name NAME]
         #      [--raw FILE [--tone HZ] [--channel left|right] [--fsk SEED] [--server-period-ns NS]]
         #      -> one JSON line
         label, rec_path, log_path, cpu = sys.argv[2:6]
@@ -674,6 +692,9 @@ if __name__ == "__main__":
         if option("--panel-log"):
             with open(option("--panel-log"), errors="replace") as panel:
                 cell["panel_skews"] = panel_skews(panel)
+        if option("--machine") and os.path.exists(option("--machine")):
+            with open(option("--machine")) as machine:
+                cell["machine"] = machine_stalls(machine)
         if option("--rss", 2):
             cell["rss_mb"] = [float(v) for v in option("--rss", 2)]
         print(json.dumps([label, cell]))
@@ -683,6 +704,7 @@ if __name__ == "__main__":
         print((markdown_table if sys.argv[1] == "table" else signal_table)(cells))
     else:
         sys.exit("usage: playout_analysis.py cell LABEL RECORDING SIMULATOR_LOG CPU [--calm S]"
-                 " [--frame-size N] [--host-ppm PPM] [--panel-log PATH] [--rss MB MB]"
+                 " [--frame-size N] [--host-ppm PPM] [--panel-log PATH] [--machine CYCLICTEST]"
+                 " [--rss MB MB]"
                  " [--name NAME] [--raw FILE [--tone HZ] [--channel left|right] [--fsk SEED]"
                  " [--server-period-ns NS]] | table RESULTS | signal-table RESULTS")
