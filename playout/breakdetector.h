@@ -32,11 +32,10 @@ public:
     // Room for datagrams of up to `frames` stereo frames (allocates).
     void reset(int frames);
     int fitFrames() const { return config.fitFrames; }
-    int leastFitFrames() const { return config.leastFitFrames; }
 
-    // `frames`: a stretch of `fitFrames` interleaved stereo frames to fit (from leastFitFrames()
-    // to fitFrames()), then `count` more that came after it: whether the audio breaks where they
-    // begin (a datagram lost between them).
+    // `frames`: a stretch of `fitFrames` interleaved stereo frames to fit (from the config's
+    // leastFitFrames to its fitFrames), then `count` more that came after it: whether the audio
+    // breaks where they begin (a datagram lost between them).
     bool breaks(const std::int16_t* frames, int fitFrames, int count);
 
 private:

@@ -636,8 +636,9 @@ def signal_table(cells):
     """cells: [(label, cell)]; the FSK cells are compared with fsk-clean, where it is one."""
     reference = next((cell["fsk"] for _, cell in cells if cell.get("name") == "fsk-clean"), None)
     rows = ["| cell | pitch max \\|ppm\\| from 15 s | before 15 s | windows beyond 50 ppm from "
-            "15 s | server stops / machine stalls (the latest, ms) | THD+N from 15 s: median of 6 s / whole (dB) | quiet 10-ms "
-            "blocks from 15 s | FSK SNR median / 10th percentile (dB) | FSK against fsk-clean "
+            "15 s | server stops / machine stalls (the latest, ms) | THD+N from 15 s: median of "
+            "6 s / whole (dB) | quiet 10-ms blocks from 15 s | FSK SNR median / 10th "
+            "percentile (dB) | FSK against fsk-clean "
             "(dB) | per stall: gaps (ms); latency 10 s after less before (ms) |",
             "|---|---|---|---|---|---|---|---|---|---|"]
     for label, cell in cells:
@@ -653,8 +654,8 @@ def signal_table(cells):
         rows.append(
             f"| {label} | {_fmt(pitch.get('max_late'), 0)} | {_fmt(pitch.get('max_early'), 0)} | "
             f"{pitch.get('beyond', '–')} of {pitch.get('windows_late', '–')} | "
-            f"{cell.get('stops', '–')} / {stalls} | {thdn_text} | {cell.get('quiet', '–')} | {fsk_text} | "
-            f"{against} | {_stalls(cell)} |")
+            f"{cell.get('stops', '–')} / {stalls} | {thdn_text} | {cell.get('quiet', '–')} | "
+            f"{fsk_text} | {against} | {_stalls(cell)} |")
     return "\n".join(rows)
 
 
@@ -663,7 +664,8 @@ if __name__ == "__main__":
 
     if len(sys.argv) >= 6 and sys.argv[1] == "cell":
         # cell LABEL RECORDING SIMULATOR_LOG CPU_PERCENT [--calm S] [--frame-size N]
-        #      [--host-ppm PPM] [--panel-log PATH] [--machine CYCLICTEST] [--rss MB MB] [--name NAME]
+        #      [--host-ppm PPM] [--panel-log PATH] [--machine CYCLICTEST] [--rss MB MB]
+        #      [--name NAME]
         #      [--raw FILE [--tone HZ] [--channel left|right] [--fsk SEED] [--server-period-ns NS]]
         #      -> one JSON line
         label, rec_path, log_path, cpu = sys.argv[2:6]

@@ -13,9 +13,9 @@
 #include <QtTest>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <csignal>
-#include <ctime>
 #include <functional>
 #include <mutex>
 #include <pthread.h>
@@ -103,10 +103,10 @@ QString wrongTones(const QByteArray& stereo) {
 
 // The machine itself stopped for a moment (a virtual machine's host ran something else): a thread
 // at a real-time priority above the audio server's and the panel's, woken every millisecond,
-// notes each wake kMachineStallUs late or more. A silence at the cable this close to one is the
+// notes each wake kMachineStall late or more. A silence at the cable this close to one is the
 // machine's; the recording's frames are placed in time from when it was started. Where the
 // system refuses the priority nothing is noted, and nothing excused.
-constexpr int kMachineStallUs = 2000;
+constexpr std::chrono::microseconds kMachineStall{2000};
 constexpr qint64 kMachineStallNearMs = 250;
 
 class MachineStalls {
@@ -133,23 +133,17 @@ private:
         param.sched_priority = 90;
         if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) != 0)
             return;
-        timespec next{};
-        clock_gettime(CLOCK_MONOTONIC, &next);
+        using Clock = std::chrono::steady_clock;
+        Clock::time_point next = Clock::now();
         while (running) {
-            next.tv_nsec += 1'000'000;
-            if (next.tv_nsec >= 1'000'000'000) {
-                next.tv_nsec -= 1'000'000'000;
-                ++next.tv_sec;
-            }
-            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
-            timespec now{};
-            clock_gettime(CLOCK_MONOTONIC, &now);
-            const qint64 lateUs =
-                (now.tv_sec - next.tv_sec) * 1'000'000LL + (now.tv_nsec - next.tv_nsec) / 1000;
-            if (lateUs < kMachineStallUs)
+            next += std::chrono::milliseconds(1);
+            std::this_thread::sleep_until(next);
+            const Clock::time_point now = Clock::now();
+            const auto late = std::chrono::duration_cast<std::chrono::microseconds>(now - next);
+            if (late < kMachineStall)
                 continue;
             const std::lock_guard<std::mutex> hold(lock);
-            stalls.append({QDateTime::currentMSecsSinceEpoch(), lateUs});
+            stalls.append({QDateTime::currentMSecsSinceEpoch(), late.count()});
             next = now;
         }
     }
