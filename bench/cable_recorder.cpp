@@ -18,7 +18,14 @@
 //   onset FRAME        the first frame of a timing mark on the right channel: the first sample at
 //                      or above the mark level after at least half a second without one
 //   frames N           frames captured in all
+//   watched            the machine was watched for its own stalls (below); without the line, it
+//                      was not (the system refused the priority)
+//   stall NS US        a wake of the watcher US microseconds late, at CLOCK_MONOTONIC NS
 //
+// The watcher is a thread at real-time priority 90 (above the audio server's and the panel's)
+// that wakes every millisecond; a wake 2 ms late or more is one only a machine stopped as a whole
+// makes (a virtual machine's host running something else), and the server and the panel stop
+// with it.
 // The callback only compares samples and writes into storage allocated before the stream
 // starts; everything is printed after it stops.
 #include <pa_linux_alsa.h>
@@ -32,7 +39,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <pthread.h>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -52,6 +62,10 @@ constexpr std::size_t kMaxRuns = 1 << 20;
 constexpr std::size_t kMaxOnsets = 1 << 16;
 constexpr const char* kCableFarEnd = "UMX VAC RX Out";
 constexpr double kMinDeliveredShare = 0.9;
+constexpr int kWatcherPriority = 90;
+constexpr int64_t kWatchNs = 1000000;
+constexpr int64_t kStallNs = 2000000;
+constexpr std::size_t kMaxStalls = 1 << 16;
 
 std::atomic<bool> stopRequested{false};
 
@@ -91,6 +105,51 @@ struct Recording {
         }
         silentSince = -1;
     }
+};
+
+// Wakes every kWatchNs at real-time priority and notes each wake kStallNs late or more.
+class MachineWatcher {
+public:
+    MachineWatcher() {
+        thread = std::thread([this] { run(); });
+        sched_param param{};
+        param.sched_priority = kWatcherPriority;
+        watched = pthread_setschedparam(thread.native_handle(), SCHED_FIFO, &param) == 0;
+    }
+    ~MachineWatcher() { stop(); }
+    void stop() {
+        done = true;
+        if (thread.joinable())
+            thread.join();
+    }
+    void print() const {
+        if (!watched)
+            return;
+        std::printf("watched\n");
+        for (const auto& [atNs, lateUs] : stalls)
+            std::printf("stall %lld %lld\n", static_cast<long long>(atNs),
+                        static_cast<long long>(lateUs));
+    }
+
+private:
+    void run() {
+        stalls.reserve(kMaxStalls);
+        int64_t due = monotonicNs() + kWatchNs;
+        while (!done.load()) {
+            const timespec at{static_cast<time_t>(due / 1000000000),
+                              static_cast<long>(due % 1000000000)};
+            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr);
+            const int64_t now = monotonicNs();
+            if (now - due >= kStallNs && stalls.size() < kMaxStalls)
+                stalls.emplace_back(now, (now - due) / 1000);
+            due = std::max(due + kWatchNs, now + kWatchNs / 2);
+        }
+    }
+
+    std::thread thread;
+    std::atomic<bool> done{false};
+    bool watched = false;
+    std::vector<std::pair<int64_t, int64_t>> stalls; // when the late wake came, how late (us)
 };
 
 int captureCallback(const void* input, void*, unsigned long frameCount,
@@ -186,6 +245,7 @@ int main(int argc, char** argv) {
         Pa_Terminate();
         return 1;
     }
+    MachineWatcher machine;
     std::printf("started %lld\n", static_cast<long long>(monotonicNs()));
     std::fflush(stdout);
     const int64_t begun = monotonicNs();
@@ -197,6 +257,7 @@ int main(int argc, char** argv) {
     Pa_StopStream(stream);
     Pa_CloseStream(stream);
     Pa_Terminate();
+    machine.stop();
     recording.endSilence(recording.frames);
     for (std::size_t i = 0; i < recording.callbacks; ++i)
         std::printf("cb %lld %lld\n", static_cast<long long>(recording.callbackNs[i]),
@@ -207,6 +268,7 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < recording.onsetCount; ++i)
         std::printf("onset %lld\n", static_cast<long long>(recording.onsets[i]));
     std::printf("frames %lld\n", static_cast<long long>(recording.frames));
+    machine.print();
     if (raw) {
         const auto kept = std::min<std::size_t>(
             recording.audio.size(), static_cast<std::size_t>(recording.frames) * kCableChannels);

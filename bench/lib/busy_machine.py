@@ -13,7 +13,7 @@ import statistics
 import sys
 
 sys.path.insert(0, os.path.dirname(__file__))
-from cable_gaps import cable_gaps, explained, late_clients, server_xruns  # noqa: E402
+from cable_gaps import cable_gaps, cause, late_clients, machine_text, server_xruns  # noqa: E402
 from playout_analysis import (NS, frame_clock, pair_marks, parse_recording,  # noqa: E402
                               parse_simulator_log, trusted_onsets)
 
@@ -57,20 +57,22 @@ def main():
     start, end = recording.callbacks[0][0], recording.callbacks[-1][0]
     within = [at for at in xruns if start <= at <= end]
     gaps = cable_gaps(recording)
-    own = [(ns, ms) for ns, ms in gaps if not explained(ns, within)]
+    causes = [cause(ns, within, recording.machine) for ns, _ in gaps]
+    own = [(ns, ms) for (ns, ms), why in zip(gaps, causes) if why is None]
     long_own = [ms for _, ms in own if ms > DATAGRAM_MS]
     in_bursts = [ms for ns, ms in gaps if any(loaded and a <= ns <= (b or end) for a, b, loaded in stretches)]
     print(f"gaps at the cable: {len(gaps)} ({sum(ms for _, ms in gaps):.1f} ms), "
-          f"{len(in_bursts)} of them in the bursts; the server logged {len(within)} xruns of its own; "
-          f"{len(gaps) - len(own)} gaps beside them; {len(own)} not explained by the server, "
+          f"{len(in_bursts)} of them in the bursts; the server logged {len(within)} xruns of "
+          f"its own, {machine_text(recording)}; {causes.count('server xrun')} gaps beside the "
+          f"server's xruns, {causes.count('machine stall')} beside the machine's stalls; "
+          f"{len(own)} neither explains, "
           f"{len(long_own)} of them longer than a datagram ({DATAGRAM_MS:.1f} ms)"
           + (f": longest {max(long_own):.1f} ms" if long_own else ""))
     if clients := late_clients(lines):
         print("clients the server found unfinished: "
               + ", ".join(f"{name} {n}" for name, n in sorted(clients.items())))
-    for ns, ms in gaps:
-        cause = "server xrun" if explained(ns, within) else "not explained"
-        print(f"  gap {ms:.1f} ms at {(ns - start) / NS:.2f} s ({cause})")
+    for (ns, ms), why in zip(gaps, causes):
+        print(f"  gap {ms:.1f} ms at {(ns - start) / NS:.2f} s ({why or 'not explained'})")
 
     calm = max(longest_pause_ms(arrivals, a, b) for a, b, loaded in stretches if not loaded)
     loaded = max(longest_pause_ms(arrivals, a, b) for a, b, loaded in stretches if loaded)

@@ -1,7 +1,9 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
-"""Gaps at the cable laid beside the audio server's own log: which silent runs of the cable's tone
-the server explains by an xrun of its own, and which it does not (the panel's). Used by
-bench/speaker-switch and bench/busy-machine.
+"""Gaps at the cable laid beside the audio server's own log and the machine's own stalls: which
+silent runs of the cable's tone the server explains by an xrun of its own, or the machine by a
+stall of its own (the recorder's watcher woke 2 ms late or more at real-time priority: the machine
+stopped as a whole), and which neither explains (the panel's). Used by bench/speaker-switch and
+bench/busy-machine.
 
   cable_gaps.py RECORDING SERVER_LOG OFFSET_NS [--events FILE] [--label TEXT]
 
@@ -32,6 +34,9 @@ PIPEWIRE_XRUN = re.compile(
 # A server's xrun explains a gap that starts within this time of the line: the line is written
 # when the late cycle has run, and the stamp is taken when the script reads it.
 EXPLAINS_WITHIN_NS = 500_000_000
+# A machine's stall explains a gap that starts within this time of the watcher's late wake (both
+# on the monotonic clock): the panel's worker catches up on its next look, a few ms on.
+MACHINE_EXPLAINS_WITHIN_NS = 250_000_000
 
 
 def server_xruns(lines, offset_ns):
@@ -58,8 +63,21 @@ def cable_gaps(recording):
             for start, end in recording.silences if start >= first and end < recording.frames]
 
 
-def explained(gap_ns, xruns):
-    return any(abs(gap_ns - at) <= EXPLAINS_WITHIN_NS for at in xruns)
+def cause(gap_ns, xruns, machine):
+    """What explains a gap: "server xrun", "machine stall", or None (the panel's)."""
+    if any(abs(gap_ns - at) <= EXPLAINS_WITHIN_NS for at in xruns):
+        return "server xrun"
+    if any(abs(gap_ns - at) <= MACHINE_EXPLAINS_WITHIN_NS for at, _ in machine):
+        return "machine stall"
+    return None
+
+
+def machine_text(recording):
+    """The machine's stalls while the cable recorded, in words."""
+    if not recording.watched:
+        return "the machine's stalls unwatched (no real-time priority)"
+    latest = max((us for _, us in recording.machine), default=0) / 1000
+    return f"the machine stalled {len(recording.machine)} times (the latest {latest:.1f} ms)"
 
 
 def callback_stalls(recording, least_ms=20.0):
@@ -104,24 +122,25 @@ def main():
     start = recording.callbacks[0][0] if recording.callbacks else 0
     end = recording.callbacks[-1][0] if recording.callbacks else 0
     within = [at for at in xruns if start <= at <= end]
-    unexplained = [(ns, ms) for ns, ms in gaps if not explained(ns, within)]
+    causes = [cause(ns, within, recording.machine) for ns, _ in gaps]
+    unexplained = [ms for (_, ms), why in zip(gaps, causes) if why is None]
     print(f"{a.label}: {(end - start) / NS:.0f} s recorded; "
           f"{len(gaps)} gaps at the cable ({sum(ms for _, ms in gaps):.1f} ms), "
-          f"{len(gaps) - len(unexplained)} beside the server's own xruns; "
-          f"the server logged {len(within)} xruns"
-          f"; {len(unexplained)} gaps the server's log does not explain"
-          + (f" (longest {max(ms for _, ms in unexplained):.1f} ms)" if unexplained else ""))
+          f"{causes.count('server xrun')} beside the server's own xruns, "
+          f"{causes.count('machine stall')} beside the machine's stalls; "
+          f"the server logged {len(within)} xruns, {machine_text(recording)}"
+          f"; {len(unexplained)} gaps neither explains"
+          + (f" (longest {max(unexplained):.1f} ms)" if unexplained else ""))
     if clients := late_clients(lines):
         print(f"{a.label}: clients the server found unfinished: "
               + ", ".join(f"{name} {n}" for name, n in sorted(clients.items())))
     stalls = callback_stalls(recording)
     print(f"{a.label}: the recorder's callbacks paused {len(stalls)} times past 20 ms"
           + (f" (longest {max(ms for _, ms in stalls):.1f} ms)" if stalls else ""))
-    for ns, ms in gaps:
+    for (ns, ms), why in zip(gaps, causes):
         at, what = latest_event(ns, events)
         after = f", {(ns - at) / 1e6:.0f} ms after {what}" if at is not None else ""
-        cause = "server xrun" if explained(ns, within) else "not explained"
-        print(f"  gap {ms:.1f} ms at {(ns - start) / NS:.2f} s ({cause}{after})")
+        print(f"  gap {ms:.1f} ms at {(ns - start) / NS:.2f} s ({why or 'not explained'}{after})")
     return 1 if unexplained else 0
 
 

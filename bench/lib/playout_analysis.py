@@ -42,6 +42,8 @@ class Recording:
     silences: list = field(default_factory=list)  # (from frame, to frame)
     onsets: list = field(default_factory=list)  # frames
     frames: int = 0
+    watched: bool = False  # whether the machine's own stalls were watched
+    machine: list = field(default_factory=list)  # (ns, us): the watcher's wakes 2 ms late or more
 
 
 @dataclass
@@ -63,6 +65,10 @@ def parse_recording(lines):
             r.onsets.append(int(values[0]))
         elif word == "frames":
             r.frames = int(values[0])
+        elif word == "watched":
+            r.watched = True
+        elif word == "stall":
+            r.machine.append((int(values[0]), int(values[1])))
     return r
 
 
@@ -512,22 +518,12 @@ def analyse_signal(cell, recording, log, raw, tone_hz=None, channel=0, fsk_seed=
 
 
 SKEW_LINE = re.compile(r"^(\S+)\s.*Playout: delay .*, skew (-?\d+) ppm")
-# A wake of a real-time thread this late, or later, is the machine stopped as a whole.
-MACHINE_STALL_US = 2000
-
-
-def machine_stalls(lines):
-    """From cyclictest's histogram (one line a microsecond, then those beyond it counted as
-    overflows): the wakes MACHINE_STALL_US late or more and the latest, in ms; None without it."""
-    count, latest = 0, None
-    for line in lines:
-        if m := re.match(r"^(\d+) (\d+)", line):
-            count += int(m[2]) if int(m[1]) >= MACHINE_STALL_US else 0
-        elif m := re.match(r"^# Histogram Overflows: (\d+)", line):
-            count += int(m[1])
-        elif m := re.match(r"^# Max Latencies: (\d+)", line):
-            latest = int(m[1]) / 1000
-    return None if latest is None else [count, latest]
+def machine_stalls(recording):
+    """The machine's own stalls while the cable recorded (the recorder's watcher at real-time
+    priority: wakes 2 ms late or more) and the latest, in ms; None where it was not watched."""
+    if not recording.watched:
+        return None
+    return [len(recording.machine), max((us for _, us in recording.machine), default=0) / 1000]
 
 
 def panel_skews(lines):
@@ -664,7 +660,7 @@ if __name__ == "__main__":
 
     if len(sys.argv) >= 6 and sys.argv[1] == "cell":
         # cell LABEL RECORDING SIMULATOR_LOG CPU_PERCENT [--calm S] [--frame-size N]
-        #      [--host-ppm PPM] [--panel-log PATH] [--machine CYCLICTEST] [--rss MB MB]
+        #      [--host-ppm PPM] [--panel-log PATH] [--rss MB MB]
         #      [--name NAME]
         #      [--raw FILE [--tone HZ] [--channel left|right] [--fsk SEED] [--server-period-ns NS]]
         #      -> one JSON line
@@ -694,9 +690,7 @@ if __name__ == "__main__":
         if option("--panel-log"):
             with open(option("--panel-log"), errors="replace") as panel:
                 cell["panel_skews"] = panel_skews(panel)
-        if option("--machine") and os.path.exists(option("--machine")):
-            with open(option("--machine")) as machine:
-                cell["machine"] = machine_stalls(machine)
+        cell["machine"] = machine_stalls(recording)
         if option("--rss", 2):
             cell["rss_mb"] = [float(v) for v in option("--rss", 2)]
         print(json.dumps([label, cell]))
@@ -706,7 +700,6 @@ if __name__ == "__main__":
         print((markdown_table if sys.argv[1] == "table" else signal_table)(cells))
     else:
         sys.exit("usage: playout_analysis.py cell LABEL RECORDING SIMULATOR_LOG CPU [--calm S]"
-                 " [--frame-size N] [--host-ppm PPM] [--panel-log PATH] [--machine CYCLICTEST]"
-                 " [--rss MB MB]"
+                 " [--frame-size N] [--host-ppm PPM] [--panel-log PATH] [--rss MB MB]"
                  " [--name NAME] [--raw FILE [--tone HZ] [--channel left|right] [--fsk SEED]"
                  " [--server-period-ns NS]] | table RESULTS | signal-table RESULTS")
