@@ -72,12 +72,28 @@ def cause(gap_ns, xruns, machine):
     return None
 
 
+def covered_share(moments, within_ns, start, end):
+    """The share of [start, end] that lies within within_ns of one of the moments: how likely a
+    gap at a moment picked at random is to be laid beside one by chance."""
+    covered, reach = 0, start
+    for at in sorted(moments):
+        lo, hi = max(at - within_ns, reach), min(at + within_ns, end)
+        covered += max(0, hi - lo)
+        reach = max(reach, hi)
+    return covered / (end - start) if end > start else 0.0
+
+
 def machine_text(recording):
-    """The machine's stalls while the cable recorded, in words."""
+    """The machine's stalls while the cable recorded, in words: how many, the latest, and how much
+    of the recording lies close enough to one to be explained by it."""
     if not recording.watched:
         return "the machine's stalls unwatched (no real-time priority)"
     latest = max((us for _, us in recording.machine), default=0) / 1000
-    return f"the machine stalled {len(recording.machine)} times (the latest {latest:.1f} ms)"
+    start, end = recording.callbacks[0][0], recording.callbacks[-1][0]
+    share = covered_share([at for at, _ in recording.machine], MACHINE_EXPLAINS_WITHIN_NS,
+                          start, end)
+    return (f"the machine stalled {len(recording.machine)} times (the latest {latest:.1f} ms; "
+            f"{100 * share:.0f} % of the time lies near one)")
 
 
 def callback_stalls(recording, least_ms=20.0):
