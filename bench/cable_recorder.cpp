@@ -18,6 +18,9 @@
 //   onset FRAME        the first frame of a timing mark on the right channel: the first sample at
 //                      or above the mark level after at least half a second without one
 //   frames N           frames captured in all
+//   reopened NS FRAMES the capture had delivered nothing for kStuckNs, so it was opened again at
+//                      CLOCK_MONOTONIC NS, FRAMES captured by then: the time between the last
+//                      callback before and the first after went unrecorded
 //   watched            the machine was watched for its own stalls (below); without the line, it
 //                      was not (the system refused the priority)
 //   stall NS US        a wake of the watcher US microseconds late, at CLOCK_MONOTONIC NS
@@ -66,6 +69,10 @@ constexpr int kWatcherPriority = 90;
 constexpr int64_t kWatchNs = 1000000;
 constexpr int64_t kStallNs = 2000000;
 constexpr std::size_t kMaxStalls = 1 << 16;
+// A capture that delivered nothing for this long, while the recorder itself ran, is stuck: after
+// an overrun on a stalling machine the ALSA jack plugin's stream sometimes never calls back again.
+constexpr int64_t kStuckNs = 2000000000;
+constexpr int64_t kSliceNs = 50000000;
 
 std::atomic<bool> stopRequested{false};
 
@@ -86,6 +93,7 @@ struct Recording {
     std::vector<int64_t> callbackNs;
     std::vector<int64_t> framesAfter;
     std::size_t callbacks = 0;
+    std::atomic<std::uint64_t> delivered{0}; // callbacks, for the main thread to watch
     std::vector<int64_t> runFrom = std::vector<int64_t>(kMaxRuns);
     std::vector<int64_t> runTo = std::vector<int64_t>(kMaxRuns);
     std::size_t runs = 0;
@@ -184,6 +192,7 @@ int captureCallback(const void* input, void*, unsigned long frameCount,
         r->framesAfter[r->callbacks] = r->frames;
         ++r->callbacks;
     }
+    r->delivered.fetch_add(1, std::memory_order_relaxed);
     return paContinue;
 }
 
@@ -194,6 +203,53 @@ PaDeviceIndex findCapture(const char* name) {
             return i;
     }
     return paNoDevice;
+}
+
+// Opened and started, at real-time priority where it is an ALSA stream; nullptr where it fails.
+PaStream* startCapture(PaDeviceIndex device, Recording* recording) {
+    const PaStreamParameters parameters{device, kCableChannels, paInt16,
+                                        Pa_GetDeviceInfo(device)->defaultLowInputLatency, nullptr};
+    PaStream* stream = nullptr;
+    if (Pa_OpenStream(&stream, &parameters, nullptr, kCableRate, kFramesPerBuffer, paClipOff,
+                      captureCallback, recording) != paNoError)
+        return nullptr;
+    // At the ordinary priority, on a loaded machine, the capture could fall so far behind that
+    // the stream never delivered again. PortAudio takes any stream for an ALSA one here.
+    if (Pa_GetHostApiInfo(Pa_GetDeviceInfo(device)->hostApi)->type == paALSA)
+        PaAlsa_EnableRealtimeScheduling(stream, 1);
+    if (Pa_StartStream(stream) != paNoError) {
+        Pa_CloseStream(stream);
+        return nullptr;
+    }
+    return stream;
+}
+
+// Records until `end` or a signal, opening the capture again whenever it is stuck; the stream
+// it ends with (nullptr where a reopening failed).
+PaStream* record(PaStream* stream, PaDeviceIndex device, Recording& recording, int64_t end,
+                 std::vector<std::pair<int64_t, int64_t>>& reopened) {
+    const timespec slice{0, kSliceNs};
+    std::uint64_t seen = 0;
+    int64_t quietNs = 0;
+    int64_t tick = monotonicNs();
+    while (stream && !stopRequested.load() && tick < end) {
+        nanosleep(&slice, nullptr);
+        const int64_t now = monotonicNs();
+        const std::uint64_t count = recording.delivered.load(std::memory_order_relaxed);
+        // Only the time this loop itself ran counts: a machine that stopped the recorder as a
+        // whole stopped its capture too.
+        quietNs = count != seen ? 0 : quietNs + std::min(now - tick, 2 * kSliceNs);
+        seen = count;
+        tick = now;
+        if (quietNs < kStuckNs)
+            continue;
+        Pa_AbortStream(stream);
+        Pa_CloseStream(stream);
+        reopened.emplace_back(monotonicNs(), recording.frames);
+        stream = startCapture(device, &recording);
+        quietNs = 0;
+    }
+    return stream;
 }
 
 } // namespace
@@ -231,16 +287,8 @@ int main(int argc, char** argv) {
         Pa_Terminate();
         return 1;
     }
-    const PaStreamParameters parameters{device, kCableChannels, paInt16,
-                                        Pa_GetDeviceInfo(device)->defaultLowInputLatency, nullptr};
-    PaStream* stream = nullptr;
-    const bool opened = Pa_OpenStream(&stream, &parameters, nullptr, kCableRate, kFramesPerBuffer,
-                                      paClipOff, captureCallback, &recording) == paNoError;
-    // At the ordinary priority, on a loaded machine, the capture could fall so far behind that
-    // the stream never delivered again. PortAudio takes any stream for an ALSA one here.
-    if (opened && Pa_GetHostApiInfo(Pa_GetDeviceInfo(device)->hostApi)->type == paALSA)
-        PaAlsa_EnableRealtimeScheduling(stream, 1);
-    if (!opened || Pa_StartStream(stream) != paNoError) {
+    PaStream* stream = startCapture(device, &recording);
+    if (!stream) {
         std::fprintf(stderr, "cable_recorder: cannot open \"%s\"\n", farEnd);
         Pa_Terminate();
         return 1;
@@ -250,12 +298,15 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     const int64_t begun = monotonicNs();
     const int64_t end = begun + static_cast<int64_t>(seconds * 1e9);
-    const timespec slice{0, 50000000};
-    while (!stopRequested.load() && monotonicNs() < end)
-        nanosleep(&slice, nullptr);
+    std::vector<std::pair<int64_t, int64_t>> reopened;
+    stream = record(stream, device, recording, end, reopened);
     const double recordedS = static_cast<double>(monotonicNs() - begun) / 1e9;
-    Pa_StopStream(stream);
-    Pa_CloseStream(stream);
+    if (stream) {
+        Pa_StopStream(stream);
+        Pa_CloseStream(stream);
+    } else {
+        std::fprintf(stderr, "cable_recorder: cannot open \"%s\" again\n", farEnd);
+    }
     Pa_Terminate();
     machine.stop();
     recording.endSilence(recording.frames);
@@ -268,6 +319,9 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < recording.onsetCount; ++i)
         std::printf("onset %lld\n", static_cast<long long>(recording.onsets[i]));
     std::printf("frames %lld\n", static_cast<long long>(recording.frames));
+    for (const auto& [atNs, frames] : reopened)
+        std::printf("reopened %lld %lld\n", static_cast<long long>(atNs),
+                    static_cast<long long>(frames));
     machine.print();
     if (raw) {
         const auto kept = std::min<std::size_t>(

@@ -13,7 +13,8 @@ import statistics
 import sys
 
 sys.path.insert(0, os.path.dirname(__file__))
-from cable_gaps import cable_gaps, cause, late_clients, machine_text, server_xruns  # noqa: E402
+from cable_gaps import (cable_gaps, cause, late_clients, machine_text, reopened_text,  # noqa: E402
+                        server_xruns)
 from playout_analysis import (NS, frame_clock, pair_marks, parse_recording,  # noqa: E402
                               parse_simulator_log, trusted_onsets)
 
@@ -67,7 +68,7 @@ def main():
           f"server's xruns, {causes.count('machine stall')} beside the machine's stalls; "
           f"{len(own)} neither explains, "
           f"{len(long_own)} of them longer than a datagram ({DATAGRAM_MS:.1f} ms)"
-          + (f": longest {max(long_own):.1f} ms" if long_own else ""))
+          + (f": longest {max(long_own):.1f} ms" if long_own else "") + reopened_text(recording))
     if clients := late_clients(lines):
         print("clients the server found unfinished: "
               + ", ".join(f"{name} {n}" for name, n in sorted(clients.items())))
@@ -79,7 +80,7 @@ def main():
     print(f"capture to the host: {len(arrivals)} datagrams; longest pause {calm:.1f} ms calm, "
           f"{loaded:.1f} ms in the bursts ({loaded - calm:+.1f} ms; allowed +{CAPTURE_PAUSE_ALLOWANCE_MS})")
 
-    frame_ns = frame_clock(recording.callbacks)
+    frame_ns = frame_clock(recording.callbacks, recording.reopened)
     series = pair_marks([frame_ns(f) for f in trusted_onsets(recording)], simulator.marks)
     before = [lat / 1e6 for t, lat in series if t < first_burst]
     after = [lat / 1e6 for t, lat in series if t >= last_calm]

@@ -20,7 +20,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(__file__))
 from playout_analysis import (CABLE_RATE, NS, SERVER_PERIOD_NS, first_sound_frame,  # noqa: E402
-                               frame_clock, parse_recording)
+                               frame_clock, parse_recording, unrecorded_s)
 
 # JACK's dummy backend: a cycle that woke a period or more late (the figure is the time since that
 # cycle began, not the time lost); PipeWire: a cycle one of the server's own nodes (a cable's
@@ -57,7 +57,7 @@ def late_clients(lines):
 
 def cable_gaps(recording):
     """Silent runs after the first sound and before the end: (monotonic ns of the start, ms)."""
-    frame_ns = frame_clock(recording.callbacks)
+    frame_ns = frame_clock(recording.callbacks, recording.reopened)
     first = first_sound_frame(recording)
     return [(frame_ns(start), (end - start) * 1000 / CABLE_RATE)
             for start, end in recording.silences if start >= first and end < recording.frames]
@@ -94,6 +94,14 @@ def machine_text(recording):
                           start, end)
     return (f"the machine stalled {len(recording.machine)} times (the latest {latest:.1f} ms; "
             f"{100 * share:.0f} % of the time lies near one)")
+
+
+def reopened_text(recording):
+    """The capture's own stops, in words: a gap there is not seen."""
+    if not recording.reopened:
+        return ""
+    return (f"; the capture stuck {len(recording.reopened)} times and was opened again "
+            f"({unrecorded_s(recording):.1f} s unrecorded)")
 
 
 def callback_stalls(recording, least_ms=20.0):
@@ -146,7 +154,8 @@ def main():
           f"{causes.count('machine stall')} beside the machine's stalls; "
           f"the server logged {len(within)} xruns, {machine_text(recording)}"
           f"; {len(unexplained)} gaps neither explains"
-          + (f" (longest {max(unexplained):.1f} ms)" if unexplained else ""))
+          + (f" (longest {max(unexplained):.1f} ms)" if unexplained else "")
+          + reopened_text(recording))
     if clients := late_clients(lines):
         print(f"{a.label}: clients the server found unfinished: "
               + ", ".join(f"{name} {n}" for name, n in sorted(clients.items())))

@@ -44,6 +44,7 @@ class Recording:
     frames: int = 0
     watched: bool = False  # whether the machine's own stalls were watched
     machine: list = field(default_factory=list)  # (ns, us): the watcher's wakes 2 ms late or more
+    reopened: list = field(default_factory=list)  # (ns, frames): the stuck capture opened again
 
 
 @dataclass
@@ -69,6 +70,8 @@ def parse_recording(lines):
             r.watched = True
         elif word == "stall":
             r.machine.append((int(values[0]), int(values[1])))
+        elif word == "reopened":
+            r.reopened.append((int(values[0]), int(values[1])))
     return r
 
 
@@ -89,17 +92,35 @@ def parse_simulator_log(lines):
     return log
 
 
-def frame_clock(callbacks):
-    """A function giving when a captured frame entered the cable, from the callbacks around it."""
+def frame_clock(callbacks, reopened=()):
+    """A function giving when a captured frame entered the cable, from the callbacks around it
+    that the same opening of the capture made (time went unrecorded between two)."""
     after = [f for _, f in callbacks]
     offsets = [ns - f * NS // CABLE_RATE for ns, f in callbacks]
+    bounds = sorted(frames for _, frames in reopened)
 
     def frame_ns(frame):
-        lo = bisect.bisect_left(after, frame - FIT_WINDOW_FRAMES)
-        hi = bisect.bisect_right(after, frame + FIT_WINDOW_FRAMES)
+        at = bisect.bisect_right(bounds, frame)
+        first = bounds[at - 1] if at else -FIT_WINDOW_FRAMES
+        last = bounds[at] if at < len(bounds) else frame + FIT_WINDOW_FRAMES
+        lo = bisect.bisect_left(after, max(frame - FIT_WINDOW_FRAMES, first + 1))
+        hi = bisect.bisect_right(after, min(frame + FIT_WINDOW_FRAMES, last))
         return min(offsets[lo:hi] or offsets) + frame * NS // CABLE_RATE + SERVER_PERIOD_NS
 
     return frame_ns
+
+
+def unrecorded_s(recording):
+    """The time the stuck capture left unrecorded: from the last callback before each reopening to
+    the first after it, less the block's own time."""
+    after = [f for _, f in recording.callbacks]
+    total = 0
+    for _, frames in recording.reopened:
+        at = bisect.bisect_right(after, frames)
+        if 0 < at < len(after):
+            block = (after[at] - after[at - 1]) * NS // CABLE_RATE
+            total += recording.callbacks[at][0] - recording.callbacks[at - 1][0] - block
+    return total / NS
 
 
 def trusted_onsets(recording):
@@ -493,7 +514,7 @@ def analyse_signal(cell, recording, log, raw, tone_hz=None, channel=0, fsk_seed=
     """Adds to a cell what a decoder at the far end hears, from the raw audio. The time from which
     a figure counts (15 s) is from when the host began to stream (mark 0) where the marks say,
     else from the first sound."""
-    frame_ns = frame_clock(recording.callbacks)
+    frame_ns = frame_clock(recording.callbacks, recording.reopened)
     x = raw[:recording.frames, channel]
     first = first_sound_frame(recording)
     origin_ns = log.marks.get(0, frame_ns(first))
@@ -533,7 +554,7 @@ def panel_skews(lines):
 
 def analyse_cell(recording, log, cpu_percent, calm_from_s=None, frame_size=512):
     """One cell's figures, as a dict the table is made of."""
-    frame_ns = frame_clock(recording.callbacks)
+    frame_ns = frame_clock(recording.callbacks, recording.reopened)
     arrivals = [frame_ns(f) for f in trusted_onsets(recording)]
     series = pair_marks(arrivals, log.marks)
     first_ns = frame_ns(first_sound_frame(recording))
