@@ -29,6 +29,7 @@
 // that wakes every millisecond; a wake 2 ms late or more is one only a machine stopped as a whole
 // makes (a virtual machine's host running something else), and the server and the panel stop
 // with it.
+//
 // The callback only compares samples and writes into storage allocated before the stream
 // starts; everything is printed after it stops.
 #include <pa_linux_alsa.h>

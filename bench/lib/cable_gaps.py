@@ -20,7 +20,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(__file__))
 from playout_analysis import (CABLE_RATE, NS, SERVER_PERIOD_NS, first_sound_frame,  # noqa: E402
-                               frame_clock, parse_recording, unrecorded_s)
+                               frame_clock, machine_stalls, parse_recording, unrecorded_s)
 
 # JACK's dummy backend: a cycle that woke a period or more late (the figure is the time since that
 # cycle began, not the time lost); PipeWire: a cycle one of the server's own nodes (a cable's
@@ -86,13 +86,14 @@ def covered_share(moments, within_ns, start, end):
 def machine_text(recording):
     """The machine's stalls while the cable recorded, in words: how many, the latest, and how much
     of the recording lies close enough to one to be explained by it."""
-    if not recording.watched:
+    stalls = machine_stalls(recording)
+    if stalls is None:
         return "the machine's stalls unwatched (no real-time priority)"
-    latest = max((us for _, us in recording.machine), default=0) / 1000
+    count, latest = stalls
     start, end = recording.callbacks[0][0], recording.callbacks[-1][0]
     share = covered_share([at for at, _ in recording.machine], MACHINE_EXPLAINS_WITHIN_NS,
                           start, end)
-    return (f"the machine stalled {len(recording.machine)} times (the latest {latest:.1f} ms; "
+    return (f"the machine stalled {count} times (the latest {latest:.1f} ms; "
             f"{100 * share:.0f} % of the time lies near one)")
 
 

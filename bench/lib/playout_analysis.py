@@ -538,13 +538,15 @@ def analyse_signal(cell, recording, log, raw, tone_hz=None, channel=0, fsk_seed=
     return cell
 
 
-SKEW_LINE = re.compile(r"^(\S+)\s.*Playout: delay .*, skew (-?\d+) ppm")
 def machine_stalls(recording):
     """The machine's own stalls while the cable recorded (the recorder's watcher at real-time
     priority: wakes 2 ms late or more) and the latest, in ms; None where it was not watched."""
     if not recording.watched:
         return None
     return [len(recording.machine), max((us for _, us in recording.machine), default=0) / 1000]
+
+
+SKEW_LINE = re.compile(r"^(\S+)\s.*Playout: delay .*, skew (-?\d+) ppm")
 
 
 def panel_skews(lines):
@@ -681,8 +683,7 @@ if __name__ == "__main__":
 
     if len(sys.argv) >= 6 and sys.argv[1] == "cell":
         # cell LABEL RECORDING SIMULATOR_LOG CPU_PERCENT [--calm S] [--frame-size N]
-        #      [--host-ppm PPM] [--panel-log PATH] [--rss MB MB]
-        #      [--name NAME]
+        #      [--host-ppm PPM] [--panel-log PATH] [--rss MB MB] [--name NAME]
         #      [--raw FILE [--tone HZ] [--channel left|right] [--fsk SEED] [--server-period-ns NS]]
         #      -> one JSON line
         label, rec_path, log_path, cpu = sys.argv[2:6]
