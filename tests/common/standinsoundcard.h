@@ -23,6 +23,16 @@ int framesWhere(const QByteArray& played, Test test) {
     return count;
 }
 
+// The index of the first stereo frame of `played` that passes `test(left, right)`; -1: none.
+template <typename Test>
+int firstFrameWhere(const QByteArray& played, Test test) {
+    const auto* samples = reinterpret_cast<const qint16*>(played.constData());
+    for (int i = 0; i + 1 < played.size() / 2; i += 2)
+        if (test(samples[i], samples[i + 1]))
+            return i / 2;
+    return -1;
+}
+
 // A sound card in memory, standing in for the real one where a test is about logic. Its playback
 // streams run on a simulated clock: each datagram that arrives moves the clock on by the
 // datagram's length at the host's rate, and while `idleClock` is on, time that passes with no
