@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 #include "audioplatform.h"
+#include "cardconfig.h"
 #include "devicecatalogue.h"
 #include "hsvumeter.h"
 #include "samplemath.h"
@@ -60,6 +61,32 @@ private slots:
         QFETCH(int, frameSizeIn);
         QFETCH(int, multiplier);
         QTEST(captureBufferFrames(frameSizeIn, multiplier), "frames");
+    }
+
+    // The "RX buffer" is the least the playout holds, in host frames: "Auto" (x1) asks for none.
+    void receiverSetup_data() {
+        QTest::addColumn<int>("hostFrameSize");
+        QTest::addColumn<int>("multiplier");
+        QTest::addColumn<bool>("conceal");
+        QTest::addColumn<int>("floorFrames");
+        QTest::newRow("Auto: no floor") << 256 << 1 << true << 0;
+        QTest::newRow("x2 of 256-frame blocks") << 256 << 2 << true << 512;
+        QTest::newRow("x4 of 512-frame blocks, silence for losses") << 512 << 4 << false << 2048;
+    }
+    void receiverSetup() {
+        QFETCH(int, hostFrameSize);
+        QFETCH(int, multiplier);
+        QFETCH(bool, conceal);
+        CardSettings settings;
+        settings.frameOutMult = multiplier;
+        settings.concealLostAudio = conceal;
+        const Receiver::Setup setup =
+            ::receiverSetup(cardConfigFor(48000, hostFrameSize, settings));
+        QCOMPARE(setup.hostRate, 48000);
+        QCOMPARE(setup.streamRate, 96000);
+        QCOMPARE(setup.datagramFrames, hostFrameSize);
+        QTEST(setup.floorFrames, "floorFrames");
+        QCOMPARE(setup.conceal, conceal);
     }
 
     void oneDevice_data() {
