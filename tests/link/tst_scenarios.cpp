@@ -33,13 +33,10 @@ private slots:
     // speaker's stream opens and closes alone: the cable's and the capture's streams stay as they
     // were and the cable never runs short. The speaker joins the stream at once (within a tenth of
     // a second of its opening), with the chosen receiver on both sides. The card's clock moves on
-    // only with the host's datagrams, so the playout's delay settles towards the "RX buffer" floor
-    // (x4: 21 ms of the host's 256-frame blocks) instead of the least that works (9 ms).
+    // only with the host's datagrams.
     void audioFlowsAndTheSpeakerComesAndGoesAlone() {
-        Scenario s({}, [](QSettings& store) {
-            store.setValue("frameOutMult", 4);
-            store.setValue("audioOutMode", int(ReceiverMode::RX1));
-        });
+        Scenario s(
+            {}, [](QSettings& store) { store.setValue("audioOutMode", int(ReceiverMode::RX1)); });
         s.card.idleClock = false;
         QVERIFY(s.connectAndStream());
         QCOMPARE(s.card.format().sampleRate, 96000); // the host's 48000, doubled
@@ -87,9 +84,7 @@ private slots:
             QCOMPARE(s.card.speakerOpened, round);
         }
         QCOMPARE(s.card.opened, 1);
-        const PlayoutStats stats = s.link.playoutStats();
-        QCOMPARE(stats.underruns, 0u);
-        QVERIFY2(stats.delayMs > 15, qPrintable(QString::number(stats.delayMs)));
+        QCOMPARE(s.link.playoutStats().underruns, 0u);
     }
 
     // An answered ping keeps the link, a missing pong ends it and the window shows the
