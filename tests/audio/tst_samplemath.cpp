@@ -82,9 +82,6 @@ private slots:
         settings.concealLostAudio = conceal;
         const Receiver::Setup setup =
             ::receiverSetup(cardConfigFor(48000, hostFrameSize, settings));
-        QCOMPARE(setup.hostRate, 48000);
-        QCOMPARE(setup.streamRate, 96000);
-        QCOMPARE(setup.datagramFrames, hostFrameSize);
         QTEST(setup.floorFrames, "floorFrames");
         QCOMPARE(setup.conceal, conceal);
     }

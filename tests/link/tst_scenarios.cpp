@@ -32,12 +32,11 @@ private slots:
     // meters; both ways are counted on the status line. Switched on and off while connected, the
     // speaker's stream opens and closes alone: the cable's and the capture's streams stay as they
     // were and the cable never runs short. The speaker joins the stream at once (within a tenth of
-    // a second of its opening), with the chosen receiver on both sides. The card's clock moves on
-    // only with the host's datagrams.
+    // a second of its opening), with the chosen receiver on both sides.
     void audioFlowsAndTheSpeakerComesAndGoesAlone() {
         Scenario s(
             {}, [](QSettings& store) { store.setValue("audioOutMode", int(ReceiverMode::RX1)); });
-        s.card.idleClock = false;
+        s.card.idleClock = false; // its clock moves on only with the host's datagrams
         QVERIFY(s.connectAndStream());
         QCOMPARE(s.card.format().sampleRate, 96000); // the host's 48000, doubled
         const QByteArray datagram = numberedFrames(s.host.frameSize);
